@@ -1,0 +1,29 @@
+# Builds Duktape from the single-file source that Debian's duktape-dev installs.
+# duk_config.h is copied into the build tree with the project's overrides appended
+# below its override marker; duktape.c is compiled as C++ so that engine errors
+# unwind C++ frames (DUK_USE_CPP_EXCEPTIONS).
+set(DUKTAPE_SOURCE_DIR "/usr/share/duktape" CACHE PATH "Duktape single-file source")
+foreach(f duktape.c duktape.h duk_config.h)
+    if(NOT EXISTS "${DUKTAPE_SOURCE_DIR}/${f}")
+        message(FATAL_ERROR "${DUKTAPE_SOURCE_DIR}/${f} missing: install duktape-dev (tools/setup.sh)")
+    endif()
+endforeach()
+
+set(DUK_GEN "${CMAKE_BINARY_DIR}/duktape")
+file(MAKE_DIRECTORY "${DUK_GEN}")
+file(READ "${DUKTAPE_SOURCE_DIR}/duk_config.h" duk_config)
+set(duk_overrides "/* __OVERRIDE_DEFINES__ */
+#define DUK_USE_STRHASH_DENSE
+#define DUK_USE_FASTINT
+#define DUK_USE_CPP_EXCEPTIONS
+")
+string(REPLACE "/* __OVERRIDE_DEFINES__ */" "${duk_overrides}" duk_config "${duk_config}")
+file(WRITE "${DUK_GEN}/duk_config.h.new" "${duk_config}")
+file(COPY_FILE "${DUK_GEN}/duk_config.h.new" "${DUK_GEN}/duk_config.h" ONLY_IF_DIFFERENT)
+file(COPY_FILE "${DUKTAPE_SOURCE_DIR}/duktape.h" "${DUK_GEN}/duktape.h" ONLY_IF_DIFFERENT)
+file(COPY_FILE "${DUKTAPE_SOURCE_DIR}/duktape.c" "${DUK_GEN}/duktape.cpp" ONLY_IF_DIFFERENT)
+
+add_library(duktape STATIC "${DUK_GEN}/duktape.cpp")
+target_include_directories(duktape PUBLIC "${DUK_GEN}")
+target_compile_options(duktape PRIVATE -w)
+set_target_properties(duktape PROPERTIES POSITION_INDEPENDENT_CODE ON)

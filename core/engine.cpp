@@ -1,0 +1,192 @@
+// The engine instance: one heap capped by a counting allocator, the main context, the
+// contexts of other threads, and the request lock that serialises every use of the heap.
+#include "core/engine_internal.h"
+
+#include "core/builtin_modules.h"
+#include "core/crash_guard.h"
+
+#include <atomic>
+#include <mutex>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace engine {
+
+static duk_context* gMain = nullptr;
+static HostContext* gEvents = nullptr;
+static ModuleApi gApi;
+static std::mutex gLock; // the request lock
+static std::atomic<size_t> gHeapBytes{0};
+
+ThreadState& thread() {
+    static thread_local ThreadState state;
+    return state;
+}
+
+// Every block carries its size in a 16-byte header, so that frees and reallocations keep
+// the count exact. Past the limit an allocation fails: the engine then collects garbage
+// and retries, and raises a catchable RangeError if that does not help.
+namespace {
+constexpr size_t kHeader = 16;
+
+void* heapAlloc(void*, duk_size_t size) {
+    if (gHeapBytes.load(std::memory_order_relaxed) + size > kHeapLimit) return nullptr;
+    char* p = static_cast<char*>(malloc(size + kHeader));
+    if (!p) return nullptr;
+    memcpy(p, &size, sizeof size);
+    gHeapBytes += size;
+    return p + kHeader;
+}
+
+void heapFree(void*, void* ptr) {
+    if (!ptr) return;
+    char* p = static_cast<char*>(ptr) - kHeader;
+    size_t size;
+    memcpy(&size, p, sizeof size);
+    gHeapBytes -= size;
+    free(p);
+}
+
+void* heapRealloc(void* ud, void* ptr, duk_size_t size) {
+    if (!ptr) return heapAlloc(ud, size);
+    if (size == 0) {
+        heapFree(ud, ptr);
+        return nullptr;
+    }
+    char* p = static_cast<char*>(ptr) - kHeader;
+    size_t old;
+    memcpy(&old, p, sizeof old);
+    if (size > old && gHeapBytes.load(std::memory_order_relaxed) + (size - old) > kHeapLimit)
+        return nullptr;
+    char* q = static_cast<char*>(realloc(p, size + kHeader));
+    if (!q) return nullptr;
+    memcpy(q, &size, sizeof size);
+    gHeapBytes += size;
+    gHeapBytes -= old;
+    return q + kHeader;
+}
+
+void fatal(void*, const char* msg) {
+    fprintf(stderr, "Fatal engine error: %s\n", msg ? msg : "unknown");
+    fflush(stderr);
+    abort();
+}
+} // namespace
+
+size_t heapBytes() { return gHeapBytes.load(); }
+
+bool instanceExists() { return gMain != nullptr; }
+
+bool createInstance() {
+    if (gMain) return true;
+    gMain = duk_create_heap(heapAlloc, heapRealloc, heapFree, nullptr, fatal);
+    if (!gMain) return false;
+    ThreadState& ts = thread();
+    ts.ctx = gMain;
+    fillApi(&gApi);
+    crashguard::install(locateScript);
+    HostContext* cx = host(gMain);
+    gApi.beginRequest(cx);
+    int mark = stackMark(cx);
+    installLanguageExtras(gMain);
+    gEvents = newContext();
+    systemModuleInit(&gApi);
+    stackReset(cx, mark);
+    gApi.endRequest(cx);
+    return true;
+}
+
+void destroyInstance() {
+    if (!gMain) return;
+    std::lock_guard<std::mutex> hold(gLock);
+    duk_destroy_heap(gMain);
+    gMain = nullptr;
+    gEvents = nullptr;
+    thread().ctx = nullptr;
+}
+
+const ModuleApi* api() { return &gApi; }
+HostContext* mainContext() { return host(gMain); }
+HostContext* currentContext() { return host(thread().ctx); }
+
+HostContext* eventContext() {
+    if (gEvents && !thread().ctx) adoptContext(gEvents);
+    return gEvents;
+}
+
+// Contexts of other threads live in the heap stash under their own address, which keeps
+// them reachable while their thread runs.
+static void stashKey(duk_context* ctx, void* p) {
+    char key[32];
+    snprintf(key, sizeof key, "ctx:%p", p);
+    duk_push_string(ctx, key);
+}
+
+HostContext* newContext() {
+    duk_context* ctx = thread().ctx;
+    duk_push_heap_stash(ctx);
+    duk_push_thread(ctx);
+    duk_context* made = duk_get_context(ctx, -1);
+    stashKey(ctx, made);
+    duk_swap_top(ctx, -2);
+    duk_put_prop(ctx, -3);
+    duk_pop(ctx);
+    return host(made);
+}
+
+void adoptContext(HostContext* cx) { thread().ctx = duk(cx); }
+
+void freeContext(HostContext* cx) {
+    duk_context* ctx = thread().ctx;
+    duk_push_heap_stash(ctx);
+    stashKey(ctx, duk(cx));
+    duk_del_prop(ctx, -2);
+    duk_pop(ctx);
+}
+
+void collectGarbage(HostContext* cx) {
+    // Twice: the first pass runs finalizers, the second frees what they released.
+    duk_gc(duk(cx), 0);
+    duk_gc(duk(cx), 0);
+}
+
+int stackMark(HostContext* cx) { return duk_get_top(duk(cx)); }
+void stackReset(HostContext* cx, int mark) { duk_set_top(duk(cx), mark); }
+
+// The request lock. The depth is per thread; the lock is held while it is above zero.
+// Suspending from inside a native also parks the engine's call state (duk_suspend) so
+// that other threads can run their own contexts meanwhile.
+void requestBegin(HostContext*) {
+    ThreadState& ts = thread();
+    if (ts.depth++ == 0) gLock.lock();
+}
+
+void requestEnd(HostContext*) {
+    ThreadState& ts = thread();
+    if (ts.depth > 0 && --ts.depth == 0) gLock.unlock();
+}
+
+int requestSuspend(HostContext* cx) {
+    ThreadState& ts = thread();
+    int depth = ts.depth;
+    if (depth == 0) return 0;
+    duk_suspend(duk(cx), &ts.saved);
+    ts.suspended = true;
+    ts.depth = 0;
+    gLock.unlock();
+    return depth;
+}
+
+void requestResume(HostContext* cx, int depth) {
+    ThreadState& ts = thread();
+    if (depth <= 0) return;
+    gLock.lock();
+    ts.depth = depth;
+    if (ts.suspended) {
+        ts.suspended = false;
+        duk_resume(duk(cx), &ts.saved);
+    }
+}
+
+} // namespace engine

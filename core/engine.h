@@ -1,0 +1,46 @@
+// The engine instance as the rest of the host sees it: no engine header needed.
+#ifndef CAPSULE_ENGINE_H
+#define CAPSULE_ENGINE_H
+
+#include "core/module_api.h"
+
+#include <stddef.h>
+
+namespace engine {
+
+constexpr size_t kHeapLimit = 32u * 1024u * 1024u;
+
+// Creates the heap, the main context and the table, and installs the host's globals and
+// the built-in modules. A second call does nothing. Returns false if the heap could not
+// be made.
+bool createInstance();
+// Destroys the heap (finalizers run); the calling thread must hold no request.
+void destroyInstance();
+bool instanceExists();
+
+const ModuleApi* api();
+HostContext* mainContext();
+// The context that the calling thread runs script on (the main context for the main
+// thread), or null for a thread that has none.
+HostContext* currentContext();
+// A context for another OS thread, sharing the global object; the calling thread must be
+// inside a request. The new context belongs to the thread that calls adoptContext.
+HostContext* newContext();
+void adoptContext(HostContext* cx);
+// Drops a context made by newContext (inside a request of the calling thread).
+void freeContext(HostContext* cx);
+
+// The context on which console and service events run their notification script.
+HostContext* eventContext();
+
+void collectGarbage(HostContext* cx);
+size_t heapBytes();
+
+// Resets the calling context's value stack to what it held before a native-free section
+// (start-up code that calls table slots outside any native).
+int stackMark(HostContext* cx);
+void stackReset(HostContext* cx, int mark);
+
+} // namespace engine
+
+#endif

@@ -1,0 +1,76 @@
+// Engine-side helpers shared by the core/engine*.cpp files; nothing else includes this.
+#ifndef CAPSULE_ENGINE_INTERNAL_H
+#define CAPSULE_ENGINE_INTERNAL_H
+
+#include "core/engine.h"
+#include "duktape.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace engine {
+
+// Per OS thread: its context, its request depth and what a running native has pending.
+struct ThreadState {
+    duk_context* ctx = nullptr;
+    int depth = 0;
+    bool suspended = false;
+    duk_thread_state saved;
+    int pending = -1;                  // stack index of an error to raise when a native fails
+    const struct ClassInfo* owner = nullptr; // class of the running native, if any
+};
+ThreadState& thread();
+
+struct ClassInfo {
+    const char* name;
+    HostFinalizer finalizer;
+};
+
+inline duk_context* duk(HostContext* cx) { return reinterpret_cast<duk_context*>(cx); }
+inline HostContext* host(duk_context* ctx) { return reinterpret_cast<HostContext*>(ctx); }
+inline void* heapPtr(HostObject* o) { return static_cast<void*>(o); }
+
+// The value word <-> the value stack.
+HostValue box(duk_context* ctx, duk_idx_t idx);
+void push(duk_context* ctx, HostValue v);
+inline void pushObject(duk_context* ctx, HostObject* o) { duk_push_heapptr(ctx, heapPtr(o)); }
+
+// Runs f(ctx) -> duk_ret_t under duk_safe_call, leaving nrets values. On an engine error
+// the error value is left on top, recorded as the running native's pending error, and
+// false is returned.
+bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), void* udata);
+void setPending(duk_context* ctx, duk_idx_t idx);
+// Throws the pending error, or a generic one; used when a native returns 0.
+[[noreturn]] void raisePending(duk_context* ctx);
+
+// Registers a native function object for a host native (pushed on the stack).
+void pushNative(duk_context* ctx, const char* name, HostNative fn, unsigned nargs,
+                const ClassInfo* owner);
+
+// Hidden property keys (engine symbols, unreachable from script).
+#define ENGINE_KEY_CLASS DUK_HIDDEN_SYMBOL("cls")
+#define ENGINE_KEY_PRIVATE DUK_HIDDEN_SYMBOL("priv")
+#define ENGINE_KEY_SOURCE_LINE DUK_HIDDEN_SYMBOL("srcline")
+
+// The request lock (slots 27 to 30).
+void requestBegin(HostContext* cx);
+void requestEnd(HostContext* cx);
+int requestSuspend(HostContext* cx);
+void requestResume(HostContext* cx, int depth);
+
+// Slot 11: guarded evaluation.
+int evaluateScript(HostContext* cx, const char* fileName, const char* source, HostValue* result);
+
+// uneval(value) and Object.prototype.toSource().
+void installUneval(duk_context* ctx);
+
+// Start-up pieces.
+void fillApi(ModuleApi* api);
+void installLanguageExtras(duk_context* ctx);
+bool locateScript(void* context, char* file, size_t fileSize, int* line);
+// Flags for errors that blame the calling script rather than a C file.
+constexpr duk_errcode_t kNoBlame = (duk_errcode_t)(1L << 24);
+
+} // namespace engine
+
+#endif

@@ -1,0 +1,29 @@
+// The one pair of conversions between engine strings and native text. Byte strings
+// cross one character U+0000..U+00FF per byte; wide text crosses one UTF-16 code unit at
+// a time, lone surrogates kept. Nothing else pushes raw bytes as a string.
+#ifndef CAPSULE_ENGINE_TEXT_H
+#define CAPSULE_ENGINE_TEXT_H
+
+#include "duktape.h"
+
+#include <stddef.h>
+#include <stdint.h>
+
+namespace engine {
+
+// Pushes a string of n bytes, one character per byte.
+void pushBytes(duk_context* ctx, const char* bytes, size_t n);
+// Pushes a string of n UTF-16 code units.
+void pushChars(duk_context* ctx, const uint16_t* chars, size_t n);
+// The string at idx as NUL-terminated bytes (each code unit's low 8 bits). The text is
+// the engine's own when the string is ASCII, else a buffer pushed on the stack; either
+// lives as long as the current native frame.
+const char* readBytes(duk_context* ctx, duk_idx_t idx, size_t* len);
+// The string at idx as NUL-terminated UTF-16 in a buffer pushed on the stack.
+const uint16_t* readChars(duk_context* ctx, duk_idx_t idx, size_t* len);
+// Number of UTF-16 code units of the string at idx.
+size_t charCount(duk_context* ctx, duk_idx_t idx);
+
+} // namespace engine
+
+#endif

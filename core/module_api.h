@@ -1,0 +1,204 @@
+/* The module interface table: the one header a native module needs.
+ *
+ * Every native that reaches the engine, built in or loaded at run time, does so through
+ * the 31 slots of ModuleApi. Slots are found by position, so the table only ever grows at
+ * its end and no slot changes its arguments.
+ *
+ * Values cross as HostValue, one 64-bit word passed by value. A double stands for itself;
+ * every other kind is a NaN pattern carrying a tag in its top 16 bits and a payload in
+ * the low 48 bits (a boolean's 0 or 1, a string's or an object's engine reference).
+ *
+ * Rooting: every value a slot hands to a native stays alive at least until that native
+ * returns; so do the texts that slots 1, 2, 6 and 7 return. Keep a value longer by
+ * storing it in a script-visible object.
+ *
+ * Failing: a native calls reportError and returns 0; the host raises the error in the
+ * calling script. A slot whose conversion runs script that throws leaves that exception
+ * pending, and returning 0 passes it on. No engine error ever unwinds a module's frames.
+ *
+ * Threads: every slot but 27 to 30 must be called inside a request on the context that
+ * it is given. Suspend (28) before a blocking call, resume (29) with the saved depth
+ * after it, and touch no value in between.
+ */
+#ifndef CAPSULE_MODULE_API_H
+#define CAPSULE_MODULE_API_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+typedef uint64_t HostValue;
+typedef uint16_t HostChar; /* one UTF-16 code unit: "wide text" */
+typedef struct HostContext HostContext;
+typedef struct HostObject HostObject;
+
+/* A native: returns 1 on success, 0 to fail (with an error reported or pending). The
+ * result slot starts as undefined. `self` is the `this` object, or null when `this` is
+ * not an object. */
+typedef int (*HostNative)(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                          HostValue* rval);
+/* A class finalizer: called once when an object of the class is collected (also for
+ * the class's prototype object); getPrivate tells whether it holds a record. */
+typedef void (*HostFinalizer)(HostContext* cx, HostObject* obj);
+
+/* A function of an object or class; a table of them ends with a null name. */
+typedef struct HostFunctionSpec {
+    const char* name;
+    HostNative call;
+    uint16_t nargs; /* becomes the function's length */
+    uint16_t flags; /* 0 */
+    uint32_t extra; /* 0 */
+} HostFunctionSpec;
+
+/* An accessor property of a class; a table of them ends with a null name. The getter
+ * receives no argument and sets *rval; the setter receives the new value as argv[0]. */
+typedef struct HostPropertySpec {
+    const char* name;
+    HostNative getter;
+    HostNative setter; /* null: the property is read-only */
+    unsigned attrs;    /* HOST_ATTR_* bits */
+} HostPropertySpec;
+
+/* Property attributes for defineProperty. */
+#define HOST_ATTR_ENUMERATE 1u
+#define HOST_ATTR_READONLY 2u
+#define HOST_ATTR_PERMANENT 4u
+
+/* The value word. */
+#define HOST_TAG_SHIFT 48
+#define HOST_PAYLOAD_MASK ((UINT64_C(1) << HOST_TAG_SHIFT) - 1)
+#define HOST_TAG_UNDEFINED UINT64_C(0xFFF9)
+#define HOST_TAG_NULL UINT64_C(0xFFFA)
+#define HOST_TAG_BOOLEAN UINT64_C(0xFFFB)
+#define HOST_TAG_STRING UINT64_C(0xFFFC)
+#define HOST_TAG_OBJECT UINT64_C(0xFFFD)
+#define HOST_UNDEFINED (HOST_TAG_UNDEFINED << HOST_TAG_SHIFT)
+#define HOST_NULL (HOST_TAG_NULL << HOST_TAG_SHIFT)
+#define HOST_FALSE (HOST_TAG_BOOLEAN << HOST_TAG_SHIFT)
+#define HOST_TRUE (HOST_FALSE | 1u)
+
+static inline uint64_t hostTag(HostValue v) { return v >> HOST_TAG_SHIFT; }
+static inline int hostIsNumber(HostValue v) { return hostTag(v) < HOST_TAG_UNDEFINED; }
+static inline int hostIsUndefined(HostValue v) { return v == HOST_UNDEFINED; }
+static inline int hostIsNull(HostValue v) { return v == HOST_NULL; }
+static inline int hostIsBoolean(HostValue v) { return hostTag(v) == HOST_TAG_BOOLEAN; }
+static inline int hostIsString(HostValue v) { return hostTag(v) == HOST_TAG_STRING; }
+static inline int hostIsObject(HostValue v) { return hostTag(v) == HOST_TAG_OBJECT; }
+static inline int hostToBoolean(HostValue v) { return (int)(v & 1u); }
+static inline HostValue hostBoolean(int b) { return b ? HOST_TRUE : HOST_FALSE; }
+static inline double hostToDouble(HostValue v) {
+    union { uint64_t u; double d; } x;
+    x.u = v;
+    return x.d;
+}
+/* Any NaN becomes the one canonical NaN, so that no double is mistaken for a tag. */
+static inline HostValue hostNumber(double d) {
+    union { uint64_t u; double d; } x;
+    x.d = d;
+    if (d != d) x.u = UINT64_C(0x7FF8000000000000);
+    return x.u;
+}
+static inline HostObject* hostToObject(HostValue v) {
+    return hostIsObject(v) ? (HostObject*)(uintptr_t)(v & HOST_PAYLOAD_MASK) : (HostObject*)0;
+}
+static inline HostValue hostObject(HostObject* o) {
+    return o ? ((HOST_TAG_OBJECT << HOST_TAG_SHIFT) | (HostValue)(uintptr_t)o) : HOST_NULL;
+}
+
+/* The table. One line each: what the slot does, and what it gives for the odd cases. */
+typedef struct ModuleApi {
+    /* 0: reads obj[name]; a missing property or a failed read gives undefined. */
+    HostValue (*getProperty)(HostContext* cx, HostObject* obj, const char* name);
+    /* 1: String(v) as narrow text (each UTF-16 unit cut to its low byte), NUL-terminated. */
+    const char* (*toBytes)(HostContext* cx, HostValue v);
+    /* 2: String(v) as NUL-terminated UTF-16 (lone surrogates kept). */
+    const HostChar* (*toChars)(HostContext* cx, HostValue v);
+    /* 3: the length of String(v) in UTF-16 units. */
+    int (*toLength)(HostContext* cx, HostValue v);
+    /* 4: Number(v); NaN for what does not convert. */
+    double (*toNumber)(HostContext* cx, HostValue v);
+    /* 5: obj[name] as by slot 4, or the default when it is undefined or missing. */
+    double (*propertyAsNumber)(HostContext* cx, HostObject* obj, const char* name, double def);
+    /* 6: obj[name] as by slot 1, or the default pointer (null allowed) when undefined. */
+    const char* (*propertyAsBytes)(HostContext* cx, HostObject* obj, const char* name,
+                                   const char* def);
+    /* 7: obj[name] as by slot 2, or the default pointer (null allowed) when undefined. */
+    const HostChar* (*propertyAsChars)(HostContext* cx, HostObject* obj, const char* name,
+                                       const HostChar* def);
+    /* 8: a string from narrow text (one character per byte) if given, else from wide
+     * text, else the empty string. */
+    HostValue (*newString)(HostContext* cx, const char* bytes, const HostChar* chars);
+    /* 9: a string of exactly count bytes, one character per byte, NULs included. */
+    HostValue (*newStringN)(HostContext* cx, const char* bytes, size_t count);
+    /* 10: a number. */
+    HostValue (*newNumber)(HostContext* cx, double d);
+    /* 11: evaluates narrow source text as global code under fileName from line 1, inside
+     * the fault guard; null cx means the calling thread's context. Returns 1 and the
+     * completion value in *result, or 0: the error then goes to the calling script
+     * (nested) or to the error reporter (no script beneath). */
+    int (*evaluateScript)(HostContext* cx, const char* fileName, const char* source,
+                          HostValue* result);
+    /* 12: the values of obj's enumerable properties, then undefined; free with release.
+     * Null on failure. */
+    HostValue* (*propertyValues)(HostContext* cx, HostObject* obj);
+    /* 13: makes the class `name` (the text must outlive the process) with private data,
+     * registers its constructor on the global object and returns its prototype (null on
+     * failure). Instance specs go on the prototype, static specs on the constructor; any
+     * spec table may be null. The constructor runs with self = the new instance. */
+    HostObject* (*defineClass)(HostContext* cx, const char* name, HostNative constructor,
+                               unsigned nargs, const HostPropertySpec* props,
+                               const HostFunctionSpec* fns, const HostPropertySpec* staticProps,
+                               const HostFunctionSpec* staticFns, HostFinalizer finalizer);
+    /* 14: with a class prototype, a new instance of that class; with another object, a
+     * plain object inheriting from it; with null, a new plain object. */
+    HostObject* (*newObject)(HostContext* cx, HostObject* proto);
+    /* 15: the global object. */
+    HostObject* (*getGlobal)(HostContext* cx);
+    /* 16: engine memory (size 0 is taken as 1); null with an error reported when the heap
+     * limit is reached. */
+    void* (*allocate)(HostContext* cx, size_t size);
+    /* 17: frees memory from slots 12 and 16; null is allowed. */
+    void (*release)(HostContext* cx, void* p);
+    /* 18: a new array of length elements, taken from values when it is not null. */
+    HostObject* (*newArray)(HostContext* cx, unsigned length, const HostValue* values);
+    /* 19: obj[index] = *value; 0 if the write throws. */
+    int (*setElement)(HostContext* cx, HostObject* obj, unsigned index, HostValue* value);
+    /* 20: *value = obj[index]; 0 if the read throws. */
+    int (*getElement)(HostContext* cx, HostObject* obj, unsigned index, HostValue* value);
+    /* 21: *length = obj.length as an unsigned 32-bit number; 0 if the read throws. */
+    int (*getArrayLength)(HostContext* cx, HostObject* obj, unsigned* length);
+    /* 22: defines obj[name] as a data property with HOST_ATTR_* bits, or as an accessor
+     * when a getter or setter is given; 0 if the definition is refused. */
+    int (*defineProperty)(HostContext* cx, HostObject* obj, const char* name, HostValue value,
+                          HostNative getter, HostNative setter, unsigned attrs);
+    /* 23: defines the functions of a spec table on obj: writable, deletable, not
+     * enumerable. */
+    int (*defineFunctions)(HostContext* cx, HostObject* obj, const HostFunctionSpec* fns);
+    /* 24: attaches a record to an instance of a class; 0 for any other object. */
+    int (*setPrivate)(HostContext* cx, HostObject* obj, void* data);
+    /* 25: the record of an instance of a class; null for any other object. */
+    void* (*getPrivate)(HostContext* cx, HostObject* obj);
+    /* 26: records an Error with the printf-formatted message, blamed on the calling
+     * script's file and line; the host throws it when the native returns 0. */
+    void (*reportError)(HostContext* cx, const char* format, ...);
+    /* 27: enters the engine (re-entrant per thread). */
+    void (*beginRequest)(HostContext* cx);
+    /* 28: leaves every request level of this thread; returns the depth to restore. */
+    int (*suspendRequest)(HostContext* cx);
+    /* 29: re-enters the engine with the depth that slot 28 returned. */
+    void (*resumeRequest)(HostContext* cx, int depth);
+    /* 30: leaves one request level. */
+    void (*endRequest)(HostContext* cx);
+} ModuleApi;
+
+/* What a module library exports (C linkage): register names, keep `api`, return. */
+typedef void (*HostModuleInit)(HostContext* cx, const ModuleApi* api);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

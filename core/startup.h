@@ -1,0 +1,23 @@
+// Start-up and teardown of the engine instance around the bootstrap evaluation.
+#ifndef CAPSULE_STARTUP_H
+#define CAPSULE_STARTUP_H
+
+#include "core/module_api.h"
+
+struct HostOptions {
+    const char* bootName;   // file name of the bootstrap evaluation
+    const char* bootSource; // narrow source text
+    // Optional: called with the main context inside its request, after the built-in
+    // modules and before argv and envp (test hosts add their own natives here).
+    void (*extraInit)(HostContext* cx, const ModuleApi* api);
+};
+
+// Creates the engine instance, defines argv (argv[0] should already be the executable's
+// full path) and envp, evaluates the bootstrap, tears the instance down; returns 0.
+int hostMain(int argc, char** argv, char** envp, const HostOptions& options);
+
+// The built-in bootstrap text.
+extern const char* const kBootstrapName;
+extern const char* const kBootstrapSource;
+
+#endif

@@ -1,0 +1,77 @@
+#include "core/text.h"
+
+namespace text {
+
+std::u16string fromUtf8(const char* s, size_t n) {
+    std::u16string out;
+    out.reserve(n);
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    size_t i = 0;
+    while (i < n) {
+        unsigned c = p[i];
+        unsigned len = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3
+                                  : c >= 0xF0 && c < 0xF5   ? 4
+                                                            : 0;
+        uint32_t cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
+        bool ok = len != 0 && i + len <= n;
+        for (unsigned k = 1; ok && k < len; k++) {
+            if ((p[i + k] & 0xC0) != 0x80) ok = false;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        // Overlong forms, encoded surrogates and values past U+10FFFF are invalid.
+        if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))) ||
+                   (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
+            ok = false;
+        if (!ok) {
+            out.push_back(static_cast<char16_t>(0xDC00 + c));
+            i++;
+            continue;
+        }
+        if (cp >= 0x10000) {
+            cp -= 0x10000;
+            out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+            out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+        } else {
+            out.push_back(static_cast<char16_t>(cp));
+        }
+        i += len;
+    }
+    return out;
+}
+
+static void putUtf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::string toUtf8(const uint16_t* s, size_t n) {
+    std::string out;
+    out.reserve(n);
+    for (size_t i = 0; i < n; i++) {
+        uint32_t u = s[i];
+        if (u >= 0xD800 && u < 0xDC00 && i + 1 < n && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000) {
+            putUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (s[i + 1] - 0xDC00));
+            i++;
+        } else if (u >= 0xDC80 && u < 0xDD00) {
+            out.push_back(static_cast<char>(u - 0xDC00)); // an escaped invalid byte
+        } else {
+            putUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+} // namespace text

@@ -1,0 +1,19 @@
+// Text conversions that need no engine: UTF-8 (the platform's file names, command line
+// and environment) to and from UTF-16 (the engine's code units).
+#ifndef CAPSULE_TEXT_H
+#define CAPSULE_TEXT_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <string>
+
+namespace text {
+
+// Invalid UTF-8 bytes become U+DC80..U+DCFF and lone surrogates of that range turn back
+// into the same bytes, so a name that is not valid UTF-8 survives the round trip.
+std::u16string fromUtf8(const char* s, size_t n);
+std::string toUtf8(const uint16_t* s, size_t n);
+
+} // namespace text
+
+#endif

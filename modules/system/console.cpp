@@ -1,0 +1,94 @@
+// Console and evaluation natives: evaluate, openConsole, print, getchar, getInput, gc
+// and exit, and the delivery of console events to System.control.
+#include "modules/system/system_module.h"
+
+#include "core/engine.h"
+#include "platforms/platform.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+
+#define api gSystemApi
+
+SYSTEM_NATIVE(sysEvaluate) {
+    (void)self;
+    if (argc < 2)
+        return native::formatError(api, cx, "System.evaluate(<script file name>, <script source>)");
+    const char* file = api->toBytes(cx, argv[0]);
+    const char* source = api->toBytes(cx, argv[1]);
+    return api->evaluateScript(cx, file, source, rval);
+}
+
+// Runs on the console event thread, on a context of its own.
+static void deliverConsoleEvent(const char* name) {
+    HostContext* cx = engine::eventContext();
+    if (!cx) return;
+    api->beginRequest(cx);
+    if (engine::instanceExists()) {
+        char line[64];
+        snprintf(line, sizeof line, "if(System.control) System.control('%s')", name);
+        int mark = engine::stackMark(cx);
+        HostValue result;
+        api->evaluateScript(cx, "System", line, &result);
+        engine::stackReset(cx, mark);
+    }
+    api->endRequest(cx);
+}
+
+// The process keeps the streams it inherited; they become unbuffered, so that every
+// write shows at once, and console events start reaching System.control.
+SYSTEM_NATIVE(sysOpenConsole) {
+    (void)cx, (void)self, (void)argc, (void)argv, (void)rval;
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    setvbuf(stdin, nullptr, _IONBF, 0);
+    setvbuf(stderr, nullptr, _IONBF, 0);
+    platform::installConsoleEvents(deliverConsoleEvent);
+    return 1;
+}
+
+SYSTEM_NATIVE(sysPrint) {
+    (void)self, (void)rval;
+    if (argc < 1) return native::formatError(api, cx, "System.print(<msg>)");
+    std::string line = api->toBytes(cx, argv[0]);
+    line += '\n';
+    fwrite(line.data(), 1, line.size(), stdout); // one locked write: lines never interleave
+    return 1;
+}
+
+// At the end of input the one character is U+00FF (the low byte of EOF).
+SYSTEM_NATIVE(sysGetchar) {
+    (void)self, (void)argc, (void)argv;
+    char c = static_cast<char>(getchar() & 0xFF);
+    *rval = api->newStringN(cx, &c, 1);
+    return 1;
+}
+
+// One line of at most 255 bytes, its line feed kept; the rest of a longer line is
+// dropped. At the end of input: the empty text.
+SYSTEM_NATIVE(sysGetInput) {
+    (void)self, (void)argc, (void)argv;
+    char buf[256];
+    if (!fgets(buf, sizeof buf, stdin)) buf[0] = 0;
+    if (buf[0] && !strchr(buf, '\n')) {
+        int c;
+        while ((c = getchar()) != EOF && c != '\n') {
+        }
+    }
+    *rval = api->newStringN(cx, buf, strlen(buf));
+    return 1;
+}
+
+SYSTEM_NATIVE(sysGc) {
+    (void)self, (void)argc, (void)argv, (void)rval;
+    engine::collectGarbage(cx);
+    return 1;
+}
+
+// Ends the process at once: no teardown, other threads end with it.
+SYSTEM_NATIVE(sysExit) {
+    (void)self, (void)rval;
+    int code = native::present(argc, argv, 0) ? native::intArg(api, cx, argv[0]) : 0;
+    exit(code);
+}

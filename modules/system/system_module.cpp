@@ -1,0 +1,33 @@
+// The System object: a plain object on the global object (enumerable, writable,
+// deletable) carrying the natives of the table below, which scripts may replace.
+#include "modules/system/system_module.h"
+
+#include "core/builtin_modules.h"
+#include "core/engine.h"
+
+const ModuleApi* gSystemApi = nullptr;
+
+static const HostFunctionSpec kSystemFunctions[] = {
+    {"evaluate", sysEvaluate, 1, 0, 0},
+    {"openConsole", sysOpenConsole, 1, 0, 0},
+    {"print", sysPrint, 1, 0, 0},
+    {"getchar", sysGetchar, 0, 0, 0},
+    {"getInput", sysGetInput, 0, 0, 0},
+    {"gc", sysGc, 0, 0, 0},
+    {"exit", sysExit, 1, 0, 0},
+    {"getSysName", sysGetSysName, 1, 0, 0},
+    {"getLocale", sysGetLocale, 1, 0, 0},
+    {"getPID", sysGetPID, 0, 0, 0},
+    {"getCPULoad", sysGetCPULoad, 0, 0, 0},
+    {"getAdminRights", sysGetAdminRights, 0, 0, 0},
+    {nullptr, nullptr, 0, 0, 0},
+};
+
+void systemModuleInit(const ModuleApi* api) {
+    gSystemApi = api;
+    HostContext* cx = engine::mainContext();
+    HostObject* system = api->newObject(cx, nullptr);
+    api->defineProperty(cx, api->getGlobal(cx), "System", hostObject(system), nullptr, nullptr,
+                        HOST_ATTR_ENUMERATE);
+    api->defineFunctions(cx, system, kSystemFunctions);
+}

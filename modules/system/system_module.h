@@ -1,0 +1,29 @@
+// The System object's natives, one group per file.
+#ifndef CAPSULE_SYSTEM_MODULE_H
+#define CAPSULE_SYSTEM_MODULE_H
+
+#include "core/module_api.h"
+#include "core/native_args.h"
+
+// The table that System's natives call through, kept by systemModuleInit.
+extern const ModuleApi* gSystemApi;
+
+#define SYSTEM_NATIVE(name)                                                                    \
+    int name(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval)
+
+// Console and evaluation.
+SYSTEM_NATIVE(sysEvaluate);
+SYSTEM_NATIVE(sysOpenConsole);
+SYSTEM_NATIVE(sysPrint);
+SYSTEM_NATIVE(sysGetchar);
+SYSTEM_NATIVE(sysGetInput);
+SYSTEM_NATIVE(sysGc);
+SYSTEM_NATIVE(sysExit);
+// System information.
+SYSTEM_NATIVE(sysGetSysName);
+SYSTEM_NATIVE(sysGetLocale);
+SYSTEM_NATIVE(sysGetPID);
+SYSTEM_NATIVE(sysGetCPULoad);
+SYSTEM_NATIVE(sysGetAdminRights);
+
+#endif

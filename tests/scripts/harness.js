@@ -1,0 +1,45 @@
+// A small harness for script tests: test(name, fn) runs a case, done() prints the tally
+// and ends the process with exit code 0 only when every case passed.
+var passed = 0, failed = 0;
+
+function fail(message) {
+    throw new Error(message);
+}
+
+function show(v) {
+    return typeof v === "string" ? JSON.stringify(v) : String(v);
+}
+
+function assertEq(actual, expected, what) {
+    if (actual !== expected && !(actual !== actual && expected !== expected))
+        fail((what ? what + ": " : "") + "expected " + show(expected) + ", got " + show(actual));
+}
+
+function assertTrue(v, what) {
+    if (!v) fail((what || "assertion") + " failed");
+}
+
+// Runs fn and returns what it threw; fails when it threw nothing.
+function assertThrows(fn, what) {
+    try {
+        fn();
+    } catch (e) {
+        return e;
+    }
+    fail((what || "call") + " did not throw");
+}
+
+function test(name, fn) {
+    try {
+        fn();
+        passed++;
+    } catch (e) {
+        failed++;
+        System.print("FAIL " + name + ": " + e + (e && e.lineNumber ? " (line " + e.lineNumber + ")" : ""));
+    }
+}
+
+function done() {
+    System.print(passed + " passed, " + failed + " failed");
+    System.exit(failed ? 1 : 0);
+}

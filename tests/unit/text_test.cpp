@@ -1,0 +1,29 @@
+// UTF-8 <-> UTF-16 for names from the platform: valid text round-trips, invalid bytes
+// survive as escaped code units.
+#include "core/text.h"
+
+#include <gtest/gtest.h>
+
+static std::string roundTrip(const std::string& s) {
+    std::u16string w = text::fromUtf8(s.data(), s.size());
+    return text::toUtf8(reinterpret_cast<const uint16_t*>(w.data()), w.size());
+}
+
+TEST(Text, DecodesUtf8IntoCodeUnits) {
+    std::string s = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"; // a, U+00E9, U+20AC, U+1F600
+    std::u16string w = text::fromUtf8(s.data(), s.size());
+    ASSERT_EQ(w.size(), 5u);
+    EXPECT_EQ(w[0], u'a');
+    EXPECT_EQ(w[1], 0xE9);
+    EXPECT_EQ(w[2], 0x20AC);
+    EXPECT_EQ(w[3], 0xD83D);
+    EXPECT_EQ(w[4], 0xDE00);
+    EXPECT_EQ(roundTrip(s), s);
+}
+
+TEST(Text, InvalidBytesRoundTrip) {
+    // A lone continuation byte, a truncated sequence, an overlong form and an encoded
+    // surrogate are all kept byte for byte.
+    for (std::string s : {"\x80", "ab\xE2\x82", "\xC0\xAF", "\xED\xA0\x80", "x\xFFy"})
+        EXPECT_EQ(roundTrip(s), s);
+}

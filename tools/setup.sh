@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build and the tests need, if any is missing.
+# Safe to run again: it installs nothing when everything is there.
+set -euo pipefail
+packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev zlib1g-dev)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "setup: installing ${missing[*]}"
+    sudo_cmd=""
+    [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
+    $sudo_cmd apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
