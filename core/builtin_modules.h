@@ -6,5 +6,6 @@
 #include "core/module_api.h"
 
 void systemModuleInit(const ModuleApi* api);
+void fileModuleInit(const ModuleApi* api);
 
 #endif

@@ -92,6 +92,7 @@ bool createInstance() {
     installLanguageExtras(gMain);
     gEvents = newContext();
     systemModuleInit(&gApi);
+    fileModuleInit(&gApi);
     stackReset(cx, mark);
     gApi.endRequest(cx);
     return true;

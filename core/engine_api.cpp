@@ -133,12 +133,18 @@ struct NativeScope {
     }
 };
 
+// An instance also holds its own address: hidden properties are inherited like any
+// other, and an object made with Object.create(instance) must not pass for the instance.
+#define ENGINE_KEY_SELF DUK_HIDDEN_SYMBOL("self")
+
 void markInstance(duk_context* ctx, duk_idx_t idx, const ClassInfo* cls) {
     idx = duk_normalize_index(ctx, idx);
     duk_push_pointer(ctx, const_cast<ClassInfo*>(cls));
     duk_put_prop_literal(ctx, idx, ENGINE_KEY_CLASS);
     duk_push_pointer(ctx, nullptr);
     duk_put_prop_literal(ctx, idx, ENGINE_KEY_PRIVATE);
+    duk_push_pointer(ctx, duk_get_heapptr(ctx, idx));
+    duk_put_prop_literal(ctx, idx, ENGINE_KEY_SELF);
 }
 
 const ClassInfo* classOf(duk_context* ctx, duk_idx_t idx) {
@@ -146,6 +152,15 @@ const ClassInfo* classOf(duk_context* ctx, duk_idx_t idx) {
     const ClassInfo* cls = static_cast<const ClassInfo*>(duk_get_pointer(ctx, -1));
     duk_pop(ctx);
     return cls;
+}
+
+// The class of the object at idx when it is itself an instance, else null.
+const ClassInfo* instanceClassOf(duk_context* ctx, duk_idx_t idx) {
+    idx = duk_normalize_index(ctx, idx);
+    duk_get_prop_literal(ctx, idx, ENGINE_KEY_SELF);
+    bool own = duk_get_pointer(ctx, -1) == duk_get_heapptr(ctx, idx);
+    duk_pop(ctx);
+    return own ? classOf(ctx, idx) : nullptr;
 }
 
 duk_ret_t invoke(duk_context* ctx, const NativeEntry& e, bool constructor) {
@@ -156,8 +171,11 @@ duk_ret_t invoke(duk_context* ctx, const NativeEntry& e, bool constructor) {
     for (duk_idx_t i = 0; i < argc; i++) argv[i] = box(ctx, i);
     duk_push_this(ctx);
     HostObject* self = nullptr;
-    if (duk_is_object(ctx, -1)) {
-        if (constructor && duk_is_constructor_call(ctx)) markInstance(ctx, -1, e.owner);
+    // A constructor called without `new` has no instance to work on: self stays null, so
+    // that it cannot put a record onto `this` (an existing instance or the prototype).
+    bool constructing = constructor && duk_is_constructor_call(ctx);
+    if (duk_is_object(ctx, -1) && constructor == constructing) {
+        if (constructing) markInstance(ctx, -1, e.owner);
         self = static_cast<HostObject*>(duk_get_heapptr(ctx, -1));
     }
     HostValue rval = HOST_UNDEFINED;
@@ -570,7 +588,7 @@ int defineFunctions(HostContext* cx, HostObject* obj, const HostFunctionSpec* fn
 // when it belongs to one, so that a method applied to a foreign object never reads or
 // replaces another class's record.
 bool ownsRecord(duk_context* ctx, duk_idx_t idx) {
-    const ClassInfo* cls = classOf(ctx, idx);
+    const ClassInfo* cls = instanceClassOf(ctx, idx);
     const ClassInfo* owner = thread().owner;
     return cls && (!owner || owner == cls);
 }

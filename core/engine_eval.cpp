@@ -162,4 +162,3 @@ bool locateScript(void* context, char* file, size_t fileSize, int* line) {
 void installLanguageExtras(duk_context* ctx) { installUneval(ctx); }
 
 } // namespace engine
-namespace engine { __attribute__((weak)) void installUneval(duk_context*) {} } // TEMP

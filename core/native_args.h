@@ -6,6 +6,7 @@
 
 #include "core/module_api.h"
 
+#include <stddef.h>
 #include <stdint.h>
 
 namespace native {
@@ -29,6 +30,17 @@ inline int32_t toInt(double d) {
 
 inline int32_t intArg(const ModuleApi* api, HostContext* cx, HostValue v) {
     return toInt(api->toNumber(cx, v));
+}
+
+// A byte string: one byte per character (each character's low 8 bits), NULs included.
+// The bytes live as long as the native runs.
+struct Bytes {
+    const char* data;
+    size_t size;
+};
+inline Bytes bytesArg(const ModuleApi* api, HostContext* cx, HostValue v) {
+    int n = api->toLength(cx, v);
+    return Bytes{api->toBytes(cx, v), n > 0 ? static_cast<size_t>(n) : 0};
 }
 
 } // namespace native

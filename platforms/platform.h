@@ -4,7 +4,9 @@
 #define CAPSULE_PLATFORM_H
 
 #include <stdint.h>
+#include <stdio.h>
 #include <string>
+#include <vector>
 
 struct HostOptions;
 
@@ -36,6 +38,43 @@ bool isAdministrator();
 // Cumulative processor times over all processors: busy and total ticks.
 bool processorTimes(uint64_t* busy, uint64_t* total);
 void sleepMs(unsigned ms);
+
+// Files and directories. Paths are UTF-8; a backslash in a path from a script is a
+// separator, as on the system the scripts were first written for.
+std::string localPath(const std::string& path);
+FILE* openFile(const std::string& path, const char* mode);
+// Size and modification time (seconds) of an open stream.
+bool streamStatus(FILE* f, int64_t* size, int64_t* mtime);
+// Reads up to n bytes at an absolute offset without moving the stream's position.
+int64_t readAt(FILE* f, int64_t offset, void* buf, size_t n);
+int64_t streamSize(FILE* f);
+
+// File-system operations on local paths (see localPath). Failures carry no reason.
+struct PathStatus {
+    int64_t size = 0;  // bytes
+    int64_t mtime = 0; // last modification, seconds since 1970
+    bool isDir = false;
+};
+// A path containing a wildcard is never found, as with the stat of the scripts' first home.
+bool pathStatus(const std::string& path, PathStatus* status);
+bool removeFile(const std::string& path); // a file (or link), never a directory
+// Sets access and modification time to whole seconds since 1970.
+bool setFileTime(const std::string& path, int64_t seconds);
+bool createDirectory(const std::string& path); // one level
+bool removeDirectory(const std::string& path); // an empty directory
+std::string currentDirectory();                // "" when it cannot be read
+
+struct DirEntry {
+    std::string name;
+    bool isDir;
+};
+// The entries that a pattern "folder/name" names: with * or ? in the name part those
+// of the folder that match it (see wildcardMatch), in the system's order, "." and ".."
+// included; without, the one path itself when it exists. Nothing found: empty.
+std::vector<DirEntry> listDirectory(const std::string& pattern);
+// Windows-style name matching: * any run, ? one UTF-16 unit, ASCII letters without
+// regard to case, and a pattern ending in ".*" also matches names that have no dot.
+bool wildcardMatch(const std::string& pattern, const std::string& name);
 
 // Console events: calls deliver with "CONTROL_STOP", "CONTROL_LOGOFF" or
 // "CONTROL_SHUTDOWN" on a thread of its own for each event. Installing again is harmless.

@@ -1,6 +1,7 @@
 // Runs one script file as the bootstrap of a real engine instance, after a small test
 // harness. Started as `script_host <file.js> [args...]`; the script sees argv without the
 // file name. Adds the object Test with natives that tests need from outside the runtime.
+#include "core/crash_guard.h"
 #include "core/startup.h"
 #include "platforms/platform.h"
 
@@ -26,8 +27,15 @@ static int testFail(HostContext* cx, HostObject*, unsigned argc, HostValue* argv
     return 0;
 }
 
+// Test.coreDumpOff(): a later crash ends the process without writing its log.
+static int testCoreDumpOff(HostContext*, HostObject*, unsigned, HostValue*, HostValue*) {
+    crashguard::setCoreDumpEnabled(false);
+    return 1;
+}
+
 static const HostFunctionSpec kTestFunctions[] = {
     {"crash", testCrash, 0, 0, 0},
+    {"coreDumpOff", testCoreDumpOff, 0, 0, 0},
     {"fail", testFail, 1, 0, 0},
     {nullptr, nullptr, 0, 0, 0},
 };
@@ -59,7 +67,8 @@ int main(int argc, char** argv, char** envp) {
     static std::string name = strrchr(argv[1], '/') ? strrchr(argv[1], '/') + 1 : argv[1];
     std::vector<char*> args;
     args.push_back(argv[0]);
-    for (int i = 2; i < argc; i++) args.push_back(argv[i]);
+    for (int i = 2; i < argc; i++)
+        args.push_back(argv[i]);
     args.push_back(nullptr);
     return platform::runHost(argc - 1, args.data(), envp,
                              HostOptions{name.c_str(), source.c_str(), addTestNatives});

@@ -34,7 +34,12 @@ SystemVersion systemVersion() {
     return v;
 }
 
-int processId() { return static_cast<int>(getpid()); }
+// The identifier never changes for the life of the process; asking once spares a system
+// call per script call.
+int processId() {
+    static const int pid = static_cast<int>(getpid());
+    return pid;
+}
 
 bool isAdministrator() { return geteuid() == 0; }
 

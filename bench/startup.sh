@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Start-up time and peak memory: the bare runtime to the end of its bootstrap, a packed
+# application to its first statement, and `node -e 0` for comparison, in one run.
+#   bench/startup.sh [runs]        (after tools/build.sh)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs="${1:-200}"
+b=build
+
+# Mean wall time of a command over $runs runs, in milliseconds.
+mean_ms() {
+    local start end
+    start=$(date +%s%N)
+    for ((i = 0; i < runs; i++)); do "$@" >/dev/null 2>&1 || true; done
+    end=$(date +%s%N)
+    echo "scale=3; ($end - $start) / $runs / 1000000" | bc
+}
+
+peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
+
+printf "%-44s %10s %12s\n" "command" "mean ms" "peak RSS kB"
+row() { printf "%-44s %10s %12s\n" "$1" "$(mean_ms "${@:2}")" "$(peak_kb "${@:2}")"; }
+row "bare runtime (no package)" $b/capsule
+[ -x $b/bench/startup-app ] && row "packed app, $(ls $b/bench/startup-app-src -R | grep -c '\.js$') files, to first statement" $b/bench/startup-app
+command -v node >/dev/null && row "node -e 0" node -e 0

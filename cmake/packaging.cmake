@@ -1,0 +1,44 @@
+# The packer is itself a packed application: the bare runtime, staged next to the packer
+# script, runs that script from disk and packs the packer's own directory behind a copy
+# of itself. Other applications are packed with the finished packer.
+set(PACK_STAGE ${CMAKE_BINARY_DIR}/pack-stage)
+add_custom_command(
+    OUTPUT ${CMAKE_BINARY_DIR}/capsule-pack
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PACK_STAGE}/scripts
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:capsule> ${PACK_STAGE}/capsule
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/tools/packer/scripts/autorun.js
+            ${PACK_STAGE}/scripts/autorun.js
+    COMMAND ${PACK_STAGE}/capsule ${CMAKE_SOURCE_DIR}/tools/packer ${CMAKE_BINARY_DIR}/capsule-pack
+    COMMAND chmod +x ${CMAKE_BINARY_DIR}/capsule-pack
+    DEPENDS capsule ${CMAKE_SOURCE_DIR}/tools/packer/scripts/autorun.js
+    COMMENT "Packing capsule-pack")
+add_custom_target(capsule_pack ALL DEPENDS ${CMAKE_BINARY_DIR}/capsule-pack)
+
+# capsule_package(<target> <output> <dir> [files...]): packs an application directory.
+function(capsule_package target output dir)
+    add_custom_command(
+        OUTPUT ${output}
+        COMMAND ${CMAKE_BINARY_DIR}/capsule-pack ${dir} ${output}
+        COMMAND chmod +x ${output}
+        DEPENDS capsule_pack ${CMAKE_BINARY_DIR}/capsule-pack ${ARGN}
+        COMMENT "Packing ${output}")
+    add_custom_target(${target} ALL DEPENDS ${output})
+endfunction()
+
+# The script test runner: its entry script plus the test harness.
+set(RUNNER_APP ${CMAKE_BINARY_DIR}/test-runner-app)
+add_custom_command(
+    OUTPUT ${RUNNER_APP}/scripts/autorun.js ${RUNNER_APP}/scripts/harness.js
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/tools/test-runner/scripts/autorun.js
+            ${RUNNER_APP}/scripts/autorun.js
+    COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/tests/scripts/harness.js
+            ${RUNNER_APP}/scripts/harness.js
+    DEPENDS ${CMAKE_SOURCE_DIR}/tools/test-runner/scripts/autorun.js
+            ${CMAKE_SOURCE_DIR}/tests/scripts/harness.js)
+capsule_package(capsule_test ${CMAKE_BINARY_DIR}/capsule-test ${RUNNER_APP}
+                ${RUNNER_APP}/scripts/autorun.js ${RUNNER_APP}/scripts/harness.js)
+
+# The example application of the README.
+file(GLOB_RECURSE EXAMPLE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/examples/hello/*)
+capsule_package(example_hello ${CMAKE_BINARY_DIR}/hello ${CMAKE_SOURCE_DIR}/examples/hello
+                ${EXAMPLE_FILES})

@@ -1,0 +1,3 @@
+function greeting(name) {
+    return "Hello, " + name + "!";
+}

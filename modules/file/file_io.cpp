@@ -1,0 +1,141 @@
+// The stream operations of File objects: open, close, read, write and seek.
+#include "modules/file/file_module.h"
+
+#include "core/text.h"
+#include "platforms/platform.h"
+
+#include <algorithm>
+#include <string.h>
+#include <string>
+
+#define api gFileApi
+
+static void publishPosition(HostContext* cx, HostObject* self, FileRecord* rec) {
+    publish(cx, self, "pos", api->newNumber(cx, static_cast<double>(rec->position)));
+}
+
+// A path argument as a local path: UTF-16 text to UTF-8, backslashes as separators.
+std::string filePathArg(HostContext* cx, HostValue v) {
+    const HostChar* w = api->toChars(cx, v);
+    size_t n = 0;
+    while (w[n]) n++;
+    return platform::localPath(text::toUtf8(w, n));
+}
+
+// Modes the C library defines: r, w or a, then at most one each of "+", "b" and "t".
+static bool acceptedMode(const char* mode) {
+    if (!mode || !strchr("rwa", mode[0]) || !mode[0]) return false;
+    int plus = 0, binary = 0, textual = 0;
+    for (const char* p = mode + 1; *p; p++) {
+        int* seen = *p == '+' ? &plus : *p == 'b' ? &binary : *p == 't' ? &textual : nullptr;
+        if (!seen || (*seen)++) return false;
+    }
+    return true;
+}
+
+FILE_NATIVE(fileOpen) {
+    if (argc < 2) return native::formatError(api, cx, "File.open(<path>, <mode>)");
+    FileRecord* rec = fileRecord(cx, self);
+    if (!rec) return 1; // not a File object
+    publish(cx, self, "path", argv[0]);
+    publish(cx, self, "mode", argv[1]);
+    std::string path = filePathArg(cx, api->getProperty(cx, self, "path"));
+    std::string mode = api->toBytes(cx, api->getProperty(cx, self, "mode"));
+    FILE* f = acceptedMode(mode.c_str()) ? platform::openFile(path, mode.c_str()) : nullptr;
+    {
+        std::lock_guard<std::mutex> hold(rec->lock);
+        if (rec->handle) fclose(rec->handle); // an open object is closed before it is reused
+        rec->handle = f;
+        if (f) {
+            int64_t size = 0, mtime = 0;
+            platform::streamStatus(f, &size, &mtime);
+            rec->length = size;
+            rec->time = mtime;
+            rec->position = 0;
+        }
+    }
+    publish(cx, self, "length", api->newNumber(cx, static_cast<double>(rec->length)));
+    publish(cx, self, "time", api->newNumber(cx, static_cast<double>(rec->time) * 1000.0));
+    publishPosition(cx, self, rec);
+    *rval = hostBoolean(f != nullptr);
+    return 1;
+}
+
+FILE_NATIVE(fileClose) {
+    (void)argc, (void)argv, (void)rval;
+    FileRecord* rec = fileRecord(cx, self);
+    if (!rec) return 1;
+    std::lock_guard<std::mutex> hold(rec->lock);
+    if (rec->handle) fclose(rec->handle);
+    rec->handle = nullptr;
+    return 1;
+}
+
+// read([length]): up to length bytes (the length the file had when opened by default).
+// A negative or non-numeric length reads nothing. The buffer grows with what is actually
+// read, so a large count on a short file costs nothing.
+FILE_NATIVE(fileRead) {
+    FileRecord* rec = fileRecord(cx, self);
+    if (!rec) return 1;
+    int64_t want = native::present(argc, argv, 0) ? native::intArg(api, cx, argv[0]) : rec->length;
+    if (want < 0) want = 0;
+    std::string data;
+    bool open;
+    int depth = api->suspendRequest(cx);
+    {
+        std::lock_guard<std::mutex> hold(rec->lock);
+        open = rec->handle != nullptr;
+        if (open) {
+            size_t chunk = 64 * 1024;
+            while (static_cast<int64_t>(data.size()) < want) {
+                size_t n = static_cast<size_t>(std::min<int64_t>(want - static_cast<int64_t>(data.size()), chunk));
+                size_t at = data.size();
+                data.resize(at + n);
+                size_t got = fread(&data[at], 1, n, rec->handle);
+                data.resize(at + got);
+                if (got < n) break;
+                if (chunk < (1u << 24)) chunk *= 2;
+            }
+            rec->position = ftello(rec->handle);
+        }
+    }
+    api->resumeRequest(cx, depth);
+    if (!open) return 1;
+    *rval = api->newStringN(cx, data.data(), data.size());
+    publishPosition(cx, self, rec);
+    return 1;
+}
+
+FILE_NATIVE(fileWrite) {
+    if (argc < 1) return native::formatError(api, cx, "File.write(<content>)");
+    FileRecord* rec = fileRecord(cx, self);
+    if (!rec) return 1;
+    native::Bytes content = native::bytesArg(api, cx, argv[0]);
+    size_t written;
+    {
+        std::lock_guard<std::mutex> hold(rec->lock);
+        if (!rec->handle) return 1;
+        written = fwrite(content.data, 1, content.size, rec->handle);
+        rec->position = ftello(rec->handle);
+    }
+    *rval = api->newNumber(cx, static_cast<double>(written));
+    publishPosition(cx, self, rec);
+    return 1;
+}
+
+// seek(pos): from the start for pos >= 0, from the end for a negative pos.
+FILE_NATIVE(fileSeek) {
+    (void)rval;
+    if (argc < 1) return native::formatError(api, cx, "File.seek(<pos>)");
+    FileRecord* rec = fileRecord(cx, self);
+    if (!rec) return 1;
+    int32_t pos = native::intArg(api, cx, argv[0]);
+    {
+        std::lock_guard<std::mutex> hold(rec->lock);
+        if (!rec->handle) return 1;
+        fseeko(rec->handle, pos, pos >= 0 ? SEEK_SET : SEEK_END);
+        rec->position = ftello(rec->handle);
+    }
+    publishPosition(cx, self, rec);
+    return 1;
+}

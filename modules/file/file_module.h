@@ -1,0 +1,58 @@
+// The File class: its record, its natives (one group per file) and the helpers they share.
+#ifndef CAPSULE_FILE_MODULE_H
+#define CAPSULE_FILE_MODULE_H
+
+#include "core/module_api.h"
+#include "core/native_args.h"
+
+#include <mutex>
+#include <stdint.h>
+#include <stdio.h>
+#include <string>
+
+// The table that File's natives call through, kept by fileModuleInit.
+extern const ModuleApi* gFileApi;
+
+// The private record of a File object. The lock keeps a stream alive while a thread
+// works on it with its request suspended, so that another thread cannot close it then.
+struct FileRecord {
+    FILE* handle = nullptr;
+    int64_t position = 0;
+    int64_t length = 0;
+    int64_t time = 0; // seconds since 1970
+    std::mutex lock;
+};
+
+// The record of a File object, or null for anything else.
+FileRecord* fileRecord(HostContext* cx, HostObject* self);
+// Defines a read-only, enumerable property (the form of every property natives publish).
+void publish(HostContext* cx, HostObject* obj, const char* name, HostValue value);
+// A path argument as a local path: UTF-16 text to UTF-8, backslashes as separators.
+std::string filePathArg(HostContext* cx, HostValue v);
+
+#define FILE_NATIVE(name)                                                                      \
+    int name(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval)
+
+// Stream operations.
+FILE_NATIVE(fileOpen);
+FILE_NATIVE(fileClose);
+FILE_NATIVE(fileRead);
+FILE_NATIVE(fileWrite);
+FILE_NATIVE(fileSeek);
+// The package archive.
+FILE_NATIVE(fileInitAFS);
+FILE_NATIVE(fileExtract);
+// Compression.
+FILE_NATIVE(fileCompress);
+FILE_NATIVE(fileUncompress);
+// File-system functions.
+FILE_NATIVE(fileStatus);
+FILE_NATIVE(fileRemove);
+FILE_NATIVE(fileSetTime);
+FILE_NATIVE(fileCreateDir);
+FILE_NATIVE(fileChangeDir);
+FILE_NATIVE(fileOpenDir);
+FILE_NATIVE(fileRemoveDir);
+FILE_NATIVE(fileGetCurrentWorkingDir);
+
+#endif

@@ -1,0 +1,105 @@
+// File-system functions on the File constructor: status, removal, times, directories and
+// listings. They keep the engine request throughout; failures are results, not errors.
+#include "modules/file/file_module.h"
+
+#include "core/text.h"
+#include "platforms/platform.h"
+
+#include <math.h>
+#include <string>
+#include <vector>
+
+#define api gFileApi
+
+// A script string from a UTF-8 name; bytes that are not UTF-8 survive as escaped units.
+static HostValue nameString(HostContext* cx, const std::string& name) {
+    std::u16string w = text::fromUtf8(name.data(), name.size());
+    return api->newString(cx, nullptr, reinterpret_cast<const HostChar*>(w.c_str()));
+}
+
+static HostValue typeString(HostContext* cx, bool isDir) {
+    return api->newString(cx, isDir ? "dir" : "file", nullptr);
+}
+
+FILE_NATIVE(fileStatus) {
+    (void)self;
+    if (argc < 1) return native::formatError(api, cx, "File.status(<path>)");
+    platform::PathStatus st;
+    if (!platform::pathStatus(filePathArg(cx, argv[0]), &st)) {
+        *rval = HOST_FALSE;
+        return 1;
+    }
+    HostObject* obj = api->newObject(cx, nullptr);
+    if (!obj) return 0;
+    publish(cx, obj, "size", api->newNumber(cx, static_cast<double>(st.size)));
+    publish(cx, obj, "time", api->newNumber(cx, static_cast<double>(st.mtime) * 1000.0));
+    publish(cx, obj, "type", typeString(cx, st.isDir));
+    *rval = hostObject(obj);
+    return 1;
+}
+
+FILE_NATIVE(fileRemove) {
+    (void)self;
+    if (argc < 1) return native::formatError(api, cx, "File.remove(<path>)");
+    *rval = hostBoolean(platform::removeFile(filePathArg(cx, argv[0])));
+    return 1;
+}
+
+// setTime(path, time): time in milliseconds, truncated toward zero to whole seconds.
+FILE_NATIVE(fileSetTime) {
+    (void)self;
+    if (argc < 2) return native::formatError(api, cx, "File.setTime(<path>, <time>)");
+    std::string path = filePathArg(cx, argv[0]);
+    double seconds = trunc(api->toNumber(cx, argv[1]) / 1000.0);
+    bool ok = seconds > -9.2e18 && seconds < 9.2e18 && // NaN and what no 64-bit time holds
+              platform::setFileTime(path, static_cast<int64_t>(seconds));
+    *rval = hostBoolean(ok);
+    return 1;
+}
+
+FILE_NATIVE(fileCreateDir) {
+    (void)self;
+    if (argc < 1) return native::formatError(api, cx, "File.createDir(<path>)");
+    *rval = hostBoolean(platform::createDirectory(filePathArg(cx, argv[0])));
+    return 1;
+}
+
+FILE_NATIVE(fileChangeDir) {
+    (void)self;
+    if (argc < 1) return native::formatError(api, cx, "File.changeDir(<path>)");
+    *rval = hostBoolean(platform::changeDirectory(filePathArg(cx, argv[0])));
+    return 1;
+}
+
+// openDir(pattern): [{name, type}, ...] in the system's order; empty when nothing matches.
+FILE_NATIVE(fileOpenDir) {
+    (void)self;
+    if (argc < 1) return native::formatError(api, cx, "File.openDir(<path>)");
+    std::vector<platform::DirEntry> entries = platform::listDirectory(filePathArg(cx, argv[0]));
+    HostObject* list = api->newArray(cx, 0, nullptr);
+    if (!list) return 0;
+    HostValue dir = typeString(cx, true), file = typeString(cx, false);
+    for (size_t i = 0; i < entries.size(); i++) {
+        HostObject* entry = api->newObject(cx, nullptr);
+        if (!entry) return 0;
+        publish(cx, entry, "name", nameString(cx, entries[i].name));
+        publish(cx, entry, "type", entries[i].isDir ? dir : file);
+        HostValue v = hostObject(entry);
+        if (!api->setElement(cx, list, static_cast<unsigned>(i), &v)) return 0;
+    }
+    *rval = hostObject(list);
+    return 1;
+}
+
+FILE_NATIVE(fileRemoveDir) {
+    (void)self;
+    if (argc < 1) return native::formatError(api, cx, "File.removeDir(<path>)");
+    *rval = hostBoolean(platform::removeDirectory(filePathArg(cx, argv[0])));
+    return 1;
+}
+
+FILE_NATIVE(fileGetCurrentWorkingDir) {
+    (void)self, (void)argc, (void)argv;
+    *rval = nameString(cx, platform::currentDirectory());
+    return 1;
+}

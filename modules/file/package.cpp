@@ -1,0 +1,117 @@
+// initAFS and extract: the package archive behind a file, read through a File object.
+#include "modules/file/afs_reader.h"
+#include "modules/file/file_module.h"
+
+#include <string>
+
+#define api gFileApi
+
+// Leaves the file at its start, as every initAFS does that returns normally.
+static void rewind(HostContext* cx, HostObject* self, FileRecord* rec) {
+    {
+        std::lock_guard<std::mutex> hold(rec->lock);
+        if (rec->handle) fseeko(rec->handle, 0, SEEK_SET);
+        rec->position = 0;
+    }
+    publish(cx, self, "pos", api->newNumber(cx, 0));
+}
+
+// A damaged or missing block leaves no `afs` behind (nor one from an earlier call).
+static int noPackage(HostContext* cx, HostObject* self, FileRecord* rec, HostValue* rval) {
+    if (!hostIsUndefined(api->getProperty(cx, self, "afs")))
+        publish(cx, self, "afs", HOST_UNDEFINED);
+    rewind(cx, self, rec);
+    *rval = HOST_FALSE;
+    return 1;
+}
+
+// Publishes `afs` {size, pos, fsd}: fsd is what the directory text evaluates to, each
+// entry with the offset of its stream as `pos`. A directory that does not inflate or does
+// not evaluate to an object gives false.
+FILE_NATIVE(fileInitAFS) {
+    (void)argc, (void)argv;
+    *rval = HOST_FALSE;
+    FileRecord* rec = fileRecord(cx, self);
+    if (!rec) return 1;
+    afs::Block block;
+    bool found = false;
+    afs::Status status = afs::Status::Damaged;
+    std::string text;
+    int depth = api->suspendRequest(cx);
+    {
+        std::lock_guard<std::mutex> hold(rec->lock);
+        if (rec->handle && (found = afs::locate(rec->handle, &block)))
+            status = afs::readDirectory(rec->handle, block, &text);
+    }
+    api->resumeRequest(cx, depth);
+    if (!found || status == afs::Status::Damaged) return noPackage(cx, self, rec, rval);
+    if (status == afs::Status::NoMemory) {
+        api->reportError(cx, "AFS: cannot allocate memory");
+        return 0;
+    }
+    HostValue fsd;
+    if (!api->evaluateScript(cx, "fileInitAFS", text.c_str(), &fsd) || !hostIsObject(fsd))
+        return noPackage(cx, self, rec, rval);
+    HostObject* dir = hostToObject(fsd);
+    HostValue* entries = api->propertyValues(cx, dir);
+    if (!entries) return noPackage(cx, self, rec, rval);
+    double pos = static_cast<double>(block.start + 8 + block.dirCsize);
+    for (HostValue* e = entries; !hostIsUndefined(*e); e++) {
+        HostObject* entry = hostToObject(*e);
+        if (!entry) continue;
+        publish(cx, entry, "pos", api->newNumber(cx, pos));
+        pos += native::toInt(api->propertyAsNumber(cx, entry, "csize", 0));
+    }
+    api->release(cx, entries);
+    HostObject* info = api->newObject(cx, nullptr);
+    publish(cx, info, "size", api->newNumber(cx, block.length));
+    publish(cx, info, "pos", api->newNumber(cx, static_cast<double>(block.start)));
+    publish(cx, info, "fsd", fsd);
+    publish(cx, self, "afs", hostObject(info));
+    rewind(cx, self, rec);
+    *rval = HOST_TRUE;
+    return 1;
+}
+
+// extract(fileName): the content of one packaged file as a byte string; undefined for an
+// empty entry or a closed object. A missing directory or entry, and a stream that does
+// not inflate to its recorded size, are errors the caller can catch.
+FILE_NATIVE(fileExtract) {
+    if (argc < 1) return native::formatError(api, cx, "File.extract(<fileName>)");
+    FileRecord* rec = fileRecord(cx, self);
+    if (!rec || !rec->handle) return 1;
+    const char* name = api->toBytes(cx, argv[0]);
+    HostObject* info = hostToObject(api->getProperty(cx, self, "afs"));
+    HostObject* dir = info ? hostToObject(api->getProperty(cx, info, "fsd")) : nullptr;
+    if (!dir) {
+        api->reportError(cx, "AFS: no package directory");
+        return 0;
+    }
+    HostObject* entry = hostToObject(api->getProperty(cx, dir, name));
+    if (!entry) {
+        api->reportError(cx, "AFS: no entry '%s'", name);
+        return 0;
+    }
+    int32_t pos = native::toInt(api->propertyAsNumber(cx, entry, "pos", 0));
+    int32_t csize = native::toInt(api->propertyAsNumber(cx, entry, "csize", 0));
+    int32_t size = native::toInt(api->propertyAsNumber(cx, entry, "size", 0));
+    if (size < 1) return 1;
+    std::string data;
+    afs::Status status = afs::Status::Damaged;
+    int depth = api->suspendRequest(cx);
+    {
+        std::lock_guard<std::mutex> hold(rec->lock);
+        if (rec->handle) status = afs::readEntry(rec->handle, pos, csize, size, &data);
+    }
+    api->resumeRequest(cx, depth);
+    if (status == afs::Status::NoMemory) {
+        api->reportError(cx, "AFS: cannot allocate memory");
+        return 0;
+    }
+    if (status != afs::Status::Ok) {
+        api->reportError(cx, "AFS: damaged entry '%s'", name);
+        return 0;
+    }
+    *rval = api->newStringN(cx, data.data(), data.size());
+    return 1;
+}

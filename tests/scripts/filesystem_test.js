@@ -1,0 +1,218 @@
+// File-system functions of the File constructor, on real files in a scratch folder that
+// the test makes under the working directory and removes at the end.
+
+var startDir = File.getCurrentWorkingDir();
+var scratch = "fs_test_" + System.getPID();
+
+function writeFile(path, content) {
+    var f = new File(path, "wb");
+    assertTrue(f.pos === 0, "open " + path);
+    f.write(content);
+    f.close();
+}
+
+function names(list) {
+    var out = [];
+    for (var i = 0; i < list.length; i++) out.push(list[i].name + ":" + list[i].type);
+    return out.sort().join(",");
+}
+
+// Removes a folder and what it holds with the functions under test.
+function removeTree(path) {
+    var list = File.openDir(path + "/*");
+    for (var i = 0; i < list.length; i++) {
+        var name = list[i].name;
+        if (name === "." || name === "..") continue;
+        if (list[i].type === "dir") removeTree(path + "/" + name);
+        else File.remove(path + "/" + name);
+    }
+    return File.removeDir(path);
+}
+
+test("the working directory starts as the executable's folder", function () {
+    var exe = argv[0];
+    assertEq(startDir, exe.substring(0, exe.lastIndexOf("/")));
+});
+
+test("too few arguments are format errors with the usage text", function () {
+    var usages = {
+        status: "File.status(<path>)",
+        remove: "File.remove(<path>)",
+        createDir: "File.createDir(<path>)",
+        changeDir: "File.changeDir(<path>)",
+        openDir: "File.openDir(<path>)",
+        removeDir: "File.removeDir(<path>)"
+    };
+    for (var fn in usages) {
+        var e = assertThrows(function () { File[fn](); }, fn);
+        assertEq(e.message, "Native function format error: " + usages[fn], fn);
+    }
+    var e2 = assertThrows(function () { File.setTime(scratch); }, "setTime");
+    assertEq(e2.message, "Native function format error: File.setTime(<path>, <time>)");
+    assertEq(File.getCurrentWorkingDir(1, 2, 3), startDir, "extra arguments ignored");
+    assertEq(File.setTime.length, 2);
+    assertEq(File.getCurrentWorkingDir.length, 0);
+});
+
+assertTrue(File.createDir(scratch), "scratch folder made");
+try {
+    test("createDir makes one level only", function () {
+        assertEq(File.createDir(scratch), false, "existing");
+        assertEq(File.createDir(scratch + "/no/such"), false, "missing parent");
+        assertTrue(File.createDir(scratch + "/made"));
+        assertEq(File.status(scratch + "/made").type, "dir");
+        assertTrue(File.removeDir(scratch + "/made"));
+        assertEq(File.status(scratch + "/made"), false);
+    });
+
+    test("status of missing paths, folders and files", function () {
+        assertEq(File.status(scratch + "/missing"), false);
+        var d = File.status(scratch);
+        assertEq(d.type, "dir");
+        assertEq(File.status(scratch + "/").type, "dir", "trailing separator on a folder");
+
+        writeFile(scratch + "/ten", "0123456789");
+        var before = Date.now();
+        var s = File.status(scratch + "/ten");
+        assertEq(Object.keys(s).join(), "size,time,type");
+        assertEq(s.size, 10);
+        assertEq(s.type, "file");
+        assertEq(s.time % 1000, 0, "whole seconds");
+        assertTrue(Math.abs(s.time - before) < 600000, "modified just now");
+        s.size = 99;
+        assertEq(s.size, 10, "read-only");
+        assertEq(File.status(scratch + "/ten/"), false, "trailing separator on a file");
+        assertEq(File.status(""), false, "empty path");
+    });
+
+    test("a path with a wildcard is never found", function () {
+        writeFile(scratch + "/a*b", "x"); // a legal name here, but never one for status
+        assertEq(File.status(scratch + "/a*b"), false);
+        assertEq(File.status(scratch + "/a?b"), false);
+        assertEq(File.status(scratch + "/*"), false);
+        assertTrue(File.remove(scratch + "/a*b"));
+    });
+
+    test("backslashes separate like slashes", function () {
+        writeFile(scratch + "\\back.txt", "abc");
+        assertEq(File.status(scratch + "/back.txt").size, 3);
+        assertEq(File.status(scratch + "\\back.txt").size, 3);
+        assertEq(names(File.openDir(scratch + "\\back.*")), "back.txt:file");
+        assertTrue(File.remove(scratch + "\\back.txt"));
+    });
+
+    test("setTime sets whole seconds, truncated toward zero", function () {
+        var a = scratch + "/a", b = scratch + "/b";
+        writeFile(a, "a");
+        writeFile(b, "b");
+        assertTrue(File.setTime(a, 1350000000999));
+        assertEq(File.status(a).time, 1350000000000);
+        assertEq(new File(a, "rb").time, 1350000000000, "File objects see it too");
+
+        assertTrue(File.setTime(b, File.status(a).time));
+        assertEq(File.status(b).time, File.status(a).time, "copied from another path");
+
+        assertTrue(File.setTime(b, "1350000001500"), "converted to a number");
+        assertEq(File.status(b).time, 1350000001000);
+
+        assertEq(File.setTime(scratch + "/missing", 1350000000000), false, "missing path");
+        assertEq(File.setTime(b, "soon"), false, "not a number");
+        assertEq(File.setTime(b, Infinity), false, "no such time");
+        assertEq(File.status(b).time, 1350000001000, "unchanged by the failures");
+    });
+
+    test("remove takes files, not folders", function () {
+        File.createDir(scratch + "/d");
+        assertEq(File.remove(scratch + "/d"), false, "a folder");
+        assertEq(File.status(scratch + "/d").type, "dir");
+        writeFile(scratch + "/d/f", "x");
+        assertEq(File.removeDir(scratch + "/d"), false, "a folder that is not empty");
+        assertTrue(File.remove(scratch + "/d/f"));
+        assertEq(File.remove(scratch + "/d/f"), false, "already gone");
+        assertEq(File.removeDir(scratch + "/d/f"), false, "missing");
+        assertTrue(File.removeDir(scratch + "/d"));
+        assertEq(File.status(scratch + "/d"), false);
+    });
+
+    test("openDir of an empty folder lists . and ..", function () {
+        File.createDir(scratch + "/empty");
+        var list = File.openDir(scratch + "/empty/*.*");
+        assertEq(names(list), "..:dir,.:dir"); // sorted
+        assertEq(Object.keys(list[0]).join(), "name,type");
+        assertEq(File.openDir(scratch + "/empty/*.js").length, 0, "no match");
+        assertTrue(Array.isArray(File.openDir(scratch + "/nowhere/*.*")), "missing folder");
+        assertEq(File.openDir(scratch + "/nowhere/*.*").length, 0);
+        assertEq(File.openDir(scratch + "/empty/").length, 0, "no name part");
+        File.removeDir(scratch + "/empty");
+    });
+
+    test("openDir filters with Windows-style wildcards", function () {
+        var dir = scratch + "/list";
+        File.createDir(dir);
+        ["a.js", "b.JS", "c.json", "d.txt", "noext", "x.tar.js"].forEach(function (n) {
+            writeFile(dir + "/" + n, n);
+        });
+        File.createDir(dir + "/e.js");
+        assertEq(names(File.openDir(dir + "/*.js")), "a.js:file,b.JS:file,e.js:dir,x.tar.js:file");
+        assertEq(names(File.openDir(dir + "/?.txt")), "d.txt:file");
+        assertEq(File.openDir(dir + "/??.txt").length, 0);
+        assertEq(names(File.openDir(dir + "/NO*")), "noext:file", "case-insensitive");
+        assertEq(names(File.openDir(dir + "/noext.*")), "noext:file", ".* allows no extension");
+        assertEq(File.openDir(dir + "/*.*").length, 9, "*.* is every name");
+        assertEq(File.openDir(dir + "/*").length, 9);
+        assertEq(names(File.openDir(dir + "/*.js*")), "a.js:file,b.JS:file,c.json:file,e.js:dir,x.tar.js:file");
+    });
+
+    test("openDir of a plain path names that path", function () {
+        var dir = scratch + "/list";
+        assertEq(names(File.openDir(dir + "/a.js")), "a.js:file");
+        assertEq(names(File.openDir(dir + "/e.js")), "e.js:dir");
+        assertEq(names(File.openDir(dir)), "list:dir");
+        assertEq(File.openDir(dir + "/missing.js").length, 0);
+    });
+
+    test("names that are not UTF-8 survive the round trip", function () {
+        var dir = scratch + "/names";
+        File.createDir(dir);
+        var odd = "x\uDCFF\uDC80.bin"; // the bytes FF 80 on disk, which are not UTF-8
+        var accented = "\u00E9t\u00E9 \u20AC.txt";
+        writeFile(dir + "/" + odd, "1");
+        writeFile(dir + "/" + accented, "22");
+        var list = File.openDir(dir + "/*.*");
+        var seen = {};
+        for (var i = 0; i < list.length; i++) seen[list[i].name] = list[i].type;
+        assertEq(seen[odd], "file");
+        assertEq(seen[accented], "file");
+        assertEq(names(File.openDir(dir + "/x?\uDC80.bin")), odd + ":file", "? takes one unit");
+        assertEq(File.status(dir + "/" + odd).size, 1);
+        assertEq(File.status(dir + "/" + accented).size, 2);
+        assertTrue(File.remove(dir + "/" + odd));
+        assertTrue(File.remove(dir + "/" + accented));
+        assertTrue(File.removeDir(dir));
+    });
+
+    test("changeDir moves every later relative path", function () {
+        assertEq(File.changeDir(scratch + "/missing"), false);
+        assertEq(File.getCurrentWorkingDir(), startDir);
+        assertTrue(File.changeDir(scratch));
+        try {
+            assertEq(File.getCurrentWorkingDir(), startDir + "/" + scratch);
+            assertEq(File.status("ten").size, 10);
+            writeFile("rel.txt", "rel");
+            assertEq(names(File.openDir("rel.*")), "rel.txt:file", "no folder part");
+            assertEq(names(File.openDir("list\\a.js")), "a.js:file");
+        } finally {
+            assertTrue(File.changeDir(".."));
+        }
+        assertEq(File.getCurrentWorkingDir(), startDir);
+        assertEq(File.status(scratch + "/rel.txt").size, 3);
+    });
+} finally {
+    File.changeDir(startDir);
+    test("the scratch folder is removed", function () {
+        assertTrue(removeTree(scratch));
+        assertEq(File.status(scratch), false);
+    });
+}
+
+done();
