@@ -34,6 +34,11 @@ void freeContext(HostContext* cx);
 HostContext* eventContext();
 
 void collectGarbage(HostContext* cx);
+
+// Builds the value of a literal text of the forms that uneval writes (objects, arrays,
+// strings, numbers, booleans, null), as evaluating it would; false when the text holds
+// anything else, which the caller then evaluates.
+bool readLiteral(HostContext* cx, const char* text, size_t size, HostValue* out);
 size_t heapBytes();
 
 // Resets the calling context's value stack to what it held before a native-free section

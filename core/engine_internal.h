@@ -15,7 +15,7 @@ struct ThreadState {
     duk_context* ctx = nullptr;
     int depth = 0;
     bool suspended = false;
-    duk_thread_state saved;
+    alignas(alignof(max_align_t)) duk_thread_state saved; // a char array the engine casts
     int pending = -1;                  // stack index of an error to raise when a native fails
     const struct ClassInfo* owner = nullptr; // class of the running native, if any
 };

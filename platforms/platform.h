@@ -80,6 +80,30 @@ bool wildcardMatch(const std::string& pattern, const std::string& name);
 // "CONTROL_SHUTDOWN" on a thread of its own for each event. Installing again is harmless.
 void installConsoleEvents(void (*deliver)(const char* name));
 
+// Processes. Command lines follow the Windows C runtime: blanks and tabs separate
+// arguments; double quotes group and are removed, and "" inside quotes is one literal
+// quote; 2n backslashes before a quote give n and the quote groups, 2n+1 give n and a
+// literal quote; other backslashes are plain characters.
+std::vector<std::string> splitArguments(const std::string& line);
+// The same, but the first argument (the program) takes backslashes as plain characters
+// even before a quote.
+std::vector<std::string> splitCommandLine(const std::string& line);
+// Starts the program of a command line (searched on PATH when it names no folder) with
+// the host's environment and standard streams, in a directory (null: the current one).
+// With wait it returns once the program has ended; otherwise the child is reaped in the
+// background. False when nothing was started.
+bool startProcess(const std::string& commandLine, const std::string* directory, bool wait);
+// Opens a file or address with the desktop's opener; an executable file named with a
+// folder is started directly with params as its arguments. elevate goes through the
+// system's elevation tool. Does not wait; false when nothing was started.
+bool openWithDesktop(const std::string& file, const std::string& params, bool elevate);
+struct ProcessEntry {
+    std::string name; // base name of the executable, "" when unreadable
+    uint32_t pid;
+};
+// The running processes (pid 0 excluded); false when they cannot be listed.
+bool listProcesses(std::vector<ProcessEntry>* list);
+
 } // namespace platform
 
 #endif

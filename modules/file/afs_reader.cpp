@@ -3,6 +3,7 @@
 #include "core/engine.h"
 #include "platforms/platform.h"
 
+#include <memory>
 #include <new>
 #include <zlib.h>
 
@@ -52,16 +53,16 @@ bool locate(FILE* f, Block* block) {
 }
 
 // Inflates exactly size bytes from a zlib stream; anything else is damage.
-static Status inflateExact(const std::string& in, int64_t size, std::string* out) {
+static Status inflateExact(const char* in, int64_t csize, int64_t size, std::string* out) {
     if (size > int64_t(engine::kHeapLimit)) return Status::NoMemory; // no script could hold it
     try {
-        out->assign(static_cast<size_t>(size), '\0');
+        out->resize(static_cast<size_t>(size));
     } catch (const std::bad_alloc&) {
         return Status::NoMemory;
     }
     uLongf len = static_cast<uLongf>(size);
     int rc = uncompress(reinterpret_cast<Bytef*>(&(*out)[0]), &len,
-                        reinterpret_cast<const Bytef*>(in.data()), static_cast<uLong>(in.size()));
+                        reinterpret_cast<const Bytef*>(in), static_cast<uLong>(csize));
     if (rc == Z_MEM_ERROR) return Status::NoMemory;
     if (rc != Z_OK || int64_t(len) != size) return Status::Damaged;
     return Status::Ok;
@@ -70,14 +71,10 @@ static Status inflateExact(const std::string& in, int64_t size, std::string* out
 Status readEntry(FILE* f, int64_t pos, int64_t csize, int64_t size, std::string* out) {
     int64_t end = platform::streamSize(f);
     if (pos < 0 || csize < 0 || size < 0 || pos + csize > end) return Status::Damaged;
-    std::string in;
-    try {
-        in.assign(static_cast<size_t>(csize), '\0');
-    } catch (const std::bad_alloc&) {
-        return Status::NoMemory;
-    }
-    if (platform::readAt(f, pos, &in[0], in.size()) != csize) return Status::Damaged;
-    return inflateExact(in, size, out);
+    std::unique_ptr<char[]> in(new (std::nothrow) char[static_cast<size_t>(csize) + 1]);
+    if (!in) return Status::NoMemory;
+    if (platform::readAt(f, pos, in.get(), static_cast<size_t>(csize)) != csize) return Status::Damaged;
+    return inflateExact(in.get(), csize, size, out);
 }
 
 Status readDirectory(FILE* f, const Block& block, std::string* text) {

@@ -2,6 +2,8 @@
 #include "modules/file/afs_reader.h"
 #include "modules/file/file_module.h"
 
+#include "core/engine.h"
+
 #include <string>
 
 #define api gFileApi
@@ -49,9 +51,13 @@ FILE_NATIVE(fileInitAFS) {
         api->reportError(cx, "AFS: cannot allocate memory");
         return 0;
     }
+    // The directory is the text of an object literal; evaluating it as script is the
+    // fallback for texts that the literal reader does not take.
     HostValue fsd;
-    if (!api->evaluateScript(cx, "fileInitAFS", text.c_str(), &fsd) || !hostIsObject(fsd))
+    if (!engine::readLiteral(cx, text.data(), text.size(), &fsd) &&
+        !api->evaluateScript(cx, "fileInitAFS", text.c_str(), &fsd))
         return noPackage(cx, self, rec, rval);
+    if (!hostIsObject(fsd)) return noPackage(cx, self, rec, rval);
     HostObject* dir = hostToObject(fsd);
     HostValue* entries = api->propertyValues(cx, dir);
     if (!entries) return noPackage(cx, self, rec, rval);

@@ -13,6 +13,8 @@ static const HostFunctionSpec kSystemFunctions[] = {
     {"print", sysPrint, 1, 0, 0},
     {"getchar", sysGetchar, 0, 0, 0},
     {"getInput", sysGetInput, 0, 0, 0},
+    {"exec", sysExec, 1, 0, 0},
+    {"open", sysOpen, 1, 0, 0},
     {"gc", sysGc, 0, 0, 0},
     {"exit", sysExit, 1, 0, 0},
     {"getSysName", sysGetSysName, 1, 0, 0},
@@ -20,6 +22,7 @@ static const HostFunctionSpec kSystemFunctions[] = {
     {"getPID", sysGetPID, 0, 0, 0},
     {"getCPULoad", sysGetCPULoad, 0, 0, 0},
     {"getAdminRights", sysGetAdminRights, 0, 0, 0},
+    {"enumProcesses", sysEnumProcesses, 0, 0, 0},
     {nullptr, nullptr, 0, 0, 0},
 };
 

@@ -25,5 +25,9 @@ SYSTEM_NATIVE(sysGetLocale);
 SYSTEM_NATIVE(sysGetPID);
 SYSTEM_NATIVE(sysGetCPULoad);
 SYSTEM_NATIVE(sysGetAdminRights);
+// Processes.
+SYSTEM_NATIVE(sysExec);
+SYSTEM_NATIVE(sysOpen);
+SYSTEM_NATIVE(sysEnumProcesses);
 
 #endif

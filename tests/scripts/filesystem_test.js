@@ -207,6 +207,19 @@ try {
         assertEq(File.getCurrentWorkingDir(), startDir);
         assertEq(File.status(scratch + "/rel.txt").size, 3);
     });
+
+    test("a working directory that was removed reads as the empty string", function () {
+        var gone = startDir + "/" + scratch + "/gone";
+        assertTrue(File.createDir(gone));
+        assertTrue(File.changeDir(gone));
+        try {
+            assertTrue(File.removeDir(gone), "the system lets the current folder go");
+            assertEq(File.getCurrentWorkingDir(), "");
+        } finally {
+            assertTrue(File.changeDir(startDir));
+        }
+        assertEq(File.getCurrentWorkingDir(), startDir);
+    });
 } finally {
     File.changeDir(startDir);
     test("the scratch folder is removed", function () {

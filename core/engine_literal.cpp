@@ -1,0 +1,216 @@
+// A reader for the literal texts that uneval writes (objects, arrays, strings, numbers,
+// booleans and null, optionally in parentheses): the package directory is such a text.
+// It builds the same value that evaluating the text would, without compiling it, which
+// matters for a directory of a thousand entries. Anything else is left to evaluation.
+#include "core/engine_internal.h"
+
+#include "core/engine_text.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <string>
+
+namespace engine {
+
+namespace {
+
+struct Reader {
+    duk_context* ctx;
+    const char* p;
+    const char* end;
+    int depth;
+
+    void space() {
+        while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r')) p++;
+    }
+    bool eat(char c) {
+        space();
+        if (p < end && *p == c) {
+            p++;
+            return true;
+        }
+        return false;
+    }
+    static int hex(char c) {
+        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                             : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                                    : -1;
+    }
+    bool hexRun(int n, unsigned* v) {
+        if (end - p < n) return false;
+        *v = 0;
+        for (int i = 0; i < n; i++) {
+            int h = hex(p[i]);
+            if (h < 0) return false;
+            *v = *v * 16 + unsigned(h);
+        }
+        p += n;
+        return true;
+    }
+    // A quoted string; the text is narrow, one character per byte.
+    bool string() {
+        char quote = *p++;
+        std::u16string s;
+        while (p < end && *p != quote) {
+            unsigned char c = static_cast<unsigned char>(*p++);
+            if (c == '\n' || c == '\r') return false;
+            if (c != '\\') {
+                s.push_back(c);
+                continue;
+            }
+            if (p >= end) return false;
+            char e = *p++;
+            unsigned v;
+            switch (e) {
+            case 'n': s.push_back('\n'); break;
+            case 'r': s.push_back('\r'); break;
+            case 't': s.push_back('\t'); break;
+            case 'b': s.push_back('\b'); break;
+            case 'f': s.push_back('\f'); break;
+            case 'v': s.push_back('\v'); break;
+            case '0':
+                if (p < end && *p >= '0' && *p <= '9') return false; // octal: not ours
+                s.push_back(0);
+                break;
+            case 'x':
+                if (!hexRun(2, &v)) return false;
+                s.push_back(static_cast<char16_t>(v));
+                break;
+            case 'u':
+                if (!hexRun(4, &v)) return false;
+                s.push_back(static_cast<char16_t>(v));
+                break;
+            default:
+                if ((e >= '1' && e <= '9') || e == '\n' || e == '\r') return false;
+                s.push_back(static_cast<unsigned char>(e));
+            }
+        }
+        if (p >= end) return false;
+        p++;
+        pushChars(ctx, reinterpret_cast<const uint16_t*>(s.data()), s.size());
+        return true;
+    }
+    // Decimal numbers only; the text is ASCII so strtod reads it exactly.
+    bool number() {
+        const char* s = p;
+        if (*p == '-') p++;
+        if (p >= end || *p < '0' || *p > '9') return false;
+        if (*p == '0' && p + 1 < end && p[1] >= '0' && p[1] <= '9') return false; // octal
+        while (p < end && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E' ||
+                           ((*p == '+' || *p == '-') && (p[-1] == 'e' || p[-1] == 'E'))))
+            p++;
+        std::string digits(s, static_cast<size_t>(p - s));
+        char* stop;
+        double d = strtod(digits.c_str(), &stop);
+        if (*stop) return false;
+        duk_push_number(ctx, d);
+        return true;
+    }
+    static bool identStart(char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_' || c == '$';
+    }
+    bool word(const char* w) {
+        size_t n = strlen(w);
+        if (size_t(end - p) < n || memcmp(p, w, n) || (p + n < end && (identStart(p[n]) || (p[n] >= '0' && p[n] <= '9'))))
+            return false;
+        p += n;
+        return true;
+    }
+    // A property name: identifier, quoted string or number, pushed as a string.
+    bool key() {
+        space();
+        if (p >= end) return false;
+        if (*p == '\'' || *p == '"') return string();
+        if (identStart(*p)) {
+            const char* s = p;
+            while (p < end && (identStart(*p) || (*p >= '0' && *p <= '9'))) p++;
+            duk_push_lstring(ctx, s, static_cast<size_t>(p - s));
+            return true;
+        }
+        if (!number()) return false;
+        duk_to_string(ctx, -1);
+        return true;
+    }
+    bool object() {
+        duk_push_object(ctx);
+        if (eat('}')) return true;
+        do {
+            if (!key()) return false;
+            // "__proto__" means more in a literal than a plain key.
+            if (!strcmp(duk_get_string(ctx, -1), "__proto__") || !eat(':') || !value()) return false;
+            duk_put_prop(ctx, -3);
+        } while (eat(','));
+        return eat('}');
+    }
+    bool array() {
+        duk_push_array(ctx);
+        duk_uarridx_t i = 0;
+        if (eat(']')) return true;
+        for (;;) {
+            space();
+            if (p < end && *p == ',') { // a hole
+                p++;
+                i++;
+                continue;
+            }
+            if (p < end && *p == ']') break;
+            if (!value()) return false;
+            duk_put_prop_index(ctx, -2, i++);
+            if (!eat(',')) break;
+        }
+        duk_push_uint(ctx, i);
+        duk_put_prop_literal(ctx, -2, "length");
+        return eat(']');
+    }
+    bool value() {
+        if (++depth > 1000) return false;
+        duk_require_stack(ctx, 4);
+        space();
+        bool ok = false;
+        if (p < end) {
+            char c = *p;
+            if (c == '{') p++, ok = object();
+            else if (c == '[') p++, ok = array();
+            else if (c == '\'' || c == '"') ok = string();
+            else if (c == '-' || (c >= '0' && c <= '9')) ok = number();
+            else if (word("true")) duk_push_true(ctx), ok = true;
+            else if (word("false")) duk_push_false(ctx), ok = true;
+            else if (word("null")) duk_push_null(ctx), ok = true;
+        }
+        depth--;
+        return ok;
+    }
+};
+
+struct Job {
+    const char* text;
+    size_t size;
+    bool ok;
+};
+
+duk_ret_t readTop(duk_context* ctx, void* udata) {
+    Job* job = static_cast<Job*>(udata);
+    Reader r{ctx, job->text, job->text + job->size, 0};
+    bool paren = r.eat('(');
+    job->ok = r.value() && (!paren || r.eat(')'));
+    r.eat(';');
+    r.space();
+    job->ok = job->ok && r.p == r.end;
+    return 1;
+}
+
+} // namespace
+
+bool readLiteral(HostContext* cx, const char* text, size_t size, HostValue* out) {
+    duk_context* ctx = duk(cx);
+    Job job{text, size, false};
+    if (!duk_check_stack(ctx, 4)) return false;
+    if (duk_safe_call(ctx, readTop, &job, 0, 1) != DUK_EXEC_SUCCESS || !job.ok) {
+        duk_pop(ctx);
+        return false;
+    }
+    *out = box(ctx, -1); // stays on the stack for the running native
+    return true;
+}
+
+} // namespace engine

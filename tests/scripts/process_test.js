@@ -1,0 +1,244 @@
+// Process natives: exec, open and enumProcesses, with real child processes working in a
+// scratch folder that the test makes under the working directory and removes at the end.
+
+var cwd = File.getCurrentWorkingDir();
+var scratchName = "proc_test_" + System.getPID();
+var scratch = cwd + "/" + scratchName;
+
+function writeFile(path, content) {
+    var f = new File(path, "wb");
+    f.write(content);
+    f.close();
+}
+
+function readFile(path) {
+    var f = new File(path, "rb");
+    var s = f.read(65536);
+    f.close();
+    return s;
+}
+
+function exists(path) {
+    return !!File.status(path);
+}
+
+// Sorted non-empty lines of a file, [] when it does not exist.
+function lines(path) {
+    if (!exists(path)) return [];
+    return readFile(path).split("\n").filter(function (l) { return l !== ""; }).sort();
+}
+
+// Polls cond for up to ms milliseconds, pausing through a waited child.
+function waitUntil(cond, ms) {
+    var end = Date.now() + ms;
+    while (!cond()) {
+        if (Date.now() > end) return false;
+        System.exec("sleep 0.05", undefined, 1);
+    }
+    return true;
+}
+
+// Records its arguments as one line "a|b|" in <its own path>.log.
+var recorder = "#!/bin/sh\nline=$(printf '%s|' \"$@\")\necho \"$line\" >> \"$0.log\"\n";
+
+assertTrue(File.createDir(scratch), "scratch folder made");
+assertTrue(File.createDir(scratch + "/sub") && File.createDir(scratch + "/bin") &&
+           File.createDir(scratch + "/empty"), "folders made");
+// Stand-ins for the desktop opener (xdg-open) and the elevation tool (pkexec), which
+// cannot run here, plus two plain programs; all of them only record their arguments.
+var standIns = ["xdg-open", "pkexec", "tool", "rec"];
+for (var i = 0; i < standIns.length; i++) writeFile(scratch + "/bin/" + standIns[i], recorder);
+writeFile(scratch + "/doc.txt", "a document\n");
+assertTrue(System.exec("chmod 755 " + standIns.join(" "), scratch + "/bin", 1), "chmod");
+
+try {
+    test("too few arguments are format errors", function () {
+        var e = assertThrows(function () { System.exec(); });
+        assertEq(e.message, "Native function format error: " +
+                 "System.exec(<command>, [directory], [wait], [silent], [useExecV])");
+        e = assertThrows(function () { System.open(); });
+        assertEq(e.message, "Native function format error: System.open(<file>, [params], ['runas'])");
+        assertEq(System.exec.length, 1);
+        assertEq(System.open.length, 1);
+        assertEq(System.enumProcesses.length, 0);
+    });
+
+    test("exec of no existing program is false, with or without wait", function () {
+        assertEq(System.exec("no_such_program_" + System.getPID()), false);
+        var start = Date.now();
+        assertEq(System.exec("no_such_program_" + System.getPID() + " a b", undefined, 1), false);
+        assertTrue(Date.now() - start < 2000, "returns at once");
+        assertEq(System.exec(""), false, "empty command");
+        assertEq(System.exec(" \t "), false, "blank command");
+        assertEq(System.exec(scratch + "/sub"), false, "a folder");
+        assertEq(System.exec(scratch + "/doc.txt", undefined, 1), false, "not executable");
+    });
+
+    test("exec with wait returns after the child ended, true whatever its exit code", function () {
+        assertEq(System.exec('sh -c "sleep 0.2; echo > waited; exit 3"', scratch, true), true);
+        assertTrue(exists(scratch + "/waited"), "child done before exec returned");
+        // A text that is no number converts to a non-zero integer: it waits too.
+        assertEq(System.exec('sh -c "sleep 0.2; echo > waited2"', scratch, "yes"), true);
+        assertTrue(exists(scratch + "/waited2"), "text flag waits");
+        // silent and useExecV are accepted and change nothing.
+        assertEq(System.exec('sh -c "echo > waited3"', scratch, 1, 1, 0), true);
+        assertTrue(exists(scratch + "/waited3"), "with silent and useExecV");
+        var command = { toString: function () { return "true"; } };
+        assertEq(System.exec(command, undefined, 1), true, "command converted from an object");
+    });
+
+    var unwaited = [undefined, 0, false, null];
+    test("exec without wait returns as soon as the child exists", function () {
+        for (var i = 0; i < unwaited.length; i++) {
+            var r = System.exec('sh -c "sleep 1; echo > late' + i + '"', scratch, unwaited[i]);
+            assertEq(r, true, "started with wait " + unwaited[i]);
+            assertTrue(!exists(scratch + "/late" + i), "returned before the child ended");
+        }
+    });
+
+    test("exec runs in the given directory, else in the current one", function () {
+        assertEq(System.exec('sh -c "pwd -P > here"', scratch + "/sub", 1), true);
+        assertEq(readFile(scratch + "/sub/here"), scratch + "/sub\n");
+        assertTrue(!exists(cwd + "/here"), "nothing in the current directory");
+        // Backslashes separate folders in directory names from scripts.
+        assertEq(System.exec('sh -c "pwd -P > here2"', scratchName + "\\sub", 1), true);
+        assertTrue(exists(scratch + "/sub/here2"), "relative directory with a backslash");
+        assertEq(System.exec('sh -c "pwd -P > ' + scratch + '/cwd_out"', undefined, 1), true);
+        assertEq(readFile(scratch + "/cwd_out"), cwd + "\n");
+        // A relative program path is found from the host's directory.
+        assertEq(System.exec(scratchName + "/bin/rec x", scratch + "/sub", 1), true);
+        assertEq(lines(scratch + "/bin/rec.log").join(), "x|");
+    });
+
+    test("only the standard streams reach the child", function () {
+        var held = new File(scratch + "/doc.txt", "rb");
+        try {
+            assertEq(System.exec('sh -c "ls /proc/self/fd > fds"', scratch, 1), true);
+        } finally {
+            held.close();
+        }
+        // ls itself holds the fourth descriptor, for the folder it lists.
+        assertEq(readFile(scratch + "/fds"), "0\n1\n2\n3\n");
+    });
+
+    test("exec in a directory that does not exist is false", function () {
+        assertTrue(!exists(cwd + "/null"), "no folder named null here");
+        assertEq(System.exec("true", null, 1), false, "null is the folder name 'null'");
+        assertEq(System.exec("true", scratch + "/missing", 1), false);
+        assertEq(System.exec("true", scratch + "/doc.txt"), false, "a file");
+        assertEq(System.exec("true", ""), false, "the empty name");
+    });
+
+    test("exec splits the command line by the Windows rules", function () {
+        var command = 'sh -c "printf \'%s|\' \\"$@\\" > args" x "a b" "c\\"d" e\\\\f "" ' +
+                      '"g\\\\" h \u00e4\u20ac';
+        assertEq(System.exec(command, scratch, 1), true);
+        // The file holds UTF-8, read back one character per byte.
+        assertEq(readFile(scratch + "/args"),
+                 'a b|c"d|e\\\\f||g\\|h|\u00c3\u00a4\u00e2\u0082\u00ac|');
+    });
+
+    test("enumProcesses lists every process as {name, pid}", function () {
+        assertTrue(System.exec("sleep 1"), "a child to find");
+        var list = System.enumProcesses("ignored");
+        assertTrue(list instanceof Array && list.length > 1, "a list");
+        var own = null, sleeper = false, seen = {};
+        for (var i = 0; i < list.length; i++) {
+            assertTrue(i in list, "no hole at " + i);
+            var p = list[i];
+            assertEq(Object.keys(p).join(), "name,pid", "properties of record " + i);
+            assertEq(typeof p.name, "string");
+            assertTrue(typeof p.pid === "number" && p.pid > 0 && p.pid === Math.floor(p.pid),
+                       "pid " + p.pid);
+            assertTrue(!seen[p.pid], "pid " + p.pid + " listed once");
+            seen[p.pid] = true;
+            if (p.pid === System.getPID()) own = p;
+            if (p.name === "sleep") sleeper = true;
+        }
+        assertTrue(own !== null, "own process listed");
+        var exe = argv[0].substring(argv[0].lastIndexOf("/") + 1);
+        assertEq(own.name, exe, "own executable's name");
+        assertTrue(sleeper, "the child listed by its executable's name");
+        own.pid = 0;
+        own.name = "x";
+        assertEq(own.pid, System.getPID(), "read-only pid");
+        assertEq(own.name, exe, "read-only name");
+    });
+
+    // open runs in a child script host whose PATH holds only the stand-ins (or nothing),
+    // writing its results to a file.
+    function openInChild(path, calls) {
+        var result = scratch + "/open_result";
+        if (exists(result)) File.remove(result);
+        writeFile(scratch + "/open_child.js", "var r = [" + calls.join(", ") + "];\n" +
+                  "var f = new File(" + JSON.stringify(result) + ", 'wb');\n" +
+                  "f.write(r.join()); f.close(); System.exit(0);\n");
+        var command = 'env "PATH=' + path + '" "' + argv[0] + '" "' + scratch + '/open_child.js"';
+        assertEq(System.exec(command, undefined, 1), true, "child started");
+        return exists(result) ? readFile(result) : "no result";
+    }
+
+    test("open hands documents and addresses to the opener and elevates through pkexec", function () {
+        var tool = JSON.stringify(scratch + "/bin/tool");
+        var r = openInChild(scratch + "/bin", [
+            "System.open('http://127.0.0.1/')",
+            "System.open(" + JSON.stringify(scratchName + "/doc.txt") + ", 'ignored')",
+            "System.open(" + JSON.stringify(scratchName + "\\doc.txt") + ", undefined, false)",
+            "System.open(" + tool + ", 'a \"b c\" d\\\\\"e')",
+            "System.open(" + tool + ", 'x', 'runas')"
+        ]);
+        assertEq(r, "true,true,true,true,true");
+        var bin = scratch + "/bin/";
+        assertTrue(waitUntil(function () {
+            return lines(bin + "xdg-open.log").length === 2 && lines(bin + "pkexec.log").length === 2 &&
+                   lines(bin + "tool.log").length === 1;
+        }, 3000), "every stand-in ran");
+        assertEq(lines(bin + "xdg-open.log").join("\n"),
+                 scratch + "/doc.txt|\nhttp://127.0.0.1/|");
+        assertEq(lines(bin + "pkexec.log").join("\n"),
+                 scratch + "/bin/tool|x|\nxdg-open|" + scratch + "/doc.txt|");
+        assertEq(lines(bin + "tool.log").join("\n"), 'a|b c|d"e|');
+    });
+
+    test("open without an opener on PATH is false", function () {
+        var r = openInChild(scratch + "/empty", [
+            "System.open('http://127.0.0.1/')",
+            "System.open('http://127.0.0.1/', undefined, 'runas')",
+            "System.open(" + JSON.stringify(scratch + "/bin/tool") + ", 'p q')"
+        ]);
+        // An executable named with its folder needs no opener.
+        assertEq(r, "false,false,true");
+        assertTrue(waitUntil(function () { return lines(scratch + "/bin/tool.log").length === 2; },
+                             3000), "the tool ran");
+        assertEq(lines(scratch + "/bin/tool.log")[1], "p|q|");
+    });
+
+    test("children not waited for ran and leave no zombie", function () {
+        for (var i = 0; i < 5; i++) assertTrue(System.exec("true"), "started " + i);
+        assertTrue(waitUntil(function () {
+            for (var i = 0; i < unwaited.length; i++)
+                if (!exists(scratch + "/late" + i)) return false;
+            return true;
+        }, 5000), "the late children finished");
+        var me = String(System.getPID());
+        function zombies() {
+            var list = System.enumProcesses(), n = 0;
+            for (var i = 0; i < list.length; i++) {
+                var f = new File("/proc/" + list[i].pid + "/stat", "rb");
+                var stat = f.read(4096);
+                f.close();
+                if (typeof stat !== "string") continue; // gone meanwhile
+                var fields = stat.substring(stat.lastIndexOf(")") + 2).split(" ");
+                if (fields[1] === me && fields[0] === "Z") n++;
+            }
+            return n;
+        }
+        assertTrue(waitUntil(function () { return zombies() === 0; }, 2000),
+                   zombies() + " zombie children");
+    });
+} finally {
+    System.exec("rm -rf " + scratchName, cwd, 1);
+}
+assertTrue(!exists(scratch), "scratch folder removed");
+
+done();
