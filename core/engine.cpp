@@ -6,6 +6,7 @@
 #include "core/crash_guard.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <stdio.h>
 #include <stdlib.h>
@@ -15,8 +16,30 @@ namespace engine {
 
 static duk_context* gMain = nullptr;
 static HostContext* gEvents = nullptr;
+static duk_context* gFactory = nullptr; // makes and drops the contexts of other threads
 static ModuleApi gApi;
-static std::mutex gLock; // the request lock
+// The request lock: first come, first served, so that a thread that suspends and resumes
+// in a loop cannot starve the others. Never destroyed: threads may still wait on it while
+// the process exits.
+class FairLock {
+  public:
+    void lock() {
+        std::unique_lock<std::mutex> hold(m_);
+        uint64_t ticket = next_++;
+        cv_.wait(hold, [&] { return serving_ == ticket; });
+    }
+    void unlock() {
+        std::lock_guard<std::mutex> hold(m_);
+        serving_++;
+        cv_.notify_all();
+    }
+
+  private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    uint64_t next_ = 0, serving_ = 0;
+};
+static FairLock& gLock = *new FairLock;
 static std::atomic<size_t> gHeapBytes{0};
 
 ThreadState& thread() {
@@ -90,6 +113,9 @@ bool createInstance() {
     gApi.beginRequest(cx);
     int mark = stackMark(cx);
     installLanguageExtras(gMain);
+    duk_push_thread(gMain);
+    gFactory = duk_get_context(gMain, -1);
+    duk_put_global_literal(gMain, DUK_HIDDEN_SYMBOL("factory"));
     gEvents = newContext();
     systemModuleInit(&gApi);
     fileModuleInit(&gApi);
@@ -98,12 +124,17 @@ bool createInstance() {
     return true;
 }
 
+// Teardown takes the request lock and keeps it: script threads still running then stay
+// parked wherever they next ask for the lock (resuming from a sleep, a wait or a read),
+// and end with the process. A thread that runs script without ever suspending holds
+// teardown up until it does.
 void destroyInstance() {
     if (!gMain) return;
-    std::lock_guard<std::mutex> hold(gLock);
+    gLock.lock();
     duk_destroy_heap(gMain);
     gMain = nullptr;
     gEvents = nullptr;
+    gFactory = nullptr;
     thread().ctx = nullptr;
 }
 
@@ -124,26 +155,51 @@ static void stashKey(duk_context* ctx, void* p) {
     duk_push_string(ctx, key);
 }
 
-HostContext* newContext() {
-    duk_context* ctx = thread().ctx;
+static duk_ret_t makeContext(duk_context* ctx, void* udata) {
     duk_push_heap_stash(ctx);
     duk_push_thread(ctx);
     duk_context* made = duk_get_context(ctx, -1);
     stashKey(ctx, made);
     duk_swap_top(ctx, -2);
     duk_put_prop(ctx, -3);
+    *static_cast<duk_context**>(udata) = made;
+    return 0;
+}
+
+HostContext* newContext() {
+    duk_context* ctx = gFactory ? gFactory : gMain;
+    duk_context* made = nullptr;
+    duk_safe_call(ctx, makeContext, &made, 0, 1);
     duk_pop(ctx);
     return host(made);
 }
 
 void adoptContext(HostContext* cx) { thread().ctx = duk(cx); }
 
-void freeContext(HostContext* cx) {
-    duk_context* ctx = thread().ctx;
+static duk_ret_t dropContext(duk_context* ctx, void* udata) {
     duk_push_heap_stash(ctx);
-    stashKey(ctx, duk(cx));
+    stashKey(ctx, udata);
     duk_del_prop(ctx, -2);
-    duk_pop(ctx);
+    return 0;
+}
+
+void freeContext(HostContext* cx) {
+    if (thread().ctx == duk(cx)) thread().ctx = nullptr;
+    duk_safe_call(gFactory, dropContext, duk(cx), 0, 1);
+    duk_pop(gFactory);
+}
+
+void runOnNewContext(const char* fileName, const char* source) {
+    requestBegin(nullptr);
+    HostContext* cx = newContext();
+    if (cx) {
+        adoptContext(cx);
+        HostValue result;
+        gApi.evaluateScript(cx, fileName, source, &result);
+        crashguard::Scope guard(nullptr, cx, false); // a fault here ends the process, no log
+        freeContext(cx);
+    }
+    requestEnd(nullptr);
 }
 
 void collectGarbage(HostContext* cx) {

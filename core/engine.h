@@ -23,12 +23,19 @@ HostContext* mainContext();
 // The context that the calling thread runs script on (the main context for the main
 // thread), or null for a thread that has none.
 HostContext* currentContext();
-// A context for another OS thread, sharing the global object; the calling thread must be
-// inside a request. The new context belongs to the thread that calls adoptContext.
+// A context for another OS thread, sharing the global object; the calling thread must hold
+// the request lock (it need not have a context yet). The new context belongs to the thread
+// that calls adoptContext.
 HostContext* newContext();
 void adoptContext(HostContext* cx);
-// Drops a context made by newContext (inside a request of the calling thread).
+// Drops a context made by newContext (with the request lock held); the thread that had
+// adopted it has no context afterwards.
 void freeContext(HostContext* cx);
+
+// Runs source text on the calling OS thread, which has no context yet: a context of its
+// own, a request, the evaluation under fileName (errors go to the reporter), then the
+// context is dropped under the fault guard.
+void runOnNewContext(const char* fileName, const char* source);
 
 // The context on which console and service events run their notification script.
 HostContext* eventContext();
