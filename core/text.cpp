@@ -18,8 +18,10 @@ std::u16string fromUtf8(const char* s, size_t n) {
             if ((p[i + k] & 0xC0) != 0x80) ok = false;
             cp = (cp << 6) | (p[i + k] & 0x3F);
         }
-        // Overlong forms, encoded surrogates and values past U+10FFFF are invalid.
-        if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))) ||
+        // Overlong forms and values past U+10FFFF are invalid. An encoded lone surrogate
+        // stands for itself (so that one from a script survives a trip to the system and
+        // back), except in the range that escapes invalid bytes.
+        if (ok && ((len == 3 && (cp < 0x800 || (cp >= 0xDC80 && cp < 0xDD00))) ||
                    (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))))
             ok = false;
         if (!ok) {

@@ -10,7 +10,8 @@
 namespace text {
 
 // Invalid UTF-8 bytes become U+DC80..U+DCFF and lone surrogates of that range turn back
-// into the same bytes, so a name that is not valid UTF-8 survives the round trip.
+// into the same bytes, so a name that is not valid UTF-8 survives the round trip. Other
+// lone surrogates travel in their three-byte form, both ways.
 std::u16string fromUtf8(const char* s, size_t n);
 std::string toUtf8(const uint16_t* s, size_t n);
 

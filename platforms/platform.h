@@ -76,6 +76,12 @@ std::vector<DirEntry> listDirectory(const std::string& pattern);
 // regard to case, and a pattern ending in ".*" also matches names that have no dot.
 bool wildcardMatch(const std::string& pattern, const std::string& name);
 
+// Native libraries, loaded with every symbol bound at once and never unloaded. A path
+// without a separator names a file in the working directory, never one on the system's
+// library search path. Null when the library cannot be loaded or has no such symbol.
+void* loadLibrary(const std::string& path);
+void* librarySymbol(void* library, const char* name);
+
 // Console events: calls deliver with "CONTROL_STOP", "CONTROL_LOGOFF" or
 // "CONTROL_SHUTDOWN" on a thread of its own for each event. Installing again is harmless.
 void installConsoleEvents(void (*deliver)(const char* name));
@@ -103,6 +109,27 @@ struct ProcessEntry {
 };
 // The running processes (pid 0 excluded); false when they cannot be listed.
 bool listProcesses(std::vector<ProcessEntry>* list);
+
+// Threads. startThread runs run(arg) on a new detached thread and returns that thread's
+// id (positive) once it is running, or -1 when no thread could be made (run is then
+// never called).
+int startThread(void (*run)(void*), void* arg);
+void yieldThread(); // gives up the rest of the time slice
+
+// Mutexes held by number: recursive (the owner must release once per successful lock),
+// owned by the locking thread, and passed on when their owner thread ends holding them.
+// Numbers count up from 1 and are never given out again; 0 and any number that names no
+// live mutex make lockMutex fail at once and the others do nothing.
+constexpr uint32_t kWaitForever = 0xFFFFFFFFu;
+int createMutex(); // 0 when no mutex could be made
+// Waits at most timeoutMs (0: only tries, kWaitForever: no limit); true when the calling
+// thread owns the mutex. A lock that its ended owner left held counts as obtained; a wait
+// on a mutex destroyed meanwhile fails once the mutex comes free.
+bool lockMutex(int mutex, uint32_t timeoutMs);
+void unlockMutex(int mutex); // one level, by the owner only
+// Ends the number; the caller's whole hold is released. A mutex that another thread
+// owns stays usable by its owner's unlockMutex until free.
+void destroyMutex(int mutex);
 
 } // namespace platform
 

@@ -1,6 +1,11 @@
 // File.compress and File.uncompress: byte strings in the zlib stream format.
 #include "modules/file/file_module.h"
 
+#include "core/engine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
 #include <string>
 #include <zlib.h>
 
@@ -28,41 +33,75 @@ FILE_NATIVE(fileCompress) {
     return status == Z_OK;
 }
 
+// The low 32 bits of a number truncated toward zero, as an unsigned count; NaN and the
+// infinities give 0.
+static uint32_t low32(double m) {
+    if (!std::isfinite(m)) return 0;
+    double t = std::fmod(std::trunc(m), 4294967296.0);
+    return static_cast<uint32_t>(t < 0 ? t + 4294967296.0 : t);
+}
+
+// Inflates into out, at most capacity bytes. The buffer grows with what is restored, so
+// a large capacity for small data costs nothing, and stops at the engine's heap size,
+// which no result beyond could fit in. Z_STREAM_END: complete; Z_BUF_ERROR: more data
+// than fits; Z_MEM_ERROR; anything else: no complete stream.
+static int inflateInto(const native::Bytes& in, uint32_t capacity, std::string* out) {
+    size_t limit = std::min<size_t>(capacity, engine::kHeapLimit);
+    z_stream zs{};
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data));
+    zs.avail_in = static_cast<uInt>(in.size);
+    int status = inflateInit(&zs);
+    if (status != Z_OK) return status;
+    size_t chunk = 64 * 1024;
+    try {
+        for (;;) {
+            size_t at = out->size();
+            if (at == limit) {
+                // Full: one more byte tells data that does not fit from an ending stream.
+                unsigned char probe;
+                zs.next_out = &probe;
+                zs.avail_out = 1;
+                status = inflate(&zs, Z_NO_FLUSH);
+                if (zs.avail_out == 0)
+                    status = limit < capacity ? Z_MEM_ERROR : Z_BUF_ERROR;
+                else if (status == Z_BUF_ERROR)
+                    status = Z_DATA_ERROR; // input ended early
+                break;
+            }
+            size_t room = std::min<size_t>(limit - at, chunk);
+            out->resize(at + room);
+            zs.next_out = reinterpret_cast<Bytef*>(&(*out)[at]);
+            zs.avail_out = static_cast<uInt>(room);
+            status = inflate(&zs, Z_NO_FLUSH);
+            out->resize(at + room - zs.avail_out);
+            if (status != Z_OK) {
+                if (status == Z_BUF_ERROR) status = Z_DATA_ERROR; // input ended early
+                break;
+            }
+            if (chunk < (1u << 24)) chunk *= 2;
+        }
+    } catch (const std::bad_alloc&) {
+        status = Z_MEM_ERROR;
+    }
+    inflateEnd(&zs);
+    return status;
+}
+
 // Restores at most resultSize bytes. Data that does not fit reports a buffer error and
 // fails; an input that is no complete zlib stream gives the bytes restored so far.
 FILE_NATIVE(fileUncompress) {
     (void)self;
     if (argc < 2) return native::formatError(api, cx, "File.uncompress(<content>, <result size>)");
     native::Bytes in = native::bytesArg(api, cx, argv[0]);
-    double m = api->toNumber(cx, argv[1]);
-    uint32_t capacity = m == m ? static_cast<uint32_t>(static_cast<int64_t>(m)) : 0;
+    uint32_t capacity = low32(api->toNumber(cx, argv[1]));
     std::string out;
-    int status = Z_OK;
-    size_t len = 0;
     int depth = api->suspendRequest(cx);
-    try {
-        out.resize(capacity);
-    } catch (const std::bad_alloc&) {
-        status = Z_MEM_ERROR;
-    }
-    if (status == Z_OK) {
-        z_stream zs{};
-        zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data));
-        zs.avail_in = static_cast<uInt>(in.size);
-        zs.next_out = reinterpret_cast<Bytef*>(&out[0]);
-        zs.avail_out = capacity;
-        status = inflateInit(&zs);
-        if (status == Z_OK) {
-            status = inflate(&zs, Z_FINISH);
-            len = zs.total_out;
-            if (status == Z_STREAM_END) status = Z_OK;
-            else if (status == Z_BUF_ERROR && zs.avail_out == 0) status = Z_BUF_ERROR;
-            else status = Z_DATA_ERROR;
-            inflateEnd(&zs);
-        }
-    }
+    int status = inflateInto(in, capacity, &out);
     api->resumeRequest(cx, depth);
-    reportZlib(cx, status);
-    *rval = api->newStringN(cx, out.data(), len);
-    return status == Z_OK || status == Z_DATA_ERROR;
+    if (status == Z_MEM_ERROR || status == Z_BUF_ERROR) {
+        reportZlib(cx, status);
+        return 0;
+    }
+    *rval = api->newStringN(cx, out.data(), out.size());
+    return 1;
 }

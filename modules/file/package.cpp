@@ -32,20 +32,22 @@ static int noPackage(HostContext* cx, HostObject* self, FileRecord* rec, HostVal
 // not evaluate to an object gives false.
 FILE_NATIVE(fileInitAFS) {
     (void)argc, (void)argv;
-    *rval = HOST_FALSE;
     FileRecord* rec = fileRecord(cx, self);
-    if (!rec) return 1;
+    if (!rec) return 1; // not a File object
+    *rval = HOST_FALSE;
     afs::Block block;
-    bool found = false;
+    bool open = false, found = false;
     afs::Status status = afs::Status::Damaged;
     std::string text;
     int depth = api->suspendRequest(cx);
     {
         std::lock_guard<std::mutex> hold(rec->lock);
-        if (rec->handle && (found = afs::locate(rec->handle, &block)))
+        open = rec->handle != nullptr;
+        if (open && (found = afs::locate(rec->handle, &block)))
             status = afs::readDirectory(rec->handle, block, &text);
     }
     api->resumeRequest(cx, depth);
+    if (!open) return 1; // a closed object keeps its properties
     if (!found || status == afs::Status::Damaged) return noPackage(cx, self, rec, rval);
     if (status == afs::Status::NoMemory) {
         api->reportError(cx, "AFS: cannot allocate memory");

@@ -19,6 +19,15 @@ SYSTEM_NATIVE(sysGetchar);
 SYSTEM_NATIVE(sysGetInput);
 SYSTEM_NATIVE(sysGc);
 SYSTEM_NATIVE(sysExit);
+// Native module libraries.
+SYSTEM_NATIVE(sysLoadModule);
+// Threads, sleep and mutexes.
+SYSTEM_NATIVE(sysCreateThread);
+SYSTEM_NATIVE(sysSleep);
+SYSTEM_NATIVE(sysCreateMutex);
+SYSTEM_NATIVE(sysDestroyMutex);
+SYSTEM_NATIVE(sysLockMutex);
+SYSTEM_NATIVE(sysUnlockMutex);
 // System information.
 SYSTEM_NATIVE(sysGetSysName);
 SYSTEM_NATIVE(sysGetLocale);

@@ -5,6 +5,7 @@
 #include "platforms/platform.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
 #include <string.h>
@@ -48,7 +49,7 @@ void* eventThread(void*) {
 void installConsoleEvents(void (*deliver)(const char* name)) {
     gDeliver = deliver;
     if (gPipe[0] < 0) {
-        if (pipe(gPipe) != 0) return;
+        if (pipe2(gPipe, O_CLOEXEC) != 0) return;
         pthread_t t;
         pthread_attr_t attr;
         pthread_attr_init(&attr);

@@ -7,12 +7,14 @@
 
 namespace platform {
 
+// argv[0] points into it until the process ends.
+static std::string gSelf;
+
 int runHost(int argc, char** argv, char** envp, const HostOptions& options) {
-    // Kept for the process's life: argv[0] points into it.
-    std::string* self = new std::string(executablePath());
-    if (!self->empty() && argc > 0) {
-        argv[0] = &(*self)[0];
-        std::string folder = folderOf(*self);
+    gSelf = executablePath();
+    if (!gSelf.empty() && argc > 0) {
+        argv[0] = &gSelf[0];
+        std::string folder = folderOf(gSelf);
         if (!folder.empty()) changeDirectory(folder);
     }
     return hostMain(argc, argv, envp, options);

@@ -11,7 +11,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -195,10 +194,10 @@ bool processName(const char* pid, std::string* name) {
     }
     size_t got = fread(buf, 1, sizeof buf - 1, f);
     fclose(f);
-    std::string stat(buf, got);
-    size_t open = stat.find('('), close = stat.rfind(')');
-    if (open != std::string::npos && close != std::string::npos && close > open)
-        *name = stat.substr(open + 1, close - open - 1);
+    std::string line(buf, got);
+    size_t first = line.find('('), last = line.rfind(')');
+    if (first != std::string::npos && last != std::string::npos && last > first)
+        *name = line.substr(first + 1, last - first - 1);
     else
         name->clear();
     return true;

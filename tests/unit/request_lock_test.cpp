@@ -54,7 +54,7 @@ struct Visitor {
         int mark = engine::stackMark(cx);
         HostValue v;
         result = api->evaluateScript(cx, "visitor.js", source.c_str(), &v) ? api->toBytes(cx, v)
-                                                                             : "<failed>";
+                                                                           : "<failed>";
         engine::stackReset(cx, mark);
         engine::collectGarbage(cx);
         api->endRequest(cx);
@@ -130,8 +130,7 @@ int twice(HostContext* cx, HostObject*, unsigned argc, HostValue* argv, HostValu
 
 // Blocks on another thread that runs script meanwhile; returns its argument's text as it
 // reads after the wait.
-int waitForVisitor(HostContext* cx, HostObject*, unsigned argc, HostValue* argv,
-                   HostValue* rval) {
+int waitForVisitor(HostContext* cx, HostObject*, unsigned argc, HostValue* argv, HostValue* rval) {
     if (!argc) return 0;
     const char* text = api->toBytes(cx, argv[0]);
     std::string copy = text;

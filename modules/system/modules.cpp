@@ -1,0 +1,45 @@
+// System.loadModule: loads a native module library and lets it register its names
+// through the module interface table, as the built-in modules do at start-up.
+#include "modules/system/system_module.h"
+
+#include "core/text.h"
+#include "platforms/platform.h"
+
+#include <stdio.h>
+#include <string>
+
+#define api gSystemApi
+
+// One write per line, as System.print does, so that lines of threads never interleave.
+static void printLine(const char* format, const char* path) {
+    std::string line = format;
+    line.replace(line.find("%s"), 2, path);
+    fwrite(line.data(), 1, line.size(), stdout);
+}
+
+// True once the library is loaded and its initModule has run; a library that cannot be
+// loaded prints both lines, one without the export only the second. The request is kept
+// while the library loads and initModule runs on this thread and context.
+SYSTEM_NATIVE(sysLoadModule) {
+    (void)self;
+    if (argc < 1) return native::formatError(api, cx, "System.loadModule(<path>)");
+    const HostChar* chars = api->toChars(cx, argv[0]);
+    size_t n = 0;
+    while (chars[n])
+        n++;
+    const char* shown = api->toBytes(cx, argv[0]);
+    // A path with a NUL inside would name another file than the one the script wrote.
+    void* library = nullptr;
+    if (static_cast<int>(n) == api->toLength(cx, argv[0]))
+        library = platform::loadLibrary(platform::localPath(text::toUtf8(chars, n)));
+    if (!library) printLine("Unable to load module '%s'\n", shown);
+    void* init = platform::librarySymbol(library, "initModule");
+    if (!init) {
+        printLine("Unable to init module '%s'\n", shown);
+        *rval = HOST_FALSE;
+        return 1;
+    }
+    reinterpret_cast<HostModuleInit>(init)(cx, api);
+    *rval = HOST_TRUE;
+    return 1;
+}

@@ -1,0 +1,47 @@
+// Mutexes: createMutex, destroyMutex, lockMutex and unlockMutex. Scripts hold them by
+// number; the platform layer keeps the mutexes themselves.
+#include "modules/system/system_module.h"
+
+#include "platforms/platform.h"
+
+#define api gSystemApi
+
+SYSTEM_NATIVE(sysCreateMutex) {
+    (void)self, (void)argc, (void)argv;
+    *rval = api->newNumber(cx, platform::createMutex());
+    return 1;
+}
+
+SYSTEM_NATIVE(sysDestroyMutex) {
+    (void)self, (void)rval;
+    if (argc < 1) return native::formatError(api, cx, "System.destroyMutex(<mutex>)");
+    platform::destroyMutex(native::intArg(api, cx, argv[0]));
+    return 1;
+}
+
+// The timeout is an unsigned count of milliseconds: absent or undefined is -1, the
+// endless wait; null converts to 0, which only tries. A mutex that can be had at once is
+// taken without leaving the request; only a real wait suspends it.
+SYSTEM_NATIVE(sysLockMutex) {
+    (void)self;
+    if (argc < 1) return native::formatError(api, cx, "System.lockMutex(<mutex>, [timeout])");
+    uint32_t timeout = native::present(argc, argv, 1)
+                           ? static_cast<uint32_t>(native::intArg(api, cx, argv[1]))
+                           : platform::kWaitForever;
+    int mutex = native::intArg(api, cx, argv[0]);
+    bool locked = platform::lockMutex(mutex, 0);
+    if (!locked && timeout != 0) {
+        int depth = api->suspendRequest(cx);
+        locked = platform::lockMutex(mutex, timeout);
+        api->resumeRequest(cx, depth);
+    }
+    *rval = api->newNumber(cx, locked ? 1 : 0);
+    return 1;
+}
+
+SYSTEM_NATIVE(sysUnlockMutex) {
+    (void)self, (void)rval;
+    if (argc < 1) return native::formatError(api, cx, "System.unlockMutex(<mutex>)");
+    platform::unlockMutex(native::intArg(api, cx, argv[0]));
+    return 1;
+}

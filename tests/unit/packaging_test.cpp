@@ -1,0 +1,447 @@
+// Packaging end to end, with real processes: build/capsule-pack packs an application
+// folder behind the runtime, the packed program runs, lists and unpacks; the bootstrap
+// loader takes its files from the package or the disk. The application is packed once
+// for the suite; its autorun.js does what its first argument asks.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <limits.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+extern char** environ;
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string selfFolder() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    std::string path(buf, static_cast<size_t>(n));
+    return path.substr(0, path.find_last_of('/'));
+}
+
+std::string packer() {
+    return selfFolder() + "/capsule-pack";
+}
+std::string runtime() {
+    return selfFolder() + "/capsule";
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& data, time_t mtime = 0) {
+    fs::create_directories(fs::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << data;
+    if (mtime) {
+        struct utimbuf t = {mtime, mtime};
+        utime(path.c_str(), &t);
+    }
+}
+
+time_t mtimeOf(const std::string& path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 ? st.st_mtime : -1;
+}
+
+std::string hex(const std::string& s) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : s) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+// A name as the runtime prints it: one byte per character (UTF-8 of U+0080..U+00FF
+// becomes the single byte).
+std::string narrow(const std::string& utf8) {
+    std::string out;
+    for (size_t i = 0; i < utf8.size(); i++) {
+        unsigned char c = static_cast<unsigned char>(utf8[i]);
+        if ((c == 0xC2 || c == 0xC3) && i + 1 < utf8.size())
+            out += static_cast<char>(((c & 3) << 6) | (utf8[++i] & 0x3F));
+        else
+            out += static_cast<char>(c);
+    }
+    return out;
+}
+
+struct Result {
+    int code = -1;   // exit code, or 128 + the signal that ended the process
+    std::string out; // standard output and error together
+};
+
+// Runs program with args in folder cwd, its output captured, no input, extra environment
+// entries added; ended after 30 seconds so a hang fails the case instead of the suite.
+Result run(const std::string& program, const std::vector<std::string>& args, const std::string& cwd,
+           const std::vector<std::string>& env = {}) {
+    std::vector<std::string> all{program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    std::vector<std::string> envs(env);
+    for (char** e = environ; *e; e++) {
+        std::string entry(*e), name = entry.substr(0, entry.find('=') + 1);
+        bool replaced = false;
+        for (const std::string& x : env)
+            replaced |= x.compare(0, name.size(), name) == 0;
+        if (!replaced) envs.push_back(entry);
+    }
+    std::vector<char*> envv;
+    for (auto& e : envs)
+        envv.push_back(const_cast<char*>(e.c_str()));
+    envv.push_back(nullptr);
+
+    Result r;
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) return r;
+    pid_t pid = fork();
+    if (pid == 0) {
+        int devnull = open("/dev/null", O_RDONLY);
+        dup2(devnull, 0);
+        dup2(out[1], 1);
+        dup2(out[1], 2);
+        if (chdir(cwd.c_str()) != 0) _exit(126);
+        alarm(30);
+        execve(argv[0], argv.data(), envv.data());
+        _exit(127);
+    }
+    close(out[1]);
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(out[0], buf, sizeof buf)) > 0)
+        r.out.append(buf, static_cast<size_t>(n));
+    close(out[0]);
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid) return r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return r;
+}
+
+// "key=value" lines of a program's output.
+std::map<std::string, std::string> keyed(const std::string& out) {
+    std::map<std::string, std::string> m;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos) m[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return m;
+}
+
+// The packed application's entry script. The throw sits on line 2, so its location is
+// known; the rest reports what the test asks for as key=value lines.
+const char* const kAutorun = R"js(// entry script of the packaging test
+if (argv[1] == "throw") throw new Error("boom");
+function out(key, value) { System.print(key + "=" + value); }
+function hex(s) {
+    if (typeof s != "string") return String(s);
+    var o = [];
+    for (var i = 0; i < s.length; i++)
+        o.push((s.charCodeAt(i) < 16 ? "0" : "") + s.charCodeAt(i).toString(16));
+    return o.join("");
+}
+function attempt(f) {
+    try { return f(); } catch (e) { return "error " + e.message; }
+}
+if (argv[1] == "facts") {
+    out("argv0", argv[0]);
+    out("argc", argv.length);
+    out("arg2", argv[2]);
+    out("cwd", File.getCurrentWorkingDir());
+    out("env", envp.CAPSULE_PROBE);
+    out("package", System.package instanceof File && System.package.path === argv[0]);
+    out("included", Object.keys(include.list).join());
+} else if (argv[1] == "extract") {
+    var fsd = System.package.afs.fsd;
+    for (var name in fsd)
+        out("file " + name, hex(System.package.extract(name)) + " " + fsd[name].time / 1000);
+} else if (argv[1] == "loader") {
+    function content(name, mode) {
+        return attempt(function () {
+            var r = load(name, mode);
+            return r.content + "@" + r.time / 1000;
+        });
+    }
+    out("disk", content("data/both.txt"));
+    out("disk other", content("data/both.txt", "other"));
+    out("disk zero", content("data/both.txt", 0));
+    out("afs", content("data/both.txt", "AFS"));
+    out("package only", content("data/only.txt"));
+    out("package only dotted", content("./data/only.txt"));
+    out("disk only afs", content("disk-only.txt", "AFS"));
+    out("missing", content("nothing.txt"));
+    out("missing afs", content("nothing.txt", "AFS"));
+    out("empty disk", content("empty-disk.txt"));
+    out("empty package", content("empty.txt", "AFS"));
+    attempt(function () { include("x.js"); });
+    attempt(function () { include("x.js"); });
+    out("x once", xRuns);
+    attempt(function () { include("./x.js"); });
+    out("x dotted", xRuns);
+    out("bad first", attempt(function () { include("scripts/lib/bad.js"); return "ok"; }));
+    out("bad second", attempt(function () { include("scripts/lib/bad.js"); return "ok"; }));
+    out("bad runs", badRuns);
+    out("missing include", attempt(function () { include("nothing.js"); return "ok"; }));
+    out("missing include again", attempt(function () { include("nothing.js"); return "ok"; }));
+    out("list", Object.keys(include.list).join());
+}
+)js";
+
+// Source files of the application: path -> content, each with its own time.
+struct Source {
+    std::string path, content;
+    time_t mtime;
+};
+
+std::vector<Source> appFiles() {
+    std::string all;
+    for (int i = 0; i < 512; i++)
+        all += static_cast<char>(i & 255);
+    return {
+        {"scripts/autorun.js", kAutorun, 1346147708},
+        {"scripts/lib/bad.js",
+         "badRuns = (typeof badRuns == 'number' ? badRuns : 0) + 1; throw new Error('bad');",
+         1346147709},
+        {"data/both.txt", "from the package", 1346147710},
+        {"data/only.txt", "package only", 1346147711},
+        {"data/all.bin", all, 1346147712},
+        {"data/caf\xc3\xa9.txt", "latin name", 1346147713},
+        {"deep/a/b/c.txt", std::string("with\0nul", 8), 1346147714},
+        {"empty.txt", "", 1346147715},
+    };
+}
+
+class PackagingTest : public ::testing::Test {
+  protected:
+    static std::string root;   // scratch folder of the suite
+    static std::string app;    // the application folder
+    static std::string outDir; // a folder with a blank in its name
+    static std::string exe;    // the packed application, its name with a blank too
+    static Result packed;      // what capsule-pack said
+
+    static void SetUpTestSuite() {
+        const char* base = getenv("TMPDIR");
+        std::string tmpl = std::string(base && *base ? base : "/tmp") + "/packaging_test.XXXXXX";
+        std::vector<char> buf(tmpl.begin(), tmpl.end());
+        buf.push_back(0);
+        if (!mkdtemp(buf.data())) return;
+        root = buf.data();
+        app = root + "/app";
+        outDir = root + "/out dir";
+        exe = outDir + "/my app";
+        for (const Source& s : appFiles())
+            writeFile(app + "/" + s.path, s.content, s.mtime);
+        fs::create_directories(outDir);
+        packed = run(packer(), {app, exe}, root);
+    }
+
+    static void TearDownTestSuite() {
+        if (!root.empty()) fs::remove_all(root);
+    }
+
+    void SetUp() override {
+        ASSERT_FALSE(root.empty());
+        ASSERT_EQ(packed.code, 0) << packed.out;
+    }
+
+    // A fresh folder for one case.
+    std::string folder(const std::string& name) {
+        std::string path = root + "/" + name;
+        fs::remove_all(path);
+        fs::create_directories(path);
+        return path;
+    }
+};
+
+std::string PackagingTest::root, PackagingTest::app, PackagingTest::outDir, PackagingTest::exe;
+Result PackagingTest::packed;
+
+TEST_F(PackagingTest, PackerReportsAndWritesAnExecutable) {
+    EXPECT_NE(packed.out.find("capsule-pack: 8 files"), std::string::npos) << packed.out;
+    struct stat st;
+    ASSERT_EQ(stat(exe.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0111, 0111u) << "run bits";
+    // The image in front of the package is the bare runtime, although the packer that
+    // wrote it is itself a packed program.
+    std::string image = readFile(runtime()), whole = readFile(exe);
+    ASSERT_GT(whole.size(), image.size());
+    EXPECT_TRUE(whole.compare(0, image.size(), image) == 0);
+    EXPECT_EQ(whole.substr(whole.size() - 8, 4), "\xab\xcd\xab\xcd");
+}
+
+TEST_F(PackagingTest, PackedAppSeesItsPathFolderArgumentsAndEnvironment) {
+    // Started by a relative path from another folder.
+    Result r = run("out dir/my app", {"facts", "two words"}, root, {"Capsule_Probe=mixed Case"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    auto m = keyed(r.out);
+    EXPECT_EQ(m["argv0"], exe);
+    EXPECT_EQ(m["argc"], "3");
+    EXPECT_EQ(m["arg2"], "two words");
+    EXPECT_EQ(m["cwd"], outDir);
+    EXPECT_EQ(m["env"], "mixed Case") << "the name upper-cased";
+    EXPECT_EQ(m["package"], "true");
+    EXPECT_EQ(m["included"], "scripts/autorun.js");
+}
+
+TEST_F(PackagingTest, ListNamesEveryFile) {
+    Result r = run(packer(), {"--list", exe}, root);
+    ASSERT_EQ(r.code, 0) << r.out;
+    for (const Source& s : appFiles()) {
+        std::string name = narrow(s.path), size = std::to_string(s.content.size());
+        // "<size> <csize>  <module>  <name>" with the numbers right-aligned.
+        bool found = false;
+        std::istringstream in(r.out);
+        std::string line;
+        while (std::getline(in, line))
+            if (line.size() > name.size() + 2 &&
+                line.compare(line.size() - name.size() - 2, std::string::npos, "  " + name) == 0 &&
+                std::stoul(line.substr(0, 10)) == s.content.size())
+                found = true;
+        EXPECT_TRUE(found) << s.path << " (" << size << " bytes) in\n" << r.out;
+    }
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 8) << r.out;
+}
+
+TEST_F(PackagingTest, UnpackReproducesBytesAndTimes) {
+    std::string target = root + "/unpacked/new";
+    Result r = run(packer(), {"--unpack", exe, target}, root);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(r.out.find("capsule-pack: 8 files unpacked"), std::string::npos) << r.out;
+    size_t count = 0;
+    for (auto& e : fs::recursive_directory_iterator(target))
+        count += e.is_regular_file();
+    EXPECT_EQ(count, 8u);
+    for (const Source& s : appFiles()) {
+        std::string path = target + "/" + s.path;
+        EXPECT_TRUE(readFile(path) == s.content) << s.path;
+        EXPECT_EQ(mtimeOf(path), s.mtime) << s.path;
+    }
+}
+
+TEST_F(PackagingTest, ExtractReadsBackWhatWasPacked) {
+    Result r = run(exe, {"extract"}, root);
+    ASSERT_EQ(r.code, 0) << r.out;
+    auto m = keyed(r.out);
+    for (const Source& s : appFiles()) {
+        // An empty entry extracts to undefined.
+        std::string want = s.content.empty() ? "undefined" : hex(s.content);
+        EXPECT_EQ(m["file " + narrow(s.path)], want + " " + std::to_string(s.mtime)) << s.path;
+    }
+    EXPECT_EQ(m.size(), 8u) << r.out;
+}
+
+TEST_F(PackagingTest, PackerTakesPathsRelativeToWhereItStarted) {
+    std::string here = folder("relative");
+    writeFile(here + "/src/scripts/autorun.js", "System.print('relative ' + argv[1]);");
+    Result r = run(packer(), {"src", "relative app"}, here, {"PWD=" + here});
+    ASSERT_EQ(r.code, 0) << r.out;
+    Result a = run(here + "/relative app", {"works"}, root);
+    EXPECT_EQ(a.code, 0);
+    EXPECT_EQ(a.out, "relative works\n");
+}
+
+TEST_F(PackagingTest, PackerFailuresExitNonZeroWithAMessage) {
+    std::string plain = app + "/data/only.txt";
+    const std::vector<std::vector<std::string>> cases = {
+        {root + "/no such dir", root + "/never"},
+        {app, "/proc/x"},
+        {app, root + "/missing dir/out"},
+        {"--list", plain},
+        {"--unpack", plain, root + "/never"},
+        {"--list", root + "/no such file"},
+        {"--unpack", root + "/no such file", root + "/never"},
+    };
+    for (const auto& args : cases) {
+        Result r = run(packer(), args, root);
+        std::string what = args[0] + " " + args[1];
+        EXPECT_NE(r.code, 0) << what;
+        EXPECT_LT(r.code, 128) << what << ": ended by a signal";
+        EXPECT_EQ(r.out.rfind("capsule-pack: ", 0), 0u) << what << ": " << r.out;
+    }
+    EXPECT_FALSE(fs::exists(root + "/never"));
+    EXPECT_FALSE(fs::exists(root + "/missing dir"));
+    Result usage = run(packer(), {}, root);
+    EXPECT_NE(usage.code, 0);
+    EXPECT_NE(usage.out.find("usage: capsule-pack"), std::string::npos) << usage.out;
+}
+
+TEST_F(PackagingTest, BareRuntimeReportsTheMissingEntryScript) {
+    std::string here = folder("bare");
+    fs::copy_file(runtime(), here + "/capsule");
+    Result r = run(here + "/capsule", {}, root);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out,
+              "(new Error(\"Unable to load 'scripts/autorun.js'\", \"startupScript\", 1))\n");
+}
+
+TEST_F(PackagingTest, ExceptionOfThePackedAppIsPrintedAndExitsZero) {
+    Result r = run(exe, {"throw"}, root);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.out, "(new Error(\"boom\", \"scripts/autorun.js\", 2))\n");
+}
+
+TEST_F(PackagingTest, LoaderChoosesBetweenPackageAndDisk) {
+    // Disk files beside the packed program, which works in its own folder.
+    const time_t diskTime = 1000000000;
+    writeFile(outDir + "/data/both.txt", "from the disk", diskTime);
+    writeFile(outDir + "/disk-only.txt", "disk only", diskTime);
+    writeFile(outDir + "/empty-disk.txt", "");
+    writeFile(outDir + "/x.js", "xRuns = (typeof xRuns == 'number' ? xRuns : 0) + 1;");
+    // The package's entry script wins over one on disk.
+    writeFile(outDir + "/scripts/autorun.js", "System.print('the disk autorun ran');");
+    Result r = run(exe, {"loader"}, root);
+    fs::remove_all(outDir + "/data");
+    fs::remove_all(outDir + "/scripts");
+    for (const char* name : {"disk-only.txt", "empty-disk.txt", "x.js"})
+        fs::remove(outDir + "/" + name);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(r.out.find("the disk autorun ran"), std::string::npos) << r.out;
+    auto m = keyed(r.out);
+    EXPECT_EQ(m["disk"], "from the disk@1000000000");
+    EXPECT_EQ(m["disk other"], "from the disk@1000000000");
+    EXPECT_EQ(m["disk zero"], "from the disk@1000000000");
+    EXPECT_EQ(m["afs"], "from the package@1346147710");
+    EXPECT_EQ(m["package only"], "package only@1346147711");
+    EXPECT_EQ(m["package only dotted"], "error Unable to load './data/only.txt'");
+    EXPECT_EQ(m["disk only afs"], "disk only@1000000000") << "the disk is the fallback";
+    EXPECT_EQ(m["missing"], "error Unable to load 'nothing.txt'");
+    EXPECT_EQ(m["missing afs"], "error Unable to load 'nothing.txt'");
+    EXPECT_EQ(m["empty disk"], "error Empty file 'empty-disk.txt'");
+    EXPECT_EQ(m["empty package"], "error Unable to load 'empty.txt'")
+        << "an empty entry extracts to nothing and the disk has no such file";
+    EXPECT_EQ(m["x once"], "1");
+    EXPECT_EQ(m["x dotted"], "2") << "x.js and ./x.js are two names";
+    EXPECT_EQ(m["bad first"], "error bad");
+    EXPECT_EQ(m["bad second"], "ok") << "a failed include is not tried again";
+    EXPECT_EQ(m["bad runs"], "1");
+    EXPECT_EQ(m["missing include"], "error Unable to load 'nothing.js'");
+    EXPECT_EQ(m["missing include again"], "ok");
+    EXPECT_EQ(m["list"], "scripts/autorun.js,x.js,./x.js,scripts/lib/bad.js,nothing.js");
+}
+
+} // namespace
