@@ -49,7 +49,7 @@ ThreadState& thread() {
 
 // Every block carries its size in a 16-byte header, so that frees and reallocations keep
 // the count exact. Past the limit an allocation fails: the engine then collects garbage
-// and retries, and raises a catchable RangeError if that does not help.
+// and retries, and raises a catchable Error ("alloc failed") if that does not help.
 namespace {
 constexpr size_t kHeader = 16;
 
@@ -201,6 +201,8 @@ void runOnNewContext(const char* fileName, const char* source) {
     }
     requestEnd(nullptr);
 }
+
+bool errorPending(HostContext*) { return thread().pending >= 0; }
 
 void collectGarbage(HostContext* cx) {
     // Twice: the first pass runs finalizers, the second frees what they released.

@@ -42,6 +42,10 @@ HostContext* eventContext();
 
 void collectGarbage(HostContext* cx);
 
+// Whether the running native has an error pending (reported, or thrown by a conversion or
+// an evaluation it called), which returning 0 would raise in the calling script.
+bool errorPending(HostContext* cx);
+
 // Builds the value of a literal text of the forms that uneval writes (objects, arrays,
 // strings, numbers, booleans, null), as evaluating it would; false when the text holds
 // anything else, which the caller then evaluates.

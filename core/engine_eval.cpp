@@ -76,13 +76,27 @@ duk_ret_t annotate(duk_context* ctx, void* udata) {
     return 0;
 }
 
+duk_ret_t toText(duk_context* ctx, void*) {
+    duk_to_string(ctx, -1);
+    return 1;
+}
+
+// String(value at top), replacing it; a value whose conversion throws is named by kind,
+// so that the report is never lost.
+void textOfTop(duk_context* ctx) {
+    if (duk_safe_call(ctx, toText, nullptr, 1, 1) != DUK_EXEC_SUCCESS) {
+        duk_pop(ctx);
+        duk_push_literal(ctx, "[value that cannot be printed]");
+    }
+}
+
 // Builds the report of an uncaught error (on top of the stack) and prints it.
 duk_ret_t reportUncaught(duk_context* ctx, void*) {
     duk_idx_t err = duk_get_top_index(ctx);
     ErrorReport report;
     if (duk_is_error(ctx, err)) {
         duk_dup(ctx, err);
-        duk_to_string(ctx, -1);
+        textOfTop(ctx);
         duk_get_prop_literal(ctx, err, "fileName");
         if (duk_is_string(ctx, -1)) report.fileName = readBytes(ctx, -1, nullptr);
         duk_get_prop_literal(ctx, err, "lineNumber");
@@ -92,7 +106,7 @@ duk_ret_t reportUncaught(duk_context* ctx, void*) {
     } else {
         duk_push_literal(ctx, "uncaught exception: ");
         duk_dup(ctx, err);
-        duk_to_string(ctx, -1);
+        textOfTop(ctx);
         duk_concat(ctx, 2);
     }
     // The message is the first value pushed after the error.

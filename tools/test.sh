@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the normal build, then the unit and script tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the script tests of threads and
+# mutexes (the stress test among them) under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -9,3 +10,9 @@ tools/build.sh
 BUILD_DIR=build-asan tools/build.sh -DCAPSULE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j "$jobs" --timeout 300)
+# ThreadSanitizer: only the packed test runner is built.
+cmake -S . -B build-tsan -G Ninja -DCAPSULE_TSAN=ON >/dev/null
+cmake --build build-tsan --target capsule_test
+for t in stress mutex threads; do
+    TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
+done

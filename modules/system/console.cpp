@@ -57,10 +57,13 @@ SYSTEM_NATIVE(sysPrint) {
     return 1;
 }
 
-// At the end of input the one character is U+00FF (the low byte of EOF).
+// At the end of input the one character is U+00FF (the low byte of EOF). The request is
+// suspended while the thread waits for input, so that other script threads go on.
 SYSTEM_NATIVE(sysGetchar) {
     (void)self, (void)argc, (void)argv;
+    int depth = api->suspendRequest(cx); // other threads run while this one waits for input
     char c = static_cast<char>(getchar() & 0xFF);
+    api->resumeRequest(cx, depth);
     *rval = api->newStringN(cx, &c, 1);
     return 1;
 }
@@ -70,12 +73,14 @@ SYSTEM_NATIVE(sysGetchar) {
 SYSTEM_NATIVE(sysGetInput) {
     (void)self, (void)argc, (void)argv;
     char buf[256];
+    int depth = api->suspendRequest(cx);
     if (!fgets(buf, sizeof buf, stdin)) buf[0] = 0;
     if (buf[0] && !strchr(buf, '\n')) {
         int c;
         while ((c = getchar()) != EOF && c != '\n') {
         }
     }
+    api->resumeRequest(cx, depth);
     *rval = api->newStringN(cx, buf, strlen(buf));
     return 1;
 }

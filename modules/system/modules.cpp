@@ -2,6 +2,8 @@
 // through the module interface table, as the built-in modules do at start-up.
 #include "modules/system/system_module.h"
 
+#include "core/engine.h"
+
 #include "core/text.h"
 #include "platforms/platform.h"
 
@@ -40,6 +42,8 @@ SYSTEM_NATIVE(sysLoadModule) {
         return 1;
     }
     reinterpret_cast<HostModuleInit>(init)(cx, api);
+    // An error the module reported while it initialised reaches the calling script.
+    if (engine::errorPending(cx)) return 0;
     *rval = HOST_TRUE;
     return 1;
 }

@@ -2,6 +2,7 @@
 // number; the platform layer keeps the mutexes themselves.
 #include "modules/system/system_module.h"
 
+#include "core/engine.h"
 #include "platforms/platform.h"
 
 #define api gSystemApi
@@ -15,7 +16,9 @@ SYSTEM_NATIVE(sysCreateMutex) {
 SYSTEM_NATIVE(sysDestroyMutex) {
     (void)self, (void)rval;
     if (argc < 1) return native::formatError(api, cx, "System.destroyMutex(<mutex>)");
-    platform::destroyMutex(native::intArg(api, cx, argv[0]));
+    int mutex = native::intArg(api, cx, argv[0]);
+    if (engine::errorPending(cx)) return 0;
+    platform::destroyMutex(mutex);
     return 1;
 }
 
@@ -29,6 +32,7 @@ SYSTEM_NATIVE(sysLockMutex) {
                            ? static_cast<uint32_t>(native::intArg(api, cx, argv[1]))
                            : platform::kWaitForever;
     int mutex = native::intArg(api, cx, argv[0]);
+    if (engine::errorPending(cx)) return 0; // a conversion threw
     bool locked = platform::lockMutex(mutex, 0);
     if (!locked && timeout != 0) {
         int depth = api->suspendRequest(cx);
@@ -42,6 +46,8 @@ SYSTEM_NATIVE(sysLockMutex) {
 SYSTEM_NATIVE(sysUnlockMutex) {
     (void)self, (void)rval;
     if (argc < 1) return native::formatError(api, cx, "System.unlockMutex(<mutex>)");
-    platform::unlockMutex(native::intArg(api, cx, argv[0]));
+    int mutex = native::intArg(api, cx, argv[0]);
+    if (engine::errorPending(cx)) return 0;
+    platform::unlockMutex(mutex);
     return 1;
 }

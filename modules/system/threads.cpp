@@ -22,7 +22,9 @@ static void runThread(void* p) {
 SYSTEM_NATIVE(sysCreateThread) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "System.createThread(<function>)");
-    std::string* copy = new (std::nothrow) std::string(api->toBytes(cx, argv[0]));
+    const char* source = api->toBytes(cx, argv[0]);
+    if (engine::errorPending(cx)) return 0; // its conversion threw
+    std::string* copy = new (std::nothrow) std::string(source);
     int id = -1;
     if (copy) {
         int depth = api->suspendRequest(cx);
@@ -41,6 +43,7 @@ SYSTEM_NATIVE(sysSleep) {
     (void)self, (void)rval;
     if (argc < 1) return native::formatError(api, cx, "System.sleep(<msDelay>)");
     int32_t ms = native::intArg(api, cx, argv[0]);
+    if (engine::errorPending(cx)) return 0;
     int depth = api->suspendRequest(cx);
     if (ms == -1) {
         for (;;)

@@ -18,8 +18,16 @@ std::string localPath(const std::string& path) {
     return p;
 }
 
+// A folder is no file: it opens as nothing (fopen would take one for reading).
 FILE* openFile(const std::string& path, const char* mode) {
-    return fopen(path.c_str(), mode);
+    FILE* f = fopen(path.c_str(), mode);
+    struct stat st;
+    if (f && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+        fclose(f);
+        errno = EISDIR;
+        return nullptr;
+    }
+    return f;
 }
 
 bool streamStatus(FILE* f, int64_t* size, int64_t* mtime) {

@@ -18,6 +18,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -139,30 +140,33 @@ bool release(Mutex& m, uint32_t levels) {
     return true;
 }
 
-// A deadline on the monotonic clock. ThreadSanitizer's runtime (GCC 12) does not know
-// pthread_mutex_clocklock and would lose track of the lock, so its builds wait on the
-// wall clock instead.
 #if defined(__SANITIZE_THREAD__)
-constexpr clockid_t kWaitClock = CLOCK_REALTIME;
+// ThreadSanitizer's runtime (GCC 12) knows no pthread_mutex_clocklock and loses track of
+// a timed lock that returns EOWNERDEAD; its builds poll with trylock, which it follows.
+int timedLock(pthread_mutex_t* pm, uint32_t ms) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        int r = pthread_mutex_trylock(pm);
+        if (r != EBUSY) return r;
+        if (std::chrono::steady_clock::now() >= deadline) return ETIMEDOUT;
+        struct timespec step = {0, 1000000L};
+        nanosleep(&step, nullptr);
+    }
+}
 #else
-constexpr clockid_t kWaitClock = CLOCK_MONOTONIC;
-#endif
-
+// The deadline is on the monotonic clock: setting the system's time does not move it.
 int timedLock(pthread_mutex_t* pm, uint32_t ms) {
     struct timespec deadline;
-    clock_gettime(kWaitClock, &deadline);
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += ms / 1000;
     deadline.tv_nsec += static_cast<long>(ms % 1000) * 1000000L;
     if (deadline.tv_nsec >= 1000000000L) {
         deadline.tv_sec++;
         deadline.tv_nsec -= 1000000000L;
     }
-#if defined(__SANITIZE_THREAD__)
-    return pthread_mutex_timedlock(pm, &deadline);
-#else
-    return pthread_mutex_clocklock(pm, kWaitClock, &deadline);
-#endif
+    return pthread_mutex_clocklock(pm, CLOCK_MONOTONIC, &deadline);
 }
+#endif
 } // namespace
 
 int createMutex() {

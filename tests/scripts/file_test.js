@@ -288,6 +288,28 @@ try {
         assertEq(File.status(path("no")), false);
     });
 
+    test("a folder opens as nothing", function () {
+        var modes = ["rb", "r", "r+", "wb", "a"];
+        for (var i = 0; i < modes.length; i++) {
+            var f = new File(scratch, modes[i]);
+            assertEq(f.read(), undefined, "mode " + modes[i]);
+            assertEq(f.length, 0, "mode " + modes[i]);
+            assertEq(new File().open(scratch, modes[i]), false, "mode " + modes[i]);
+        }
+        assertEq(File.status(scratch).type, "dir", "the folder is left as it was");
+    });
+
+    test("open streams are not inherited by started processes", function () {
+        var f = new File(path("inherited-marker"), "wb");
+        var fds = File.getCurrentWorkingDir() + "/" + path("fds");
+        var command = '/bin/sh -c "ls -l /proc/self/fd/ > \'' + fds + '\'"';
+        assertTrue(System.exec(command, undefined, 1));
+        f.close();
+        var listing = readFile("fds");
+        assertTrue(listing.indexOf(" -> ") >= 0, "the listing shows targets: " + listing);
+        assertEq(listing.indexOf("inherited-marker"), -1, listing);
+    });
+
     test("open on an open object closes the earlier stream", function () {
         var base = openDescriptors();
         var f = new File(path("ten"), "rb");
@@ -326,8 +348,7 @@ try {
         assertEq(f.read(), "0123456789", "an existing File keeps its record");
         f.close();
         assertEq(openDescriptors(), base, "no stream left open");
-        assertEq(typeof global.path, "function", "nothing defined on the global object");
-        assertEq(global.pos, undefined);
+        assertEq(global.pos, undefined, "nothing published on the global object");
     });
 
     test("the finalizer closes a file left open", function () {

@@ -67,11 +67,29 @@ test("static functions", function () {
     assertEq(TestThing.wait(0, "s" + 1), "s1");
 });
 
+test("a module's wait lets other script threads run", function () {
+    moduleCounter = 0;
+    moduleStop = false;
+    moduleStopped = false;
+    var id = System.createThread(
+        "while (!moduleStop) { moduleCounter++; TestThing.wait(1); } moduleStopped = true;");
+    assertTrue(id > 0, "thread started");
+    for (var i = 0; i < 500 && moduleCounter < 2; i++) TestThing.wait(10);
+    var seen = moduleCounter;
+    TestThing.wait(50);
+    assertTrue(moduleCounter > seen, "the thread counted while this one waited");
+    moduleStop = true;
+    for (i = 0; i < 500 && !moduleStopped; i++) TestThing.wait(10);
+    assertTrue(moduleStopped, "the thread ended");
+});
+
 test("a module's reportError is a catchable Error blaming the script line", function () {
     var e = assertThrows(function () { first.fail("boom"); });
     assertTrue(e instanceof Error, "an Error");
     assertEq(e.message, "TestThing failed: boom");
-    e = assertThrows(function () { System.evaluate("m.js", "var t = new TestThing('t');\n\nt.fail('x')"); });
+    e = assertThrows(function () {
+        System.evaluate("m.js", "var t = new TestThing('t');\n\nt.fail('x')");
+    });
     assertEq(e.message, "TestThing failed: x");
     assertEq(e.fileName, "m.js");
     assertEq(e.lineNumber, 3);

@@ -12,8 +12,9 @@ function waitUntil(cond) {
 var threadResults = {}, threadSeq = 0;
 function onThread(body) {
     var key = "r" + ++threadSeq;
-    assertTrue(System.createThread("threadResults." + key + " = (function () {" + body + "})();") > 0);
-    assertTrue(waitUntil(function () { return key in threadResults; }), "thread " + key + " finished");
+    var source = "threadResults." + key + " = (function () {" + body + "})();";
+    assertTrue(System.createThread(source) > 0);
+    assertTrue(waitUntil(function () { return key in threadResults; }), key + " finished");
     return threadResults[key];
 }
 
@@ -80,7 +81,8 @@ test("a positive timeout waits that long, then gives up", function () {
     assertTrue(r[1] >= 55, "waited " + r[1] + " ms");
     // A timeout long enough for the owner to let go obtains it.
     gotIt = undefined;
-    System.createThread("gotIt = System.lockMutex(" + m + ", 5000); System.unlockMutex(" + m + ");");
+    System.createThread("gotIt = System.lockMutex(" + m + ", 5000);" +
+                        "System.unlockMutex(" + m + ");");
     System.sleep(30);
     System.unlockMutex(m);
     assertTrue(waitUntil(function () { return gotIt !== undefined; }));
@@ -130,9 +132,10 @@ test("a mutex left held by a thread that ended passes to the next waiter", funct
     assertEq(freeForOthers(m), false, "and owned by this thread, once");
     System.unlockMutex(m);
     assertEq(freeForOthers(m), true);
-    // Left held again; a try without waiting obtains it too.
+    // Left held again; a try without waiting obtains it too, once the thread is gone (it
+    // may still be on its way out when its result arrives).
     onThread("return System.lockMutex(" + m + ");");
-    assertEq(System.lockMutex(m, 0), 1);
+    assertTrue(waitUntil(function () { return System.lockMutex(m, 0) === 1; }));
     System.unlockMutex(m);
     System.destroyMutex(m);
 });
@@ -182,6 +185,19 @@ test("a mutex destroyed while another thread owns it stays with that owner until
     ownerStep = 2;
     assertTrue(waitUntil(function () { return ownerStep === 3 && lateWaiter !== undefined; }));
     assertEq(lateWaiter, 0, "the waiter got a destroyed mutex");
+});
+
+test("an exception from converting an argument reaches the caller", function () {
+    var m = System.createMutex();
+    var bad = { valueOf: function () { throw new Error("no number"); } };
+    assertEq(assertThrows(function () { System.lockMutex(bad); }).message, "no number");
+    assertEq(assertThrows(function () { System.lockMutex(m, bad); }).message, "no number");
+    assertEq(freeForOthers(m), true, "not locked");
+    assertEq(System.lockMutex(m), 1);
+    assertEq(assertThrows(function () { System.unlockMutex(bad); }).message, "no number");
+    assertEq(assertThrows(function () { System.destroyMutex(bad); }).message, "no number");
+    System.unlockMutex(m);
+    System.destroyMutex(m);
 });
 
 test("too few arguments give the format error", function () {

@@ -274,7 +274,12 @@ try {
             "directory text of a number": { text: function () { return "42"; } },
             "directory text of a string": { text: function () { return "'text'"; } },
             "directory text of null": { text: function () { return "null"; } },
-            "directory text of undefined": { text: function () { return "undefined"; } }
+            "directory text of undefined": { text: function () { return "undefined"; } },
+            "directory text nested very deeply": {
+                text: function () {
+                    return "(" + repeat("{a:", 100000) + "1" + repeat("}", 100000) + ")";
+                }
+            }
         };
         for (var what in damaged) {
             var file = makePackage("damaged", image, sample, damaged[what]);
@@ -317,6 +322,17 @@ try {
         assertEq(e.message, "AFS: cannot allocate memory");
         assertEq(g.extract("Case.txt"), "upper", "the others still extract");
         g.close();
+    });
+
+    test("a directory written as an expression rather than a plain literal", function () {
+        var tweak = {
+            text: function (t) { return "/* dir */ " + t.replace(/size:/g, "size:0+"); }
+        };
+        var f = open(makePackage("exprdir", image, sample, tweak));
+        assertEq(f.initAFS(), true);
+        assertEq(f.afs.fsd["case.txt"].size, 5);
+        assertEq(f.extract("case.txt"), "lower");
+        f.close();
     });
 
     test("an array or other object as the directory is read as one", function () {

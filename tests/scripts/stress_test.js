@@ -33,11 +33,15 @@ function stressWork() {
         if (i % 7 === 0) {
             // Nested source: takes the held mutex again, then the inner one, and sleeps.
             var n = System.evaluate("stress-nested",
-                "var got = System.lockMutex(stress.outer, 0) + System.lockMutex(stress.inner, 2000);" +
-                "if (got === 2) { var d = stress.counter; System.sleep(1); stress.counter = d + 1;" +
-                "  stress.counter2++; System.unlockMutex(stress.inner); }" +
-                "System.unlockMutex(stress.outer);" +
-                "got === 2 ? 1 : 0;");
+                "(function () {" +
+                "  var got = System.lockMutex(stress.outer, 0) +" +
+                "            System.lockMutex(stress.inner, 2000);" +
+                "  if (got === 2) {" +
+                "    var d = stress.counter; System.sleep(1); stress.counter = d + 1;" +
+                "    stress.counter2++; System.unlockMutex(stress.inner); }" +
+                "  System.unlockMutex(stress.outer);" +
+                "  return got === 2 ? 1 : 0;" +
+                "})();");
             if (n !== 1) stress.problems.push("nested locks failed");
             mine += n;
             mine2 += n;
@@ -64,9 +68,9 @@ test("threads and mutexes under load lose no update", function () {
     var threads = 8;
     for (var k = 0; k < threads; k++) {
         var id = System.createThread(
-            "var r = stressWork();" +
-            "System.lockMutex(stress.outer); stress.results.push(r); stress.finished++;" +
-            "System.unlockMutex(stress.outer);");
+            "(function () { var r = stressWork();" + // locals: other threads share the globals
+            "  System.lockMutex(stress.outer); stress.results.push(r); stress.finished++;" +
+            "  System.unlockMutex(stress.outer); })();");
         assertTrue(id > 0, "thread " + k + " started");
     }
     var own = stressWork();

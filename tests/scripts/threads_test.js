@@ -14,6 +14,10 @@ test("createThread evaluates source text on a thread that shares the globals", f
     assertTrue(id > 0 && id === Math.floor(id), "positive integer id " + id);
     assertTrue(waitUntil(function () { return sharedX === 1; }), "x set by the thread");
     assertEq(threadSawSystem, "function");
+    seenElsewhere = undefined;
+    System.createThread("seenElsewhere = sharedX;");
+    assertTrue(waitUntil(function () { return seenElsewhere !== undefined; }));
+    assertEq(seenElsewhere, 1, "another thread sees it too");
 });
 
 test("threads get ids of their own and run side by side", function () {
@@ -119,6 +123,13 @@ test("sleep(-1) sleeps for good", function () {
     assertTrue(waitUntil(function () { return sleeperStarted; }));
     System.sleep(100);
     assertEq(pastEndlessSleep, false);
+});
+
+test("an exception from converting the argument reaches the caller", function () {
+    var bad = { toString: function () { throw new Error("no text"); } };
+    assertEq(assertThrows(function () { System.createThread(bad); }).message, "no text");
+    var slow = { valueOf: function () { throw new Error("no number"); } };
+    assertEq(assertThrows(function () { System.sleep(slow); }).message, "no number");
 });
 
 test("too few arguments give the format error", function () {

@@ -355,12 +355,18 @@ TEST_F(PackagingTest, ExtractReadsBackWhatWasPacked) {
     EXPECT_EQ(m.size(), 8u) << r.out;
 }
 
+// Relative paths count from $PWD; an output name with quotes and blanks still gets its
+// run bits (the packer hands it to chmod on a command line).
 TEST_F(PackagingTest, PackerTakesPathsRelativeToWhereItStarted) {
     std::string here = folder("relative");
     writeFile(here + "/src/scripts/autorun.js", "System.print('relative ' + argv[1]);");
-    Result r = run(packer(), {"src", "relative app"}, here, {"PWD=" + here});
+    Result r = run(packer(), {"src", "a \"quoted\" app"}, here, {"PWD=" + here});
     ASSERT_EQ(r.code, 0) << r.out;
-    Result a = run(here + "/relative app", {"works"}, root);
+    std::string out = here + "/a \"quoted\" app";
+    struct stat st;
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0111, 0111u) << "run bits";
+    Result a = run(out, {"works"}, root);
     EXPECT_EQ(a.code, 0);
     EXPECT_EQ(a.out, "relative works\n");
 }
@@ -383,6 +389,13 @@ TEST_F(PackagingTest, PackerFailuresExitNonZeroWithAMessage) {
         EXPECT_LT(r.code, 128) << what << ": ended by a signal";
         EXPECT_EQ(r.out.rfind("capsule-pack: ", 0), 0u) << what << ": " << r.out;
     }
+    // A name that a package cannot hold (a character beyond U+00FF) is refused, not mangled.
+    std::string wide = folder("wide");
+    writeFile(wide + "/scripts/autorun.js", "System.print(1);");
+    writeFile(wide + "/\xc5\x82.txt", "l with stroke");
+    Result r = run(packer(), {wide, root + "/never"}, root);
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.out.rfind("capsule-pack: cannot pack ", 0), 0u) << r.out;
     EXPECT_FALSE(fs::exists(root + "/never"));
     EXPECT_FALSE(fs::exists(root + "/missing dir"));
     Result usage = run(packer(), {}, root);

@@ -3,16 +3,19 @@
 // fail, and the test reads the process's output as it comes.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -26,16 +29,21 @@ std::string selfFolder() {
     return path.substr(0, path.find_last_of('/'));
 }
 
-// Runs script_host on a script and collects its output until every expected text has
-// appeared (or 10 s have passed); the process is then killed. Returns the output.
-std::string runUntilSeen(const std::string& script, const std::vector<std::string>& expected) {
-    char tmpl[] = "/tmp/threads_test.XXXXXX";
-    if (!mkdtemp(tmpl)) return "";
-    std::string dir = tmpl, file = dir + "/main.js";
+struct Result {
+    std::string output;
+    int exitCode = -1; // -1 when the process was killed
+};
+
+// Runs a script_host on a script (main.js in dir, which becomes its working directory)
+// and collects its output until every expected text has appeared, the process has
+// ended, or 10 s have passed; a process still running then is killed.
+Result run(const std::string& host, const std::string& dir, const std::string& script,
+           const std::vector<std::string>& expected = {}) {
+    Result result;
+    std::string file = dir + "/main.js";
     std::ofstream(file) << script;
-    std::string host = selfFolder() + "/script_host";
     int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return "";
+    if (pipe2(out, O_CLOEXEC) != 0) return result;
     pid_t pid = fork();
     if (pid == 0) {
         dup2(out[1], 1);
@@ -44,27 +52,50 @@ std::string runUntilSeen(const std::string& script, const std::vector<std::strin
         _exit(127);
     }
     close(out[1]);
-    std::string output;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     auto allSeen = [&] {
         for (const std::string& e : expected)
-            if (output.find(e) == std::string::npos) return false;
-        return true;
+            if (result.output.find(e) == std::string::npos) return false;
+        return !expected.empty();
     };
+    bool ended = false;
     while (!allSeen() && std::chrono::steady_clock::now() < deadline) {
         pollfd p{out[0], POLLIN, 0};
         if (poll(&p, 1, 100) <= 0) continue;
         char buf[4096];
         ssize_t n = read(out[0], buf, sizeof buf);
-        if (n <= 0) break;
-        output.append(buf, static_cast<size_t>(n));
+        if (n <= 0) {
+            ended = true;
+            break;
+        }
+        result.output.append(buf, static_cast<size_t>(n));
     }
-    kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    if (!ended) kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);
     close(out[0]);
     unlink(file.c_str());
-    rmdir(dir.c_str());
-    return output;
+    return result;
+}
+
+// A fresh folder, removed with everything in it at the end.
+struct TempDir {
+    std::string path;
+    TempDir() {
+        char tmpl[] = "/tmp/threads_test.XXXXXX";
+        if (mkdtemp(tmpl)) path = tmpl;
+    }
+    ~TempDir() {
+        if (!path.empty()) {
+            EXPECT_EQ(system(("rm -rf '" + path + "'").c_str()), 0);
+        }
+    }
+};
+
+std::string runUntilSeen(const std::string& script, const std::vector<std::string>& expected) {
+    TempDir dir;
+    return run(selfFolder() + "/script_host", dir.path, script, expected).output;
 }
 
 // Holds the process open (bounded) while the test reads; the test kills it.
@@ -104,4 +135,32 @@ TEST(ScriptThreads, UncaughtExceptionIsReportedAndTheCreatorGoesOn) {
                              "throw new Error(\"thrown in thread\");\n");
     ASSERT_NE(report, std::string::npos) << out;
     EXPECT_LT(report, out.find("main saw true")) << out;
+}
+
+// A fault inside a script thread is handled like one on the main thread: the log names
+// the thread's source and line, and the process ends with exit code 1.
+TEST(ScriptThreads, FaultInAThreadWritesTheLogAndEndsTheProcess) {
+    // A copy of the host, so that the log lands in a folder of this test's own (the
+    // host's working directory becomes its executable's folder).
+    TempDir dir;
+    std::string host = dir.path + "/script_host";
+    ASSERT_EQ(system(("cp '" + selfFolder() + "/script_host' '" + host + "'").c_str()), 0);
+    Result r = run(host, dir.path,
+                   "System.createThread('var a = 1;\\nTest.crash();');\n"
+                   "for (var i = 0; i < 500; i++) System.sleep(10);\n"
+                   "System.print('main went on');\n");
+    EXPECT_EQ(r.exitCode, 1) << r.output;
+    EXPECT_EQ(r.output, "");
+    std::string log;
+    if (DIR* d = opendir(dir.path.c_str())) {
+        while (dirent* e = readdir(d))
+            if (strncmp(e->d_name, "core_dump_", 10) == 0) log = dir.path + "/" + e->d_name;
+        closedir(d);
+    }
+    ASSERT_FALSE(log.empty());
+    std::ifstream in(log);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("in 'var a = 1;\nTest.crash();' from 'runThread' -> 2\n"),
+              std::string::npos)
+        << text;
 }

@@ -52,6 +52,12 @@ function u32(v) {
     return String.fromCharCode((v >>> 24) & 255, (v >>> 16) & 255, (v >>> 8) & 255, v & 255);
 }
 
+// One argument of a command line by the C runtime's rules: in quotes, with each quote and
+// the backslashes in front of it, and the backslashes at the end, escaped.
+function quoteArg(text) {
+    return '"' + text.replace(/(\\*)"/g, '$1$1\\"').replace(/(\\+)$/, "$1$1") + '"';
+}
+
 function writeAll(f, data, path) {
     if (f.write(data) !== data.length) fail("cannot write " + path);
 }
@@ -72,7 +78,11 @@ function pack(dir, output) {
     if (!files.length) fail("nothing to pack in " + dir);
     var fsd = {}, streams = {};
     for (var i = 0; i < files.length; i++) {
-        var rel = files[i], file = readFile(join(dir, rel));
+        var rel = files[i];
+        // Package names are byte strings: a character beyond U+00FF would lose its high
+        // byte and the entry could not be found again.
+        if (/[^\x00-\xFF]/.test(rel)) fail("cannot pack " + rel + ": name beyond Latin-1");
+        var file = readFile(join(dir, rel));
         var stream = File.compress(file.content);
         var slash = rel.indexOf("/");
         fsd[rel] = { size: file.content.length, csize: stream.length, time: file.time,
@@ -94,7 +104,7 @@ function pack(dir, output) {
     }
     writeAll(out, "\xAB\xCD\xAB\xCD" + u32(length + 8), output);
     out.close();
-    if (System.exec && !System.exec('chmod +x "' + output + '"', undefined, 1))
+    if (System.exec && !System.exec("chmod +x " + quoteArg(output), undefined, 1))
         fail("cannot make " + output + " executable");
     System.print("capsule-pack: " + files.length + " files, " + (image.length + length + 8) +
                  " bytes written to " + output);
