@@ -37,8 +37,10 @@ int main(int argc, char** argv) {
     HostValue r;
     auto t0 = Clock::now();
     for (int i = 0; i < rounds; i++)
-        api->evaluateScript(cx, "bench", "var total = 0; for (var i = 0; i < names.length; i++)"
-                                         " { var s = pkg.extract(names[i]); total += s ? s.length : 0; } total", &r);
+        api->evaluateScript(cx, "bench",
+                            "var total = 0; for (var i = 0; i < names.length; i++)"
+                            " { var s = pkg.extract(names[i]); total += s ? s.length : 0; } total",
+                            &r);
     double viaExtract = std::chrono::duration<double>(Clock::now() - t0).count() / rounds;
     double bytes = api->toNumber(cx, r);
 
@@ -52,7 +54,8 @@ int main(int argc, char** argv) {
             fseek(f, entries[k], SEEK_SET);
             if (fread(&in[0], 1, in.size(), f) != in.size()) return 1;
             uLongf n = out.size();
-            uncompress(reinterpret_cast<Bytef*>(&out[0]), &n, reinterpret_cast<const Bytef*>(in.data()), in.size());
+            uncompress(reinterpret_cast<Bytef*>(&out[0]), &n,
+                       reinterpret_cast<const Bytef*>(in.data()), in.size());
         }
     }
     double direct = std::chrono::duration<double>(Clock::now() - t1).count() / rounds;

@@ -24,7 +24,8 @@ static int tableNop(HostContext* cx, HostObject*, unsigned, HostValue*, HostValu
     return 1;
 }
 
-static const HostFunctionSpec kNop[] = {{"tableNop", tableNop, 0, 0, 0}, {nullptr, nullptr, 0, 0, 0}};
+static const HostFunctionSpec kNop[] = {{"tableNop", tableNop, 0, 0, 0},
+                                        {nullptr, nullptr, 0, 0, 0}};
 
 static double timeLoop(HostContext* cx, const char* body, int n) {
     char src[256];
@@ -32,7 +33,9 @@ static double timeLoop(HostContext* cx, const char* body, int n) {
     auto start = std::chrono::steady_clock::now();
     HostValue r;
     engine::api()->evaluateScript(cx, "bench", src, &r);
-    return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start).count() / n;
+    return std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - start)
+               .count() /
+           n;
 }
 
 int main() {
@@ -51,8 +54,10 @@ int main() {
     double native = timeLoop(cx, "System.getPID();", n);
     printf("%d calls each\n", n);
     printf("empty loop iteration          %7.1f ns\n", empty);
-    printf("plain engine function call    %7.1f ns (%.1f ns over the loop)\n", plain, plain - empty);
-    printf("System.getPID() via the table %7.1f ns (%.1f ns over the loop)\n", native, native - empty);
+    printf("plain engine function call    %7.1f ns (%.1f ns over the loop)\n", plain,
+           plain - empty);
+    printf("System.getPID() via the table %7.1f ns (%.1f ns over the loop)\n", native,
+           native - empty);
     double nopPlain = timeLoop(cx, "plainNop();", n);
     double nopTable = timeLoop(cx, "tableNop();", n);
     printf("table overhead per call       %7.1f ns\n", native - plain);

@@ -20,15 +20,21 @@ Scope::Scope(const char* source, void* context, bool writeLog)
     tInnermost = &frame_;
 }
 
-Scope::~Scope() { tInnermost = frame_.outer; }
+Scope::~Scope() {
+    tInnermost = frame_.outer;
+}
 
 void install(Locator locate) {
     gLocate = locate;
     platform::installFaultTrap();
 }
 
-void setCoreDumpEnabled(bool on) { gEnabled = on; }
-bool coreDumpEnabled() { return gEnabled; }
+void setCoreDumpEnabled(bool on) {
+    gEnabled = on;
+}
+bool coreDumpEnabled() {
+    return gEnabled;
+}
 
 bool writeCoreDump(const Frame& frame, unsigned code, const void* address, char* name,
                    size_t nameSize) {

@@ -97,9 +97,13 @@ void fatal(void*, const char* msg) {
 }
 } // namespace
 
-size_t heapBytes() { return gHeapBytes.load(); }
+size_t heapBytes() {
+    return gHeapBytes.load();
+}
 
-bool instanceExists() { return gMain != nullptr; }
+bool instanceExists() {
+    return gMain != nullptr;
+}
 
 bool createInstance() {
     if (gMain) return true;
@@ -138,9 +142,15 @@ void destroyInstance() {
     thread().ctx = nullptr;
 }
 
-const ModuleApi* api() { return &gApi; }
-HostContext* mainContext() { return host(gMain); }
-HostContext* currentContext() { return host(thread().ctx); }
+const ModuleApi* api() {
+    return &gApi;
+}
+HostContext* mainContext() {
+    return host(gMain);
+}
+HostContext* currentContext() {
+    return host(thread().ctx);
+}
 
 HostContext* eventContext() {
     if (gEvents && !thread().ctx) adoptContext(gEvents);
@@ -174,7 +184,9 @@ HostContext* newContext() {
     return host(made);
 }
 
-void adoptContext(HostContext* cx) { thread().ctx = duk(cx); }
+void adoptContext(HostContext* cx) {
+    thread().ctx = duk(cx);
+}
 
 static duk_ret_t dropContext(duk_context* ctx, void* udata) {
     duk_push_heap_stash(ctx);
@@ -202,7 +214,9 @@ void runOnNewContext(const char* fileName, const char* source) {
     requestEnd(nullptr);
 }
 
-bool errorPending(HostContext*) { return thread().pending >= 0; }
+bool errorPending(HostContext*) {
+    return thread().pending >= 0;
+}
 
 void collectGarbage(HostContext* cx) {
     // Twice: the first pass runs finalizers, the second frees what they released.
@@ -210,8 +224,12 @@ void collectGarbage(HostContext* cx) {
     duk_gc(duk(cx), 0);
 }
 
-int stackMark(HostContext* cx) { return duk_get_top(duk(cx)); }
-void stackReset(HostContext* cx, int mark) { duk_set_top(duk(cx), mark); }
+int stackMark(HostContext* cx) {
+    return duk_get_top(duk(cx));
+}
+void stackReset(HostContext* cx, int mark) {
+    duk_set_top(duk(cx), mark);
+}
 
 // The request lock. The depth is per thread; the lock is held while it is above zero.
 // Suspending from inside a native also parks the engine's call state (duk_suspend) so

@@ -52,7 +52,8 @@ void push(duk_context* ctx, HostValue v) {
         return;
     case HOST_TAG_STRING:
     case HOST_TAG_OBJECT:
-        duk_push_heapptr(ctx, reinterpret_cast<void*>(static_cast<uintptr_t>(v & HOST_PAYLOAD_MASK)));
+        duk_push_heapptr(ctx,
+                         reinterpret_cast<void*>(static_cast<uintptr_t>(v & HOST_PAYLOAD_MASK)));
         return;
     default:
         duk_push_number(ctx, hostToDouble(v));
@@ -61,7 +62,9 @@ void push(duk_context* ctx, HostValue v) {
 
 // ---- protected engine work -----------------------------------------------------------
 
-void setPending(duk_context* ctx, duk_idx_t idx) { thread().pending = duk_normalize_index(ctx, idx); }
+void setPending(duk_context* ctx, duk_idx_t idx) {
+    thread().pending = duk_normalize_index(ctx, idx);
+}
 
 bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), void* udata) {
     if (!duk_check_stack(ctx, nrets + 4)) return false;
@@ -74,8 +77,8 @@ bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), v
 template <class F> static bool run(duk_context* ctx, int nrets, F&& f) {
     using Fn = std::remove_reference_t<F>;
     return protect(
-        ctx, nrets, [](duk_context* c, void* ud) -> duk_ret_t { return (*static_cast<Fn*>(ud))(c); },
-        &f);
+        ctx, nrets,
+        [](duk_context* c, void* ud) -> duk_ret_t { return (*static_cast<Fn*>(ud))(c); }, &f);
 }
 
 [[noreturn]] void raisePending(duk_context* ctx) {
@@ -88,7 +91,9 @@ template <class F> static bool run(duk_context* ctx, int nrets, F&& f) {
     __builtin_unreachable();
 }
 
-static void pushName(duk_context* ctx, const char* name) { pushBytes(ctx, name, strlen(name)); }
+static void pushName(duk_context* ctx, const char* name) {
+    pushBytes(ctx, name, strlen(name));
+}
 
 // ---- natives and classes ---------------------------------------------------------------
 
@@ -167,8 +172,10 @@ duk_ret_t invoke(duk_context* ctx, const NativeEntry& e, bool constructor) {
     duk_idx_t argc = duk_get_top(ctx);
     HostValue local[8];
     HostValue* argv = local;
-    if (argc > 8) argv = static_cast<HostValue*>(duk_push_fixed_buffer(ctx, argc * sizeof(HostValue)));
-    for (duk_idx_t i = 0; i < argc; i++) argv[i] = box(ctx, i);
+    if (argc > 8)
+        argv = static_cast<HostValue*>(duk_push_fixed_buffer(ctx, argc * sizeof(HostValue)));
+    for (duk_idx_t i = 0; i < argc; i++)
+        argv[i] = box(ctx, i);
     duk_push_this(ctx);
     HostObject* self = nullptr;
     // A constructor called without `new` has no instance to work on: self stays null, so
@@ -238,8 +245,9 @@ void defineSpecs(duk_context* ctx, duk_idx_t obj, const HostFunctionSpec* fns,
     for (; fns && fns->name; fns++) {
         pushName(ctx, fns->name);
         pushFunction(ctx, fns->name, callNative, fns->call, fns->nargs, owner);
-        duk_def_prop(ctx, obj, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE |
-                                   DUK_DEFPROP_CLEAR_ENUMERABLE | DUK_DEFPROP_SET_CONFIGURABLE);
+        duk_def_prop(ctx, obj,
+                     DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE |
+                         DUK_DEFPROP_CLEAR_ENUMERABLE | DUK_DEFPROP_SET_CONFIGURABLE);
     }
     for (; props && props->name; props++) {
         duk_uint_t flags = defineFlags(props->attrs, true) | DUK_DEFPROP_HAVE_GETTER;
@@ -384,14 +392,17 @@ HostValue newString(HostContext* cx, const char* bytes, const HostChar* chars) {
     duk_context* ctx = duk(cx);
     bool ok = run(ctx, 1, [&](duk_context* c) -> duk_ret_t {
         size_t n = 0;
-        while (chars && chars[n]) n++;
+        while (chars && chars[n])
+            n++;
         pushChars(c, chars, n);
         return 1;
     });
     return ok ? box(ctx, -1) : HOST_UNDEFINED;
 }
 
-HostValue newNumber(HostContext*, double d) { return hostNumber(d); }
+HostValue newNumber(HostContext*, double d) {
+    return hostNumber(d);
+}
 
 // The values are kept in an array on the stack, which roots them for the native.
 HostValue* propertyValues(HostContext* cx, HostObject* obj) {
@@ -441,16 +452,19 @@ HostObject* defineClass(HostContext* cx, const char* name, HostNative constructo
         defineSpecs(c, -2, staticFns, staticProps, cls);
         duk_push_literal(c, "prototype");
         duk_dup(c, -2);
-        duk_def_prop(c, -4, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_FORCE | DUK_DEFPROP_HAVE_WRITABLE |
-                                DUK_DEFPROP_HAVE_ENUMERABLE | DUK_DEFPROP_HAVE_CONFIGURABLE);
+        duk_def_prop(c, -4,
+                     DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_FORCE | DUK_DEFPROP_HAVE_WRITABLE |
+                         DUK_DEFPROP_HAVE_ENUMERABLE | DUK_DEFPROP_HAVE_CONFIGURABLE);
         duk_push_literal(c, "constructor");
         duk_dup(c, -3);
-        duk_def_prop(c, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE |
-                                DUK_DEFPROP_CLEAR_ENUMERABLE | DUK_DEFPROP_SET_CONFIGURABLE);
+        duk_def_prop(c, -3,
+                     DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE |
+                         DUK_DEFPROP_CLEAR_ENUMERABLE | DUK_DEFPROP_SET_CONFIGURABLE);
         pushName(c, name);
         duk_dup(c, -3);
-        duk_def_prop(c, -5, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE |
-                                DUK_DEFPROP_CLEAR_ENUMERABLE | DUK_DEFPROP_SET_CONFIGURABLE);
+        duk_def_prop(c, -5,
+                     DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE |
+                         DUK_DEFPROP_CLEAR_ENUMERABLE | DUK_DEFPROP_SET_CONFIGURABLE);
         proto = static_cast<HostObject*>(duk_get_heapptr(c, -1));
         return 1; // the prototype stays on the stack
     });
@@ -489,7 +503,9 @@ void* allocate(HostContext* cx, size_t size) {
     return p;
 }
 
-void release(HostContext* cx, void* p) { duk_free(duk(cx), p); }
+void release(HostContext* cx, void* p) {
+    duk_free(duk(cx), p);
+}
 
 HostObject* newArray(HostContext* cx, unsigned length, const HostValue* values) {
     duk_context* ctx = duk(cx);
@@ -650,37 +666,14 @@ void reportError(HostContext* cx, const char* format, ...) {
 } // namespace
 
 void fillApi(ModuleApi* api) {
-    *api = ModuleApi{getProperty,
-                     toBytes,
-                     toChars,
-                     toLength,
-                     toNumber,
-                     propertyAsNumber,
-                     propertyAsBytes,
-                     propertyAsChars,
-                     newString,
-                     newStringN,
-                     newNumber,
-                     evaluateScript,
-                     propertyValues,
-                     defineClass,
-                     newObject,
-                     getGlobal,
-                     allocate,
-                     release,
-                     newArray,
-                     setElement,
-                     getElement,
-                     getArrayLength,
-                     defineProperty,
-                     defineFunctions,
-                     setPrivate,
-                     getPrivate,
-                     reportError,
-                     requestBegin,
-                     requestSuspend,
-                     requestResume,
-                     requestEnd};
+    *api = ModuleApi{getProperty,    toBytes,          toChars,         toLength,
+                     toNumber,       propertyAsNumber, propertyAsBytes, propertyAsChars,
+                     newString,      newStringN,       newNumber,       evaluateScript,
+                     propertyValues, defineClass,      newObject,       getGlobal,
+                     allocate,       release,          newArray,        setElement,
+                     getElement,     getArrayLength,   defineProperty,  defineFunctions,
+                     setPrivate,     getPrivate,       reportError,     requestBegin,
+                     requestSuspend, requestResume,    requestEnd};
 }
 
 } // namespace engine

@@ -16,25 +16,8 @@ namespace {
 // The compiler reads UTF-8; narrow source text is one character per byte.
 duk_ret_t compileAndRun(duk_context* ctx, void* udata) {
     const char* const* args = static_cast<const char* const*>(udata);
-    const char* src = args[1];
-    size_t n = strlen(src), high = 0;
-    for (size_t i = 0; i < n; i++) high += static_cast<unsigned char>(src[i]) >> 7;
-    const char* code = src;
-    if (high) {
-        char* buf = static_cast<char*>(duk_push_fixed_buffer(ctx, n + high));
-        char* w = buf;
-        for (size_t i = 0; i < n; i++) {
-            unsigned c = static_cast<unsigned char>(src[i]);
-            if (c < 0x80) {
-                *w++ = static_cast<char>(c);
-            } else {
-                *w++ = static_cast<char>(0xC0 | (c >> 6));
-                *w++ = static_cast<char>(0x80 | (c & 0x3F));
-            }
-        }
-        code = buf;
-        n += high;
-    }
+    size_t n;
+    const char* code = bytesAsUtf8(ctx, args[1], strlen(args[1]), &n);
     pushBytes(ctx, args[0], strlen(args[0]));
     duk_compile_lstring_filename(ctx, 0, code, n);
     duk_call(ctx, 0);
@@ -132,8 +115,10 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
     if (!duk_check_stack(ctx, 8)) return 0;
     duk_idx_t err = duk_get_top_index(ctx);
     duk_dup(ctx, err);
-    if (duk_safe_call(ctx, annotate, args, 1, 1) != DUK_EXEC_SUCCESS) duk_pop(ctx);
-    else duk_pop(ctx);
+    if (duk_safe_call(ctx, annotate, args, 1, 1) != DUK_EXEC_SUCCESS)
+        duk_pop(ctx);
+    else
+        duk_pop(ctx);
     // A script beneath this evaluation on the context receives the error; otherwise the
     // evaluation was the outermost one and the error is reported.
     duk_inspect_callstack_entry(ctx, -1);
@@ -173,6 +158,8 @@ bool locateScript(void* context, char* file, size_t fileSize, int* line) {
     }
 }
 
-void installLanguageExtras(duk_context* ctx) { installUneval(ctx); }
+void installLanguageExtras(duk_context* ctx) {
+    installUneval(ctx);
+}
 
 } // namespace engine

@@ -16,7 +16,7 @@ struct ThreadState {
     int depth = 0;
     bool suspended = false;
     alignas(alignof(max_align_t)) duk_thread_state saved; // a char array the engine casts
-    int pending = -1;                  // stack index of an error to raise when a native fails
+    int pending = -1;                        // stack index of an error to raise when a native fails
     const struct ClassInfo* owner = nullptr; // class of the running native, if any
 };
 ThreadState& thread();
@@ -26,14 +26,22 @@ struct ClassInfo {
     HostFinalizer finalizer;
 };
 
-inline duk_context* duk(HostContext* cx) { return reinterpret_cast<duk_context*>(cx); }
-inline HostContext* host(duk_context* ctx) { return reinterpret_cast<HostContext*>(ctx); }
-inline void* heapPtr(HostObject* o) { return static_cast<void*>(o); }
+inline duk_context* duk(HostContext* cx) {
+    return reinterpret_cast<duk_context*>(cx);
+}
+inline HostContext* host(duk_context* ctx) {
+    return reinterpret_cast<HostContext*>(ctx);
+}
+inline void* heapPtr(HostObject* o) {
+    return static_cast<void*>(o);
+}
 
 // The value word <-> the value stack.
 HostValue box(duk_context* ctx, duk_idx_t idx);
 void push(duk_context* ctx, HostValue v);
-inline void pushObject(duk_context* ctx, HostObject* o) { duk_push_heapptr(ctx, heapPtr(o)); }
+inline void pushObject(duk_context* ctx, HostObject* o) {
+    duk_push_heapptr(ctx, heapPtr(o));
+}
 
 // Runs f(ctx) -> duk_ret_t under duk_safe_call, leaving nrets values. On an engine error
 // the error value is left on top, recorded as the running native's pending error, and

@@ -21,7 +21,8 @@ struct Reader {
     int depth;
 
     void space() {
-        while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r')) p++;
+        while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r'))
+            p++;
     }
     bool eat(char c) {
         space();
@@ -32,9 +33,10 @@ struct Reader {
         return false;
     }
     static int hex(char c) {
-        return c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                             : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                                                                    : -1;
+        return c >= '0' && c <= '9'   ? c - '0'
+               : c >= 'a' && c <= 'f' ? c - 'a' + 10
+               : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                      : -1;
     }
     bool hexRun(int n, unsigned* v) {
         if (end - p < n) return false;
@@ -62,12 +64,24 @@ struct Reader {
             char e = *p++;
             unsigned v;
             switch (e) {
-            case 'n': s.push_back('\n'); break;
-            case 'r': s.push_back('\r'); break;
-            case 't': s.push_back('\t'); break;
-            case 'b': s.push_back('\b'); break;
-            case 'f': s.push_back('\f'); break;
-            case 'v': s.push_back('\v'); break;
+            case 'n':
+                s.push_back('\n');
+                break;
+            case 'r':
+                s.push_back('\r');
+                break;
+            case 't':
+                s.push_back('\t');
+                break;
+            case 'b':
+                s.push_back('\b');
+                break;
+            case 'f':
+                s.push_back('\f');
+                break;
+            case 'v':
+                s.push_back('\v');
+                break;
             case '0':
                 if (p < end && *p >= '0' && *p <= '9') return false; // octal: not ours
                 s.push_back(0);
@@ -111,7 +125,8 @@ struct Reader {
     }
     bool word(const char* w) {
         size_t n = strlen(w);
-        if (size_t(end - p) < n || memcmp(p, w, n) || (p + n < end && (identStart(p[n]) || (p[n] >= '0' && p[n] <= '9'))))
+        if (size_t(end - p) < n || memcmp(p, w, n) ||
+            (p + n < end && (identStart(p[n]) || (p[n] >= '0' && p[n] <= '9'))))
             return false;
         p += n;
         return true;
@@ -123,7 +138,8 @@ struct Reader {
         if (*p == '\'' || *p == '"') return string();
         if (identStart(*p)) {
             const char* s = p;
-            while (p < end && (identStart(*p) || (*p >= '0' && *p <= '9'))) p++;
+            while (p < end && (identStart(*p) || (*p >= '0' && *p <= '9')))
+                p++;
             duk_push_lstring(ctx, s, static_cast<size_t>(p - s));
             return true;
         }
@@ -137,7 +153,8 @@ struct Reader {
         do {
             if (!key()) return false;
             // "__proto__" means more in a literal than a plain key.
-            if (!strcmp(duk_get_string(ctx, -1), "__proto__") || !eat(':') || !value()) return false;
+            if (!strcmp(duk_get_string(ctx, -1), "__proto__") || !eat(':') || !value())
+                return false;
             duk_put_prop(ctx, -3);
         } while (eat(','));
         return eat('}');
@@ -169,13 +186,20 @@ struct Reader {
         bool ok = false;
         if (p < end) {
             char c = *p;
-            if (c == '{') p++, ok = object();
-            else if (c == '[') p++, ok = array();
-            else if (c == '\'' || c == '"') ok = string();
-            else if (c == '-' || (c >= '0' && c <= '9')) ok = number();
-            else if (word("true")) duk_push_true(ctx), ok = true;
-            else if (word("false")) duk_push_false(ctx), ok = true;
-            else if (word("null")) duk_push_null(ctx), ok = true;
+            if (c == '{')
+                p++, ok = object();
+            else if (c == '[')
+                p++, ok = array();
+            else if (c == '\'' || c == '"')
+                ok = string();
+            else if (c == '-' || (c >= '0' && c <= '9'))
+                ok = number();
+            else if (word("true"))
+                duk_push_true(ctx), ok = true;
+            else if (word("false"))
+                duk_push_false(ctx), ok = true;
+            else if (word("null"))
+                duk_push_null(ctx), ok = true;
         }
         depth--;
         return ok;

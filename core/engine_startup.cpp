@@ -17,9 +17,9 @@ void pushUtf8(duk_context* ctx, const char* s, size_t n) {
     pushChars(ctx, reinterpret_cast<const uint16_t*>(w.data()), w.size());
 }
 
-constexpr duk_uint_t kReadOnlyEnumerable =
-    DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_ENUMERABLE | DUK_DEFPROP_CLEAR_WRITABLE |
-    DUK_DEFPROP_SET_CONFIGURABLE;
+constexpr duk_uint_t kReadOnlyEnumerable = DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_ENUMERABLE |
+                                           DUK_DEFPROP_CLEAR_WRITABLE |
+                                           DUK_DEFPROP_SET_CONFIGURABLE;
 constexpr duk_uint_t kPlain = DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_CLEAR_ENUMERABLE |
                               DUK_DEFPROP_SET_WRITABLE | DUK_DEFPROP_SET_CONFIGURABLE;
 

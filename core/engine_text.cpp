@@ -20,13 +20,12 @@ static bool isAscii(const char* s, size_t n) {
     return true;
 }
 
-void pushBytes(duk_context* ctx, const char* bytes, size_t n) {
-    if (isAscii(bytes, n)) {
-        duk_push_lstring(ctx, bytes, n);
-        return;
-    }
+const char* bytesAsUtf8(duk_context* ctx, const char* bytes, size_t n, size_t* size) {
     size_t extra = 0;
-    for (size_t i = 0; i < n; i++) extra += static_cast<unsigned char>(bytes[i]) >> 7;
+    for (size_t i = 0; i < n; i++)
+        extra += static_cast<unsigned char>(bytes[i]) >> 7;
+    *size = n + extra;
+    if (!extra) return bytes;
     char* out = static_cast<char*>(duk_push_fixed_buffer(ctx, n + extra));
     char* w = out;
     for (size_t i = 0; i < n; i++) {
@@ -38,13 +37,24 @@ void pushBytes(duk_context* ctx, const char* bytes, size_t n) {
             *w++ = static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    duk_push_lstring(ctx, out, n + extra);
+    return out;
+}
+
+void pushBytes(duk_context* ctx, const char* bytes, size_t n) {
+    if (isAscii(bytes, n)) {
+        duk_push_lstring(ctx, bytes, n);
+        return;
+    }
+    size_t size;
+    const char* text = bytesAsUtf8(ctx, bytes, n, &size);
+    duk_push_lstring(ctx, text, size);
     duk_remove(ctx, -2);
 }
 
 void pushChars(duk_context* ctx, const uint16_t* chars, size_t n) {
     size_t size = 0;
-    for (size_t i = 0; i < n; i++) size += chars[i] < 0x80 ? 1 : chars[i] < 0x800 ? 2 : 3;
+    for (size_t i = 0; i < n; i++)
+        size += chars[i] < 0x80 ? 1 : chars[i] < 0x800 ? 2 : 3;
     char* out = static_cast<char*>(duk_push_fixed_buffer(ctx, size ? size : 1));
     char* w = out;
     for (size_t i = 0; i < n; i++) {
@@ -73,7 +83,8 @@ static uint32_t decode(const unsigned char* s, size_t n, size_t* i) {
         return c;
     }
     uint32_t cp = len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
-    for (unsigned k = 1; k < len; k++) cp = (cp << 6) | (s[*i + k] & 0x3F);
+    for (unsigned k = 1; k < len; k++)
+        cp = (cp << 6) | (s[*i + k] & 0x3F);
     *i += len;
     return cp;
 }
@@ -125,9 +136,11 @@ const uint16_t* readChars(duk_context* ctx, duk_idx_t idx, size_t* len) {
 
 size_t charCount(duk_context* ctx, duk_idx_t idx) {
     duk_size_t size = 0;
-    const unsigned char* u = reinterpret_cast<const unsigned char*>(duk_get_lstring(ctx, idx, &size));
+    const unsigned char* u =
+        reinterpret_cast<const unsigned char*>(duk_get_lstring(ctx, idx, &size));
     size_t n = 0;
-    for (size_t i = 0; u && i < size;) n += decode(u, size, &i) >= 0x10000 ? 2 : 1;
+    for (size_t i = 0; u && i < size;)
+        n += decode(u, size, &i) >= 0x10000 ? 2 : 1;
     return n;
 }
 

@@ -11,6 +11,9 @@
 
 namespace engine {
 
+// Bytes, one character each, in the engine's encoding: the bytes themselves when they are
+// ASCII, else a buffer pushed on the stack.
+const char* bytesAsUtf8(duk_context* ctx, const char* bytes, size_t n, size_t* size);
 // Pushes a string of n bytes, one character per byte.
 void pushBytes(duk_context* ctx, const char* bytes, size_t n);
 // Pushes a string of n UTF-16 code units.

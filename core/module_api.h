@@ -80,23 +80,47 @@ typedef struct HostPropertySpec {
 #define HOST_FALSE (HOST_TAG_BOOLEAN << HOST_TAG_SHIFT)
 #define HOST_TRUE (HOST_FALSE | 1u)
 
-static inline uint64_t hostTag(HostValue v) { return v >> HOST_TAG_SHIFT; }
-static inline int hostIsNumber(HostValue v) { return hostTag(v) < HOST_TAG_UNDEFINED; }
-static inline int hostIsUndefined(HostValue v) { return v == HOST_UNDEFINED; }
-static inline int hostIsNull(HostValue v) { return v == HOST_NULL; }
-static inline int hostIsBoolean(HostValue v) { return hostTag(v) == HOST_TAG_BOOLEAN; }
-static inline int hostIsString(HostValue v) { return hostTag(v) == HOST_TAG_STRING; }
-static inline int hostIsObject(HostValue v) { return hostTag(v) == HOST_TAG_OBJECT; }
-static inline int hostToBoolean(HostValue v) { return (int)(v & 1u); }
-static inline HostValue hostBoolean(int b) { return b ? HOST_TRUE : HOST_FALSE; }
+static inline uint64_t hostTag(HostValue v) {
+    return v >> HOST_TAG_SHIFT;
+}
+static inline int hostIsNumber(HostValue v) {
+    return hostTag(v) < HOST_TAG_UNDEFINED;
+}
+static inline int hostIsUndefined(HostValue v) {
+    return v == HOST_UNDEFINED;
+}
+static inline int hostIsNull(HostValue v) {
+    return v == HOST_NULL;
+}
+static inline int hostIsBoolean(HostValue v) {
+    return hostTag(v) == HOST_TAG_BOOLEAN;
+}
+static inline int hostIsString(HostValue v) {
+    return hostTag(v) == HOST_TAG_STRING;
+}
+static inline int hostIsObject(HostValue v) {
+    return hostTag(v) == HOST_TAG_OBJECT;
+}
+static inline int hostToBoolean(HostValue v) {
+    return (int)(v & 1u);
+}
+static inline HostValue hostBoolean(int b) {
+    return b ? HOST_TRUE : HOST_FALSE;
+}
 static inline double hostToDouble(HostValue v) {
-    union { uint64_t u; double d; } x;
+    union {
+        uint64_t u;
+        double d;
+    } x;
     x.u = v;
     return x.d;
 }
 /* Any NaN becomes the one canonical NaN, so that no double is mistaken for a tag. */
 static inline HostValue hostNumber(double d) {
-    union { uint64_t u; double d; } x;
+    union {
+        uint64_t u;
+        double d;
+    } x;
     x.d = d;
     if (d != d) x.u = UINT64_C(0x7FF8000000000000);
     return x.u;

@@ -9,9 +9,11 @@ std::u16string fromUtf8(const char* s, size_t n) {
     size_t i = 0;
     while (i < n) {
         unsigned c = p[i];
-        unsigned len = c < 0x80 ? 1 : c >= 0xC2 && c < 0xE0 ? 2 : c >= 0xE0 && c < 0xF0 ? 3
-                                  : c >= 0xF0 && c < 0xF5   ? 4
-                                                            : 0;
+        unsigned len = c < 0x80                ? 1
+                       : c >= 0xC2 && c < 0xE0 ? 2
+                       : c >= 0xE0 && c < 0xF0 ? 3
+                       : c >= 0xF0 && c < 0xF5 ? 4
+                                               : 0;
         uint32_t cp = len == 1 ? c : len == 2 ? c & 0x1F : len == 3 ? c & 0x0F : c & 0x07;
         bool ok = len != 0 && i + len <= n;
         for (unsigned k = 1; ok && k < len; k++) {

@@ -73,7 +73,8 @@ Status readEntry(FILE* f, int64_t pos, int64_t csize, int64_t size, std::string*
     if (pos < 0 || csize < 0 || size < 0 || pos + csize > end) return Status::Damaged;
     std::unique_ptr<char[]> in(new (std::nothrow) char[static_cast<size_t>(csize) + 1]);
     if (!in) return Status::NoMemory;
-    if (platform::readAt(f, pos, in.get(), static_cast<size_t>(csize)) != csize) return Status::Damaged;
+    if (platform::readAt(f, pos, in.get(), static_cast<size_t>(csize)) != csize)
+        return Status::Damaged;
     return inflateExact(in.get(), csize, size, out);
 }
 

@@ -18,7 +18,8 @@ static void publishPosition(HostContext* cx, HostObject* self, FileRecord* rec) 
 std::string filePathArg(HostContext* cx, HostValue v) {
     const HostChar* w = api->toChars(cx, v);
     size_t n = 0;
-    while (w[n]) n++;
+    while (w[n])
+        n++;
     return platform::localPath(text::toUtf8(w, n));
 }
 
@@ -88,7 +89,8 @@ FILE_NATIVE(fileRead) {
         if (open) {
             size_t chunk = 64 * 1024;
             while (static_cast<int64_t>(data.size()) < want) {
-                size_t n = static_cast<size_t>(std::min<int64_t>(want - static_cast<int64_t>(data.size()), chunk));
+                size_t n = static_cast<size_t>(
+                    std::min<int64_t>(want - static_cast<int64_t>(data.size()), chunk));
                 size_t at = data.size();
                 data.resize(at + n);
                 size_t got = fread(&data[at], 1, n, rec->handle);

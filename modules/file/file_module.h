@@ -30,7 +30,7 @@ void publish(HostContext* cx, HostObject* obj, const char* name, HostValue value
 // A path argument as a local path: UTF-16 text to UTF-8, backslashes as separators.
 std::string filePathArg(HostContext* cx, HostValue v);
 
-#define FILE_NATIVE(name)                                                                      \
+#define FILE_NATIVE(name)                                                                          \
     int name(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval)
 
 // Stream operations.

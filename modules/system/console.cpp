@@ -77,8 +77,7 @@ SYSTEM_NATIVE(sysGetInput) {
     if (!fgets(buf, sizeof buf, stdin)) buf[0] = 0;
     if (buf[0] && !strchr(buf, '\n')) {
         int c;
-        while ((c = getchar()) != EOF && c != '\n') {
-        }
+        while ((c = getchar()) != EOF && c != '\n') {}
     }
     api->resumeRequest(cx, depth);
     *rval = api->newStringN(cx, buf, strlen(buf));

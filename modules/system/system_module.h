@@ -8,7 +8,7 @@
 // The table that System's natives call through, kept by systemModuleInit.
 extern const ModuleApi* gSystemApi;
 
-#define SYSTEM_NATIVE(name)                                                                    \
+#define SYSTEM_NATIVE(name)                                                                        \
     int name(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval)
 
 // Console and evaluation.

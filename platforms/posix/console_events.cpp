@@ -57,7 +57,8 @@ void installConsoleEvents(void (*deliver)(const char* name)) {
         // The event thread must not take the console signals itself.
         sigset_t events, old;
         sigemptyset(&events);
-        for (int s : kSignals) sigaddset(&events, s);
+        for (int s : kSignals)
+            sigaddset(&events, s);
         pthread_sigmask(SIG_BLOCK, &events, &old);
         pthread_create(&t, &attr, eventThread, nullptr);
         pthread_sigmask(SIG_SETMASK, &old, nullptr);
@@ -68,7 +69,8 @@ void installConsoleEvents(void (*deliver)(const char* name)) {
     sa.sa_handler = onSignal;
     sa.sa_flags = SA_RESTART;
     sigemptyset(&sa.sa_mask);
-    for (int s : kSignals) sigaction(s, &sa, nullptr);
+    for (int s : kSignals)
+        sigaction(s, &sa, nullptr);
 }
 
 } // namespace platform

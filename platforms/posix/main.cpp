@@ -3,5 +3,6 @@
 #include "platforms/platform.h"
 
 int main(int argc, char** argv, char** envp) {
-    return platform::runHost(argc, argv, envp, HostOptions{kBootstrapName, kBootstrapSource, nullptr});
+    return platform::runHost(argc, argv, envp,
+                             HostOptions{kBootstrapName, kBootstrapSource, nullptr});
 }

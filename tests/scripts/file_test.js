@@ -32,17 +32,6 @@ function openDescriptors() {
     return File.openDir("/proc/self/fd/*").length;
 }
 
-function removeTree(dir) {
-    var list = File.openDir(dir + "/*");
-    for (var i = 0; i < list.length; i++) {
-        var name = list[i].name;
-        if (name === "." || name === "..") continue;
-        if (list[i].type === "dir") removeTree(dir + "/" + name);
-        else File.remove(dir + "/" + name);
-    }
-    return File.removeDir(dir);
-}
-
 test("declared argument counts", function () {
     var counts = { open: 2, close: 0, read: 1, write: 1, seek: 1, initAFS: 0, extract: 0 };
     for (var name in counts) assertEq(File.prototype[name].length, counts[name], name);

@@ -17,18 +17,6 @@ function names(list) {
     return out.sort().join(",");
 }
 
-// Removes a folder and what it holds with the functions under test.
-function removeTree(path) {
-    var list = File.openDir(path + "/*");
-    for (var i = 0; i < list.length; i++) {
-        var name = list[i].name;
-        if (name === "." || name === "..") continue;
-        if (list[i].type === "dir") removeTree(path + "/" + name);
-        else File.remove(path + "/" + name);
-    }
-    return File.removeDir(path);
-}
-
 test("the working directory starts as the executable's folder", function () {
     var exe = argv[0];
     assertEq(startDir, exe.substring(0, exe.lastIndexOf("/")));

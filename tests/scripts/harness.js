@@ -29,6 +29,25 @@ function assertThrows(fn, what) {
     fail((what || "call") + " did not throw");
 }
 
+// Polls cond every 10 ms for at most ms milliseconds (5 s by default); its last answer.
+function waitUntil(cond, ms) {
+    var end = Date.now() + (ms || 5000);
+    while (!cond() && Date.now() < end) System.sleep(10);
+    return cond();
+}
+
+// Removes a folder and everything below it.
+function removeTree(dir) {
+    var list = File.openDir(dir + "/*");
+    for (var i = 0; i < list.length; i++) {
+        var name = list[i].name;
+        if (name === "." || name === "..") continue;
+        if (list[i].type === "dir") removeTree(dir + "/" + name);
+        else File.remove(dir + "/" + name);
+    }
+    return File.removeDir(dir);
+}
+
 function test(name, fn) {
     try {
         fn();

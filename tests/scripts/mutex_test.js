@@ -2,11 +2,6 @@
 // destroyed mutexes. Other threads are driven through shared globals; every wait is
 // bounded.
 
-function waitUntil(cond) {
-    for (var i = 0; i < 500 && !cond(); i++) System.sleep(10);
-    return cond();
-}
-
 // Runs the body of a function on a new thread and returns what it returns, waiting at
 // most about 5 s.
 var threadResults = {}, threadSeq = 0;

@@ -76,17 +76,6 @@ var sample = [
     ["case.txt", "lower"]
 ];
 
-function removeTree(dir) {
-    var list = File.openDir(dir + "/*");
-    for (var i = 0; i < list.length; i++) {
-        var name = list[i].name;
-        if (name === "." || name === "..") continue;
-        if (list[i].type === "dir") removeTree(dir + "/" + name);
-        else File.remove(dir + "/" + name);
-    }
-    return File.removeDir(dir);
-}
-
 test("declared counts and the format error", function () {
     assertEq(File.prototype.initAFS.length, 0);
     assertEq(File.prototype.extract.length, 0);

@@ -29,15 +29,6 @@ function lines(path) {
 }
 
 // Polls cond for up to ms milliseconds, pausing through a waited child.
-function waitUntil(cond, ms) {
-    var end = Date.now() + ms;
-    while (!cond()) {
-        if (Date.now() > end) return false;
-        System.exec("sleep 0.05", undefined, 1);
-    }
-    return true;
-}
-
 // Records its arguments as one line "a|b|" in <its own path>.log.
 var recorder = "#!/bin/sh\nline=$(printf '%s|' \"$@\")\necho \"$line\" >> \"$0.log\"\n";
 

@@ -2,11 +2,6 @@
 // shares the global object; sleep lets other threads run. Every wait below is bounded.
 
 // Sleeps in steps of 10 ms until cond() holds, for at most about 5 s; returns cond().
-function waitUntil(cond) {
-    for (var i = 0; i < 500 && !cond(); i++) System.sleep(10);
-    return cond();
-}
-
 test("createThread evaluates source text on a thread that shares the globals", function () {
     sharedX = undefined;
     var id = System.createThread("sharedX = 1; threadSawSystem = typeof System.print;");

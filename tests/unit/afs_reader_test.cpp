@@ -12,7 +12,8 @@ namespace {
 std::string deflate(const std::string& s) {
     uLongf n = compressBound(s.size());
     std::string out(n, '\0');
-    compress(reinterpret_cast<Bytef*>(&out[0]), &n, reinterpret_cast<const Bytef*>(s.data()), s.size());
+    compress(reinterpret_cast<Bytef*>(&out[0]), &n, reinterpret_cast<const Bytef*>(s.data()),
+             s.size());
     out.resize(n);
     return out;
 }
@@ -84,7 +85,8 @@ TEST(AfsReader, RejectsBlocksThatPointOutsideTheFile) {
         fclose(f);
     }
     // A file of nothing but a trailer, and files too short for one.
-    for (std::string s : {std::string("\xAB\xCD\xAB\xCD") + u32(8), std::string("abc"), std::string()}) {
+    for (std::string s :
+         {std::string("\xAB\xCD\xAB\xCD") + u32(8), std::string("abc"), std::string()}) {
         FILE* f = fileWith(s);
         EXPECT_FALSE(afs::locate(f, &b));
         fclose(f);

@@ -3,6 +3,8 @@
 // working directory is the build folder, on a script written to a temporary file.
 #include <gtest/gtest.h>
 
+#include "tests/unit/test_support.h"
+
 #include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -13,14 +15,6 @@
 #include <string>
 
 namespace {
-
-std::string selfFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string path(buf, static_cast<size_t>(n));
-    return path.substr(0, path.find_last_of('/'));
-}
 
 // Runs the script; returns its standard output and stores the exit code.
 std::string run(const std::string& script, int* code) {

@@ -4,6 +4,8 @@
 // for the suite; its autorun.js does what its first argument asks.
 #include <gtest/gtest.h>
 
+#include "tests/unit/test_support.h"
+
 #include <fcntl.h>
 #include <limits.h>
 #include <signal.h>
@@ -26,14 +28,6 @@ extern char** environ;
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string selfFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string path(buf, static_cast<size_t>(n));
-    return path.substr(0, path.find_last_of('/'));
-}
 
 std::string packer() {
     return selfFolder() + "/capsule-pack";

@@ -3,6 +3,8 @@
 // build/script_host (next to this test binary) on a script written to a temporary folder.
 #include <gtest/gtest.h>
 
+#include "tests/unit/test_support.h"
+
 #include <ctype.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,14 +28,6 @@
 extern char** environ;
 
 namespace {
-
-std::string selfFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string path(buf, static_cast<size_t>(n));
-    return path.substr(0, path.find_last_of('/'));
-}
 
 const std::string& hostPath() {
     static const std::string path = selfFolder() + "/script_host";

@@ -31,7 +31,9 @@ TEST(Text, InvalidBytesRoundTrip) {
 TEST(Text, LoneSurrogatesRoundTrip) {
     const uint16_t units[] = {'a', 0xD800, 'b', 0xDFFF};
     std::string utf8 = text::toUtf8(units, 4);
-    EXPECT_EQ(utf8, "a\xED\xA0\x80" "b\xED\xBF\xBF");
+    EXPECT_EQ(utf8, "a\xED\xA0\x80"
+                    "b\xED\xBF\xBF");
     std::u16string back = text::fromUtf8(utf8.data(), utf8.size());
-    EXPECT_EQ(back, std::u16string(u"a\xD800" u"b\xDFFF"));
+    EXPECT_EQ(back, std::u16string(u"a\xD800"
+                                   u"b\xDFFF"));
 }

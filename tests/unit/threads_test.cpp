@@ -3,6 +3,8 @@
 // fail, and the test reads the process's output as it comes.
 #include <gtest/gtest.h>
 
+#include "tests/unit/test_support.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -20,14 +22,6 @@
 #include <vector>
 
 namespace {
-
-std::string selfFolder() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return ".";
-    std::string path(buf, static_cast<size_t>(n));
-    return path.substr(0, path.find_last_of('/'));
-}
 
 struct Result {
     std::string output;

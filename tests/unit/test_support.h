@@ -1,0 +1,18 @@
+// Helpers shared by the tests that run the project's programs as real processes.
+#ifndef CAPSULE_TEST_SUPPORT_H
+#define CAPSULE_TEST_SUPPORT_H
+
+#include <limits.h>
+#include <string>
+#include <unistd.h>
+
+// The folder of the running test binary, which is the build folder holding the programs.
+inline std::string selfFolder() {
+    char buf[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return ".";
+    std::string path(buf, static_cast<size_t>(n));
+    return path.substr(0, path.find_last_of('/'));
+}
+
+#endif
