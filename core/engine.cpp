@@ -244,10 +244,24 @@ void requestEnd(HostContext*) {
     if (ts.depth > 0 && --ts.depth == 0) gLock.unlock();
 }
 
+// Values that the table handed to a native after it resumed its request are rooted until
+// it suspends again: a native that works in rounds (a row callback, a read loop) must not
+// pile up the values of every round on its stack. An error pending from the round stays.
+static void dropRoundValues(duk_context* ctx, ThreadState& ts) {
+    int mark = ts.resumeMark;
+    if (mark < 0 || duk_get_top(ctx) <= mark) return;
+    if (ts.pending >= mark) {
+        duk_copy(ctx, ts.pending, mark);
+        ts.pending = mark++;
+    }
+    duk_set_top(ctx, mark);
+}
+
 int requestSuspend(HostContext* cx) {
     ThreadState& ts = thread();
     int depth = ts.depth;
     if (depth == 0) return 0;
+    dropRoundValues(duk(cx), ts);
     duk_suspend(duk(cx), &ts.saved);
     ts.suspended = true;
     ts.depth = 0;
@@ -264,6 +278,7 @@ void requestResume(HostContext* cx, int depth) {
         ts.suspended = false;
         duk_resume(duk(cx), &ts.saved);
     }
+    ts.resumeMark = duk_get_top(duk(cx));
 }
 
 } // namespace engine

@@ -67,7 +67,10 @@ void setPending(duk_context* ctx, duk_idx_t idx) {
 }
 
 bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), void* udata) {
-    if (!duk_check_stack(ctx, nrets + 4)) return false;
+    if (!duk_check_stack(ctx, nrets + 4)) {
+        thread().stackFull = true;
+        return false;
+    }
     if (duk_safe_call(ctx, f, udata, 0, nrets) == DUK_EXEC_SUCCESS) return true;
     setPending(ctx, -nrets);
     return false;
@@ -87,6 +90,9 @@ template <class F> static bool run(duk_context* ctx, int nrets, F&& f) {
         duk_dup(ctx, p);
         duk_throw(ctx);
     }
+    if (thread().stackFull)
+        duk_error_raw(ctx, DUK_ERR_RANGE_ERROR | kNoBlame, nullptr, 0,
+                      "too many values in one native call");
     duk_error_raw(ctx, DUK_ERR_ERROR | kNoBlame, nullptr, 0, "native function failed");
     __builtin_unreachable();
 }
@@ -126,14 +132,21 @@ int classIndex(const ClassInfo* cls) {
 // What a native finds on its thread while it runs; restored on return and on unwinding.
 struct NativeScope {
     ThreadState& ts;
-    int pending;
+    int pending, resumeMark;
+    bool stackFull;
     const ClassInfo* owner;
-    NativeScope(const ClassInfo* cls) : ts(thread()), pending(ts.pending), owner(ts.owner) {
+    NativeScope(const ClassInfo* cls)
+        : ts(thread()), pending(ts.pending), resumeMark(ts.resumeMark), stackFull(ts.stackFull),
+          owner(ts.owner) {
         ts.pending = -1;
+        ts.resumeMark = -1;
+        ts.stackFull = false;
         ts.owner = cls;
     }
     ~NativeScope() {
         ts.pending = pending;
+        ts.resumeMark = resumeMark;
+        ts.stackFull = stackFull;
         ts.owner = owner;
     }
 };

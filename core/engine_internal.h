@@ -18,6 +18,8 @@ struct ThreadState {
     alignas(alignof(max_align_t)) duk_thread_state saved; // a char array the engine casts
     int pending = -1;                        // stack index of an error to raise when a native fails
     const struct ClassInfo* owner = nullptr; // class of the running native, if any
+    int resumeMark = -1;    // stack top when the running native last resumed its request
+    bool stackFull = false; // a slot found no room on the running native's value stack
 };
 ThreadState& thread();
 

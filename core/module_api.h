@@ -9,8 +9,11 @@
  * the low 48 bits (a boolean's 0 or 1, a string's or an object's engine reference).
  *
  * Rooting: every value a slot hands to a native stays alive at least until that native
- * returns; so do the texts that slots 1, 2, 6 and 7 return. Keep a value longer by
- * storing it in a script-visible object.
+ * returns; so do the texts that slots 1, 2, 6 and 7 return. A native that works in rounds
+ * (suspend, blocking call, resume, make values, suspend again ...) keeps the values of one
+ * round only until it suspends again: store what a later round needs in an object made
+ * before the first suspension. Keep a value longer by storing it in a script-visible
+ * object.
  *
  * Failing: a native calls reportError and returns 0; the host raises the error in the
  * calling script. A slot whose conversion runs script that throws leaves that exception

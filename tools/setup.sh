@@ -2,7 +2,8 @@
 # Installs the Debian packages that the build and the tests need, if any is missing.
 # Safe to run again: it installs nothing when everything is there.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev zlib1g-dev)
+packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev zlib1g-dev
+          libsqlite3-dev sqlite3)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

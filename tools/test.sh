@@ -10,9 +10,9 @@ tools/build.sh
 BUILD_DIR=build-asan tools/build.sh -DCAPSULE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j "$jobs" --timeout 300)
-# ThreadSanitizer: only the packed test runner is built.
+# ThreadSanitizer: only the packed test runner and the database module are built.
 cmake -S . -B build-tsan -G Ninja -DCAPSULE_TSAN=ON >/dev/null
-cmake --build build-tsan --target capsule_test
-for t in stress mutex threads; do
+cmake --build build-tsan --target capsule_test msqlite
+for t in stress mutex threads sqlite; do
     TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
 done

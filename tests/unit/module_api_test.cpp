@@ -875,3 +875,38 @@ TEST(ModuleApi, HeapLimitIsACatchableError) {
     EXPECT_NE(p, nullptr);
     api->release(r.cx, p);
 }
+
+// A native working in rounds (resume, make values, store them, suspend) keeps only one
+// round's values on its stack: more rounds than the engine's value stack has room for
+// (a million entries) still work, what the rounds stored stays, and an error reported in
+// a round survives.
+namespace {
+NATIVE(manyRounds) {
+    unsigned n = static_cast<unsigned>(api->toNumber(cx, argv[0]));
+    HostObject* out = api->newArray(cx, 0, nullptr);
+    int depth = api->suspendRequest(cx);
+    for (unsigned i = 0; i < n; i++) {
+        api->resumeRequest(cx, depth);
+        char text[16];
+        snprintf(text, sizeof text, "%u", i);
+        HostValue s = api->newString(cx, text, nullptr);
+        api->setElement(cx, out, i % 4, &s);
+        if (i + 1 == n && argc > 1) api->reportError(cx, "failed in round %u", i);
+        depth = api->suspendRequest(cx);
+    }
+    api->resumeRequest(cx, depth);
+    *rval = hostObject(out);
+    return argc > 1 ? 0 : 1;
+}
+const HostFunctionSpec kRounds[] = {{"manyRounds", manyRounds, 1, 0, 0},
+                                    {nullptr, nullptr, 0, 0, 0}};
+} // namespace
+
+TEST(ModuleApi, ValuesOfEarlierRoundsAreNotKept) {
+    Request r;
+    r.defineGlobals(kRounds);
+    EXPECT_EQ(r.eval("var a = manyRounds(1100000); a.join(' ')"),
+              "1099996 1099997 1099998 1099999");
+    EXPECT_EQ(r.eval("try { manyRounds(3, true) } catch (e) { e.message }"), "failed in round 2");
+    EXPECT_EQ(r.eval("a = null; 'ok'"), "ok");
+}

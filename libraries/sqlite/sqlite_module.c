@@ -1,0 +1,203 @@
+/* The SQLite module (bin/msqlite.so): the script class SQLite, one open database file per
+ * object, over Debian's SQLite and the module interface table alone.
+ *
+ *   new SQLite(file)   opens (or creates) the database file
+ *   db.query(sql)      runs every statement of sql; an array of row objects, one
+ *                      read-only text property per column (undefined for NULL)
+ *   db.close()         closes the database; later queries fail
+ *
+ * Text: file names cross as UTF-16; statement text as narrow text (each character's
+ * low byte); column names and values as their bytes, one character per byte, so UTF-8
+ * stays undecoded.
+ *
+ * Rooting: a value that a slot hands out after a resumeRequest stays rooted only until
+ * this native's next suspendRequest (or its return); values made before the first
+ * suspension stay rooted until it returns. So the result array is made before the first
+ * suspension, each row object is stored into that array before the row callback suspends
+ * again, and nothing made in one row callback is kept for a later one.
+ */
+#include "module_api.h"
+
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#if defined(_WIN32)
+#define MODULE_EXPORT __declspec(dllexport)
+#else
+#define MODULE_EXPORT __attribute__((visibility("default")))
+#endif
+
+static const ModuleApi* api;
+
+/* The record of an SQLite object. `users` counts the queries running on the connection:
+ * they run outside the request, so another script thread may close the object meanwhile.
+ * Its close then only detaches the record and marks it; the last query to finish closes
+ * the connection. Closing at once would block on the connection's mutex, which the
+ * running query holds while it waits for the request lock: a deadlock. */
+typedef struct Database {
+    sqlite3* db;
+    int users;
+    int closing;
+} Database;
+
+/* What the row callback needs: the calling context, the result array and the request
+ * depth of the latest suspension. `failed` records an engine failure (out of memory):
+ * the callback then stops the statement and stays inside the request, so that the
+ * pending error still stands when the native returns. */
+typedef struct QueryContext {
+    HostContext* cx;
+    HostObject* rows;
+    int depth;
+    int failed;
+} QueryContext;
+
+static int formatError(HostContext* cx, const char* usage) {
+    api->reportError(cx, "Native function format error: %s", usage);
+    return 0;
+}
+
+static Database* databaseOf(HostContext* cx, HostObject* self) {
+    return self ? (Database*)api->getPrivate(cx, self) : NULL;
+}
+
+static void closeDatabase(Database* d) {
+    sqlite3_close_v2(d->db);
+    free(d);
+}
+
+/* Detaches the record from the object and closes it, or leaves that to the running
+ * queries. */
+static void detach(HostContext* cx, HostObject* self) {
+    Database* d = databaseOf(cx, self);
+    if (!d) return;
+    api->setPrivate(cx, self, NULL);
+    if (d->users > 0)
+        d->closing = 1;
+    else
+        closeDatabase(d);
+}
+
+/* new SQLite(file). A file that cannot be opened as a database fails the constructor:
+ * the `new` expression throws at once, so a script never holds an object without a
+ * connection unless it closed it itself. */
+static int sqliteConstruct(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                           HostValue* rval) {
+    (void)rval;
+    if (argc < 1) return formatError(cx, "SQLite(<file>)");
+    if (!self) {
+        api->reportError(cx, "SQLite must be called with new");
+        return 0;
+    }
+    const HostChar* file = api->toChars(cx, argv[0]);
+    Database* d = (Database*)calloc(1, sizeof(Database));
+    if (!d) {
+        api->reportError(cx, "out of memory");
+        return 0;
+    }
+    int rc = sqlite3_open16(file, &d->db);
+    /* Opening is lazy about the content: a file that is no database shows only when it
+     * is first read. Reading the schema version once finds that here. A database that
+     * another connection holds locked is still a database. */
+    if (rc == SQLITE_OK) {
+        rc = sqlite3_exec(d->db, "PRAGMA schema_version", NULL, NULL, NULL);
+        if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) rc = SQLITE_OK;
+    }
+    if (rc != SQLITE_OK) {
+        api->reportError(cx, "Can't open database: %s",
+                         d->db ? sqlite3_errmsg(d->db) : sqlite3_errstr(rc));
+        closeDatabase(d);
+        return 0;
+    }
+    if (!api->setPrivate(cx, self, d)) {
+        closeDatabase(d);
+        api->reportError(cx, "SQLite: no record for this object");
+        return 0;
+    }
+    return 1;
+}
+
+/* One result row: a new object at index length of the result array, one property per
+ * column. Runs outside the request and enters it for the engine work. */
+static int rowCallback(void* data, int count, char** values, char** names) {
+    QueryContext* q = (QueryContext*)data;
+    HostContext* cx = q->cx;
+    api->resumeRequest(cx, q->depth);
+    unsigned index = 0;
+    HostObject* row = NULL;
+    int ok = api->getArrayLength(cx, q->rows, &index) && (row = api->newObject(cx, NULL)) != NULL;
+    if (ok) {
+        HostValue v = hostObject(row);
+        ok = api->setElement(cx, q->rows, index, &v);
+    }
+    for (int i = 0; ok && i < count; i++) {
+        HostValue v = values[i] ? api->newString(cx, values[i], NULL) : HOST_UNDEFINED;
+        ok = !(values[i] && hostIsUndefined(v)) &&
+             api->defineProperty(cx, row, names[i] ? names[i] : "", v, NULL, NULL,
+                                 HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
+    }
+    if (!ok) {
+        q->failed = 1;
+        return 1; /* stops the statement; the request stays entered */
+    }
+    q->depth = api->suspendRequest(cx);
+    return 0;
+}
+
+/* query(sql) */
+static int sqliteQuery(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                       HostValue* rval) {
+    if (argc < 1) return formatError(cx, "SQLite.query(<sql>)");
+    if (!databaseOf(cx, self)) {
+        api->reportError(cx, "SQL error: database object not initialized");
+        return 0;
+    }
+    const char* sql = api->toBytes(cx, argv[0]);
+    Database* d = databaseOf(cx, self); /* the conversion may have run a close */
+    if (!d) {
+        api->reportError(cx, "SQL error: database object not initialized");
+        return 0;
+    }
+    QueryContext q = {cx, api->newArray(cx, 0, NULL), 0, 0};
+    if (!q.rows) return 0;
+    *rval = hostObject(q.rows);
+    d->users++;
+    q.depth = api->suspendRequest(cx);
+    char* message = NULL;
+    int rc = sqlite3_exec(d->db, sql, rowCallback, &q, &message);
+    if (!q.failed) api->resumeRequest(cx, q.depth);
+    if (--d->users == 0 && d->closing) closeDatabase(d);
+    if (q.failed) {
+        sqlite3_free(message);
+        return 0; /* the engine's own error is pending */
+    }
+    if (rc != SQLITE_OK) {
+        api->reportError(cx, "SQL error: %s\nSQL query: %s", message ? message : sqlite3_errstr(rc),
+                         sql);
+        sqlite3_free(message);
+        return 0;
+    }
+    return 1;
+}
+
+/* close() */
+static int sqliteClose(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                       HostValue* rval) {
+    (void)argc, (void)argv, (void)rval;
+    detach(cx, self);
+    return 1;
+}
+
+static void sqliteFinalize(HostContext* cx, HostObject* obj) {
+    detach(cx, obj);
+}
+
+static const HostFunctionSpec sqliteFns[] = {
+    {"query", sqliteQuery, 1, 0, 0},
+    {"close", sqliteClose, 0, 0, 0},
+    {NULL, NULL, 0, 0, 0},
+};
+
+MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
+    api = table;
+    api->defineClass(cx, "SQLite", sqliteConstruct, 0, NULL, sqliteFns, NULL, NULL, sqliteFinalize);
+}
