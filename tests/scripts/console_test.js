@@ -115,4 +115,20 @@ test("gc returns undefined", function () {
     assertEq(System.gc(1, 2), undefined);
 });
 
+// After openConsole, the console's signals reach System.control on a thread of their own:
+// interrupt, quit, hangup and terminate as "CONTROL_STOP", power failure as a shutdown.
+test("console signals call System.control", function () {
+    var seen = [];
+    System.control = function (name) { seen.push(name); };
+    System.openConsole();
+    var signals = ["INT", "TERM", "PWR"];
+    for (var i = 0; i < signals.length; i++)
+        assertTrue(System.exec("kill -" + signals[i] + " " + System.getPID(), undefined, 1), signals[i]);
+    assertTrue(waitUntil(function () { return seen.length === 3; }), "three events, got " + seen);
+    assertEq(seen.sort().join(), "CONTROL_SHUTDOWN,CONTROL_STOP,CONTROL_STOP");
+    delete System.control;
+    assertTrue(System.exec("kill -TERM " + System.getPID(), undefined, 1), "without a handler");
+    System.sleep(50);
+});
+
 done();
