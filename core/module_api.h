@@ -174,7 +174,7 @@ typedef struct ModuleApi {
     /* 13: makes the class `name` (the text must outlive the process) with private data,
      * registers its constructor on the global object and returns its prototype (null on
      * failure). Instance specs go on the prototype, static specs on the constructor; any
-     * spec table may be null. The constructor runs with self = the new instance. */
+     * table may be null. The constructor runs with self = the new instance. */
     HostObject* (*defineClass)(HostContext* cx, const char* name, HostNative constructor,
                                unsigned nargs, const HostPropertySpec* props,
                                const HostFunctionSpec* fns, const HostPropertySpec* staticProps,
@@ -201,7 +201,7 @@ typedef struct ModuleApi {
      * when a getter or setter is given; 0 if the definition is refused. */
     int (*defineProperty)(HostContext* cx, HostObject* obj, const char* name, HostValue value,
                           HostNative getter, HostNative setter, unsigned attrs);
-    /* 23: defines the functions of a spec table on obj: writable, deletable, not
+    /* 23: defines the functions of a function table on obj: writable, deletable, not
      * enumerable. */
     int (*defineFunctions)(HostContext* cx, HostObject* obj, const HostFunctionSpec* fns);
     /* 24: attaches a record to an instance of a class; 0 for any other object. */

@@ -14,8 +14,8 @@ function allBytes() {
 
 // Deterministic pseudo-random bytes, which deflate cannot shrink.
 // Strings are built with join: growing one by += copies it each time.
-function noise(n, seed) {
-    var parts = [], x = seed;
+function noise(n, start) {
+    var parts = [], x = start;
     for (var i = 0; i < n; i++) {
         x = (x * 1103515245 + 12345) % 2147483648;
         parts.push(String.fromCharCode((x >> 16) & 255));
