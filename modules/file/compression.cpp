@@ -3,6 +3,8 @@
 
 #include "core/engine.h"
 
+#include "core/engine.h"
+
 #include <algorithm>
 #include <cmath>
 #include <new>
@@ -21,6 +23,7 @@ FILE_NATIVE(fileCompress) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "File.compress(<content>)");
     native::Bytes in = native::bytesArg(api, cx, argv[0]);
+    if (engine::errorPending(cx)) return 0; // a toString that threw goes to the caller
     std::string out(static_cast<size_t>(static_cast<double>(in.size) * 1.1 + 12), '\0');
     uLongf len = out.size();
     int depth = api->suspendRequest(cx);
@@ -93,6 +96,7 @@ FILE_NATIVE(fileUncompress) {
     (void)self;
     if (argc < 2) return native::formatError(api, cx, "File.uncompress(<content>, <result size>)");
     native::Bytes in = native::bytesArg(api, cx, argv[0]);
+    if (engine::errorPending(cx)) return 0; // a toString that threw goes to the caller
     uint32_t capacity = low32(api->toNumber(cx, argv[1]));
     std::string out;
     int depth = api->suspendRequest(cx);

@@ -1,6 +1,7 @@
 // The stream operations of File objects: open, close, read, write and seek.
 #include "modules/file/file_module.h"
 
+#include "core/engine.h"
 #include "core/text.h"
 #include "platforms/platform.h"
 
@@ -15,12 +16,13 @@ static void publishPosition(HostContext* cx, HostObject* self, FileRecord* rec) 
 }
 
 // A path argument as a local path: UTF-16 text to UTF-8, backslashes as separators.
-std::string filePathArg(HostContext* cx, HostValue v) {
+bool filePathArg(HostContext* cx, HostValue v, std::string* path) {
     const HostChar* w = api->toChars(cx, v);
     size_t n = 0;
     while (w[n])
         n++;
-    return platform::localPath(text::toUtf8(w, n));
+    *path = platform::localPath(text::toUtf8(w, n));
+    return !engine::errorPending(cx); // a toString that threw goes to the caller
 }
 
 // Modes the C library defines: r, w or a, then at most one each of "+", "b" and "t".
@@ -40,8 +42,10 @@ FILE_NATIVE(fileOpen) {
     if (!rec) return 1; // not a File object
     publish(cx, self, "path", argv[0]);
     publish(cx, self, "mode", argv[1]);
-    std::string path = filePathArg(cx, api->getProperty(cx, self, "path"));
-    std::string mode = api->toBytes(cx, api->getProperty(cx, self, "mode"));
+    std::string path, mode;
+    if (!filePathArg(cx, api->getProperty(cx, self, "path"), &path)) return 0;
+    mode = api->toBytes(cx, api->getProperty(cx, self, "mode"));
+    if (engine::errorPending(cx)) return 0;
     FILE* f = acceptedMode(mode.c_str()) ? platform::openFile(path, mode.c_str()) : nullptr;
     {
         std::lock_guard<std::mutex> hold(rec->lock);
@@ -113,6 +117,7 @@ FILE_NATIVE(fileWrite) {
     FileRecord* rec = fileRecord(cx, self);
     if (!rec) return 1;
     native::Bytes content = native::bytesArg(api, cx, argv[0]);
+    if (engine::errorPending(cx)) return 0;
     size_t written;
     {
         std::lock_guard<std::mutex> hold(rec->lock);

@@ -28,7 +28,7 @@ FileRecord* fileRecord(HostContext* cx, HostObject* self);
 // Defines a read-only, enumerable property (the form of every property natives publish).
 void publish(HostContext* cx, HostObject* obj, const char* name, HostValue value);
 // A path argument as a local path: UTF-16 text to UTF-8, backslashes as separators.
-std::string filePathArg(HostContext* cx, HostValue v);
+bool filePathArg(HostContext* cx, HostValue v, std::string* path);
 
 #define FILE_NATIVE(name)                                                                          \
     int name(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval)

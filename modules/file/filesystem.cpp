@@ -2,6 +2,7 @@
 // listings. They keep the engine request throughout; failures are results, not errors.
 #include "modules/file/file_module.h"
 
+#include "core/engine.h"
 #include "core/text.h"
 #include "platforms/platform.h"
 
@@ -25,7 +26,9 @@ FILE_NATIVE(fileStatus) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "File.status(<path>)");
     platform::PathStatus st;
-    if (!platform::pathStatus(filePathArg(cx, argv[0]), &st)) {
+    std::string path;
+    if (!filePathArg(cx, argv[0], &path)) return 0;
+    if (!platform::pathStatus(path, &st)) {
         *rval = HOST_FALSE;
         return 1;
     }
@@ -41,7 +44,9 @@ FILE_NATIVE(fileStatus) {
 FILE_NATIVE(fileRemove) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "File.remove(<path>)");
-    *rval = hostBoolean(platform::removeFile(filePathArg(cx, argv[0])));
+    std::string path;
+    if (!filePathArg(cx, argv[0], &path)) return 0;
+    *rval = hostBoolean(platform::removeFile(path));
     return 1;
 }
 
@@ -49,8 +54,10 @@ FILE_NATIVE(fileRemove) {
 FILE_NATIVE(fileSetTime) {
     (void)self;
     if (argc < 2) return native::formatError(api, cx, "File.setTime(<path>, <time>)");
-    std::string path = filePathArg(cx, argv[0]);
+    std::string path;
+    if (!filePathArg(cx, argv[0], &path)) return 0;
     double seconds = trunc(api->toNumber(cx, argv[1]) / 1000.0);
+    if (engine::errorPending(cx)) return 0;
     bool ok = seconds > -9.2e18 && seconds < 9.2e18 && // NaN and what no 64-bit time holds
               platform::setFileTime(path, static_cast<int64_t>(seconds));
     *rval = hostBoolean(ok);
@@ -60,14 +67,18 @@ FILE_NATIVE(fileSetTime) {
 FILE_NATIVE(fileCreateDir) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "File.createDir(<path>)");
-    *rval = hostBoolean(platform::createDirectory(filePathArg(cx, argv[0])));
+    std::string path;
+    if (!filePathArg(cx, argv[0], &path)) return 0;
+    *rval = hostBoolean(platform::createDirectory(path));
     return 1;
 }
 
 FILE_NATIVE(fileChangeDir) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "File.changeDir(<path>)");
-    *rval = hostBoolean(platform::changeDirectory(filePathArg(cx, argv[0])));
+    std::string path;
+    if (!filePathArg(cx, argv[0], &path)) return 0;
+    *rval = hostBoolean(platform::changeDirectory(path));
     return 1;
 }
 
@@ -75,7 +86,9 @@ FILE_NATIVE(fileChangeDir) {
 FILE_NATIVE(fileOpenDir) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "File.openDir(<path>)");
-    std::vector<platform::DirEntry> entries = platform::listDirectory(filePathArg(cx, argv[0]));
+    std::string pattern;
+    if (!filePathArg(cx, argv[0], &pattern)) return 0;
+    std::vector<platform::DirEntry> entries = platform::listDirectory(pattern);
     HostObject* list = api->newArray(cx, 0, nullptr);
     if (!list) return 0;
     HostValue dir = typeString(cx, true), file = typeString(cx, false);
@@ -94,7 +107,9 @@ FILE_NATIVE(fileOpenDir) {
 FILE_NATIVE(fileRemoveDir) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "File.removeDir(<path>)");
-    *rval = hostBoolean(platform::removeDirectory(filePathArg(cx, argv[0])));
+    std::string path;
+    if (!filePathArg(cx, argv[0], &path)) return 0;
+    *rval = hostBoolean(platform::removeDirectory(path));
     return 1;
 }
 

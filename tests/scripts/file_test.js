@@ -351,6 +351,21 @@ try {
         assertEq(openDescriptors(), base, "stream closed");
         assertEq(readFile("left"), "left open", "buffered data reached the file");
     });
+    // A path or content whose conversion throws reaches the caller instead of being taken
+    // as an empty or odd name.
+    test("exceptions from converting arguments reach the caller", function () {
+        var bad = { toString: function () { throw new Error("no text"); } };
+        var calls = [
+            function () { new File(bad, "rb"); },
+            function () { File.status(bad); },
+            function () { File.openDir(bad); },
+            function () { File.setTime(bad, 0); },
+            function () { File.compress(bad); },
+            function () { new File(path("convert.bin"), "wb").write(bad); }
+        ];
+        for (var i = 0; i < calls.length; i++)
+            assertEq(assertThrows(calls[i], "call " + i).message, "no text", "call " + i);
+    });
 } finally {
     assertTrue(removeTree(scratch), "scratch folder removed");
 }
