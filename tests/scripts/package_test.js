@@ -398,6 +398,31 @@ try {
         for (var j = 0; j < files.length; j += 37) assertEq(f.extract(files[j][0]), files[j][1]);
         f.close();
     });
+    // Threads sharing one package object each get their own entry's bytes: an extract
+    // never reads at another thread's position.
+    test("threads extracting through one object", function () {
+        var files = [];
+        for (var i = 0; i < 8; i++) files.push(["part" + i, repeat(String.fromCharCode(65 + i), 3000 + i)]);
+        sharedPackage = open(makePackage("shared", image, files));
+        assertEq(sharedPackage.initAFS(), true);
+        sharedFiles = files;
+        sharedResults = {};
+        for (var t = 0; t < 4; t++)
+            System.createThread("(function () { var bad = 0;" +
+                " for (var n = 0; n < 200; n++) { var k = (n * 3 + " + t + ") % 8;" +
+                "  if (sharedPackage.extract(sharedFiles[k][0]) !== sharedFiles[k][1]) bad++; }" +
+                " sharedResults[" + t + "] = bad; })()");
+        var mine = 0;
+        for (var n = 0; n < 200; n++) {
+            var k = n % 8;
+            if (sharedPackage.extract(files[k][0]) !== files[k][1]) mine++;
+        }
+        assertEq(mine, 0, "main thread mismatches");
+        assertTrue(waitUntil(function () { return Object.keys(sharedResults).length === 4; }),
+                   "threads finished");
+        for (var r in sharedResults) assertEq(sharedResults[r], 0, "thread " + r + " mismatches");
+        sharedPackage.close();
+    });
 } finally {
     assertTrue(removeTree(scratch), "scratch folder removed");
 }
