@@ -221,6 +221,13 @@ typedef struct ModuleApi {
     void (*endRequest)(HostContext* cx);
 } ModuleApi;
 
+/* Marks initModule for export from a module library built with hidden visibility. */
+#if defined(_WIN32)
+#define HOST_MODULE_EXPORT __declspec(dllexport)
+#else
+#define HOST_MODULE_EXPORT __attribute__((visibility("default")))
+#endif
+
 /* What a module library exports (C linkage): register names, keep `api`, return. */
 typedef void (*HostModuleInit)(HostContext* cx, const ModuleApi* api);
 

@@ -21,12 +21,6 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
-#if defined(_WIN32)
-#define MODULE_EXPORT __declspec(dllexport)
-#else
-#define MODULE_EXPORT __attribute__((visibility("default")))
-#endif
-
 static const ModuleApi* api;
 
 /* The record of an SQLite object. `users` counts the queries running on the connection:
@@ -197,7 +191,7 @@ static const HostFunctionSpec sqliteFns[] = {
     {NULL, NULL, 0, 0, 0},
 };
 
-MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
+HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
     api = table;
     api->defineClass(cx, "SQLite", sqliteConstruct, 0, NULL, sqliteFns, NULL, NULL, sqliteFinalize);
 }

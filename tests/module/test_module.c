@@ -12,12 +12,6 @@
 
 #include <time.h>
 
-#if defined(_WIN32)
-#define MODULE_EXPORT __declspec(dllexport)
-#else
-#define MODULE_EXPORT __attribute__((visibility("default")))
-#endif
-
 static const ModuleApi* api;
 static int initCount;
 static int finalizedCount;
@@ -214,7 +208,7 @@ static const HostFunctionSpec toolsFns[] = {
     {NULL, NULL, 0, 0, 0},
 };
 
-MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
+HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
     api = table;
     initCount++;
     if (!api->defineClass(cx, "TestThing", thingConstruct, 1, thingProps, thingFns, NULL,
