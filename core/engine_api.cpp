@@ -73,6 +73,7 @@ bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), v
     }
     if (duk_safe_call(ctx, f, udata, 0, nrets) == DUK_EXEC_SUCCESS) return true;
     setPending(ctx, -nrets);
+    thread().slotThrew = true;
     return false;
 }
 
@@ -133,20 +134,22 @@ int classIndex(const ClassInfo* cls) {
 struct NativeScope {
     ThreadState& ts;
     int pending, resumeMark;
-    bool stackFull;
+    bool stackFull, slotThrew;
     const ClassInfo* owner;
     NativeScope(const ClassInfo* cls)
         : ts(thread()), pending(ts.pending), resumeMark(ts.resumeMark), stackFull(ts.stackFull),
-          owner(ts.owner) {
+          slotThrew(ts.slotThrew), owner(ts.owner) {
         ts.pending = -1;
         ts.resumeMark = -1;
         ts.stackFull = false;
+        ts.slotThrew = false;
         ts.owner = cls;
     }
     ~NativeScope() {
         ts.pending = pending;
         ts.resumeMark = resumeMark;
         ts.stackFull = stackFull;
+        ts.slotThrew = slotThrew;
         ts.owner = owner;
     }
 };
@@ -201,7 +204,11 @@ duk_ret_t invoke(duk_context* ctx, const NativeEntry& e, bool constructor) {
     HostValue rval = HOST_UNDEFINED;
     NativeScope scope(e.owner);
     if (!e.fn) return 0;
-    if (!e.fn(host(ctx), self, static_cast<unsigned>(argc), argv, &rval)) raisePending(ctx);
+    // A failed native raises what is pending. So does one that succeeded after a slot's
+    // conversion or property read threw: script code it ran failed, and that failure is
+    // the caller's to see. An error it reported and chose to ignore is dropped.
+    bool ok = e.fn(host(ctx), self, static_cast<unsigned>(argc), argv, &rval);
+    if (!ok || (scope.ts.slotThrew && scope.ts.pending >= 0)) raisePending(ctx);
     // A constructor's instance is `this` unless it returns another object.
     if (constructor && !hostIsObject(rval)) return 0;
     push(ctx, rval);

@@ -107,10 +107,12 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
     ThreadState& ts = thread();
     int pending = ts.pending;
     crashguard::Scope guard(args[1], ctx);
+    bool slotThrew = ts.slotThrew;
     if (protect(ctx, 1, compileAndRun, args)) {
         if (result) *result = box(ctx, -1);
         return 1;
     }
+    ts.slotThrew = slotThrew; // an evaluation's error is the native's to pass on or not
     if (result) *result = HOST_UNDEFINED;
     if (!duk_check_stack(ctx, 8)) return 0;
     duk_idx_t err = duk_get_top_index(ctx);

@@ -20,6 +20,7 @@ struct ThreadState {
     const struct ClassInfo* owner = nullptr; // class of the running native, if any
     int resumeMark = -1;    // stack top when the running native last resumed its request
     bool stackFull = false; // a slot found no room on the running native's value stack
+    bool slotThrew = false; // a slot's conversion or property access threw (pending)
 };
 ThreadState& thread();
 

@@ -16,8 +16,9 @@
  * object.
  *
  * Failing: a native calls reportError and returns 0; the host raises the error in the
- * calling script. A slot whose conversion runs script that throws leaves that exception
- * pending, and returning 0 passes it on. No engine error ever unwinds a module's frames.
+ * calling script. A slot whose conversion or property read runs script that throws leaves
+ * that exception pending; the host raises it when the native returns, whatever the native
+ * returns. No engine error ever unwinds a module's frames.
  *
  * Threads: every slot but 27 to 30 must be called inside a request on the context that
  * it is given. Suspend (28) before a blocking call, resume (29) with the saved depth

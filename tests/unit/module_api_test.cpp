@@ -753,6 +753,10 @@ NATIVE(convertAndFail) {
     api->toBytes(cx, arg(argc, argv, 0));
     return 0;
 }
+NATIVE(convertAndSucceed) {
+    *rval = api->newString(cx, api->toBytes(cx, arg(argc, argv, 0)), nullptr);
+    return 1;
+}
 NATIVE(propertyAndFail) {
     api->propertyAsNumber(cx, hostToObject(arg(argc, argv, 0)), "p", 0);
     return 0;
@@ -781,6 +785,7 @@ const HostFunctionSpec kFailing[] = {{"failWith", failWith, 2, 0, 0},
                                      {"reportButSucceed", reportButSucceed, 0, 0, 0},
                                      {"convertAndFail", convertAndFail, 1, 0, 0},
                                      {"propertyAndFail", propertyAndFail, 1, 0, 0},
+                                     {"convertAndSucceed", convertAndSucceed, 1, 0, 0},
                                      {"convertThenReport", convertThenReport, 1, 0, 0},
                                      {"allocateTooMuch", allocateTooMuch, 0, 0, 0},
                                      {"allocateNothing", allocateNothing, 0, 0, 0},
@@ -822,6 +827,11 @@ TEST(ModuleApiErrors, PendingExceptionPassesThrough) {
     EXPECT_EQ(r.eval("try { convertThenReport({toString: function() { throw 1; }}) }"
                      "catch (e) { e.message }"),
               "own");
+    // A native that goes on after a conversion threw still passes the exception on.
+    EXPECT_EQ(r.eval("try { convertAndSucceed({toString: function() { throw 'late'; }}) }"
+                     "catch (e) { e }"),
+              "late");
+    EXPECT_EQ(r.eval("convertAndSucceed('fine')"), "fine");
     // A conversion that did not throw leaves nothing pending: the failure is generic.
     EXPECT_EQ(r.eval("try { convertAndFail('fine') } catch (e) { e instanceof Error }"), "true");
 }
