@@ -7,6 +7,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <type_traits>
 
 namespace engine {
 
@@ -51,6 +52,15 @@ inline void pushObject(duk_context* ctx, HostObject* o) {
 // false is returned.
 bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), void* udata);
 void setPending(duk_context* ctx, duk_idx_t idx);
+// Runs a lambda (duk_context*) -> duk_ret_t under protect().
+template <class F> bool run(duk_context* ctx, int nrets, F&& f) {
+    using Fn = std::remove_reference_t<F>;
+    return protect(
+        ctx, nrets,
+        [](duk_context* c, void* ud) -> duk_ret_t { return (*static_cast<Fn*>(ud))(c); }, &f);
+}
+// Pushes a property name given as narrow text.
+void pushName(duk_context* ctx, const char* name);
 // Throws the pending error, or a generic one; used when a native returns 0.
 [[noreturn]] void raisePending(duk_context* ctx);
 
@@ -62,6 +72,18 @@ void pushNative(duk_context* ctx, const char* name, HostNative fn, unsigned narg
 #define ENGINE_KEY_CLASS DUK_HIDDEN_SYMBOL("cls")
 #define ENGINE_KEY_PRIVATE DUK_HIDDEN_SYMBOL("priv")
 #define ENGINE_KEY_SOURCE_LINE DUK_HIDDEN_SYMBOL("srcline")
+
+// The slots that make functions, classes and records (engine_class.cpp).
+HostObject* defineClass(HostContext* cx, const char* name, HostNative constructor, unsigned nargs,
+                        const HostPropertySpec* props, const HostFunctionSpec* fns,
+                        const HostPropertySpec* staticProps, const HostFunctionSpec* staticFns,
+                        HostFinalizer finalizer);
+HostObject* newObject(HostContext* cx, HostObject* proto);
+int defineProperty(HostContext* cx, HostObject* obj, const char* name, HostValue value,
+                   HostNative getter, HostNative setter, unsigned attrs);
+int defineFunctions(HostContext* cx, HostObject* obj, const HostFunctionSpec* fns);
+int setPrivate(HostContext* cx, HostObject* obj, void* data);
+void* getPrivate(HostContext* cx, HostObject* obj);
 
 // The request lock (slots 27 to 30).
 void requestBegin(HostContext* cx);
