@@ -22,6 +22,16 @@ static HostValue typeString(HostContext* cx, bool isDir) {
     return api->newString(cx, isDir ? "dir" : "file", nullptr);
 }
 
+// The natives that take one path and report whether the system did what they asked.
+static int pathOperation(HostContext* cx, unsigned argc, HostValue* argv, HostValue* rval,
+                         const char* usage, bool (*operation)(const std::string&)) {
+    if (argc < 1) return native::formatError(api, cx, usage);
+    std::string path;
+    if (!filePathArg(cx, argv[0], &path)) return 0;
+    *rval = hostBoolean(operation(path));
+    return 1;
+}
+
 FILE_NATIVE(fileStatus) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "File.status(<path>)");
@@ -43,11 +53,7 @@ FILE_NATIVE(fileStatus) {
 
 FILE_NATIVE(fileRemove) {
     (void)self;
-    if (argc < 1) return native::formatError(api, cx, "File.remove(<path>)");
-    std::string path;
-    if (!filePathArg(cx, argv[0], &path)) return 0;
-    *rval = hostBoolean(platform::removeFile(path));
-    return 1;
+    return pathOperation(cx, argc, argv, rval, "File.remove(<path>)", platform::removeFile);
 }
 
 // setTime(path, time): time in milliseconds, truncated toward zero to whole seconds.
@@ -66,20 +72,12 @@ FILE_NATIVE(fileSetTime) {
 
 FILE_NATIVE(fileCreateDir) {
     (void)self;
-    if (argc < 1) return native::formatError(api, cx, "File.createDir(<path>)");
-    std::string path;
-    if (!filePathArg(cx, argv[0], &path)) return 0;
-    *rval = hostBoolean(platform::createDirectory(path));
-    return 1;
+    return pathOperation(cx, argc, argv, rval, "File.createDir(<path>)", platform::createDirectory);
 }
 
 FILE_NATIVE(fileChangeDir) {
     (void)self;
-    if (argc < 1) return native::formatError(api, cx, "File.changeDir(<path>)");
-    std::string path;
-    if (!filePathArg(cx, argv[0], &path)) return 0;
-    *rval = hostBoolean(platform::changeDirectory(path));
-    return 1;
+    return pathOperation(cx, argc, argv, rval, "File.changeDir(<path>)", platform::changeDirectory);
 }
 
 // openDir(pattern): [{name, type}, ...] in the system's order; empty when nothing matches.
@@ -106,11 +104,7 @@ FILE_NATIVE(fileOpenDir) {
 
 FILE_NATIVE(fileRemoveDir) {
     (void)self;
-    if (argc < 1) return native::formatError(api, cx, "File.removeDir(<path>)");
-    std::string path;
-    if (!filePathArg(cx, argv[0], &path)) return 0;
-    *rval = hostBoolean(platform::removeDirectory(path));
-    return 1;
+    return pathOperation(cx, argc, argv, rval, "File.removeDir(<path>)", platform::removeDirectory);
 }
 
 FILE_NATIVE(fileGetCurrentWorkingDir) {

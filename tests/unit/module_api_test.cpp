@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/test_support.h"
+
 #include <algorithm>
 #include <cmath>
 #include <string>
@@ -14,12 +16,9 @@ namespace {
 
 const ModuleApi* api;
 
-// The one engine instance of the process (created on first use, never destroyed).
 HostContext* mainCx() {
-    static bool made = engine::createInstance();
-    EXPECT_TRUE(made);
     api = engine::api();
-    return engine::mainContext();
+    return testEngine();
 }
 
 // A request on the main context for a test body; the value stack is restored on exit.

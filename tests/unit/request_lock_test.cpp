@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/unit/test_support.h"
+
 #include <atomic>
 #include <chrono>
 #include <string>
@@ -16,10 +18,8 @@ namespace {
 const ModuleApi* api;
 
 HostContext* mainCx() {
-    static bool made = engine::createInstance();
-    EXPECT_TRUE(made);
     api = engine::api();
-    return engine::mainContext();
+    return testEngine();
 }
 
 bool waitFor(const std::atomic<bool>& flag, int ms) {

@@ -2,6 +2,9 @@
 #ifndef CAPSULE_TEST_SUPPORT_H
 #define CAPSULE_TEST_SUPPORT_H
 
+#include "core/engine.h"
+
+#include <gtest/gtest.h>
 #include <limits.h>
 #include <string>
 #include <unistd.h>
@@ -13,6 +16,13 @@ inline std::string selfFolder() {
     if (n <= 0) return ".";
     std::string path(buf, static_cast<size_t>(n));
     return path.substr(0, path.find_last_of('/'));
+}
+
+// The one engine instance of a test process, created on first use and never destroyed.
+inline HostContext* testEngine() {
+    static bool made = engine::createInstance();
+    EXPECT_TRUE(made);
+    return engine::mainContext();
 }
 
 #endif
