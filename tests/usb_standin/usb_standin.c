@@ -9,9 +9,9 @@
  *
  * The test steers it through the folder named by $USB_STANDIN: the words in its file
  * "state" say what is to happen ("gone": the device is unplugged; "busy": claiming the
- * interface fails; "timeout": reads time out; "slow": reads take 300 ms; "vendor=hhhh":
- * the device's vendor), and each call that reaches the device is appended as a line to
- * its file "log". */
+ * interface fails; "timeout": reads time out; "slow": reads take 300 ms and log "woke" at their
+ * end; "vendor=hhhh": the device's vendor), and each call that reaches the device is appended as a
+ * line to its file "log". */
 #include <usb.h>
 
 #include <errno.h>
@@ -161,7 +161,7 @@ usb_dev_handle* usb_open(struct usb_device* dev) {
 }
 
 int usb_close(usb_dev_handle* dev) {
-    logCall("close %d", dev->claimed);
+    logCall("close");
     dev->claimed = -1;
     return 0;
 }
@@ -242,7 +242,10 @@ int usb_control_msg(usb_dev_handle* dev, int requesttype, int request, int value
 
 int usb_interrupt_read(usb_dev_handle* dev, int ep, char* bytes, int size, int timeout) {
     logCall("interrupt_read 0x%02x %d %d", ep, size, timeout);
-    if (stateHas("slow")) nanosleep(&(struct timespec){0, 300 * 1000 * 1000}, NULL);
+    if (stateHas("slow")) {
+        nanosleep(&(struct timespec){0, 300 * 1000 * 1000}, NULL);
+        logCall("woke");
+    }
     int rc = reach(dev, "error reading from interrupt endpoint");
     if (rc) return rc;
     if (ep != 0x81 || stateHas("timeout"))
