@@ -62,7 +62,8 @@ static int scanDevices(Found** out) {
             count++;
     Found* found = (Found*)calloc(count ? count : 1, sizeof(Found));
     for (struct usb_bus* bus = usb_get_busses(); found && bus; bus = bus->next) {
-        for (struct usb_device* dev = bus->devices; dev && n < count; dev = dev->next, n++) {
+        for (struct usb_device* dev = bus->devices; found && dev && n < count;
+             dev = dev->next, n++) {
             struct usb_interface_descriptor* s = firstSetting(dev);
             found[n].vendor = dev->descriptor.idVendor;
             found[n].product = dev->descriptor.idProduct;
@@ -186,12 +187,6 @@ static void openDevice(const char* dirName, const char* fileName, Opened* o) {
     if (h && (o->number = usbHandleAdd(h)) == 0) usb_close(h);
 }
 
-/* A copy of obj[name] as narrow text, or null when it is missing. */
-static char* textProperty(HostContext* cx, HostObject* obj, const char* name) {
-    const char* text = obj ? api->propertyAsBytes(cx, obj, name, NULL) : NULL;
-    return text ? strdup(text) : NULL;
-}
-
 /* open(device). Opening a device object that is open already closes its earlier handle
  * first, so that nothing stays open that no script can reach. */
 int usbOpen(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval) {
@@ -202,11 +197,11 @@ int usbOpen(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, H
     }
     *rval = HOST_FALSE;
     HostObject* device = hostToObject(argv[0]);
-    char* fileName = textProperty(cx, device, "fileName");
-    char* dirName = textProperty(cx, device, "dirName");
+    char* fileName = usbTextProperty(cx, device, "fileName");
+    char* dirName = usbTextProperty(cx, device, "dirName");
     Opened o = {0, 0, 0, ""};
     if (fileName && dirName) {
-        usbHandleClose(device ? api->propertyAsNumber(cx, device, "handle", 0) : 0);
+        usbHandleClose(usbNumberProperty(cx, device, "handle", 0));
         int depth = api->suspendRequest(cx);
         openDevice(dirName, fileName, &o);
         api->resumeRequest(cx, depth);
@@ -232,10 +227,8 @@ int usbClose(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, 
     (void)self;
     if (argc < 1) return usbFormatError(cx, "USB.close(<device>)");
     HostObject* device = hostToObject(argv[0]);
-    if (device) {
-        usbHandleClose(api->propertyAsNumber(cx, device, "handle", 0));
-        defineNumber(cx, device, "handle", 0);
-    }
+    usbHandleClose(usbNumberProperty(cx, device, "handle", 0));
+    if (device) defineNumber(cx, device, "handle", 0);
     *rval = HOST_TRUE;
     return 1;
 }

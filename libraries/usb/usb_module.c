@@ -15,6 +15,7 @@
 
 #include <pthread.h>
 #include <stdlib.h>
+#include <string.h>
 #include <usb.h>
 
 const ModuleApi* api;
@@ -26,11 +27,19 @@ int usbFormatError(HostContext* cx, const char* usage) {
     return 0;
 }
 
+double usbNumberProperty(HostContext* cx, HostObject* obj, const char* name, double def) {
+    return obj ? api->propertyAsNumber(cx, obj, name, def) : def;
+}
+
 int32_t usbIntProperty(HostContext* cx, HostObject* obj, const char* name, int32_t def) {
-    if (!obj) return def;
-    double d = api->propertyAsNumber(cx, obj, name, def);
+    double d = usbNumberProperty(cx, obj, name, def);
     if (!(d > -2147483649.0 && d < 2147483648.0)) return INT32_MIN;
     return (int32_t)d;
+}
+
+char* usbTextProperty(HostContext* cx, HostObject* obj, const char* name) {
+    const char* text = obj ? api->propertyAsBytes(cx, obj, name, NULL) : NULL;
+    return text ? strdup(text) : NULL;
 }
 
 UsbRecord* usbRecordOf(HostContext* cx, HostObject* self) {

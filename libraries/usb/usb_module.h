@@ -22,9 +22,13 @@ typedef struct UsbRecord {
 /* Reports "Native function format error: <usage>" and returns 0. */
 int usbFormatError(HostContext* cx, const char* usage);
 
-/* obj[name] as a number truncated toward zero to 32 bits (NaN and values out of range
- * give INT32_MIN), or def when it is undefined or obj is no object. */
+/* Property reads; obj may be null (no object), which reads as a missing property. */
+/* obj[name] as a number, or def when it is undefined or missing. */
+double usbNumberProperty(HostContext* cx, HostObject* obj, const char* name, double def);
+/* The same truncated toward zero to 32 bits (NaN and values out of range: INT32_MIN). */
 int32_t usbIntProperty(HostContext* cx, HostObject* obj, const char* name, int32_t def);
+/* A copy of obj[name] as narrow text (free it), or null when it is missing. */
+char* usbTextProperty(HostContext* cx, HostObject* obj, const char* name);
 
 /* The record of self, or null when self is no USB object. */
 UsbRecord* usbRecordOf(HostContext* cx, HostObject* self);

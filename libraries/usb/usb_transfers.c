@@ -25,8 +25,7 @@ static void finish(Outcome* o, int status) {
 
 /* The held device of the device object, or null. */
 static UsbHandle* deviceOf(HostContext* cx, HostValue device, usb_dev_handle** dev) {
-    HostObject* obj = hostToObject(device);
-    return obj ? usbHandleAcquire(api->propertyAsNumber(cx, obj, "handle", 0), dev) : NULL;
+    return usbHandleAcquire(usbNumberProperty(cx, hostToObject(device), "handle", 0), dev);
 }
 
 /* A buffer of length zero bytes for the transfer; null, with the error reported, for a
