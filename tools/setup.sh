@@ -3,7 +3,9 @@
 # Safe to run again: it installs nothing when everything is there.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev zlib1g-dev procps
-          libsqlite3-dev sqlite3)
+          libsqlite3-dev sqlite3
+          socat  # pseudo-terminal pairs for the serial module's tests
+          )
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
