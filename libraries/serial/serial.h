@@ -4,6 +4,7 @@
 #define CAPSULE_SERIAL_H
 
 #include "module_api.h"
+#include "serial_name.h"
 
 #include <stddef.h>
 
@@ -35,10 +36,6 @@ HostObject* serialSettings(HostContext* cx, unsigned argc, HostValue* argv, cons
 int serialInt(HostContext* cx, HostObject* settings, const char* name, int def);
 void serialReadLine(HostContext* cx, HostObject* settings, SerialLine* line);
 char* serialCopyBytes(HostContext* cx, HostObject* settings, const char* name, size_t* length);
-
-/* serial_name.c: the device path for a port name ("COMn" and "\\.\COMn" map to
- * /dev/ttyS(n-1)); the name itself for any other. */
-const char* serialDevicePath(const char* name, char* buffer, size_t size);
 
 /* serial_port.c: the device. Blocking calls here run outside the request. */
 SerialPort* serialOpen(const char* name);

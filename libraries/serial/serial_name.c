@@ -1,6 +1,6 @@
 /* Port names: the Windows form "COMn" (any case, also written "\\.\COMn") names the n-th
  * serial port, /dev/ttyS(n-1); every other name is a device path used as it stands. */
-#include "serial.h"
+#include "serial_name.h"
 
 #include <stdio.h>
 #include <string.h>
