@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev zlib1g-dev procps
           libsqlite3-dev sqlite3
           libusb-dev # the USB module: the libusb 0.1 interface
+          socat  # pseudo-terminal pairs for the serial module's tests
           )
 missing=()
 for p in "${packages[@]}"; do

@@ -16,3 +16,6 @@ cmake --build build-tsan --target capsule_test msqlite
 for t in stress mutex threads sqlite; do
     TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
 done
+# The serial module under ThreadSanitizer: a read waiting outside the lock, a close meanwhile.
+cmake --build build-tsan --target mserial
+TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/serial_test.js"

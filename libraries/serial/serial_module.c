@@ -1,0 +1,163 @@
+/* The serial port module (bin/mserial.so): the script class Serial, one serial line per
+ * object, over the module interface table and the platform's terminal calls.
+ *
+ *   new Serial()             a closed port
+ *   s.open(settings)         opens settings.port (default "COM1") unless open, configures
+ *                            the line, defines settings.handle; true when a port is open
+ *   s.set(settings)          configures the open line again; false when closed
+ *   s.close()                closes the port
+ *   s.read({count})          exactly count bytes (default 1) as a byte string, or the
+ *                            empty text when they do not arrive in time
+ *   s.write({content})       drops what was received, sends the bytes; the count sent
+ *
+ * Settings are all read before anything is done: a getter may run script that closes the
+ * port. read and write wait outside the request, so other script threads go on; the
+ * port they use stays open until they are done (see SerialPort).
+ */
+#include "serial.h"
+
+#include <stdlib.h>
+
+const ModuleApi* serialApi;
+
+/* The private record of a Serial object: its open device, null while closed. */
+typedef struct SerialRecord {
+    SerialPort* port;
+} SerialRecord;
+
+/* The record of self, or null with "<native>: <message>" reported. */
+static SerialRecord* recordOf(HostContext* cx, HostObject* self, const char* native,
+                              const char* message) {
+    SerialRecord* r = self ? (SerialRecord*)serialApi->getPrivate(cx, self) : NULL;
+    if (!r) serialApi->reportError(cx, "%s: %s", native, message);
+    return r;
+}
+
+/* The common start of open, set, read and write: the settings object and the record, or
+ * null with the error reported. */
+static SerialRecord* callStart(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                               const char* native, HostObject** settings) {
+    *settings = serialSettings(cx, argc, argv, native);
+    return *settings ? recordOf(cx, self, native, "Serial not initialized") : NULL;
+}
+
+/* Runs a read or a write on the port with the request suspended, holding the port open
+ * meanwhile; its count. */
+static size_t outsideRequest(HostContext* cx, SerialPort* port, char* bytes, size_t n,
+                             size_t (*io)(SerialPort*, char*, size_t)) {
+    port->users++;
+    int depth = serialApi->suspendRequest(cx);
+    size_t done = io(port, bytes, n);
+    serialApi->resumeRequest(cx, depth);
+    serialRelease(port);
+    return done;
+}
+
+static int serialConstruct(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                           HostValue* rval) {
+    (void)argc, (void)argv, (void)rval;
+    if (!self || serialApi->getPrivate(cx, self)) return 1; /* no instance, or one already */
+    SerialRecord* r = (SerialRecord*)calloc(1, sizeof *r);
+    if (!r) {
+        serialApi->reportError(cx, "Serial: out of memory");
+        return 0;
+    }
+    if (!serialApi->setPrivate(cx, self, r)) free(r);
+    return 1;
+}
+
+static int serialOpenNative(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                            HostValue* rval) {
+    HostObject* settings;
+    SerialRecord* r = callStart(cx, self, argc, argv, "Serial.open", &settings);
+    if (!r) return 0;
+    SerialLine line;
+    serialReadLine(cx, settings, &line);
+    if (!r->port) r->port = serialOpen(serialApi->propertyAsBytes(cx, settings, "port", "COM1"));
+    *rval = HOST_FALSE;
+    if (r->port) {
+        serialConfigure(r->port, &line);
+        serialApi->defineProperty(cx, settings, "handle", serialApi->newNumber(cx, r->port->fd),
+                                  NULL, NULL, HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
+        *rval = HOST_TRUE;
+    }
+    return 1;
+}
+
+static int serialSet(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                     HostValue* rval) {
+    HostObject* settings;
+    SerialRecord* r = callStart(cx, self, argc, argv, "Serial.set", &settings);
+    if (!r) return 0;
+    SerialLine line;
+    serialReadLine(cx, settings, &line);
+    *rval = hostBoolean(r->port != NULL);
+    if (r->port) serialConfigure(r->port, &line);
+    return 1;
+}
+
+static int serialClose(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                       HostValue* rval) {
+    (void)argc, (void)argv, (void)rval;
+    SerialRecord* r = recordOf(cx, self, "Serial.close", "Not initialized");
+    if (!r) return 0;
+    serialRelease(r->port);
+    r->port = NULL;
+    return 1;
+}
+
+static int serialReadNative(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                            HostValue* rval) {
+    HostObject* settings;
+    SerialRecord* r = callStart(cx, self, argc, argv, "Serial.read", &settings);
+    if (!r) return 0;
+    int count = serialInt(cx, settings, "count", 1);
+    if (count < 0 || count > SERIAL_READ_MAX) {
+        serialApi->reportError(cx, "Serial.read: count must be 0 to %d", SERIAL_READ_MAX);
+        return 0;
+    }
+    char buffer[SERIAL_READ_MAX];
+    size_t got =
+        r->port && count > 0 ? outsideRequest(cx, r->port, buffer, (size_t)count, serialRead) : 0;
+    *rval = serialApi->newStringN(cx, buffer, got);
+    return 1;
+}
+
+static int serialWriteNative(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                             HostValue* rval) {
+    HostObject* settings;
+    SerialRecord* r = callStart(cx, self, argc, argv, "Serial.write", &settings);
+    if (!r) return 0;
+    size_t length;
+    char* bytes = serialCopyBytes(cx, settings, "content", &length);
+    if (!bytes) {
+        serialApi->reportError(cx, "Serial.write: out of memory");
+        return 0;
+    }
+    size_t written = r->port ? outsideRequest(cx, r->port, bytes, length, serialWrite) : 0;
+    free(bytes);
+    *rval = serialApi->newNumber(cx, (double)written);
+    return 1;
+}
+
+static void serialFinalize(HostContext* cx, HostObject* obj) {
+    SerialRecord* r = (SerialRecord*)serialApi->getPrivate(cx, obj);
+    if (!r) return;
+    serialRelease(r->port);
+    serialApi->setPrivate(cx, obj, NULL);
+    free(r);
+}
+
+static const HostFunctionSpec serialFns[] = {
+    {"open", serialOpenNative, 1, 0, 0},   {"set", serialSet, 1, 0, 0},
+    {"close", serialClose, 0, 0, 0},       {"read", serialReadNative, 1, 0, 0},
+    {"write", serialWriteNative, 1, 0, 0}, {NULL, NULL, 0, 0, 0},
+};
+
+static const HostFunctionSpec noFns[] = {{NULL, NULL, 0, 0, 0}};
+
+HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
+    serialApi = table;
+    serialApi->defineClass(cx, "Serial", serialConstruct, 0, NULL, serialFns, NULL, noFns,
+                           serialFinalize);
+}
