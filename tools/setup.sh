@@ -3,7 +3,8 @@
 # Safe to run again: it installs nothing when everything is there.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev zlib1g-dev procps
-          libsqlite3-dev sqlite3)
+          libsqlite3-dev sqlite3
+          libssl-dev openssl curl wrk) # socket module: OpenSSL; its tests' peers; its benchmark's load
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
