@@ -6,6 +6,7 @@ packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev
           libsqlite3-dev sqlite3
           libusb-dev # the USB module: the libusb 0.1 interface
           socat  # pseudo-terminal pairs for the serial module's tests
+          libssl-dev openssl curl wrk # socket module: OpenSSL; its tests' peers; its benchmark's load
           )
 missing=()
 for p in "${packages[@]}"; do

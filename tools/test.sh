@@ -19,3 +19,9 @@ done
 # The serial module under ThreadSanitizer: a read waiting outside the lock, a close meanwhile.
 cmake --build build-tsan --target mserial
 TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/serial_test.js"
+# The socket module: servers on script threads, a close from another thread, the first
+# TLS use from two threads at once.
+cmake --build build-tsan --target msocket
+for t in socket socket_tls; do
+    TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
+done
