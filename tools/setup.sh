@@ -3,7 +3,8 @@
 # Safe to run again: it installs nothing when everything is there.
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev zlib1g-dev procps
-          libsqlite3-dev sqlite3)
+          libsqlite3-dev sqlite3
+          libsnmp-dev snmpd snmp) # SNMP module; the tests run an snmpd of their own
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
@@ -14,4 +15,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+# Debian starts a system snmpd on install; the SNMP tests run their own, so keep it off.
+if command -v systemctl >/dev/null && systemctl is-enabled snmpd >/dev/null 2>&1; then
+    $([ "$(id -u)" -ne 0 ] && echo sudo) systemctl disable --now snmpd >/dev/null 2>&1 || true
 fi
