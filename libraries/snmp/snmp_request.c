@@ -4,7 +4,6 @@
 #include "snmp_module.h"
 
 #include <limits.h>
-#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -39,7 +38,7 @@ static int getAnswer(HostContext* cx, HostObject* self, unsigned argc, HostValue
         return snmpFormatError(cx, next ? "Snmp.getNextOID(<requestOid>)"
                                         : "Snmp.getOID(<requestOid>)");
     const char* text = api->toBytes(cx, argv[0]);
-    Record* r = snmpRecord(cx, self, name);
+    Record* r = snmpRecord(cx, self, name, 1);
     if (!r) return 0;
     Answer* a = (Answer*)malloc(sizeof(Answer));
     if (!a) {
@@ -183,11 +182,8 @@ int snmpWalk(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, 
     if (argc < 1) return snmpFormatError(cx, "Snmp.walk(<requestOid>, [maxRequest]>)");
     const char* text = api->toBytes(cx, argv[0]);
     long maxRequest = INT_MAX;
-    if (argc > 1 && !hostIsUndefined(argv[1])) {
-        double d = api->toNumber(cx, argv[1]);
-        maxRequest = (d != d || d < INT_MIN || d > INT_MAX) ? INT_MIN : (long)trunc(d);
-    }
-    Record* r = snmpRecord(cx, self, "Snmp.walk");
+    if (argc > 1 && !hostIsUndefined(argv[1])) maxRequest = snmpToInt32(api->toNumber(cx, argv[1]));
+    Record* r = snmpRecord(cx, self, "Snmp.walk", 1);
     if (!r) return 0;
     Walk* w = (Walk*)calloc(1, sizeof(Walk));
     if (!w) {
@@ -231,7 +227,7 @@ int snmpSetOID(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv
     const char* text = api->toBytes(cx, argv[0]);
     const char* type = api->toBytes(cx, argv[1]);
     const char* value = api->toBytes(cx, argv[2]);
-    Record* r = snmpRecord(cx, self, "Snmp.setOID");
+    Record* r = snmpRecord(cx, self, "Snmp.setOID", 1);
     if (!r) return 0;
     *rval = HOST_FALSE;
     oid request[MAX_OID_LEN];

@@ -126,6 +126,7 @@ try {
                      "Snmp." + name + ": SNMP Layer not initialized", name);
         }
         assertEq(s.close(), false, "never opened");
+        assertEq(assertThrows(function () { Snmp(); }).message, "Snmp must be called with new");
         assertEq(Snmp.prototype.close.call({}), false, "foreign close");
     });
 
