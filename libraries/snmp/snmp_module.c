@@ -14,7 +14,6 @@
 #include "snmp_module.h"
 
 #include <limits.h>
-#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -43,7 +42,7 @@ Record* snmpRecord(HostContext* cx, HostObject* self, const char* function, int 
 /* Integers from script values: truncated toward zero to 32 bits; NaN and values out of
  * range become the lowest one. */
 long snmpToInt32(double d) {
-    return (d != d || d < INT_MIN || d > INT_MAX) ? INT_MIN : (long)trunc(d);
+    return (d != d || d < INT_MIN || d > INT_MAX) ? INT_MIN : (long)d; /* truncates toward zero */
 }
 
 /* Copies text into a field of size bytes, cut to fit. */
