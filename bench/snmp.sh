@@ -6,7 +6,7 @@
 #   bench/snmp.sh [rounds]        (after tools/build.sh; BUILD_DIR=<folder> for another build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-rounds="${1:-20}"
+rounds="${1:-50}"
 objects=600
 b=$PWD/${BUILD_DIR:-build}
 agent=$PWD/tests/scripts/snmp_agent.sh
