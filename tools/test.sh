@@ -16,3 +16,6 @@ cmake --build build-tsan --target capsule_test msqlite
 for t in stress mutex threads sqlite; do
     TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
 done
+# The SNMP module's script threads under ThreadSanitizer too.
+cmake --build build-tsan --target msnmp
+TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/snmp_test.js"
