@@ -29,6 +29,22 @@ static int readVariable(const netsnmp_variable_list* v, char* oidText, char* val
     return 1;
 }
 
+/* The answer code of an exchange; an answer without error status is read. */
+static void classify(Answer* a, int status, const netsnmp_pdu* response, int next) {
+    if (status == STAT_TIMEOUT) {
+        a->error = "timeout";
+    } else if (status != STAT_SUCCESS || !response) {
+        a->error = next ? "status_error" : "bad_status";
+    } else if (response->errstat == SNMP_ERR_NOERROR) {
+        a->read = readVariable(response->variables, a->oid, a->value);
+        a->error = a->read ? "no_error" : "get_answer_error";
+    } else if (!next) {
+        a->error = "bad_status";
+    } else {
+        a->error = response->errstat == SNMP_ERR_NOSUCHNAME ? "no_more_oid" : "response_error";
+    }
+}
+
 /* getOID and getNextOID. An identifier that does not parse sends nothing: it answers as
  * a failed request. */
 static int getAnswer(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
@@ -65,17 +81,7 @@ static int getAnswer(HostContext* cx, HostObject* self, unsigned argc, HostValue
         Session* s = sessionUse(r);
         netsnmp_pdu* response;
         int status = sessionExchange(cx, s, pdu, &response);
-        if (status == STAT_TIMEOUT)
-            a->error = "timeout";
-        else if (status != STAT_SUCCESS || !response)
-            a->error = next ? "status_error" : "bad_status";
-        else if (response->errstat == SNMP_ERR_NOERROR)
-            a->read = readVariable(response->variables, a->oid, a->value),
-            a->error = a->read ? "no_error" : "get_answer_error";
-        else if (!next)
-            a->error = "bad_status";
-        else
-            a->error = response->errstat == SNMP_ERR_NOSUCHNAME ? "no_more_oid" : "response_error";
+        classify(a, status, response, next);
         sessionDone(s, response);
     }
     HostObject* answer = api->newObject(cx, NULL);
