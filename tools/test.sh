@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the normal build, then the unit and script tests again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then the script tests of threads and
-# mutexes (the stress test among them) under ThreadSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the script tests of threads,
+# mutexes and the modules under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 jobs=$(nproc)
@@ -10,18 +10,12 @@ tools/build.sh
 BUILD_DIR=build-asan tools/build.sh -DCAPSULE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --output-on-failure -j "$jobs" --timeout 300)
-# ThreadSanitizer: only the packed test runner and the database module are built.
+# ThreadSanitizer: the packed test runner and the module libraries, with the script tests
+# whose threads share data: the stress test, mutexes, threads, and each module's reads and
+# waits outside the engine lock (a close from another thread meanwhile, the first TLS use
+# from two threads at once, two SNMP sessions polled at once).
 cmake -S . -B build-tsan -G Ninja -DCAPSULE_TSAN=ON >/dev/null
-cmake --build build-tsan --target capsule_test msqlite
-for t in stress mutex threads sqlite; do
-    TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
-done
-# The serial module under ThreadSanitizer: a read waiting outside the lock, a close meanwhile.
-cmake --build build-tsan --target mserial
-TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/serial_test.js"
-# The socket module: servers on script threads, a close from another thread, the first
-# TLS use from two threads at once.
-cmake --build build-tsan --target msocket
-for t in socket socket_tls; do
+cmake --build build-tsan --target capsule_test msqlite mserial msocket msnmp
+for t in stress mutex threads sqlite serial socket socket_tls snmp; do
     TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
 done
