@@ -35,13 +35,15 @@ const TypeName kTypes[] = {{kRegString, "REG_SZ"},
                            {kRegNumber, "REG_DWORD"},
                            {kRegMultiString, "REG_MULTI_SZ"}};
 
-// Escapes what a file name cannot hold or what the store reserves: '/', '%', '@', control
+// Escapes what a file name cannot hold or what the store reserves: '/', '\\' (a separator
+// to the runtime's own file functions), '%', '@', control
 // characters, and a leading dot.
 std::string escapeName(const std::string& name) {
     std::string out;
     for (size_t i = 0; i < name.size(); i++) {
         unsigned char c = static_cast<unsigned char>(name[i]);
-        if (c == '/' || c == '%' || c == '@' || c < 0x20 || c == 0x7F || (i == 0 && c == '.')) {
+        if (c == '/' || c == '\\' || c == '%' || c == '@' || c < 0x20 || c == 0x7F ||
+            (i == 0 && c == '.')) {
             char hex[4];
             snprintf(hex, sizeof hex, "%%%02X", c);
             out += hex;
