@@ -95,10 +95,13 @@ inline int finish(pid_t pid, int ms = 10000) {
 
 // Runs a script in build/script_host (the test harness included) and returns its output.
 inline std::string runScript(const std::string& dir, const std::string& script,
-                             const std::vector<std::string>& env, int* code = nullptr) {
+                             const std::vector<std::string>& env, int* code = nullptr,
+                             const std::string& arg = "") {
     std::string file = dir + "/script.js", out = dir + "/script.out";
     writeFile(file, script);
-    int rc = finish(start({selfFolder() + "/script_host", file}, env, out), 60000);
+    std::vector<std::string> args = {selfFolder() + "/script_host", file};
+    if (!arg.empty()) args.push_back(arg);
+    int rc = finish(start(args, env, out), 60000);
     if (code) *code = rc;
     return readFile(out);
 }
