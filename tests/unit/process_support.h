@@ -6,6 +6,7 @@
 #include "tests/unit/test_support.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -59,9 +60,9 @@ template <class F> bool waitUntil(F cond, int ms = 5000) {
 }
 
 // Starts a program with extra environment entries ("NAME=value"), its standard output
-// and error going to outFile.
+// and error going to outFile; as another user when uid is not -1.
 inline pid_t start(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                   const std::string& outFile) {
+                   const std::string& outFile, int uid = -1) {
     pid_t pid = fork();
     if (pid != 0) return pid;
     for (const std::string& e : env)
@@ -71,6 +72,8 @@ inline pid_t start(const std::vector<std::string>& args, const std::vector<std::
         dup2(fd, 1);
         dup2(fd, 2);
     }
+    if (uid >= 0 && (setgroups(0, nullptr) != 0 || setgid(uid) != 0 || setuid(uid) != 0))
+        _exit(126);
     std::vector<char*> argv;
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
@@ -96,12 +99,12 @@ inline int finish(pid_t pid, int ms = 10000) {
 // Runs a script in build/script_host (the test harness included) and returns its output.
 inline std::string runScript(const std::string& dir, const std::string& script,
                              const std::vector<std::string>& env, int* code = nullptr,
-                             const std::string& arg = "") {
+                             const std::string& arg = "", int uid = -1) {
     std::string file = dir + "/script.js", out = dir + "/script.out";
     writeFile(file, script);
     std::vector<std::string> args = {selfFolder() + "/script_host", file};
     if (!arg.empty()) args.push_back(arg);
-    int rc = finish(start(args, env, out), 60000);
+    int rc = finish(start(args, env, out, uid), 60000);
     if (code) *code = rc;
     return readFile(out);
 }
