@@ -7,6 +7,7 @@
 #include "core/engine.h"
 #include "platforms/platform.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <string.h>
@@ -57,7 +58,7 @@ int registerService(HostContext* cx) {
     return 1;
 }
 
-bool gStarted = false; // CONTROL_START has reported the service running
+std::atomic<bool> gStarted{false}; // CONTROL_START has reported the service running
 
 void notify(HostContext* cx, const char* state) {
     int depth = api->suspendRequest(cx);

@@ -66,6 +66,7 @@ if (store) {
         System.setRegistry({root: "nowhere", path: "X", key: "k", value: "v"}); // does nothing
         assertEq(list("", "HKEY_LOCAL_MACHINE").join(), "Roots");
         assertEq(list("", "nowhere"), undefined);
+    assertEq(list("", "HKEY_CURRENT_CONFIG").length, 0, "an empty root");
     });
 
     test("values read back", function () {

@@ -6,6 +6,7 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -115,4 +116,21 @@ TEST_F(RegistryStore, KilledWriterLeavesTheLastValueOrTheOneBefore) {
     // The store stays writable: the killed writer's leftovers are cleared by the next one.
     EXPECT_TRUE(write(valueOf('b', 1)));
     EXPECT_EQ(read(), valueOf('b', 1));
+}
+
+// The current user's settings are private; a root key exists before its first write.
+TEST_F(RegistryStore, UserTreeIsPrivateAndRootsAlwaysExist) {
+    std::vector<std::string> names;
+    EXPECT_TRUE(platform::registrySubkeys(platform::kCurrentConfig, "", &names));
+    EXPECT_TRUE(names.empty());
+    EXPECT_FALSE(platform::registrySubkeys(platform::kCurrentConfig, "Missing", &names));
+    platform::RegistryValue value;
+    value.data = "secret";
+    ASSERT_TRUE(platform::registryWrite(platform::kCurrentUser, "Private", "v", value));
+    struct stat st;
+    std::string tree = platform::registryTreePath(platform::kCurrentUser);
+    ASSERT_EQ(stat((tree + "/Private/@v").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat((tree + "/Private").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
