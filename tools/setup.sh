@@ -4,9 +4,9 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev zlib1g-dev procps
           libsqlite3-dev sqlite3)
+missing=()
 # desktop-file-validate checks the launchers that System.createLink writes (tests).
 packages+=(desktop-file-utils)
-missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
