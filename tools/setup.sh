@@ -10,6 +10,8 @@ packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev
           libsnmp-dev snmpd snmp # SNMP module; the tests run an snmpd of their own
           )
 missing=()
+# desktop-file-validate checks the launchers that System.createLink writes (tests).
+packages+=(desktop-file-utils)
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
