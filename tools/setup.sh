@@ -8,10 +8,9 @@ packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev
           socat  # pseudo-terminal pairs for the serial module's tests
           libssl-dev openssl curl wrk # socket module: OpenSSL; its tests' peers; its benchmark's load
           libsnmp-dev snmpd snmp # SNMP module; the tests run an snmpd of their own
+          desktop-file-utils # checks the launchers that System.createLink writes (tests)
           )
 missing=()
-# desktop-file-validate checks the launchers that System.createLink writes (tests).
-packages+=(desktop-file-utils)
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
