@@ -95,6 +95,7 @@ duk_ret_t reportUncaught(duk_context* ctx, void*) {
     // The message is the first value pushed after the error.
     const char* message = readBytes(ctx, err + 1, nullptr);
     printErrorReport(stdout, message, report.fileName ? &report : nullptr);
+    fflush(stdout);
     return 0;
 }
 

@@ -55,7 +55,8 @@ struct PathStatus {
     int64_t mtime = 0; // last modification, seconds since 1970
     bool isDir = false;
 };
-// A path containing a wildcard is never found, as with the stat of the scripts' first home.
+// A path containing a wildcard, or ending in a separator without being the root, is never
+// found, as with the stat of the scripts' first home.
 bool pathStatus(const std::string& path, PathStatus* status);
 bool removeFile(const std::string& path); // a file (or link), never a directory
 // Sets access and modification time to whole seconds since 1970.
