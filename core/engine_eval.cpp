@@ -163,6 +163,7 @@ bool locateScript(void* context, char* file, size_t fileSize, int* line) {
 
 void installLanguageExtras(duk_context* ctx) {
     installUneval(ctx);
+    installErrorArguments(ctx);
 }
 
 } // namespace engine

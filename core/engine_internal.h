@@ -102,6 +102,8 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
 
 // uneval(value) and Object.prototype.toSource().
 void installUneval(duk_context* ctx);
+// Error constructors that take a file name and a line number after the message.
+void installErrorArguments(duk_context* ctx);
 
 // Start-up pieces.
 void fillApi(ModuleApi* api);
