@@ -907,7 +907,14 @@ NATIVE(manyRounds) {
     *rval = hostObject(out);
     return argc > 1 ? 0 : 1;
 }
+// Makes values without ever suspending until a slot finds no room, then fails.
+NATIVE(tooManyValues) {
+    for (unsigned i = 0; i < 2000000; i++)
+        if (hostIsUndefined(api->newString(cx, "same", nullptr))) return 0;
+    return 1;
+}
 const HostFunctionSpec kRounds[] = {{"manyRounds", manyRounds, 1, 0, 0},
+                                    {"tooManyValues", tooManyValues, 0, 0, 0},
                                     {nullptr, nullptr, 0, 0, 0}};
 } // namespace
 
@@ -918,6 +925,9 @@ TEST(ModuleApi, ValuesOfEarlierRoundsAreNotKept) {
               "1099996 1099997 1099998 1099999");
     EXPECT_EQ(r.eval("try { manyRounds(3, true) } catch (e) { e.message }"), "failed in round 2");
     EXPECT_EQ(r.eval("a = null; 'ok'"), "ok");
+    // Within one round the values have a cap; past it the native's failure is a RangeError.
+    EXPECT_EQ(r.eval("try { tooManyValues() } catch (e) { e.name + ': ' + e.message }"),
+              "RangeError: too many values in one native call");
 }
 
 // ---- what the header promises at the edges -----------------------------------------------
