@@ -970,7 +970,14 @@ NATIVE(classlessRecord) {
                            nullptr);
     return 1;
 }
+// evalIgnoring(source): slot 11's flag; the native succeeds whatever it is.
+NATIVE(evalIgnoring) {
+    HostValue result;
+    *rval = hostBoolean(api->evaluateScript(cx, "ignored.js", api->toBytes(cx, argv[0]), &result));
+    return 1;
+}
 const HostFunctionSpec kEdgeFns[] = {{"refuse", refuseDefine, 2, 0, 0},
+                                     {"evalIgnoring", evalIgnoring, 1, 0, 0},
                                      {"refuseSet", refuseSet, 2, 0, 0},
                                      {"classlessRecord", classlessRecord, 1, 0, 0},
                                      {nullptr, nullptr, 0, 0, 0}};
@@ -1013,6 +1020,8 @@ TEST(ModuleApiEdges, RefusalsLeaveNoException) {
               "false,1,false,false,true");
     // A native that then fails raises the refusal's TypeError.
     EXPECT_EQ(r.eval("try { refuseSet(frozen, 'fail') } catch (e) { e.name }"), "TypeError");
+    // A failed evaluation's error is dropped when the native returns 1.
+    EXPECT_EQ(r.eval("[evalIgnoring('throw 1'), evalIgnoring('((')].join()"), "false,false");
     // A setter that throws is script failing, which reaches the caller either way.
     EXPECT_EQ(r.eval("try { refuseSet({set 0(v) { throw 'mine'; }}) } catch (e) { e }"), "mine");
 }
