@@ -74,8 +74,14 @@ bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), v
     return false;
 }
 
-void refused(bool slotThrew) {
-    thread().slotThrew = slotThrew;
+SlotMark slotMark() {
+    return SlotMark{thread().pending, thread().slotThrew};
+}
+
+void refused(const SlotMark& before) {
+    ThreadState& ts = thread();
+    if (before.slotThrew) ts.pending = before.pending;
+    ts.slotThrew = before.slotThrew;
 }
 
 [[noreturn]] void raisePending(duk_context* ctx) {

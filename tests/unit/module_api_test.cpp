@@ -951,6 +951,12 @@ NATIVE(refuseDefine) {
                                             hostNumber(2), nullptr, nullptr, 0));
     return 1;
 }
+// convertThenRefuse(obj, value): converts value, then slot 22 on obj.k; succeeds.
+NATIVE(convertThenRefuse) {
+    api->toBytes(cx, argv[1]);
+    api->defineProperty(cx, hostToObject(argv[0]), "k", hostNumber(2), nullptr, nullptr, 0);
+    return 1;
+}
 // refuseSet(obj, fail): slot 19 on obj[0]; fails only when asked to.
 NATIVE(refuseSet) {
     HostValue v = hostNumber(2);
@@ -978,6 +984,7 @@ NATIVE(evalIgnoring) {
 }
 const HostFunctionSpec kEdgeFns[] = {{"refuse", refuseDefine, 2, 0, 0},
                                      {"evalIgnoring", evalIgnoring, 1, 0, 0},
+                                     {"convertThenRefuse", convertThenRefuse, 2, 0, 0},
                                      {"refuseSet", refuseSet, 2, 0, 0},
                                      {"classlessRecord", classlessRecord, 1, 0, 0},
                                      {nullptr, nullptr, 0, 0, 0}};
@@ -1020,6 +1027,10 @@ TEST(ModuleApiEdges, RefusalsLeaveNoException) {
               "false,1,false,false,true");
     // A native that then fails raises the refusal's TypeError.
     EXPECT_EQ(r.eval("try { refuseSet(frozen, 'fail') } catch (e) { e.name }"), "TypeError");
+    // A refusal does not hide an exception that script threw in an earlier slot.
+    EXPECT_EQ(r.eval("try { convertThenRefuse(fixed, {toString: function () { throw 'first'; }})"
+                     "} catch (e) { e }"),
+              "first");
     // A failed evaluation's error is dropped when the native returns 1.
     EXPECT_EQ(r.eval("[evalIgnoring('throw 1'), evalIgnoring('((')].join()"), "false,false");
     // A setter that throws is script failing, which reaches the caller either way.
