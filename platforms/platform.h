@@ -55,7 +55,8 @@ struct PathStatus {
     int64_t mtime = 0; // last modification, seconds since 1970
     bool isDir = false;
 };
-// A path containing a wildcard is never found, as with the stat of the scripts' first home.
+// A path containing a wildcard, or ending in a separator without being the root, is never
+// found, as with the stat of the scripts' first home.
 bool pathStatus(const std::string& path, PathStatus* status);
 bool removeFile(const std::string& path); // a file (or link), never a directory
 // Sets access and modification time to whole seconds since 1970.
@@ -94,7 +95,8 @@ std::vector<std::string> splitArguments(const std::string& line);
 // The same, but the first argument (the program) takes backslashes as plain characters
 // even before a quote.
 std::vector<std::string> splitCommandLine(const std::string& line);
-// Starts the program of a command line (searched on PATH when it names no folder) with
+// Starts the program of a command line (when it names no folder: looked for in the
+// application's folder, then the working directory, then on PATH) with
 // the host's environment and standard streams, in a directory (null: the current one).
 // With wait it returns once the program has ended; otherwise the child is reaped in the
 // background. False when nothing was started.
@@ -115,6 +117,13 @@ bool listProcesses(std::vector<ProcessEntry>* list);
 // never called).
 int startThread(void (*run)(void*), void* arg);
 void yieldThread(); // gives up the rest of the time slice
+// The calling thread's stack: its lowest usable address and its size (both 0 when the
+// system does not tell).
+struct StackBounds {
+    uintptr_t low = 0;
+    size_t size = 0;
+};
+StackBounds stackBounds();
 
 // Mutexes held by number: recursive (the owner must release once per successful lock),
 // owned by the locking thread, and passed on when their owner thread ends holding them.

@@ -295,6 +295,27 @@ try {
         assertEq(e.message, "Native function format error: File.extract(<fileName>)");
     });
 
+    test("a directory that reads its own package again ends without a fault", function () {
+        // The recursion stops with a RangeError where the C stack runs low: raised to the
+        // script when that happens at a native's call, or taken by the deepest initAFS as
+        // a directory that failed (false) when it happens inside the directory's evaluation.
+        var file = makePackage("reentrant", image, sample,
+                               { text: function () { return "readAgain()"; } });
+        var depth = 0, caught = null;
+        global.readAgain = function () {
+            depth++;
+            try {
+                open(file).initAFS();
+            } catch (e) {
+                caught = caught || e;
+            }
+        };
+        assertEq(open(file).initAFS(), false);
+        assertTrue(depth > 50, "recursed: " + depth);
+        assertTrue(caught === null || caught instanceof RangeError, "a RangeError: " + caught);
+        delete global.readAgain;
+    });
+
     test("sizes beyond what memory holds are a catchable memory error", function () {
         var f = open(makePackage("hugedir", image, sample,
                                  { parts: function (p) { p.size = 0xFFFFFFFF; } }));
