@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev zlib1g-dev procps
           libsqlite3-dev sqlite3
           socat  # pseudo-terminal pairs for the serial module's tests
+          libssl-dev openssl curl wrk # socket module: OpenSSL; its tests' peers; its benchmark's load
           )
 missing=()
 for p in "${packages[@]}"; do

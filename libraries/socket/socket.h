@@ -1,0 +1,83 @@
+/* What the files of the socket module share: the record of a Socket object, the helpers
+ * every native uses, and the natives each file defines for the class tables.
+ *
+ * Threads: a blocking call runs with the request suspended (suspendOn/resumeOn). Another
+ * script thread may close the object meanwhile; its close then only detaches the record
+ * and shuts the socket down, which wakes the blocked call, and the last call to resume
+ * frees the record. `users` and `closing` change only inside the request.
+ */
+#ifndef CAPSULE_SOCKET_H
+#define CAPSULE_SOCKET_H
+
+#define _GNU_SOURCE
+#include "module_api.h"
+
+#include <netinet/in.h>
+#include <openssl/ssl.h>
+
+enum { SOCKET_TCP = 1, SOCKET_SSL = 2, SOCKET_UDP = 3 };
+
+/* recv reads at most this many bytes in one call. */
+#define SOCKET_RECV_DEFAULT 4000
+#define SOCKET_RECV_MAX (16 * 1024 * 1024)
+
+typedef struct SocketRecord {
+    int type;
+    int fd;
+    int port;   /* of the last connect, bind, sendTo or recvFrom */
+    char* host; /* its host text */
+    char peer[INET_ADDRSTRLEN];
+    SSL_CTX* tls; /* "ssl": the context (one reference of its own) */
+    SSL* ssl;     /* "ssl": the connection */
+    int users;    /* natives blocked on the socket right now */
+    int closing;  /* closed while in use: the last user frees it */
+} SocketRecord;
+
+extern const ModuleApi* api;
+extern HostObject* socketPrototype;
+
+/* Helpers (socket_class.c). */
+int formatError(HostContext* cx, const char* usage);
+int fail(HostContext* cx, const char* message);
+const char* textProperty(HostContext* cx, HostObject* obj, const char* name);
+void publish(HostContext* cx, HostObject* obj, const char* name, HostValue value);
+void putField(HostContext* cx, HostObject* obj, const char* name, HostValue value);
+int toInteger(double d);
+const char* bytesOf(HostContext* cx, HostValue v, int* length);
+SocketRecord* recordOf(HostContext* cx, HostObject* self);
+void keepTarget(SocketRecord* s, const char* host, int port);
+int suspendOn(HostContext* cx, SocketRecord* s);
+int resumeOn(HostContext* cx, SocketRecord* s, int depth);
+void closeSocket(HostContext* cx, HostObject* self);
+SocketRecord* newRecord(int type, int fd);
+void freeRecord(SocketRecord* s);
+
+/* Host names and addresses (socket_hosts.c); none touches the engine. */
+int resolveHost(const char* host, struct in_addr* out);
+int validPort(int port);
+const char* dottedQuad(struct in_addr address, char* out); /* INET_ADDRSTRLEN bytes */
+
+/* TLS (socket_tls.c); none touches the engine. */
+void tlsStart(void);
+SSL_CTX* tlsContext(int server);
+int tlsLoadCertificate(SSL_CTX* ctx, const char* cert, const char* key);
+int tlsAttach(SSL* ssl, int fd);
+int tlsRead(SSL* ssl, char* buffer, int size);
+int tlsWrite(SSL* ssl, const char* data, int size);
+void tlsClose(SSL* ssl, int fd);
+const char* tlsErrorText(char* buffer, size_t size);
+
+/* The natives. */
+int socketConnect(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
+int socketBind(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
+int socketAccept(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
+int socketSend(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
+int socketRecv(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
+int socketSendTo(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
+int socketRecvFrom(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
+int socketGetHostName(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
+int socketGetLocalAddress(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
+int socketGetHostInfos(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
+int socketCreateCertificate(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
+
+#endif

@@ -1,0 +1,203 @@
+/* The socket module (bin/msocket.so): registration of the class Socket, its constructor,
+ * close and finalizer, setTimeout, and the helpers that every native of the module uses.
+ *
+ *   new Socket("tcp" | "ssl" | "udp")
+ *   connect, bind, accept, send, recv           socket_stream.c
+ *   sendTo, recvFrom                            socket_datagram.c
+ *   Socket.getHostName, getLocalAddress, getHostInfos     socket_hosts.c
+ *   Socket.createSSLCertificate                 socket_certificate.c
+ */
+#include "socket.h"
+
+#include <math.h>
+#include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+const ModuleApi* api;
+/* Every instance, the listener that accept runs on among them, holds it as prototype. */
+HostObject* socketPrototype;
+
+int formatError(HostContext* cx, const char* usage) {
+    api->reportError(cx, "Native function format error: %s", usage);
+    return 0;
+}
+
+int fail(HostContext* cx, const char* message) {
+    api->reportError(cx, "%s", message);
+    return 0;
+}
+
+/* obj[name] as narrow text; null when it is undefined or obj is no object. */
+const char* textProperty(HostContext* cx, HostObject* obj, const char* name) {
+    return obj ? api->propertyAsBytes(cx, obj, name, NULL) : NULL;
+}
+
+/* A property of a Socket object: enumerable, read-only, replaced by the next definition. */
+void publish(HostContext* cx, HostObject* obj, const char* name, HostValue value) {
+    api->defineProperty(cx, obj, name, value, NULL, NULL, HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
+}
+
+/* A property of a result record: enumerable. */
+void putField(HostContext* cx, HostObject* obj, const char* name, HostValue value) {
+    api->defineProperty(cx, obj, name, value, NULL, NULL, HOST_ATTR_ENUMERATE);
+}
+
+/* A number truncated toward zero to 32 bits; NaN and what lies outside give INT32_MIN. */
+int toInteger(double d) {
+    if (!(d >= -2147483648.0 && d < 2147483648.0)) return INT32_MIN;
+    return (int)trunc(d);
+}
+
+/* The bytes of String(v) and their count. The value is turned into a string once, so an
+ * object whose text changes from call to call cannot make the count disagree with the
+ * bytes. */
+const char* bytesOf(HostContext* cx, HostValue v, int* length) {
+    if (!hostIsString(v)) v = api->newString(cx, api->toBytes(cx, v), NULL);
+    *length = api->toLength(cx, v);
+    return api->toBytes(cx, v);
+}
+
+SocketRecord* recordOf(HostContext* cx, HostObject* self) {
+    return self ? (SocketRecord*)api->getPrivate(cx, self) : NULL;
+}
+
+void keepTarget(SocketRecord* s, const char* host, int port) {
+    free(s->host);
+    s->host = strdup(host);
+    s->port = port;
+}
+
+int suspendOn(HostContext* cx, SocketRecord* s) {
+    s->users++;
+    return api->suspendRequest(cx);
+}
+
+/* Resumes the request; 0 when the socket was closed meanwhile (the record is then gone). */
+int resumeOn(HostContext* cx, SocketRecord* s, int depth) {
+    api->resumeRequest(cx, depth);
+    if (--s->users > 0 || !s->closing) return !s->closing;
+    freeRecord(s);
+    return 0;
+}
+
+SocketRecord* newRecord(int type, int fd) {
+    SocketRecord* s = (SocketRecord*)calloc(1, sizeof(SocketRecord));
+    if (!s) return NULL;
+    s->type = type;
+    s->fd = fd;
+    return s;
+}
+
+void freeRecord(SocketRecord* s) {
+    if (s->ssl) tlsClose(s->ssl, s->fd);
+    if (s->tls) SSL_CTX_free(s->tls);
+    if (s->fd >= 0) close(s->fd);
+    free(s->host);
+    free(s);
+}
+
+/* Detaches and frees the record, or, while a blocked call uses it, shuts the socket down
+ * so that the call returns and frees it. */
+static void detach(HostContext* cx, HostObject* obj) {
+    SocketRecord* s = recordOf(cx, obj);
+    if (!s) return;
+    api->setPrivate(cx, obj, NULL);
+    if (s->users > 0) {
+        s->closing = 1;
+        shutdown(s->fd, SHUT_RDWR);
+    } else {
+        freeRecord(s);
+    }
+}
+
+/* The close routine of close() and of every failed connect, bind, sendTo and recvFrom. */
+void closeSocket(HostContext* cx, HostObject* self) {
+    if (!self) return;
+    detach(cx, self);
+    publish(cx, self, "host", HOST_UNDEFINED);
+    publish(cx, self, "peer", HOST_UNDEFINED);
+    publish(cx, self, "port", HOST_UNDEFINED);
+}
+
+/* new Socket(type) */
+static int socketConstruct(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                           HostValue* rval) {
+    (void)rval;
+    if (argc < 1) return formatError(cx, "Socket(<type>)");
+    if (!self) return fail(cx, "Socket must be called with new");
+    publish(cx, self, "type", argv[0]);
+    const char* name = api->toBytes(cx, argv[0]);
+    int type = !strcmp(name, "tcp")   ? SOCKET_TCP
+               : !strcmp(name, "ssl") ? SOCKET_SSL
+               : !strcmp(name, "udp") ? SOCKET_UDP
+                                      : 0;
+    int fd = -1;
+    if (type)
+        fd = socket(AF_INET, (type == SOCKET_UDP ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
+    if (fd < 0) return fail(cx, "Socket: Unable to create socket");
+    SocketRecord* s = newRecord(type, fd);
+    if (!s || !api->setPrivate(cx, self, s)) {
+        if (s)
+            freeRecord(s);
+        else
+            close(fd);
+        return fail(cx, "Socket: Unable to create socket");
+    }
+    publish(cx, self, "peer", api->newNumber(cx, fd));
+    return 1;
+}
+
+/* setTimeout(timeout): whole seconds; 0, a negative number or NaN waits without limit. */
+static int socketSetTimeout(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                            HostValue* rval) {
+    (void)rval;
+    if (argc < 1) return formatError(cx, "Socket.setTimeout(<timeout>)");
+    if (!recordOf(cx, self)) return fail(cx, "Socket.setTimeout: Socket not initialized");
+    if (hostIsUndefined(argv[0])) return 1;
+    publish(cx, self, "timeout", argv[0]);
+    int seconds = toInteger(api->toNumber(cx, argv[0]));
+    SocketRecord* s = recordOf(cx, self); /* the conversion may have run a close */
+    if (!s) return fail(cx, "Socket.setTimeout: Socket not initialized");
+    struct timeval tv = {seconds > 0 ? seconds : 0, 0};
+    setsockopt(s->fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    setsockopt(s->fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+    return 1;
+}
+
+/* close() */
+static int socketClose(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                       HostValue* rval) {
+    (void)argc, (void)argv, (void)rval;
+    closeSocket(cx, self);
+    return 1;
+}
+
+static void socketFinalize(HostContext* cx, HostObject* obj) {
+    detach(cx, obj);
+}
+
+static const HostFunctionSpec socketFns[] = {
+    {"connect", socketConnect, 3, 0, 0}, {"bind", socketBind, 2, 0, 0},
+    {"accept", socketAccept, 0, 0, 0},   {"setTimeout", socketSetTimeout, 1, 0, 0},
+    {"send", socketSend, 1, 0, 0},       {"recv", socketRecv, 1, 0, 0},
+    {"sendTo", socketSendTo, 3, 0, 0},   {"recvFrom", socketRecvFrom, 3, 0, 0},
+    {"close", socketClose, 0, 0, 0},     {NULL, NULL, 0, 0, 0},
+};
+
+static const HostFunctionSpec socketStaticFns[] = {
+    {"getHostName", socketGetHostName, 0, 0, 0},
+    {"getLocalAddress", socketGetLocalAddress, 0, 0, 0},
+    {"getHostInfos", socketGetHostInfos, 1, 0, 0},
+    {"createSSLCertificate", socketCreateCertificate, 1, 0, 0},
+    {NULL, NULL, 0, 0, 0},
+};
+
+HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
+    api = table;
+    socketPrototype = api->defineClass(cx, "Socket", socketConstruct, 0, NULL, socketFns, NULL,
+                                       socketStaticFns, socketFinalize);
+}

@@ -1,0 +1,128 @@
+/* TLS over OpenSSL 3: contexts for clients and servers (TLS 1.2 and later), connections on
+ * a socket, reads and writes. Nothing here touches the engine, so all of it may run with
+ * the request suspended.
+ *
+ * Connections reach their socket through a small I/O layer of our own rather than
+ * OpenSSL's socket layer, which writes with write(): a peer that has gone away would then
+ * raise SIGPIPE and end the process. Ours sends with MSG_NOSIGNAL and gets EPIPE instead.
+ */
+#include "socket.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <openssl/err.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdint.h>
+#include <string.h>
+#include <sys/socket.h>
+
+static pthread_once_t started = PTHREAD_ONCE_INIT;
+static BIO_METHOD* socketLayer;
+
+static int fdOf(BIO* b) {
+    return (int)(intptr_t)BIO_get_data(b);
+}
+
+static int retryable(void) {
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+
+static int layerWrite(BIO* b, const char* data, int size) {
+    BIO_clear_retry_flags(b);
+    int n = (int)send(fdOf(b), data, (size_t)size, MSG_NOSIGNAL);
+    if (n < 0 && retryable()) BIO_set_retry_write(b);
+    return n;
+}
+
+static int layerRead(BIO* b, char* data, int size) {
+    BIO_clear_retry_flags(b);
+    int n = (int)recv(fdOf(b), data, (size_t)size, 0);
+    if (n < 0 && retryable()) BIO_set_retry_read(b);
+    return n;
+}
+
+static long layerControl(BIO* b, int command, long number, void* pointer) {
+    (void)number;
+    if (command == BIO_CTRL_FLUSH) return 1;
+    if (command == BIO_C_GET_FD) {
+        if (pointer) *(int*)pointer = fdOf(b);
+        return fdOf(b);
+    }
+    return 0;
+}
+
+/* OpenSSL seeds its generator from the operating system; its initialisation and ours run
+ * once, whichever threads come first. */
+static void start(void) {
+    OPENSSL_init_ssl(0, NULL);
+    socketLayer = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
+                               "capsule socket");
+    BIO_meth_set_write(socketLayer, layerWrite);
+    BIO_meth_set_read(socketLayer, layerRead);
+    BIO_meth_set_ctrl(socketLayer, layerControl);
+}
+
+void tlsStart(void) {
+    pthread_once(&started, start);
+}
+
+/* A context that speaks TLS 1.2 or later and asks nothing of the peer's certificate. */
+SSL_CTX* tlsContext(int server) {
+    tlsStart();
+    SSL_CTX* ctx = SSL_CTX_new(server ? TLS_server_method() : TLS_client_method());
+    if (ctx && !SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION)) {
+        SSL_CTX_free(ctx);
+        ctx = NULL;
+    }
+    return ctx;
+}
+
+/* The certificate (PEM, a chain allowed) and its private key (PEM); 1 when they match. */
+int tlsLoadCertificate(SSL_CTX* ctx, const char* cert, const char* key) {
+    return SSL_CTX_use_certificate_chain_file(ctx, cert) == 1 &&
+           SSL_CTX_use_PrivateKey_file(ctx, key, SSL_FILETYPE_PEM) == 1 &&
+           SSL_CTX_check_private_key(ctx) == 1;
+}
+
+int tlsAttach(SSL* ssl, int fd) {
+    BIO* b = socketLayer ? BIO_new(socketLayer) : NULL;
+    if (!b) return 0;
+    BIO_set_data(b, (void*)(intptr_t)fd);
+    BIO_set_init(b, 1);
+    SSL_set_bio(ssl, b, b);
+    return 1;
+}
+
+int tlsRead(SSL* ssl, char* buffer, int size) {
+    ERR_clear_error();
+    return SSL_read(ssl, buffer, size);
+}
+
+int tlsWrite(SSL* ssl, const char* data, int size) {
+    if (size == 0) return 0;
+    ERR_clear_error();
+    return SSL_write(ssl, data, size);
+}
+
+/* Says goodbye to the peer if the socket takes it at once (never waits), frees the
+ * connection. */
+void tlsClose(SSL* ssl, int fd) {
+    if (fd >= 0 && SSL_is_init_finished(ssl)) {
+        fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+        SSL_shutdown(ssl);
+    }
+    SSL_free(ssl);
+    ERR_clear_error();
+}
+
+/* The text of this thread's latest OpenSSL error, else of errno. */
+const char* tlsErrorText(char* buffer, size_t size) {
+    unsigned long e = ERR_peek_last_error();
+    if (e)
+        ERR_error_string_n(e, buffer, size);
+    else
+        snprintf(buffer, size, "%s", errno ? strerror(errno) : "connection closed");
+    ERR_clear_error();
+    return buffer;
+}
