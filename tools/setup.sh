@@ -6,6 +6,7 @@ packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev
           libsqlite3-dev sqlite3
           socat  # pseudo-terminal pairs for the serial module's tests
           libssl-dev openssl curl wrk # socket module: OpenSSL; its tests' peers; its benchmark's load
+          libsnmp-dev snmpd snmp # SNMP module; the tests run an snmpd of their own
           )
 missing=()
 for p in "${packages[@]}"; do
@@ -17,4 +18,8 @@ if [ ${#missing[@]} -gt 0 ]; then
     [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+# Debian starts a system snmpd on install; the SNMP tests run their own, so keep it off.
+if command -v systemctl >/dev/null && systemctl is-enabled snmpd >/dev/null 2>&1; then
+    $([ "$(id -u)" -ne 0 ] && echo sudo) systemctl disable --now snmpd >/dev/null 2>&1 || true
 fi
