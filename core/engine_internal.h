@@ -52,6 +52,10 @@ inline void pushObject(duk_context* ctx, HostObject* o) {
 // false is returned.
 bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), void* udata);
 void setPending(duk_context* ctx, duk_idx_t idx);
+// After a slot failed because the engine refused the operation (no script ran): its error
+// stays pending, raised only if the native fails, and is not counted as thrown by script.
+// slotThrew is the thread's flag from before the slot.
+void refused(bool slotThrew);
 // Runs a lambda (duk_context*) -> duk_ret_t under protect().
 template <class F> bool run(duk_context* ctx, int nrets, F&& f) {
     using Fn = std::remove_reference_t<F>;
@@ -72,6 +76,8 @@ void pushNative(duk_context* ctx, const char* name, HostNative fn, unsigned narg
 #define ENGINE_KEY_CLASS DUK_HIDDEN_SYMBOL("cls")
 #define ENGINE_KEY_PRIVATE DUK_HIDDEN_SYMBOL("priv")
 #define ENGINE_KEY_SOURCE_LINE DUK_HIDDEN_SYMBOL("srcline")
+#define ENGINE_KEY_CTOR_CLASS DUK_HIDDEN_SYMBOL("ctorcls")
+#define ENGINE_KEY_PROTOTYPES DUK_HIDDEN_SYMBOL("prototypes")
 
 // The slots that make functions, classes and records (engine_class.cpp).
 HostObject* defineClass(HostContext* cx, const char* name, HostNative constructor, unsigned nargs,

@@ -3,6 +3,7 @@
 #include "core/engine_internal.h"
 
 #include "core/engine_text.h"
+#include "platforms/platform.h"
 
 #include <string.h>
 
@@ -73,6 +74,10 @@ bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), v
     return false;
 }
 
+void refused(bool slotThrew) {
+    thread().slotThrew = slotThrew;
+}
+
 [[noreturn]] void raisePending(duk_context* ctx) {
     int p = thread().pending;
     if (p >= 0 && p < duk_get_top(ctx)) {
@@ -90,4 +95,34 @@ void pushName(duk_context* ctx, const char* name) {
     pushBytes(ctx, name, strlen(name));
 }
 
+// ---- the C stack ---------------------------------------------------------------------
+
+// What a call needs below the check that let it in: the deepest path between two checks
+// (a native, its slots, a compilation) plus the raising of the RangeError. Sanitizer
+// builds have frames several times larger.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr size_t kStackReserve = 1024 * 1024;
+#else
+constexpr size_t kStackReserve = 256 * 1024;
+#endif
+
+// The lowest frame address at which the calling thread may still make a call; 0 when
+// its stack is unknown.
+static uintptr_t stackFloor() {
+    platform::StackBounds b = platform::stackBounds();
+    if (!b.low) return 0;
+    size_t reserve = kStackReserve < b.size / 4 ? kStackReserve : b.size / 4;
+    return b.low + reserve;
+}
+
 } // namespace engine
+
+// The engine calls this at every call, and in its other recursions (JSON, regular
+// expressions, number conversion); non-zero makes it raise RangeError "C stack depth
+// limit". Deep recursion through natives (an evaluation that evaluates itself, a toString
+// that calls a native on its own object) so ends in a catchable error on every thread and
+// in every build, however large the frames.
+extern "C" int capsuleStackLow(void) {
+    static thread_local uintptr_t floor = engine::stackFloor();
+    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < floor;
+}

@@ -115,6 +115,13 @@ bool listProcesses(std::vector<ProcessEntry>* list);
 // never called).
 int startThread(void (*run)(void*), void* arg);
 void yieldThread(); // gives up the rest of the time slice
+// The calling thread's stack: its lowest usable address and its size (both 0 when the
+// system does not tell).
+struct StackBounds {
+    uintptr_t low = 0;
+    size_t size = 0;
+};
+StackBounds stackBounds();
 
 // Mutexes held by number: recursive (the owner must release once per successful lock),
 // owned by the locking thread, and passed on when their owner thread ends holding them.

@@ -295,6 +295,22 @@ try {
         assertEq(e.message, "Native function format error: File.extract(<fileName>)");
     });
 
+    test("a directory that reads its own package again ends in a RangeError", function () {
+        var file = makePackage("reentrant", image, sample,
+                               { text: function () { return "readAgain()"; } });
+        var caught = null;
+        global.readAgain = function () {
+            try {
+                open(file).initAFS();
+            } catch (e) {
+                caught = caught || e;
+            }
+        };
+        assertEq(open(file).initAFS(), false);
+        assertTrue(caught instanceof RangeError, "a RangeError: " + caught);
+        delete global.readAgain;
+    });
+
     test("sizes beyond what memory holds are a catchable memory error", function () {
         var f = open(makePackage("hugedir", image, sample,
                                  { parts: function (p) { p.size = 0xFFFFFFFF; } }));
