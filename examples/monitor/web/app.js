@@ -84,7 +84,7 @@ function showEvents(events) {
   for (const e of events) {
     const row = body.insertRow();
     row.className = e.kind;
-    row.insertCell().textContent = new Date(e.time).toLocaleTimeString();
+    row.insertCell().textContent = new Date(e.time).toLocaleTimeString([], { hour12: false });
     row.insertCell().textContent = e.text;
   }
 }
