@@ -69,14 +69,16 @@ App.runUntilStopped = function () {
 };
 
 App.stop = function () {
-    if (!App.running) return;
-    App.running = false;
-    Util.log("stopping");
-    Http.stop();
-    Poller.stopping = true;
-    var end = Date.now() + 3000;
-    while (Poller.running && Date.now() < end) System.sleep(20);
-    Poller.event("stop", "Monitor stopped");
+    if (App.done) return;
+    if (App.running) {
+        App.running = false;
+        Util.log("stopping");
+        Http.stop();
+        Poller.stopping = true;
+        var end = Date.now() + 3000;
+        while (Poller.running && Date.now() < end) System.sleep(20);
+        Poller.event("stop", "Monitor stopped");
+    }
     if (App.simulatorDir) Simulator.stop(App.simulatorDir);
     Store.close();
     App.done = true;

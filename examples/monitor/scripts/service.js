@@ -62,7 +62,7 @@ Service.console = function (o) {
         App.requestStop();
         // The process may end once this returns (a closed console): wait for the wind-down.
         var end = Date.now() + 4000;
-        while (App.running && !App.done && Date.now() < end) System.sleep(20);
+        while (!App.done && Date.now() < end) System.sleep(20);
     };
     try {
         App.start(o);

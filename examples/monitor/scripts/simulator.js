@@ -27,7 +27,11 @@ Simulator.run = function (dir, parentPid, dataDir) {
     try {
         Simulator.serve(dir, parentPid);
     } finally {
-        Util.signal(Util.readPid(dir + "/socat.pid"), "TERM");
+        var socat = Util.readPid(dir + "/socat.pid");
+        Util.signal(socat, "TERM");
+        // Until it is reaped, so that no ended child is left behind.
+        var end = Date.now() + 1000;
+        while (socat && Util.exists("/proc/" + socat) && Date.now() < end) System.sleep(10);
         File.remove(dir + "/socat.pid");
         File.remove(dir + "/simulator.pid");
     }
