@@ -2,27 +2,30 @@
 
 var App = {dataDir: "", stopRequested: false, running: false, done: false};
 
-// options: {dataDir, port, https, device}
+// options: {dataDir, port, https, device}. The web server comes first, so that the page
+// is there at once; the store, the device and the poller follow.
 App.start = function (options) {
     App.dataDir = options.dataDir;
     if (!Util.makeDirs(App.dataDir)) throw new Error("cannot make the data folder " + App.dataDir);
     Modules.unpack(App.dataDir);
-    Modules.require("SQLite", "msqlite");
     Modules.require("Socket", "msocket");
-    Modules.require("Serial", "mserial");
     var v = Settings.load();
     var port = options.port || +v.port;
     var https = options.https !== undefined ? options.https : v.https === "1";
-    Store.open(App.dataDir + "/monitor.db");
-    Poller.init(App.device(options.device || v.device, v));
+    Poller.mutex = System.createMutex();
+    Store.mutex = System.createMutex();
     Routes.loadFiles();
     Http.listen(port, https ? App.certificate() : null);
     App.running = true;
+    System.createThread("Http.acceptLoop()");
+    App.address = Http.scheme + "://127.0.0.1:" + port + "/";
+    Modules.require("SQLite", "msqlite");
+    Modules.require("Serial", "mserial");
+    Store.open(App.dataDir + "/monitor.db");
+    Poller.init(App.device(options.device || v.device, v));
     Poller.event("start", "Monitor started (process " + System.getPID() + ", " +
                  Poller.device.name + ")");
     System.createThread("Poller.run()");
-    System.createThread("Http.acceptLoop()");
-    App.address = Http.scheme + "://127.0.0.1:" + port + "/";
     Util.log("serving " + App.address);
 };
 

@@ -15,11 +15,12 @@ var Poller = {
 };
 
 Poller.init = function (device) {
-    Poller.mutex = System.createMutex();
+    if (!Poller.mutex) Poller.mutex = System.createMutex();
     Poller.device = device;
-    Poller.history = Store.readings();
-    if (Poller.history.length) {
-        var last = Poller.history[Poller.history.length - 1];
+    var history = Store.readings();
+    Util.locked(Poller.mutex, function () { Poller.history = history; });
+    if (history.length) {
+        var last = history[history.length - 1];
         Poller.state.onBattery = !!last.onBattery;
     }
 };

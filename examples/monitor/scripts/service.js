@@ -99,13 +99,23 @@ Service.run = function (o) {
     if (!Service.started) Settings.root = "HKEY_CURRENT_USER";
 };
 
+// Runs a service command; a service manager that cannot be reached ends the process.
+Service.command = function (command, config) {
+    try {
+        return System.controlService(command, config);
+    } catch (e) {
+        System.print("monitor: " + e.message + " (installing a service needs systemd and root)");
+        System.exit(1);
+    }
+};
+
 Service.install = function () {
     System.openConsole();
-    var ok = System.controlService("SERVICE_INSTALL", {
+    var ok = Service.command("SERVICE_INSTALL", {
         serviceName: Service.name, displayName: "Capsule power monitor",
-        description: "Watches the UPS and the host, serves http://127.0.0.1:8080/",
+        description: "Watches the UPS and the host, serves its page on 127.0.0.1",
         commandLine: Util.quoteArg(argv[0]) + " --service", onErrorRestartDelay: 5000});
-    if (ok) ok = System.controlService("SERVICE_START", {serviceName: Service.name});
+    if (ok) ok = Service.command("SERVICE_START", {serviceName: Service.name});
     System.print(ok ? "service " + Service.name + " installed and started"
                     : "could not install the service " + Service.name);
     System.exit(ok ? 0 : 1);
@@ -113,8 +123,8 @@ Service.install = function () {
 
 Service.uninstall = function () {
     System.openConsole();
-    System.controlService("SERVICE_STOP", {serviceName: Service.name});
-    var ok = System.controlService("SERVICE_UNINSTALL", {serviceName: Service.name});
+    Service.command("SERVICE_STOP", {serviceName: Service.name});
+    var ok = Service.command("SERVICE_UNINSTALL", {serviceName: Service.name});
     System.print(ok ? "service " + Service.name + " removed" : "no service " + Service.name);
     System.exit(ok ? 0 : 1);
 };

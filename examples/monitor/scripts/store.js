@@ -4,8 +4,9 @@
 var Store = {db: null, mutex: 0, keepMs: 3600 * 1000, lastPrune: 0};
 
 Store.open = function (path) {
-    Store.mutex = System.createMutex();
-    Store.db = new SQLite(path);
+    if (!Store.mutex) Store.mutex = System.createMutex();
+    var db = new SQLite(path);
+    Util.locked(Store.mutex, function () { Store.db = db; });
     Store.query("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;" +
                 "CREATE TABLE IF NOT EXISTS events(time INTEGER, kind TEXT, text TEXT);" +
                 "CREATE TABLE IF NOT EXISTS readings(time INTEGER PRIMARY KEY, cpu INTEGER," +
