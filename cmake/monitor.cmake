@@ -8,13 +8,15 @@ foreach(module ${MONITOR_MODULES})
     list(APPEND MONITOR_COPY_MODULES
          COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:${module}> ${MONITOR_STAGE}/bin/)
 endforeach()
+# The stamp, not a staged file, marks the stage: copies keep their sources' times.
 add_custom_command(
-    OUTPUT ${MONITOR_STAGE}/scripts/autorun.js
+    OUTPUT ${CMAKE_BINARY_DIR}/monitor-app.stamp
     COMMAND ${CMAKE_COMMAND} -E rm -rf ${MONITOR_STAGE}
     COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_SOURCE_DIR}/examples/monitor ${MONITOR_STAGE}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${MONITOR_STAGE}/bin
     ${MONITOR_COPY_MODULES}
+    COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/monitor-app.stamp
     DEPENDS ${MONITOR_FILES} ${MONITOR_MODULES}
     COMMENT "Staging the monitor application")
 capsule_package(monitor_app ${CMAKE_BINARY_DIR}/monitor ${MONITOR_STAGE}
-                ${MONITOR_STAGE}/scripts/autorun.js)
+                ${CMAKE_BINARY_DIR}/monitor-app.stamp)

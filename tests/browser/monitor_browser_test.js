@@ -6,19 +6,14 @@
 // (SIGINT), which also ends the simulator and its socat. Chromium and the monitor run
 // under `timeout`, so nothing outlives the test by more than two minutes.
 
-include(argv[1].replace(/[^\/]*$/, "") + "devtools.js");
+var here = argv[1].replace(/[^\/]*$/, "");
+include(here + "helpers.js");
+include(here + "devtools.js");
 
 var build = File.getCurrentWorkingDir();
 var scratch = build + "/monitor_browser_" + System.getPID();
 var data = scratch + "/data";
 var settingsKey = {root: "HKEY_CURRENT_USER", path: "Software\\Capsule\\Monitor"};
-
-function readFile(path) {
-    var f = new File(path, "rb");
-    var s = f.read(1 << 20);
-    f.close();
-    return s;
-}
 
 function writeFile(path, text) {
     var f = new File(path, "wb");
@@ -28,26 +23,6 @@ function writeFile(path, text) {
 
 function shell(line, wait) {
     return System.exec("sh -c \"" + line + "\"", scratch, wait ? 1 : 0);
-}
-
-function alive(pid) {
-    var stat = pid > 0 ? readFile("/proc/" + pid + "/stat") : undefined;
-    return !!stat && !/\) [ZX] /.test(stat);
-}
-
-// A port that nothing listens on right now.
-function freePort() {
-    for (var i = 0; i < 50; i++) {
-        var port = 20000 + Math.floor(Math.random() * 40000), s = new Socket("tcp");
-        try {
-            s.bind("127.0.0.1", port);
-            s.close();
-            return port;
-        } catch (e) {
-            // taken: try another
-        }
-    }
-    fail("no free port");
 }
 
 function registry(name) {
@@ -75,7 +50,6 @@ function waitPage(page, cond, what, ms) {
 }
 
 var chromePid = 0, monitorPid = 0, page = null;
-if (typeof Socket === "undefined") System.loadModule("bin/msocket.so");
 
 assertTrue(envp.CAPSULE_REGISTRY !== undefined, "CAPSULE_REGISTRY names the test's registry store");
 assertTrue(File.createDir(scratch), "scratch folder made");

@@ -109,6 +109,7 @@ Http.readRequest = function (c, buffer) {
         if (chunk === "") return null;
         buffer.data += chunk;
     }
+    if (end > Http.maxHeader) return {error: 431};
     var lines = buffer.data.substring(0, end).split("\r\n");
     var first = /^([A-Z]+) (\S+) HTTP\/1\.([01])$/.exec(lines[0]);
     if (!first) return {error: 400};
