@@ -126,6 +126,50 @@ try {
         assertTrue(/Monitor stopped\n$/.test(readFile(scratch + "/monitor.log")), "wound down");
         monitorPid = 0;
     });
+
+    test("an SNMP agent named in the settings is the power device", function () {
+        var agent = scratch + "/snmp", script = argv[1].replace(/[^\/]*$/, "") + "../scripts/snmp_agent.sh";
+        assertTrue(File.createDir(agent), "agent folder");
+        var conf = new File(agent + "/agent.conf", "wb");
+        conf.write("rocommunity public 127.0.0.1\n" +
+                   "override .1.3.6.1.2.1.33.1.2.4.0 integer 64\n" +      // charge
+                   "override .1.3.6.1.2.1.33.1.4.4.1.5.1 integer 41\n" +  // load
+                   "override .1.3.6.1.2.1.33.1.4.1.0 integer 5\n");       // on battery
+        conf.close();
+        assertTrue(System.exec("sh " + script + " " + agent + " start 30", scratch, 1), "agent started");
+        var snmpPort = +readFile(agent + "/port");
+        assertTrue(snmpPort > 0, "agent answers");
+        var key = {root: "HKEY_CURRENT_USER", path: "Software\\Capsule\\Monitor", key: "snmpHost"};
+        key.value = "127.0.0.1:" + snmpPort;
+        System.setRegistry(key);
+        try {
+            var port2 = freePort();
+            System.exec("sh -c \"exec timeout 60 " + build + "/monitor --port " + port2 + " --data " +
+                        scratch + "/data2 > monitor2.log 2>&1\"", scratch);
+            var s;
+            assertTrue(waitUntil(function () {
+                try {
+                    s = JSON.parse(get(port2, "/api/status").body);
+                    return s.reading && s.reading.charge !== null;
+                } catch (e) {
+                    return false;
+                }
+            }, 20000), "a reading: " + readFile(scratch + "/monitor2.log"));
+            monitorPid = s.pid;
+            assertEq(s.device, "SNMP 127.0.0.1:" + snmpPort);
+            assertEq(s.reading.charge, 64);
+            assertEq(s.reading.load, 41);
+            assertEq(s.reading.onBattery, true);
+            var kinds = JSON.parse(get(port2, "/api/events?limit=5").body).map(function (e) { return e.kind; });
+            assertTrue(kinds.indexOf("onbattery") >= 0, "on battery logged: " + kinds);
+            System.exec("kill -INT " + monitorPid, undefined, 1);
+            assertTrue(waitUntil(function () { return !alive(monitorPid); }, 8000), "ended");
+            monitorPid = 0;
+        } finally {
+            System.delRegistry(key);
+            System.exec("sh " + script + " " + agent + " stop", scratch, 1);
+        }
+    });
 } finally {
     if (monitorPid && alive(monitorPid)) System.exec("kill -KILL " + monitorPid, undefined, 1);
     System.exec("rm -rf " + scratch, undefined, 1);
