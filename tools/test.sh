@@ -16,3 +16,9 @@ cmake --build build-tsan --target capsule_test msqlite
 for t in stress mutex threads sqlite; do
     TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
 done
+# The socket module: servers on script threads, a close from another thread, the first
+# TLS use from two threads at once.
+cmake --build build-tsan --target msocket
+for t in socket socket_tls; do
+    TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
+done

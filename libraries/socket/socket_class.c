@@ -9,7 +9,6 @@
  */
 #include "socket.h"
 
-#include <math.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
@@ -49,7 +48,7 @@ void putField(HostContext* cx, HostObject* obj, const char* name, HostValue valu
 /* A number truncated toward zero to 32 bits; NaN and what lies outside give INT32_MIN. */
 int toInteger(double d) {
     if (!(d >= -2147483648.0 && d < 2147483648.0)) return INT32_MIN;
-    return (int)trunc(d);
+    return (int)d; /* the conversion truncates toward zero */
 }
 
 /* The bytes of String(v) and their count. The value is turned into a string once, so an
