@@ -22,3 +22,7 @@ cmake --build build-tsan --target msocket
 for t in socket socket_tls; do
     TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
 done
+
+# The SNMP module's script threads under ThreadSanitizer too.
+cmake --build build-tsan --target msnmp
+TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/snmp_test.js"

@@ -14,7 +14,6 @@
 #include "snmp_module.h"
 
 #include <limits.h>
-#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -25,15 +24,15 @@ int snmpFormatError(HostContext* cx, const char* usage) {
     return 0;
 }
 
-/* The record of self, or null after the function's report. Every function but open
- * also needs an open session. */
-Record* snmpRecord(HostContext* cx, HostObject* self, const char* function) {
+/* The record of self, or null after the function's report; with needSession, only a
+ * record that holds an open session. */
+Record* snmpRecord(HostContext* cx, HostObject* self, const char* function, int needSession) {
     Record* r = self ? (Record*)api->getPrivate(cx, self) : NULL;
     if (!r) {
         api->reportError(cx, "%s: failed during get class root", function);
         return NULL;
     }
-    if (!r->session && strcmp(function, "Snmp.open") != 0) {
+    if (needSession && !r->session) {
         api->reportError(cx, "%s: SNMP Layer not initialized", function);
         return NULL;
     }
@@ -42,8 +41,8 @@ Record* snmpRecord(HostContext* cx, HostObject* self, const char* function) {
 
 /* Integers from script values: truncated toward zero to 32 bits; NaN and values out of
  * range become the lowest one. */
-static long toInt32(double d) {
-    return (d != d || d < INT_MIN || d > INT_MAX) ? INT_MIN : (long)trunc(d);
+long snmpToInt32(double d) {
+    return (d != d || d < INT_MIN || d > INT_MAX) ? INT_MIN : (long)d; /* truncates toward zero */
 }
 
 /* Copies text into a field of size bytes, cut to fit. */
@@ -88,7 +87,7 @@ static int closeRecord(Record* r) {
 static int snmpOpen(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                     HostValue* rval) {
     if (argc < 2) return snmpFormatError(cx, "Snmp.open(<ipAddress>, <communityName>, [timeout])");
-    Record* r = snmpRecord(cx, self, "Snmp.open");
+    Record* r = snmpRecord(cx, self, "Snmp.open", 0);
     if (!r) return 0;
     if (!defineReadOnly(cx, self, "ipAddress", argv[0]) ||
         !defineReadOnly(cx, self, "communityName", argv[1]))
@@ -97,7 +96,7 @@ static int snmpOpen(HostContext* cx, HostObject* self, unsigned argc, HostValue*
     copyField(r->community, sizeof r->community, api->toBytes(cx, argv[1]));
     r->timeout = 10000000;
     if (argc > 2 && !hostIsUndefined(argv[2]))
-        r->timeout = toInt32(api->toNumber(cx, argv[2])) * 1000L;
+        r->timeout = snmpToInt32(api->toNumber(cx, argv[2])) * 1000L;
     if (!defineReadOnly(cx, self, "timeout", api->newNumber(cx, (double)r->timeout))) return 0;
     closeRecord(r);
     r->session = sessionOpen(r->address, r->community, r->timeout);

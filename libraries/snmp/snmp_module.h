@@ -30,7 +30,8 @@ typedef struct Record {
 
 /* snmp_module.c */
 int snmpFormatError(HostContext* cx, const char* usage);
-Record* snmpRecord(HostContext* cx, HostObject* self, const char* function);
+Record* snmpRecord(HostContext* cx, HostObject* self, const char* function, int needSession);
+long snmpToInt32(double d);
 
 /* snmp_request.c: the request functions of the class. */
 int snmpGetOID(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval);

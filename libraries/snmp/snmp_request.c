@@ -4,7 +4,6 @@
 #include "snmp_module.h"
 
 #include <limits.h>
-#include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -30,6 +29,22 @@ static int readVariable(const netsnmp_variable_list* v, char* oidText, char* val
     return 1;
 }
 
+/* The answer code of an exchange; an answer without error status is read. */
+static void classify(Answer* a, int status, const netsnmp_pdu* response, int next) {
+    if (status == STAT_TIMEOUT) {
+        a->error = "timeout";
+    } else if (status != STAT_SUCCESS || !response) {
+        a->error = next ? "status_error" : "bad_status";
+    } else if (response->errstat == SNMP_ERR_NOERROR) {
+        a->read = readVariable(response->variables, a->oid, a->value);
+        a->error = a->read ? "no_error" : "get_answer_error";
+    } else if (!next) {
+        a->error = "bad_status";
+    } else {
+        a->error = response->errstat == SNMP_ERR_NOSUCHNAME ? "no_more_oid" : "response_error";
+    }
+}
+
 /* getOID and getNextOID. An identifier that does not parse sends nothing: it answers as
  * a failed request. */
 static int getAnswer(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
@@ -39,7 +54,7 @@ static int getAnswer(HostContext* cx, HostObject* self, unsigned argc, HostValue
         return snmpFormatError(cx, next ? "Snmp.getNextOID(<requestOid>)"
                                         : "Snmp.getOID(<requestOid>)");
     const char* text = api->toBytes(cx, argv[0]);
-    Record* r = snmpRecord(cx, self, name);
+    Record* r = snmpRecord(cx, self, name, 1);
     if (!r) return 0;
     Answer* a = (Answer*)malloc(sizeof(Answer));
     if (!a) {
@@ -66,17 +81,7 @@ static int getAnswer(HostContext* cx, HostObject* self, unsigned argc, HostValue
         Session* s = sessionUse(r);
         netsnmp_pdu* response;
         int status = sessionExchange(cx, s, pdu, &response);
-        if (status == STAT_TIMEOUT)
-            a->error = "timeout";
-        else if (status != STAT_SUCCESS || !response)
-            a->error = next ? "status_error" : "bad_status";
-        else if (response->errstat == SNMP_ERR_NOERROR)
-            a->read = readVariable(response->variables, a->oid, a->value),
-            a->error = a->read ? "no_error" : "get_answer_error";
-        else if (!next)
-            a->error = "bad_status";
-        else
-            a->error = response->errstat == SNMP_ERR_NOSUCHNAME ? "no_more_oid" : "response_error";
+        classify(a, status, response, next);
         sessionDone(s, response);
     }
     HostObject* answer = api->newObject(cx, NULL);
@@ -183,11 +188,8 @@ int snmpWalk(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, 
     if (argc < 1) return snmpFormatError(cx, "Snmp.walk(<requestOid>, [maxRequest]>)");
     const char* text = api->toBytes(cx, argv[0]);
     long maxRequest = INT_MAX;
-    if (argc > 1 && !hostIsUndefined(argv[1])) {
-        double d = api->toNumber(cx, argv[1]);
-        maxRequest = (d != d || d < INT_MIN || d > INT_MAX) ? INT_MIN : (long)trunc(d);
-    }
-    Record* r = snmpRecord(cx, self, "Snmp.walk");
+    if (argc > 1 && !hostIsUndefined(argv[1])) maxRequest = snmpToInt32(api->toNumber(cx, argv[1]));
+    Record* r = snmpRecord(cx, self, "Snmp.walk", 1);
     if (!r) return 0;
     Walk* w = (Walk*)calloc(1, sizeof(Walk));
     if (!w) {
@@ -231,7 +233,7 @@ int snmpSetOID(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv
     const char* text = api->toBytes(cx, argv[0]);
     const char* type = api->toBytes(cx, argv[1]);
     const char* value = api->toBytes(cx, argv[2]);
-    Record* r = snmpRecord(cx, self, "Snmp.setOID");
+    Record* r = snmpRecord(cx, self, "Snmp.setOID", 1);
     if (!r) return 0;
     *rval = HOST_FALSE;
     oid request[MAX_OID_LEN];

@@ -6,6 +6,7 @@
 var scratch = File.getCurrentWorkingDir() + "/snmp_test_" + System.getPID();
 var agentTool = testFile.substring(0, testFile.lastIndexOf("/")) + "/snmp_agent.sh";
 var enterprise = ".1.3.6.1.4.1.99999";
+var opaque = ".1.3.6.1.4.1.99998"; // one Opaque value, a type the module does not convert
 var longOid = enterprise + ".2.4294967295" + new Array(21).join(".1000000"); // 166 characters
 var longText = new Array(601).join("x");
 var longCommunity = "c" + new Array(60).join("9"); // 60 characters; the agent knows 49
@@ -70,6 +71,8 @@ function opened(community, timeout, address) {
 var loaded = System.loadModule("bin/msnmp.so");
 var peer, silentPeer;
 assertTrue(File.createDir(scratch), "scratch folder made");
+writeFile("opaque.sh", 'case "$1 $2" in "-g ' + opaque + '.1"|"-n ' + opaque + '") ' +
+                       "printf '" + opaque + ".1\\nopaque\\n1234\\n';; esac\n");
 writeFile("agent.conf", [
     "rocommunity public 127.0.0.1",
     "rwcommunity private 127.0.0.1",
@@ -85,6 +88,7 @@ writeFile("agent.conf", [
     "override " + enterprise + ".1.7 object_id " + longOid,
     "override " + enterprise + ".1.8 octet_str \"two words\"",
     "override " + longOid + " integer 7",
+    "pass " + opaque + " /bin/sh " + scratch + "/opaque.sh",
     ""].join("\n"));
 
 try {
@@ -126,6 +130,7 @@ try {
                      "Snmp." + name + ": SNMP Layer not initialized", name);
         }
         assertEq(s.close(), false, "never opened");
+        assertEq(assertThrows(function () { Snmp(); }).message, "Snmp must be called with new");
         assertEq(Snmp.prototype.close.call({}), false, "foreign close");
     });
 
@@ -175,6 +180,8 @@ try {
             ["getNextOID", enterprise + ".1.6", "no_error", enterprise + ".1.7", longOid],
             ["getNextOID", ".1.9", "no_more_oid"],
             ["getNextOID", "bad..oid", "status_error"],
+            ["getOID", opaque + ".1", "get_answer_error"],
+            ["getNextOID", opaque, "get_answer_error"],
         ];
         cases.forEach(function (c) {
             var a = s[c[0]](c[1]);
@@ -205,6 +212,8 @@ try {
         assertEq(s.walk(".1.9").length, 0, "past the end of the tree");
         assertEq(assertThrows(function () { s.walk("bad..oid"); }).message,
                  "Snmp.walk: Snmp.walk: Error bad input oid bad..oid");
+        assertEq(assertThrows(function () { s.walk(opaque); }).message,
+                 "Snmp.walk: Error when reading " + opaque + ".1");
         s.close();
     });
 
