@@ -26,3 +26,7 @@ done
 # The SNMP module's script threads under ThreadSanitizer too.
 cmake --build build-tsan --target msnmp
 TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/snmp_test.js"
+
+# The serial module under ThreadSanitizer: a read waiting outside the lock, a close meanwhile.
+cmake --build build-tsan --target mserial
+TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/serial_test.js"

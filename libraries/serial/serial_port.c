@@ -19,6 +19,7 @@
  * it fails until this one is closed. The open itself does not wait for the carrier;
  * later writes block until done. */
 SerialPort* serialOpen(const char* name) {
+    if (!name) return NULL; /* the name did not convert */
     char buffer[32];
     const char* path = serialDevicePath(name, buffer, sizeof buffer);
     int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
