@@ -10,6 +10,8 @@ packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev
           chromium nodejs # the monitor's browser test; node for the start-up benchmark
           )
 missing=()
+# desktop-file-validate checks the launchers that System.createLink writes (tests).
+packages+=(desktop-file-utils)
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done

@@ -7,6 +7,9 @@
 #include "core/engine.h"
 #include "platforms/platform.h"
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <string.h>
 #include <string>
 
@@ -20,27 +23,42 @@ void serviceMain(void*) {
     engine::runOnNewContext("System", "if(System.control) System.control('CONTROL_START');");
 }
 
+// A stop request: System.control('CONTROL_STOP') on a thread and context of its own,
+// so that an error of the script's handler goes to the error reporter rather than to the
+// caller of CONTROL_REGISTER. The dispatcher waits for it to return.
+struct StopDelivery {
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;
+};
+
+void deliverStop(void* p) {
+    StopDelivery* d = static_cast<StopDelivery*>(p);
+    engine::runOnNewContext("System", "if(System.control) System.control('CONTROL_STOP');");
+    std::lock_guard<std::mutex> hold(d->lock);
+    d->done = true;
+    d->ended.notify_all();
+}
+
 // The calling (main) thread becomes the dispatcher: it starts the service thread, then
-// delivers each stop request of the service manager (SIGTERM) until the script reports
-// the service stopped. Started outside a service manager it returns at once.
+// has each stop request of the service manager (SIGTERM) delivered until the script
+// reports the service stopped. Started outside a service manager it returns at once.
 int registerService(HostContext* cx) {
     if (!platform::runningAsService()) return 1;
     platform::beginServiceDispatch();
     int depth = api->suspendRequest(cx);
     if (platform::startThread(serviceMain, nullptr) < 0) platform::endServiceDispatch();
     while (platform::waitServiceEvent()) {
-        api->resumeRequest(cx, depth);
-        // A context of its own, so that an error of the script's handler goes to the
-        // error reporter rather than to the caller of CONTROL_REGISTER.
-        engine::runOnNewContext("System", "if(System.control) System.control('CONTROL_STOP');");
-        engine::adoptContext(cx);
-        depth = api->suspendRequest(cx);
+        StopDelivery d;
+        if (platform::startThread(deliverStop, &d) < 0) continue;
+        std::unique_lock<std::mutex> hold(d.lock);
+        d.ended.wait(hold, [&] { return d.done; });
     }
     api->resumeRequest(cx, depth);
     return 1;
 }
 
-bool gStarted = false; // CONTROL_START has reported the service running
+std::atomic<bool> gStarted{false}; // CONTROL_START has reported the service running
 
 void notify(HostContext* cx, const char* state) {
     int depth = api->suspendRequest(cx);

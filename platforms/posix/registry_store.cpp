@@ -35,13 +35,15 @@ const TypeName kTypes[] = {{kRegString, "REG_SZ"},
                            {kRegNumber, "REG_DWORD"},
                            {kRegMultiString, "REG_MULTI_SZ"}};
 
-// Escapes what a file name cannot hold or what the store reserves: '/', '%', '@', control
+// Escapes what a file name cannot hold or what the store reserves: '/', '\\' (a separator
+// to the runtime's own file functions), '%', '@', control
 // characters, and a leading dot.
 std::string escapeName(const std::string& name) {
     std::string out;
     for (size_t i = 0; i < name.size(); i++) {
         unsigned char c = static_cast<unsigned char>(name[i]);
-        if (c == '/' || c == '%' || c == '@' || c < 0x20 || c == 0x7F || (i == 0 && c == '.')) {
+        if (c == '/' || c == '\\' || c == '%' || c == '@' || c < 0x20 || c == 0x7F ||
+            (i == 0 && c == '.')) {
             char hex[4];
             snprintf(hex, sizeof hex, "%%%02X", c);
             out += hex;
@@ -148,6 +150,11 @@ std::vector<std::string> splitPath(const std::string& path) {
     return parts;
 }
 
+// The current user's settings are private to the user; the machine's are readable by all.
+mode_t folderMode(int root) {
+    return root == kCurrentUser ? 0700 : 0755;
+}
+
 // The folder of a key; with create, missing keys are made. "" when it is missing.
 std::string keyFolder(int root, const std::string& path, bool create) {
     std::string folder = registryTreePath(root);
@@ -156,7 +163,7 @@ std::string keyFolder(int root, const std::string& path, bool create) {
         if (entry.empty()) {
             if (!create) return std::string();
             entry = escapeName(part);
-            if (mkdir((folder + "/" + entry).c_str(), 0755) != 0 && errno != EEXIST)
+            if (mkdir((folder + "/" + entry).c_str(), folderMode(root)) != 0 && errno != EEXIST)
                 return std::string();
         }
         folder += "/" + entry;
@@ -164,13 +171,13 @@ std::string keyFolder(int root, const std::string& path, bool create) {
     return folder;
 }
 
-bool makeTree(const std::string& path) {
+bool makeTree(const std::string& path, mode_t mode) {
     std::string sofar;
     size_t i = 0;
     while (i != std::string::npos) {
         i = path.find('/', i + 1);
         sofar = path.substr(0, i);
-        if (!sofar.empty() && mkdir(sofar.c_str(), 0755) != 0 && errno != EEXIST) return false;
+        if (!sofar.empty() && mkdir(sofar.c_str(), mode) != 0 && errno != EEXIST) return false;
     }
     return true;
 }
@@ -181,7 +188,7 @@ class TreeLock {
   public:
     TreeLock(int root, bool write) {
         std::string tree = registryTreePath(root);
-        if (write && !makeTree(tree)) return;
+        if (write && !makeTree(tree, folderMode(root))) return;
         fd_ = open((tree + "/.lock").c_str(),
                    write ? O_RDWR | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC, 0644);
         if (fd_ >= 0) {
@@ -326,7 +333,7 @@ bool registrySubkeys(int root, const std::string& path, std::vector<std::string>
     TreeLock lock(root, false);
     std::string folder = keyFolder(root, path, false);
     DIR* d = folder.empty() ? nullptr : opendir(folder.c_str());
-    if (!d) return false;
+    if (!d) return splitPath(path).empty(); // a root key exists even before its first write
     while (struct dirent* e = readdir(d))
         if (e->d_name[0] != '.' && e->d_name[0] != '@' && isDir(dirfd(d), e->d_name))
             names->push_back(unescapeName(e->d_name));
@@ -348,7 +355,8 @@ bool registryWrite(int root, const std::string& path, const std::string& name,
     removeLeftovers(folder);
     std::string entry = findEntry(folder, name, false, "@");
     if (entry.empty()) entry = "@" + escapeName(name);
-    return writeFileAtomically(folder + "/" + entry, formatValue(value), 0644);
+    return writeFileAtomically(folder + "/" + entry, formatValue(value),
+                               root == kCurrentUser ? 0600 : 0644);
 }
 
 bool registryDeleteValue(int root, const std::string& path, const std::string& name) {
