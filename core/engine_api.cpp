@@ -221,9 +221,8 @@ HostObject* newArray(HostContext* cx, unsigned length, const HostValue* values) 
 // Whether obj or an object it inherits from has element index as an accessor with a
 // setter: only then did script run when a write of it failed.
 bool hasSetter(duk_context* ctx, HostObject* obj, unsigned index) {
-    ThreadState& ts = thread();
-    int pending = ts.pending;
-    bool slotThrew = ts.slotThrew, found = false;
+    SlotMark before = slotMark();
+    bool found = false;
     if (run(ctx, 1, [&](duk_context* c) -> duk_ret_t {
             pushObject(c, obj);
             for (int hops = 0; hops < 10000 && duk_is_object(c, -1); hops++) {
@@ -241,14 +240,14 @@ bool hasSetter(duk_context* ctx, HostObject* obj, unsigned index) {
             return 0;
         }))
         duk_pop(ctx);
-    ts.pending = pending;
-    ts.slotThrew = slotThrew;
+    thread().pending = before.pending;
+    thread().slotThrew = before.slotThrew;
     return found;
 }
 
 int setElement(HostContext* cx, HostObject* obj, unsigned index, HostValue* value) {
     duk_context* ctx = duk(cx);
-    bool slotThrew = thread().slotThrew;
+    SlotMark before = slotMark();
     bool ok = run(ctx, 1, [&](duk_context* c) -> duk_ret_t {
         pushObject(c, obj);
         push(c, value ? *value : HOST_UNDEFINED);
@@ -258,7 +257,7 @@ int setElement(HostContext* cx, HostObject* obj, unsigned index, HostValue* valu
     if (ok)
         duk_pop(ctx);
     else if (!hasSetter(ctx, obj, index))
-        refused(slotThrew); // read-only, frozen or not extensible: no script ran
+        refused(before); // read-only, frozen or not extensible: no script ran
     return ok;
 }
 

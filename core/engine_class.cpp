@@ -298,7 +298,7 @@ HostObject* newObject(HostContext* cx, HostObject* proto) {
 int defineProperty(HostContext* cx, HostObject* obj, const char* name, HostValue value,
                    HostNative getter, HostNative setter, unsigned attrs) {
     duk_context* ctx = duk(cx);
-    bool slotThrew = thread().slotThrew; // no script runs: a failure is a refusal
+    SlotMark before = slotMark(); // no script runs: a failure is a refusal
     bool ok = run(ctx, 1, [&](duk_context* c) -> duk_ret_t {
         pushObject(c, obj);
         pushName(c, name);
@@ -323,7 +323,7 @@ int defineProperty(HostContext* cx, HostObject* obj, const char* name, HostValue
     if (ok)
         duk_pop(ctx);
     else
-        refused(slotThrew);
+        refused(before);
     return ok;
 }
 

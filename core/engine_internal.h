@@ -52,10 +52,15 @@ inline void pushObject(duk_context* ctx, HostObject* o) {
 // false is returned.
 bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), void* udata);
 void setPending(duk_context* ctx, duk_idx_t idx);
-// After a slot failed because the engine refused the operation (no script ran): its error
-// stays pending, raised only if the native fails, and is not counted as thrown by script.
-// slotThrew is the thread's flag from before the slot.
-void refused(bool slotThrew);
+// The thread's error state before a slot, and after a slot that the engine refused (no
+// script ran): the refusal's error stays pending, raised only if the native fails, unless
+// an exception that script threw earlier is pending, which stays the one to raise.
+struct SlotMark {
+    int pending;
+    bool slotThrew;
+};
+SlotMark slotMark();
+void refused(const SlotMark& before);
 // Runs a lambda (duk_context*) -> duk_ret_t under protect().
 template <class F> bool run(duk_context* ctx, int nrets, F&& f) {
     using Fn = std::remove_reference_t<F>;
@@ -102,6 +107,8 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
 
 // uneval(value) and Object.prototype.toSource().
 void installUneval(duk_context* ctx);
+// Error constructors that take a file name and a line number after the message.
+void installErrorArguments(duk_context* ctx);
 
 // Start-up pieces.
 void fillApi(ModuleApi* api);

@@ -74,8 +74,14 @@ bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), v
     return false;
 }
 
-void refused(bool slotThrew) {
-    thread().slotThrew = slotThrew;
+SlotMark slotMark() {
+    return SlotMark{thread().pending, thread().slotThrew};
+}
+
+void refused(const SlotMark& before) {
+    ThreadState& ts = thread();
+    if (before.slotThrew) ts.pending = before.pending;
+    ts.slotThrew = before.slotThrew;
 }
 
 [[noreturn]] void raisePending(duk_context* ctx) {
@@ -106,11 +112,11 @@ constexpr size_t kStackReserve = 1024 * 1024;
 constexpr size_t kStackReserve = 256 * 1024;
 #endif
 
-// The lowest frame address at which the calling thread may still make a call; 0 when
-// its stack is unknown.
+// The lowest frame address at which the calling thread may still make a call; 1 when its
+// stack is unknown (no limit then).
 static uintptr_t stackFloor() {
     platform::StackBounds b = platform::stackBounds();
-    if (!b.low) return 0;
+    if (!b.low) return 1;
     size_t reserve = kStackReserve < b.size / 4 ? kStackReserve : b.size / 4;
     return b.low + reserve;
 }
@@ -121,8 +127,10 @@ static uintptr_t stackFloor() {
 // expressions, number conversion); non-zero makes it raise RangeError "C stack depth
 // limit". Deep recursion through natives (an evaluation that evaluates itself, a toString
 // that calls a native on its own object) so ends in a catchable error on every thread and
-// in every build, however large the frames.
+// in every build, however large the frames. A plain thread-local word keeps it to a load
+// and a compare.
 extern "C" int capsuleStackLow(void) {
-    static thread_local uintptr_t floor = engine::stackFloor();
+    static thread_local uintptr_t floor __attribute__((tls_model("initial-exec"))) = 0;
+    if (__builtin_expect(floor == 0, 0)) floor = engine::stackFloor();
     return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < floor;
 }

@@ -37,9 +37,10 @@
  * error ever unwinds a module's frames.
  *
  * Records: slots 24 and 25 reach the record of an instance of a class only from code of
- * that class: its constructor, finalizer, instance and static specs, and functions and
- * accessors that slots 22 and 23 later define on its prototype, its constructor or its
- * instances. A native of no class (slot 22 or 23 on any other object) reaches no record.
+ * that class: its constructor, finalizer, instance and static specs, and the functions
+ * and accessors that slots 22 and 23 define on its prototype, its constructor or its
+ * instances, or define while a native of the class runs. Every other native (slot 22 or
+ * 23 on another object, from initModule for example) has no class and reaches no record.
  *
  * Deep recursion through natives (an evaluation that evaluates itself, a toString that
  * calls a native on its own object) ends in a catchable RangeError before the thread's C
@@ -237,7 +238,7 @@ typedef struct ModuleApi {
     int (*defineProperty)(HostContext* cx, HostObject* obj, const char* name, HostValue value,
                           HostNative getter, HostNative setter, unsigned attrs);
     /* 23: defines the functions of a function table on obj: writable, deletable, not
-     * enumerable. */
+     * enumerable; they belong to a class as told under Records above. */
     int (*defineFunctions)(HostContext* cx, HostObject* obj, const HostFunctionSpec* fns);
     /* 24: attaches a record to an instance of a class; 0 for any other object, and for
      * an instance of a class other than the calling native's (see Records above). */

@@ -55,7 +55,8 @@ struct PathStatus {
     int64_t mtime = 0; // last modification, seconds since 1970
     bool isDir = false;
 };
-// A path containing a wildcard is never found, as with the stat of the scripts' first home.
+// A path containing a wildcard, or ending in a separator without being the root, is never
+// found, as with the stat of the scripts' first home.
 bool pathStatus(const std::string& path, PathStatus* status);
 bool removeFile(const std::string& path); // a file (or link), never a directory
 // Sets access and modification time to whole seconds since 1970.
@@ -94,7 +95,8 @@ std::vector<std::string> splitArguments(const std::string& line);
 // The same, but the first argument (the program) takes backslashes as plain characters
 // even before a quote.
 std::vector<std::string> splitCommandLine(const std::string& line);
-// Starts the program of a command line (searched on PATH when it names no folder) with
+// Starts the program of a command line (when it names no folder: looked for in the
+// application's folder, then the working directory, then on PATH) with
 // the host's environment and standard streams, in a directory (null: the current one).
 // With wait it returns once the program has ended; otherwise the child is reaped in the
 // background. False when nothing was started.

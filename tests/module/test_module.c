@@ -272,6 +272,11 @@ static const HostFunctionSpec toolsFns[] = {
 HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
     api = table;
     initCount++;
+    /* On request, an initialisation that fails: loadModule raises the error. */
+    if (api->propertyAsNumber(cx, api->getGlobal(cx), "testInitFails", 0) != 0) {
+        api->reportError(cx, "TestThing: initialisation failed");
+        return;
+    }
     if (!api->defineClass(cx, "TestThing", thingConstruct, 1, thingProps, thingFns, NULL,
                           thingStaticFns, thingFinalize))
         return;

@@ -178,3 +178,13 @@ test("the table keeps its word at the edges", function () {
     f = null;
     System.gc();
 });
+
+test("an error reported in initModule is an exception of loadModule", function () {
+    testInitFails = 1;
+    try {
+        var e = assertThrows(function () { System.loadModule("bin/mtest.so"); });
+        assertEq(e.message, "TestThing: initialisation failed");
+    } finally {
+        delete testInitFails;
+    }
+});

@@ -295,11 +295,15 @@ try {
         assertEq(e.message, "Native function format error: File.extract(<fileName>)");
     });
 
-    test("a directory that reads its own package again ends in a RangeError", function () {
+    test("a directory that reads its own package again ends without a fault", function () {
+        // The recursion stops with a RangeError where the C stack runs low: raised to the
+        // script when that happens at a native's call, or taken by the deepest initAFS as
+        // a directory that failed (false) when it happens inside the directory's evaluation.
         var file = makePackage("reentrant", image, sample,
                                { text: function () { return "readAgain()"; } });
-        var caught = null;
+        var depth = 0, caught = null;
         global.readAgain = function () {
+            depth++;
             try {
                 open(file).initAFS();
             } catch (e) {
@@ -307,7 +311,8 @@ try {
             }
         };
         assertEq(open(file).initAFS(), false);
-        assertTrue(caught instanceof RangeError, "a RangeError: " + caught);
+        assertTrue(depth > 50, "recursed: " + depth);
+        assertTrue(caught === null || caught instanceof RangeError, "a RangeError: " + caught);
         delete global.readAgain;
     });
 

@@ -907,7 +907,14 @@ NATIVE(manyRounds) {
     *rval = hostObject(out);
     return argc > 1 ? 0 : 1;
 }
+// Makes values without ever suspending until a slot finds no room, then fails.
+NATIVE(tooManyValues) {
+    for (unsigned i = 0; i < 2000000; i++)
+        if (hostIsUndefined(api->newString(cx, "same", nullptr))) return 0;
+    return 1;
+}
 const HostFunctionSpec kRounds[] = {{"manyRounds", manyRounds, 1, 0, 0},
+                                    {"tooManyValues", tooManyValues, 0, 0, 0},
                                     {nullptr, nullptr, 0, 0, 0}};
 } // namespace
 
@@ -918,6 +925,9 @@ TEST(ModuleApi, ValuesOfEarlierRoundsAreNotKept) {
               "1099996 1099997 1099998 1099999");
     EXPECT_EQ(r.eval("try { manyRounds(3, true) } catch (e) { e.message }"), "failed in round 2");
     EXPECT_EQ(r.eval("a = null; 'ok'"), "ok");
+    // Within one round the values have a cap; past it the native's failure is a RangeError.
+    EXPECT_EQ(r.eval("try { tooManyValues() } catch (e) { e.name + ': ' + e.message }"),
+              "RangeError: too many values in one native call");
 }
 
 // ---- what the header promises at the edges -----------------------------------------------
@@ -941,6 +951,12 @@ NATIVE(refuseDefine) {
                                             hostNumber(2), nullptr, nullptr, 0));
     return 1;
 }
+// convertThenRefuse(obj, value): converts value, then slot 22 on obj.k; succeeds.
+NATIVE(convertThenRefuse) {
+    api->toBytes(cx, argv[1]);
+    api->defineProperty(cx, hostToObject(argv[0]), "k", hostNumber(2), nullptr, nullptr, 0);
+    return 1;
+}
 // refuseSet(obj, fail): slot 19 on obj[0]; fails only when asked to.
 NATIVE(refuseSet) {
     HostValue v = hostNumber(2);
@@ -960,7 +976,15 @@ NATIVE(classlessRecord) {
                            nullptr);
     return 1;
 }
+// evalIgnoring(source): slot 11's flag; the native succeeds whatever it is.
+NATIVE(evalIgnoring) {
+    HostValue result;
+    *rval = hostBoolean(api->evaluateScript(cx, "ignored.js", api->toBytes(cx, argv[0]), &result));
+    return 1;
+}
 const HostFunctionSpec kEdgeFns[] = {{"refuse", refuseDefine, 2, 0, 0},
+                                     {"evalIgnoring", evalIgnoring, 1, 0, 0},
+                                     {"convertThenRefuse", convertThenRefuse, 2, 0, 0},
                                      {"refuseSet", refuseSet, 2, 0, 0},
                                      {"classlessRecord", classlessRecord, 1, 0, 0},
                                      {nullptr, nullptr, 0, 0, 0}};
@@ -1003,6 +1027,12 @@ TEST(ModuleApiEdges, RefusalsLeaveNoException) {
               "false,1,false,false,true");
     // A native that then fails raises the refusal's TypeError.
     EXPECT_EQ(r.eval("try { refuseSet(frozen, 'fail') } catch (e) { e.name }"), "TypeError");
+    // A refusal does not hide an exception that script threw in an earlier slot.
+    EXPECT_EQ(r.eval("try { convertThenRefuse(fixed, {toString: function () { throw 'first'; }})"
+                     "} catch (e) { e }"),
+              "first");
+    // A failed evaluation's error is dropped when the native returns 1.
+    EXPECT_EQ(r.eval("[evalIgnoring('throw 1'), evalIgnoring('((')].join()"), "false,false");
     // A setter that throws is script failing, which reaches the caller either way.
     EXPECT_EQ(r.eval("try { refuseSet({set 0(v) { throw 'mine'; }}) } catch (e) { e }"), "mine");
 }

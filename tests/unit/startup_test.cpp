@@ -453,6 +453,28 @@ TEST_F(StartupTest, PrintIsOneWritePerLine) {
     EXPECT_EQ(writes[1], std::string(3000, 'x') + "\n");
 }
 
+TEST_F(StartupTest, PrintReachesAPipeAtOnce) {
+    // Standard output is a pipe, not a terminal: each line must arrive while the process
+    // still runs (here: waits for input), not when it ends.
+    Child c = start(R"(
+        System.print("first");
+        try { System.loadModule("no-such-module.so"); } catch (e) {}
+        System.getInput();
+    )");
+    ASSERT_GT(c.pid, 0);
+    std::string seen;
+    char buf[256];
+    struct pollfd p = {c.out, POLLIN, 0};
+    while (seen.find("init module") == std::string::npos && poll(&p, 1, 10000) > 0) {
+        ssize_t n = read(c.out, buf, sizeof buf);
+        if (n <= 0) break;
+        seen.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(seen, "first\nUnable to load module 'no-such-module.so'\n"
+                    "Unable to init module 'no-such-module.so'\n");
+    EXPECT_EQ(finish(c), 0);
+}
+
 TEST_F(StartupTest, GetInputReadsOneLineWithItsLineFeed) {
     std::string out;
     int code = run(R"(
