@@ -9,6 +9,10 @@
 #include <stdint.h>
 #include <type_traits>
 
+// Runs the finalizer of every object that still has one and frees nothing
+// (core/engine_duktape.cpp); the heap is unusable afterwards.
+void duk_host_run_all_finalizers(duk_context* ctx);
+
 namespace engine {
 
 // Per OS thread: its context, its request depth and what a running native has pending.
