@@ -111,7 +111,7 @@ async function showSettings() {
   const query = new URLSearchParams(location.search);
   const status = $("settings-status");
   if (query.has("error")) { status.textContent = query.get("error"); status.className = "error"; }
-  else if (query.has("saved")) { status.textContent = "Saved. The port applies after a restart."; status.className = "saved"; }
+  else if (query.has("saved")) { status.textContent = "Saved. Port, HTTPS and device apply after a restart."; status.className = "saved"; }
   else status.textContent = "Stored in the registry under " + s.key + ".";
 }
 
