@@ -120,6 +120,12 @@ try {
         assertEq(JSON.parse(get(port, "/api/settings").body).values.lowBattery, "77");
     });
 
+    test("a second monitor on the same data folder is refused", function () {
+        var out = run("--port " + freePort() + " --data " + scratch + "/data");
+        assertEq(out, "monitor: another monitor (process " + monitorPid + ") uses " + scratch + "/data\n1\n");
+        assertTrue(alive(+readFile(scratch + "/data/simulator/simulator.pid")), "the first one's simulator runs on");
+    });
+
     test("SIGINT stops the monitor cleanly", function () {
         System.exec("kill -INT " + monitorPid, undefined, 1);
         assertTrue(waitUntil(function () { return !alive(monitorPid); }, 8000), "ended");

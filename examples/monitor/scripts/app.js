@@ -7,6 +7,7 @@ var App = {dataDir: "", stopRequested: false, running: false, done: false};
 App.start = function (options) {
     App.dataDir = options.dataDir;
     if (!Util.makeDirs(App.dataDir)) throw new Error("cannot make the data folder " + App.dataDir);
+    App.claimDataDir();
     Modules.unpack(App.dataDir);
     Modules.require("Socket", "msocket");
     var v = Settings.load();
@@ -27,6 +28,15 @@ App.start = function (options) {
                  Poller.device.name + ")");
     System.createThread("Poller.run()");
     Util.log("serving " + App.address);
+};
+
+// One monitor per data folder: a second one would take over the first one's simulator.
+App.claimDataDir = function () {
+    var file = App.dataDir + "/monitor.pid", pid = Util.readPid(file);
+    if (pid && pid !== System.getPID() && Util.processAlive(pid))
+        throw new Error("another monitor (process " + pid + ") uses " + App.dataDir);
+    Util.writeFile(file, String(System.getPID()));
+    App.pidFile = file;
 };
 
 // The power device the settings name: an SNMP agent, a serial device, or the simulator.
@@ -84,5 +94,6 @@ App.stop = function () {
     }
     if (App.simulatorDir) Simulator.stop(App.simulatorDir);
     Store.close();
+    if (App.pidFile) File.remove(App.pidFile);
     App.done = true;
 };

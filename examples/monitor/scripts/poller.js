@@ -11,6 +11,7 @@ var Poller = {
     running: false,
     stopping: false,
     intervalMs: 1000,
+    failure: "",       // the error of the last failed round
     state: {onBattery: false, low: false, silent: 0, lost: false, highLoad: 0, loadAlarm: false}
 };
 
@@ -112,9 +113,16 @@ Poller.run = function () {
     try {
         while (!Poller.stopping) {
             var started = Date.now();
-            var r = Poller.sample();
-            Poller.judge(r);
-            Poller.record(r);
+            try {
+                var r = Poller.sample();
+                Poller.judge(r);
+                Poller.record(r);
+                Poller.failure = "";
+            } catch (e) {
+                // A round that fails (the store on a full disk, say) is logged once.
+                if (String(e) !== Poller.failure) Util.log("poll failed: " + e);
+                Poller.failure = String(e);
+            }
             var wait = Poller.intervalMs - (Date.now() - started);
             while (wait > 0 && !Poller.stopping) {
                 System.sleep(Math.min(wait, 100));
