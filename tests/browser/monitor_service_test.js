@@ -22,6 +22,21 @@ function monitor(args) {
     return readFile(scratch + "/out.txt");
 }
 
+// The settings as JSON, or "" while nothing answers on the port.
+function settingsPage(port) {
+    var s = new Socket("tcp"), answer = "", part;
+    try {
+        s.connect("127.0.0.1", port);
+        s.setTimeout(5);
+        s.send("GET /api/settings HTTP/1.0\r\n\r\n");
+        while ((part = s.recv()) !== "") answer += part;
+        s.close();
+    } catch (e) {
+        return "";
+    }
+    return answer;
+}
+
 assertTrue(File.createDir(scratch) && File.createDir(units) && File.createDir(scratch + "/bin"),
            "scratch folders made");
 // Knows the units in the folder; a unit is active after a start until a stop.
@@ -61,13 +76,11 @@ try {
                    File.status(scratch + "/data/monitor.pid");
         }, 15000), "ready: " + readFile(scratch + "/service.log"));
         monitorPid = +readFile(scratch + "/data/monitor.pid");
-        var s = new Socket("tcp");
-        s.connect("127.0.0.1", port);
-        s.send("GET /api/settings HTTP/1.0\r\n\r\n");
-        s.setTimeout(5);
-        var answer = "", part;
-        while ((part = s.recv()) !== "") answer += part;
-        s.close();
+        var answer = "";
+        assertTrue(waitUntil(function () {
+            answer = settingsPage(port);
+            return answer !== "";
+        }, 10000), "serving: " + readFile(scratch + "/service.log"));
         assertTrue(answer.indexOf("HKEY_LOCAL_MACHINE") >= 0, "the machine's settings: " + answer);
         System.exec("kill -TERM " + monitorPid, undefined, 1);
         assertTrue(waitUntil(function () { return !alive(monitorPid); }, 8000), "ended");

@@ -47,13 +47,15 @@ Simulator.serve = function (dir, parentPid) {
     }
     var state = {charge: 87, load: 34, onBattery: false, time: Date.now()};
     var log = new File(dir + "/sent.log", "a");
-    var controlTime = -1, line = "";
+    var applied = "", line = "";
     while (!Simulator.stopping) {
         if (parentPid && !Util.processAlive(parentPid)) break;
+        // File times count whole seconds: the content tells two writes of one second apart.
         var st = File.status(dir + "/control");
-        if (st && st.time !== controlTime) {
-            controlTime = st.time;
-            if (Simulator.control(state, Util.readFile(dir + "/control") || "") === "quit") break;
+        var control = st ? st.time + " " + (Util.readFile(dir + "/control") || "") : "";
+        if (control !== applied) {
+            applied = control;
+            if (Simulator.control(state, control.substring(control.indexOf(" ") + 1)) === "quit") break;
         }
         Simulator.drift(state);
         var c = port.read({count: 1});
