@@ -70,7 +70,7 @@ App.certificate = function () {
     return {cert: cert, key: key};
 };
 
-// Asks the running agent to stop; App.run's loop does the winding down.
+// Asks the running agent to stop; App.runUntilStopped does the winding down.
 App.requestStop = function () {
     App.stopRequested = true;
 };

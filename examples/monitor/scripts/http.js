@@ -32,7 +32,6 @@ Http.listen = function (port, tls) {
     s.bind("127.0.0.1", port);
     Http.listener = s;
     Http.port = port;
-    Http.mutex = System.createMutex();
 };
 
 Http.acceptLoop = function () {

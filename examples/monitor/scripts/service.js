@@ -33,7 +33,8 @@ Service.parse = function (args) {
     }
     if (o.device !== undefined && Settings.fields.device[1](o.device))
         return {error: "--device " + Settings.fields.device[1](o.device)};
-    o.dataDir = Util.absolute(o.dataDir || Util.baseName(argv[0]) + "-data");
+    o.dataDir = o.dataDir ? Util.absolute(o.dataDir, true) : Util.absolute(Util.baseName(argv[0]) + "-data");
+    if (o.simulate) o.simulate = Util.absolute(o.simulate, true);
     return o;
 };
 
@@ -44,7 +45,7 @@ Service.main = function (args) {
         System.print((o.error ? "monitor: " + o.error + "\n" : "") + Service.usage);
         System.exit(o.error ? 2 : 0);
     }
-    if (o.mode === "simulate") return Simulator.run(Util.absolute(o.simulate), +o.parent || 0, o.dataDir);
+    if (o.mode === "simulate") return Simulator.run(o.simulate, +o.parent || 0, o.dataDir);
     if (o.mode === "install") return Service.install();
     if (o.mode === "uninstall") return Service.uninstall();
     if (o.mode === "service") {

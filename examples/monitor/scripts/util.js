@@ -42,8 +42,11 @@ Util.baseName = function (path) {
     return path.substring(path.lastIndexOf("/") + 1);
 };
 
-Util.absolute = function (path) {
-    return path.charAt(0) === "/" ? path : File.getCurrentWorkingDir() + "/" + path;
+// A path relative to the working directory (the executable's folder), or, for paths the
+// user typed, to the folder the command was started in.
+Util.absolute = function (path, typed) {
+    var base = typed && envp.PWD ? envp.PWD : File.getCurrentWorkingDir();
+    return path.charAt(0) === "/" ? path : base + "/" + path;
 };
 
 // One word of a command line by the C runtime's rules (System.exec splits them so).
