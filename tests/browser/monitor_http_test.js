@@ -120,10 +120,13 @@ try {
         assertEq(JSON.parse(get(port, "/api/settings").body).values.lowBattery, "77");
     });
 
-    test("a second monitor on the same data folder is refused", function () {
+    test("a second monitor on the same data folder or port is refused", function () {
         var out = run("--port " + freePort() + " --data " + scratch + "/data");
         assertEq(out, "monitor: another monitor (process " + monitorPid + ") uses " + scratch + "/data\n1\n");
         assertTrue(alive(+readFile(scratch + "/data/simulator/simulator.pid")), "the first one's simulator runs on");
+        out = run("--port " + port + " --data " + scratch + "/other");
+        assertTrue(/^monitor: Socket\.bind: Bind error on '127\.0\.0\.1:\d+' \(the port is taken: choose another with --port N\)\n1\n$/.test(out), out);
+        assertEq(File.status(scratch + "/other/simulator/simulator.pid"), false, "no simulator left behind");
     });
 
     test("SIGINT stops the monitor cleanly", function () {

@@ -68,7 +68,9 @@ Service.console = function (o) {
     try {
         App.start(o);
     } catch (e) {
-        System.print("monitor: " + (e && e.message || e));
+        var message = String(e && e.message || e);
+        if (/Bind error/.test(message)) message += " (the port is taken: choose another with --port N)";
+        System.print("monitor: " + message);
         App.stop();
         System.exit(1);
     }
