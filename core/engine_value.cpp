@@ -106,7 +106,7 @@ void pushName(duk_context* ctx, const char* name) {
 // What a call needs below the check that let it in: the deepest path between two checks
 // (a native, its slots, a compilation) plus the raising of the RangeError. Sanitizer
 // builds have frames several times larger.
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr size_t kStackReserve = 1024 * 1024;
 #else
 constexpr size_t kStackReserve = 256 * 1024;
