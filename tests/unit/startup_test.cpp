@@ -358,10 +358,9 @@ TEST_F(StartupTest, ExitCodes) {
 // and removes its journal. System.exit skips teardown, so there the journal stays.
 TEST_F(StartupTest, TeardownRunsFinalizersOfLiveObjects) {
     std::string out;
-    const std::string open = "System.loadModule(" + quote(selfFolder() + "/bin/msqlite.so") +
-                             ");\n"
-                             "var db = new SQLite(" + quote(dir + "/t.db") + ");\n"
-                             "db.query('CREATE TABLE t(a); BEGIN; INSERT INTO t VALUES(1)');\n";
+    const std::string module = quote(selfFolder() + "/bin/msqlite.so"), file = quote(dir + "/t.db");
+    const std::string open = "System.loadModule(" + module + ");\nvar db = new SQLite(" + file +
+                             ");\ndb.query('CREATE TABLE t(a); BEGIN; INSERT INTO t VALUES(1)');\n";
     const std::string journal = dir + "/t.db-journal";
     for (bool viaExit : {true, false}) {
         unlink((dir + "/t.db").c_str());
