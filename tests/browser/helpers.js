@@ -14,6 +14,12 @@ function alive(pid) {
     return !!stat && !/\) [ZX] /.test(stat);
 }
 
+// Sends a signal (TERM, INT, KILL) to one process; never to a group (pid 0 or below).
+function signal(pid, name) {
+    assertTrue(pid > 1, "a process to signal: " + pid);
+    System.exec("kill -" + name + " " + pid, undefined, 1);
+}
+
 // A port that nothing listens on right now.
 function freePort() {
     for (var i = 0; i < 50; i++) {

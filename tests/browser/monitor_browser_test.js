@@ -66,9 +66,12 @@ try {
     test("the monitor serves its status on a free port", function () {
         var status;
         assertTrue(waitUntil(function () {
-            var text = DevTools.httpGet(port, "/api/status");
-            status = text ? JSON.parse(text) : null;
-            return status && status.reading && status.reading.charge !== null;
+            try {
+                status = JSON.parse(DevTools.httpGet(port, "/api/status"));
+            } catch (e) {
+                return false; // not yet listening, or 503 while the agent starts
+            }
+            return status.reading && status.reading.charge !== null;
         }, 20000), "a reading with the UPS values: " + readFile(scratch + "/monitor.log").slice(-600));
         monitorPid = status.pid;
         assertTrue(/^simulated UPS/.test(status.device), status.device);
@@ -149,7 +152,7 @@ try {
         var simulatorPid = +readFile(data + "/simulator/simulator.pid");
         var socatPid = +readFile(data + "/simulator/socat.pid");
         assertTrue(alive(simulatorPid) && alive(socatPid), "simulator and socat run");
-        System.exec("kill -INT " + monitorPid, undefined, 1);
+        signal(monitorPid, "INT");
         assertTrue(waitUntil(function () {
             return !alive(monitorPid) && !alive(simulatorPid) && !alive(socatPid);
         }, 8000), "all three ended");
@@ -167,9 +170,9 @@ try {
         page.close();
     }
     var wrapperPid = +readFile(scratch + "/monitor.pid") || 0;
-    if (monitorPid && alive(monitorPid)) System.exec("kill -KILL " + monitorPid, undefined, 1);
-    if (alive(wrapperPid)) System.exec("kill -TERM " + wrapperPid, undefined, 1);
-    if (chromePid && alive(chromePid)) System.exec("kill -TERM " + chromePid, undefined, 1);
+    if (monitorPid && alive(monitorPid)) signal(monitorPid, "KILL");
+    if (alive(wrapperPid)) signal(wrapperPid, "TERM");
+    if (chromePid && alive(chromePid)) signal(chromePid, "TERM");
     waitUntil(function () { return !alive(chromePid); }, 5000);
     System.exec("rm -rf " + scratch, undefined, 1);
 }

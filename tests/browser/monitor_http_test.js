@@ -130,7 +130,7 @@ try {
     });
 
     test("SIGINT stops the monitor cleanly", function () {
-        System.exec("kill -INT " + monitorPid, undefined, 1);
+        signal(monitorPid, "INT");
         assertTrue(waitUntil(function () { return !alive(monitorPid); }, 8000), "ended");
         assertTrue(/Monitor stopped\n$/.test(readFile(scratch + "/monitor.log")), "wound down");
         monitorPid = 0;
@@ -171,7 +171,7 @@ try {
             assertEq(s.reading.onBattery, true);
             var kinds = JSON.parse(get(port2, "/api/events?limit=5").body).map(function (e) { return e.kind; });
             assertTrue(kinds.indexOf("onbattery") >= 0, "on battery logged: " + kinds);
-            System.exec("kill -INT " + monitorPid, undefined, 1);
+            signal(monitorPid, "INT");
             assertTrue(waitUntil(function () { return !alive(monitorPid); }, 8000), "ended");
             monitorPid = 0;
         } finally {
@@ -180,6 +180,6 @@ try {
         }
     });
 } finally {
-    if (monitorPid && alive(monitorPid)) System.exec("kill -KILL " + monitorPid, undefined, 1);
+    if (monitorPid && alive(monitorPid)) signal(monitorPid, "KILL");
     System.exec("rm -rf " + scratch, undefined, 1);
 }

@@ -79,17 +79,17 @@ try {
         var answer = "";
         assertTrue(waitUntil(function () {
             answer = settingsPage(port);
-            return answer !== "";
+            return /^HTTP\/1\.1 200/.test(answer);
         }, 10000), "serving: " + readFile(scratch + "/service.log"));
         assertTrue(answer.indexOf("HKEY_LOCAL_MACHINE") >= 0, "the machine's settings: " + answer);
-        System.exec("kill -TERM " + monitorPid, undefined, 1);
+        signal(monitorPid, "TERM");
         assertTrue(waitUntil(function () { return !alive(monitorPid); }, 8000), "ended");
         assertTrue(/READY=1\n?STOPPING=1/.test(readFile(scratch + "/notify.log")), readFile(scratch + "/notify.log"));
         assertTrue(/Monitor stopped\n$/.test(readFile(scratch + "/service.log")), readFile(scratch + "/service.log"));
         monitorPid = 0;
     });
 } finally {
-    if (monitorPid && alive(monitorPid)) System.exec("kill -KILL " + monitorPid, undefined, 1);
-    if (socatPid && alive(socatPid)) System.exec("kill -TERM " + socatPid, undefined, 1);
+    if (monitorPid && alive(monitorPid)) signal(monitorPid, "KILL");
+    if (socatPid && alive(socatPid)) signal(socatPid, "TERM");
     System.exec("rm -rf " + scratch, undefined, 1);
 }

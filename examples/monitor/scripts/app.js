@@ -1,9 +1,18 @@
 // The agent as a whole: start everything in order, and wind it down again.
 
-var App = {dataDir: "", stopRequested: false, running: false, done: false};
+var App = {dataDir: "", stopRequested: false, running: false, done: false, agentReady: false};
+
+// The scripts of the agent behind the web server: the store, the devices, the poller.
+App.includeAgent = function () {
+    include("scripts/store.js", "AFS");
+    include("scripts/ups.js", "AFS");
+    include("scripts/simulator.js", "AFS");
+    include("scripts/poller.js", "AFS");
+};
 
 // options: {dataDir, port, https, device}. The web server comes first, so that the page
-// is there at once; the store, the device and the poller follow.
+// is there at once; the store, the device and the poller follow (the JSON interface
+// answers 503 until they are there).
 App.start = function (options) {
     App.dataDir = options.dataDir;
     if (!Util.makeDirs(App.dataDir)) throw new Error("cannot make the data folder " + App.dataDir);
@@ -13,17 +22,17 @@ App.start = function (options) {
     var v = Settings.load();
     var port = options.port || +v.port;
     var https = options.https !== undefined ? options.https : v.https === "1";
-    Poller.mutex = System.createMutex();
-    Store.mutex = System.createMutex();
     Routes.loadFiles();
     Http.listen(port, https ? App.certificate() : null);
     App.running = true;
     System.createThread("Http.acceptLoop()");
     App.address = Http.scheme + "://127.0.0.1:" + port + "/";
+    App.includeAgent();
     Modules.require("SQLite", "msqlite");
     Modules.require("Serial", "mserial");
     Store.open(App.dataDir + "/monitor.db");
     Poller.init(App.device(options.device || v.device, v));
+    App.agentReady = true;
     Poller.event("start", "Monitor started (process " + System.getPID() + ", " +
                  Poller.device.name + ")");
     System.createThread("Poller.run()");
@@ -87,13 +96,15 @@ App.stop = function () {
         App.running = false;
         Util.log("stopping");
         Http.stop();
+    }
+    if (App.agentReady) {
         Poller.stopping = true;
         var end = Date.now() + 3000;
         while (Poller.running && Date.now() < end) System.sleep(20);
         Poller.event("stop", "Monitor stopped");
     }
     if (App.simulatorDir) Simulator.stop(App.simulatorDir);
-    Store.close();
+    if (typeof Store !== "undefined") Store.close();
     if (App.pidFile) File.remove(App.pidFile);
     App.done = true;
 };

@@ -7,6 +7,7 @@
 //   GET  /api/events?limit=n    the newest events
 //   GET  /api/settings          the settings and their descriptions
 //   POST /settings              the settings form; answers with a redirect to the page
+// While the agent starts (behind the page), the JSON interface answers 503.
 
 var Routes = {files: {}, started: Date.now()};
 
@@ -39,6 +40,8 @@ Routes.handle = function (request) {
         if (request.method === "POST" && path === "/settings") return Routes.saveSettings(request);
         if (request.method !== "GET" && request.method !== "HEAD")
             return Http.respond(405, "text/plain", "method not allowed\n", true, "Allow: GET, POST\r\n");
+        if (path.indexOf("/api/") === 0 && !App.agentReady)
+            return Http.respond(503, "text/plain", "starting\n", true, "Retry-After: 1\r\n");
         if (path === "/api/status") return Http.json(Routes.status());
         if (path === "/api/readings")
             return Http.json(Poller.since(+request.query.since || 0));

@@ -45,7 +45,11 @@ Service.main = function (args) {
         System.print((o.error ? "monitor: " + o.error + "\n" : "") + Service.usage);
         System.exit(o.error ? 2 : 0);
     }
-    if (o.mode === "simulate") return Simulator.run(o.simulate, +o.parent || 0, o.dataDir);
+    if (o.mode === "simulate") {
+        include("scripts/ups.js", "AFS");
+        include("scripts/simulator.js", "AFS");
+        return Simulator.run(o.simulate, +o.parent || 0, o.dataDir);
+    }
     if (o.mode === "install") return Service.install();
     if (o.mode === "uninstall") return Service.uninstall();
     if (o.mode === "service") {

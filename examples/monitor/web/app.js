@@ -10,6 +10,7 @@ const $ = (id) => document.getElementById(id);
 
 async function getJson(path) {
   const response = await fetch(path, { cache: "no-store" });
+  if (response.status === 503) throw new Error("starting");
   if (!response.ok) throw new Error(path + ": " + response.status);
   return response.json();
 }
@@ -125,12 +126,12 @@ async function poll() {
     drawChart();
     showEvents(events);
   } catch (e) {
-    $("power").textContent = "monitor unreachable";
+    $("power").textContent = e.message === "starting" ? "starting…" : "monitor unreachable";
     $("power").className = "badge";
   }
 }
 
 lastTime = Date.now() - chartMs;
-showSettings();
+showSettings().catch(() => setTimeout(showSettings, 1000));
 poll();
 setInterval(poll, 1000);
