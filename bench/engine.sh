@@ -24,7 +24,10 @@ cost() {
             awk '/Collected/ { print $4 }'
     fi
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+median() {
+    sort -n | awk '{ v[NR] = $1 }
+        END { printf "%.1f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
 
 unit=$([ $mode = perf ] && echo "CPU ms" || echo "instructions")
 printf "%-10s %16s %16s %8s   (%s)\n" script bare runtime ratio "$unit"
