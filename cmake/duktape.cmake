@@ -31,7 +31,8 @@ file(COPY_FILE "${DUK_GEN}/duk_config.h.new" "${DUK_GEN}/duk_config.h" ONLY_IF_D
 file(COPY_FILE "${DUKTAPE_SOURCE_DIR}/duktape.h" "${DUK_GEN}/duktape.h" ONLY_IF_DIFFERENT)
 file(COPY_FILE "${DUKTAPE_SOURCE_DIR}/duktape.c" "${DUK_GEN}/duktape.cpp" ONLY_IF_DIFFERENT)
 
-add_library(duktape STATIC "${DUK_GEN}/duktape.cpp")
+# Compiled through core/engine_duktape.cpp, which includes the copy and adds the exit path.
+add_library(duktape STATIC "${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp")
 target_include_directories(duktape PUBLIC "${DUK_GEN}")
 target_compile_options(duktape PRIVATE -w)
 set_target_properties(duktape PROPERTIES POSITION_INDEPENDENT_CODE ON)

@@ -9,6 +9,15 @@
 #include <stdint.h>
 #include <type_traits>
 
+// Runs the finalizer of every object that still has one and frees nothing
+// (core/engine_duktape.cpp); the heap is unusable afterwards.
+void duk_host_run_all_finalizers(duk_context* ctx);
+// Pushes a new plain object with room for `size` properties (core/engine_duktape.cpp).
+void duk_host_push_object_sized(duk_context* ctx, duk_uint32_t size);
+// Defines name (at -2) = value (at -1) on a plain object the caller just made, as an object
+// literal does (enumerable, configurable; writable if asked), and pops both.
+void duk_host_define_member(duk_context* ctx, duk_idx_t objIdx, duk_bool_t writable);
+
 namespace engine {
 
 // Per OS thread: its context, its request depth and what a running native has pending.

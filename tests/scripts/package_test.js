@@ -119,6 +119,30 @@ try {
         f.close();
     });
 
+    test("entry offsets follow the enumeration order, whatever the names and values", function () {
+        var texts = [
+            function (t) { return t; },
+            function (t) { return t.replace("({", "({'7':{size:1, csize:11}, "); },
+            function (t) { return t.replace("({", "({'case.txt':{size:1, csize:40}, "); },
+            function (t) { return t.replace(/csize:(\d+)/, "csize:'$1'"); },
+            function (t) { return t.replace("({", "({x:7, y:[1], z:{size:2}, "); }
+        ];
+        for (var i = 0; i < texts.length; i++) {
+            var tweak = { text: texts[i] };
+            var f = open(makePackage("order" + i, image, sample, tweak));
+            assertEq(f.initAFS(), true, "text " + i);
+            var fsd = f.afs.fsd, expected = f.afs.pos + 8 + blockParts(sample, tweak).csize;
+            for (var name in fsd) {
+                if (typeof fsd[name] !== "object") continue;
+                assertEq(fsd[name].pos, expected, "text " + i + ": pos of " + name);
+                var d = Object.getOwnPropertyDescriptor(fsd[name], "pos");
+                assertEq(d.enumerable && !d.writable, true, "text " + i + ": attributes");
+                expected += +(fsd[name].csize || 0);
+            }
+            f.close();
+        }
+    });
+
     test("extract returns the exact bytes; an empty entry gives undefined", function () {
         var f = open(pkg);
         f.initAFS();

@@ -353,6 +353,23 @@ TEST_F(StartupTest, ExitCodes) {
     EXPECT_EQ(out, "bye\n");
 }
 
+// Teardown runs the finalizer of every object still alive (it need not free the heap):
+// a database left open inside a transaction is closed, which rolls the transaction back
+// and removes its journal. System.exit skips teardown, so there the journal stays.
+TEST_F(StartupTest, TeardownRunsFinalizersOfLiveObjects) {
+    std::string out;
+    const std::string module = quote(selfFolder() + "/bin/msqlite.so"), file = quote(dir + "/t.db");
+    const std::string open = "System.loadModule(" + module + ");\nvar db = new SQLite(" + file +
+                             ");\ndb.query('CREATE TABLE t(a); BEGIN; INSERT INTO t VALUES(1)');\n";
+    const std::string journal = dir + "/t.db-journal";
+    for (bool viaExit : {true, false}) {
+        unlink((dir + "/t.db").c_str());
+        unlink(journal.c_str());
+        EXPECT_EQ(run(open + (viaExit ? "System.exit(0);" : ""), &out), 0) << out;
+        EXPECT_EQ(access(journal.c_str(), F_OK) == 0, viaExit) << (viaExit ? "exit" : "return");
+    }
+}
+
 // --- the crash guard ------------------------------------------------------------------
 
 // The included file: line 12 calls a native that faults.
