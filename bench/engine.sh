@@ -25,8 +25,8 @@ cost() {
     fi
 }
 median() {
-    sort -n | awk '{ v[NR] = $1 }
-        END { printf "%.1f", (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+    sort -n | awk 'NF { v[++n] = $1 }
+        END { printf "%.1f", (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }'
 }
 
 unit=$([ $mode = perf ] && echo "CPU ms" || echo "instructions")

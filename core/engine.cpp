@@ -132,7 +132,12 @@ bool createInstance() {
 // Finalizers run either way (files flushed, databases closed). The sanitizer builds then
 // free the heap block by block, so that their leak check sees every block come back; the
 // others leave the memory to the process's end, which is much cheaper for a large heap.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__has_feature) // Clang
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define CAPSULE_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(CAPSULE_SANITIZED)
 constexpr bool kFreeHeapAtExit = true;
 #else
 constexpr bool kFreeHeapAtExit = false;
