@@ -19,3 +19,5 @@ cmake --build build-tsan --target capsule_test msqlite mserial msocket msnmp
 for t in stress mutex threads sqlite serial socket socket_tls snmp; do
     TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
 done
+# The fuzz targets, a short fixed run each (tools/fuzz.sh; tests/fuzz/README.md for longer).
+tools/fuzz.sh
