@@ -16,6 +16,15 @@ var scratch = base + "/torture_test_" + System.getPID();
 
 var hostile = {toString: function () { throw new Error("toString"); },
                valueOf: function () { throw new Error("valueOf"); }};
+// Converted while a native reads its arguments, it closes the object the native runs on.
+var victim = null;
+function closeVictim() {
+    try {
+        if (victim) victim.close();
+    } catch (e) {}
+}
+var closing = {toString: function () { closeVictim(); return "closing"; },
+               valueOf: function () { closeVictim(); return 1; }};
 var odd = [undefined, null, true, false, -1, 0, 2147483648, NaN, Infinity, -Infinity, 1e300,
            "", new Array(100001).join("x"), "\u20ac\ud800\u4e2d", {}, [1, "a", [2]],
            function () { return 1; }, hostile, Object.freeze({a: 1})];
@@ -143,6 +152,7 @@ test("torture: System and File natives with odd arguments", function () {
     var closed = new File(scratch + "/closed", "w+b");
     closed.close();
     torture("File", File.prototype, [new File(), opened, closed, {}, File.prototype], {}, 12);
+    opened.seek(0);
     opened.close();
 });
 
@@ -163,7 +173,7 @@ test("torture: module classes with odd arguments in every state", function () {
     db.query("create table t (a, b)");
     torture("SQLite", SQLite.prototype,
             [db, closedAfter(function () { return new SQLite(scratch + "/closed.db"); }), {},
-             new Socket("tcp")], {}, 12);
+             new Socket("tcp"), new File(), new USB()], {}, 12);
     db.close();
     var hosts = {connect: atHost(0), bind: atHost(0), sendTo: atHost(0), recvFrom: atHost(0)};
     var states = socketStates();
@@ -174,9 +184,68 @@ test("torture: module classes with odd arguments in every state", function () {
     torture("Snmp", Snmp.prototype, [snmp, closedAfter(function () { return new Snmp(); }),
                                      {}, Snmp.prototype], {}, 12, {open: atHost(0)});
     torture("Serial", Serial.prototype,
-            [new Serial(), closedAfter(function () { return new Serial(); }), {}], {}, 12);
-    torture("USB", USB.prototype, [new USB(), closedAfter(function () { return new USB(); }), {}],
-            {}, 12);
+            [new Serial(), closedAfter(function () { return new Serial(); }), {}, snmp], {}, 12);
+    torture("USB", USB.prototype, [new USB(), closedAfter(function () { return new USB(); }), {},
+                                   new Serial()], {}, 12);
+    // A File method on each module's objects.
+    torture("File", File.prototype, [db, snmp, new Serial(), new USB(), new Socket("udp")], {},
+            4);
+});
+
+// Each method of an open object, with the closing value in each argument position.
+function closedWhileConverting(label, proto, open, skip, fixed) {
+    var names = functionsOf(proto);
+    for (var i = 0; i < names.length; i++) {
+        if (skip[names[i]]) continue;
+        for (var pos = 0; pos < 4; pos++) {
+            var args = [odd[random(odd.length)], odd[random(odd.length)], 5, "x"];
+            args[pos] = closing;
+            if (fixed && fixed[names[i]]) args = fixed[names[i]](args);
+            victim = open();
+            calls++;
+            try {
+                proto[names[i]].apply(victim, args);
+            } catch (e) {
+                threw++;
+            }
+            closeVictim();
+        }
+    }
+    victim = null;
+}
+
+test("torture: an object closed by the conversion of an argument", function () {
+    closedWhileConverting("File", File.prototype, function () {
+        var f = new File(scratch + "/victim", "w+b");
+        f.write("some content");
+        return f;
+    }, {});
+    closedWhileConverting("SQLite", SQLite.prototype, function () {
+        return new SQLite(scratch + "/victim.db");
+    }, {});
+    var listener = freePort("tcp");
+    closedWhileConverting("Socket", Socket.prototype, function () {
+        var c = new Socket("tcp");
+        c.connect("127.0.0.1", listener.port);
+        listener.accept().close();
+        return c;
+    }, {accept: 1, recv: 1, recvFrom: 1}, {connect: atHost(0), bind: atHost(0),
+                                          sendTo: atHost(0)});
+    closedWhileConverting("Socket", Socket.prototype, function () { return freePort("udp"); },
+                          {accept: 1, recv: 1, recvFrom: 1}, {connect: atHost(0), bind: atHost(0),
+                                                             sendTo: atHost(0)});
+    listener.close();
+    // A mutex destroyed while lockMutex converts its time-out, and used after.
+    var m = System.createMutex();
+    var destroying = {valueOf: function () { System.destroyMutex(m); return 10; }};
+    assertEq(System.lockMutex(m, destroying), 0, "lock of a destroyed mutex");
+    System.unlockMutex(m);
+    System.destroyMutex(m);
+    m = System.createMutex();
+    assertEq(System.lockMutex(m, 0), 1, "lock");
+    System.destroyMutex(m); // destroyed while this thread owns it
+    System.unlockMutex(m);
+    assertEq(System.lockMutex(m, 0), 0, "lock after destroy");
 });
 
 test("torture: objects dropped in every state reach their finalizers", function () {
