@@ -11,6 +11,8 @@ packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev
           clang # the fuzz targets (libFuzzer, tools/fuzz.sh)
           )
 missing=()
+# desktop-file-validate checks the launchers that System.createLink writes (tests).
+packages+=(desktop-file-utils)
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
