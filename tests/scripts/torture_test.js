@@ -262,6 +262,57 @@ test("torture: an object closed by the conversion of an argument", function () {
     assertEq(System.lockMutex(m, 0), 0, "lock after destroy");
 });
 
+// Threads calling methods of one pool of objects at once, closing them and putting new
+// ones in their place: every call meets objects that another thread may be closing.
+var shared = {pool: [], deadline: 0, finished: 0, lock: System.createMutex()};
+var sharedValues = odd.filter(function (v) { return !(typeof v === "string" && v.length > 1000); });
+var sharedSkip = {accept: 1, recv: 1, recvFrom: 1, connect: 1};
+
+function sharedObject(k) {
+    switch (k % 5) {
+    case 0: return new File(scratch + "/shared" + k, "w+b");
+    case 1: return new SQLite(scratch + "/shared" + k + ".db");
+    case 2: return freePort("udp");
+    case 3: return new Snmp();
+    default: return new Serial();
+    }
+}
+
+function tortureShared(id) {
+    var hosts = atHost(0);
+    while (Date.now() < shared.deadline) {
+        var k = random(shared.pool.length), o = shared.pool[k];
+        var proto = Object.getPrototypeOf(o), names = functionsOf(proto);
+        var name = names[random(names.length)];
+        if (random(10) === 0) {
+            shared.pool[k] = sharedObject(k);
+            name = "close";
+        }
+        if (sharedSkip[name]) continue;
+        var args = [];
+        for (var n = random(5); n > 0; n--) args.push(sharedValues[random(sharedValues.length)]);
+        if (o instanceof Socket) args = hosts(args);
+        calls++;
+        try {
+            proto[name].apply(o, args);
+        } catch (e) {
+            threw++;
+        }
+    }
+    System.lockMutex(shared.lock);
+    shared.finished++;
+    System.unlockMutex(shared.lock);
+}
+
+test("torture: threads on one pool of objects, closing them under each other", function () {
+    for (var k = 0; k < 10; k++) shared.pool.push(sharedObject(k));
+    shared.deadline = Date.now() + 1500;
+    for (var t = 0; t < 3; t++) System.createThread("tortureShared(" + t + ");");
+    tortureShared(3);
+    assertTrue(waitUntil(function () { return shared.finished === 4; }, 30000), "threads ended");
+    shared.pool.forEach(function (o) { o.close(); });
+});
+
 test("torture: objects dropped in every state reach their finalizers", function () {
     for (var i = 0; i < 20; i++) {
         var db = new SQLite(scratch + "/dropped" + (i % 3) + ".db");
