@@ -265,7 +265,10 @@ test("torture: an object closed by the conversion of an argument", function () {
 // Threads calling methods of one pool of objects at once, closing them and putting new
 // ones in their place: every call meets objects that another thread may be closing.
 var shared = {pool: [], deadline: 0, finished: 0, lock: System.createMutex()};
-var sharedValues = odd.filter(function (v) { return !(typeof v === "string" && v.length > 1000); });
+// Odd values, and plausible ones that get past the first checks.
+var sharedValues = odd.filter(function (v) { return !(typeof v === "string" && v.length > 1000); })
+    .concat(["select 1", "create table if not exists t (a)", "insert into t values (1)", 16,
+             "some data", "rb", "w+b", scratch + "/sharedfile", {baudRate: 9600}]);
 var sharedSkip = {accept: 1, recv: 1, recvFrom: 1, connect: 1};
 
 function sharedObject(k) {
