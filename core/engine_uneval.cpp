@@ -5,6 +5,8 @@
 #include "core/engine_text.h"
 
 #include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
 #include <string>
 #include <vector>
 
@@ -117,7 +119,9 @@ void appendSource(Writer& w, duk_idx_t idx) {
     duk_pop(w.ctx);
 }
 
-// JS ToString, except that negative zero keeps its sign.
+// JS ToString, except that negative zero keeps its sign and that a number whose ToString
+// reads back as another number (the engine's shortest form is not always exact) is
+// written with 17 significant digits, which always read back exactly.
 void appendNumber(std::string& out, duk_context* ctx, duk_idx_t idx) {
     double d = duk_get_number(ctx, idx);
     if (d == 0 && signbit(d)) {
@@ -127,6 +131,11 @@ void appendNumber(std::string& out, duk_context* ctx, duk_idx_t idx) {
     duk_dup(ctx, idx);
     duk_size_t n;
     const char* s = duk_to_lstring(ctx, -1, &n); // ASCII
+    char exact[32];
+    if (isfinite(d) && strtod(s, nullptr) != d) {
+        n = static_cast<duk_size_t>(snprintf(exact, sizeof exact, "%.17g", d));
+        s = exact;
+    }
     out.append(s, n);
     duk_pop(ctx);
 }

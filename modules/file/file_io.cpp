@@ -11,8 +11,10 @@
 
 #define api gFileApi
 
-static void publishPosition(HostContext* cx, HostObject* self, FileRecord* rec) {
-    publish(cx, self, "pos", api->newNumber(cx, static_cast<double>(rec->position)));
+// The record's fields change under its lock from any thread: each native publishes the
+// values it read there, never the fields themselves afterwards.
+static void publishPosition(HostContext* cx, HostObject* self, int64_t position) {
+    publish(cx, self, "pos", api->newNumber(cx, static_cast<double>(position)));
 }
 
 // A path argument as a local path: UTF-16 text to UTF-8, backslashes as separators.
@@ -47,6 +49,7 @@ FILE_NATIVE(fileOpen) {
     mode = api->toBytes(cx, api->getProperty(cx, self, "mode"));
     if (engine::errorPending(cx)) return 0;
     FILE* f = acceptedMode(mode.c_str()) ? platform::openFile(path, mode.c_str()) : nullptr;
+    int64_t length, time, position;
     {
         std::lock_guard<std::mutex> hold(rec->lock);
         if (rec->handle) fclose(rec->handle); // an open object is closed before it is reused
@@ -58,10 +61,11 @@ FILE_NATIVE(fileOpen) {
             rec->time = mtime;
             rec->position = 0;
         }
+        length = rec->length, time = rec->time, position = rec->position;
     }
-    publish(cx, self, "length", api->newNumber(cx, static_cast<double>(rec->length)));
-    publish(cx, self, "time", api->newNumber(cx, static_cast<double>(rec->time) * 1000.0));
-    publishPosition(cx, self, rec);
+    publish(cx, self, "length", api->newNumber(cx, static_cast<double>(length)));
+    publish(cx, self, "time", api->newNumber(cx, static_cast<double>(time) * 1000.0));
+    publishPosition(cx, self, position);
     *rval = hostBoolean(f != nullptr);
     return 1;
 }
@@ -82,14 +86,17 @@ FILE_NATIVE(fileClose) {
 FILE_NATIVE(fileRead) {
     FileRecord* rec = fileRecord(cx, self);
     if (!rec) return 1;
-    int64_t want = native::present(argc, argv, 0) ? native::intArg(api, cx, argv[0]) : rec->length;
+    bool whole = !native::present(argc, argv, 0);
+    int64_t want = whole ? 0 : native::intArg(api, cx, argv[0]);
     if (want < 0) want = 0;
     std::string data;
     bool open;
+    int64_t position = 0;
     int depth = api->suspendRequest(cx);
     {
         std::lock_guard<std::mutex> hold(rec->lock);
         open = rec->handle != nullptr;
+        if (whole) want = rec->length;
         if (open) {
             size_t chunk = 64 * 1024;
             while (static_cast<int64_t>(data.size()) < want) {
@@ -102,13 +109,13 @@ FILE_NATIVE(fileRead) {
                 if (got < n) break;
                 if (chunk < (1u << 24)) chunk *= 2;
             }
-            rec->position = ftello(rec->handle);
+            position = rec->position = ftello(rec->handle);
         }
     }
     api->resumeRequest(cx, depth);
     if (!open) return 1;
     *rval = api->newStringN(cx, data.data(), data.size());
-    publishPosition(cx, self, rec);
+    publishPosition(cx, self, position);
     return 1;
 }
 
@@ -119,14 +126,15 @@ FILE_NATIVE(fileWrite) {
     native::Bytes content = native::bytesArg(api, cx, argv[0]);
     if (engine::errorPending(cx)) return 0;
     size_t written;
+    int64_t position;
     {
         std::lock_guard<std::mutex> hold(rec->lock);
         if (!rec->handle) return 1;
         written = fwrite(content.data, 1, content.size, rec->handle);
-        rec->position = ftello(rec->handle);
+        position = rec->position = ftello(rec->handle);
     }
     *rval = api->newNumber(cx, static_cast<double>(written));
-    publishPosition(cx, self, rec);
+    publishPosition(cx, self, position);
     return 1;
 }
 
@@ -137,12 +145,13 @@ FILE_NATIVE(fileSeek) {
     FileRecord* rec = fileRecord(cx, self);
     if (!rec) return 1;
     int32_t pos = native::intArg(api, cx, argv[0]);
+    int64_t position;
     {
         std::lock_guard<std::mutex> hold(rec->lock);
         if (!rec->handle) return 1;
         fseeko(rec->handle, pos, pos >= 0 ? SEEK_SET : SEEK_END);
-        rec->position = ftello(rec->handle);
+        position = rec->position = ftello(rec->handle);
     }
-    publishPosition(cx, self, rec);
+    publishPosition(cx, self, position);
     return 1;
 }

@@ -70,6 +70,8 @@ TEST_F(Uneval, PrimitiveForms) {
     EXPECT_EQ(uneval("Infinity"), "Infinity");
     EXPECT_EQ(uneval("-Infinity"), "-Infinity");
     EXPECT_EQ(uneval("Symbol('a b')"), R"(Symbol("a b"))");
+    // A double whose shortest engine form reads back as its neighbour.
+    EXPECT_EQ(run("rt(new Float64Array(new Uint32Array([0x0, 0x1000000]).buffer)[0])"), "true");
 }
 
 TEST_F(Uneval, StringEscapes) {
