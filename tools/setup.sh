@@ -10,7 +10,7 @@ packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev
           libsnmp-dev snmpd snmp # SNMP module; the tests run an snmpd of their own
           desktop-file-utils # checks the launchers that System.createLink writes (tests)
           chromium nodejs # the monitor's browser test; node for the start-up benchmark
-          clang # the fuzz targets (libFuzzer, tools/fuzz.sh)
+          clang libclang-rt-14-dev # the fuzz targets (libFuzzer, tools/fuzz.sh)
           )
 missing=()
 for p in "${packages[@]}"; do
