@@ -19,3 +19,5 @@ cmake --build build-tsan --target capsule_test msqlite mserial msocket msnmp
 for t in stress mutex threads sqlite serial socket socket_tls snmp; do
     TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
 done
+# The Windows runtime: cross builds for i686 and x86-64, and the suite under Wine.
+tools/test-windows.sh

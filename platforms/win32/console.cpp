@@ -46,8 +46,20 @@ void bind(FILE* stream, DWORD which, const char* device, const char* mode) {
 }
 } // namespace
 
+// Standard handles that the parent gave (a file or pipe it redirected to) stay in place:
+// output that the user sent somewhere keeps going there once the console exists.
 void attachConsole() {
-    AllocConsole(); // fails when there is a console already; it is used as it is
+    const DWORD kStd[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE inherited[3];
+    for (int i = 0; i < 3; i++) {
+        HANDLE h = GetStdHandle(kStd[i]);
+        inherited[i] =
+            h && h != INVALID_HANDLE_VALUE && GetFileType(h) != FILE_TYPE_UNKNOWN ? h : nullptr;
+    }
+    if (AllocConsole()) { // fails when there is a console already; it is used as it is
+        for (int i = 0; i < 3; i++)
+            if (inherited[i]) SetStdHandle(kStd[i], inherited[i]);
+    }
     HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
     CONSOLE_SCREEN_BUFFER_INFO info;
     if (GetConsoleScreenBufferInfo(out, &info)) {
