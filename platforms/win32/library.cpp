@@ -1,4 +1,5 @@
-// Native module libraries: LoadLibraryW and GetProcAddress.
+// Native module libraries: LoadLibraryExW (the wide LoadLibraryW with the library's own
+// folder searched for its dependencies) and GetProcAddress.
 #include "platforms/platform.h"
 #include "platforms/win32/wide.h"
 
@@ -6,11 +7,20 @@
 
 namespace platform {
 
-// Module libraries travel with the application, so a bare name is taken from the working
-// directory rather than searched for on the system's library path.
+// Module libraries travel with the application: a relative path, a bare name too, is taken
+// from the working directory, never searched for on the system's library path (where
+// LoadLibraryW would find a system DLL of that name first). The library's own dependencies
+// are looked for beside it.
 void* loadLibrary(const std::string& path) {
-    std::string file = path.find_first_of("\\/") == std::string::npos ? ".\\" + path : path;
-    return reinterpret_cast<void*>(LoadLibraryW(widen(file).c_str()));
+    std::wstring wide = widen(path);
+    DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+    if (n == 0) return nullptr;
+    std::wstring full(n, L'\0');
+    n = GetFullPathNameW(wide.c_str(), n, &full[0], nullptr);
+    if (n == 0 || n >= full.size()) return nullptr;
+    full.resize(n);
+    return reinterpret_cast<void*>(
+        LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
 }
 
 void* librarySymbol(void* library, const char* name) {
