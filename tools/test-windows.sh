@@ -27,6 +27,7 @@ cleanup() {
     rm -rf "$work"
 }
 trap cleanup EXIT
+trap 'exit 130' INT TERM
 # A fresh prefix reports its creation and that its 32-bit rundll32 cannot start.
 "$wine" wineboot --init >/dev/null 2>&1
 /usr/lib/wine/wineserver -w

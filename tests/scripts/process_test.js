@@ -56,6 +56,10 @@ if (onWindows) {
     for (var i = 0; i < standIns.length; i++)
         writeFile(scratch + "/bin/" + standIns[i], '@echo %*>> "' + native(scratch) + "\\bin\\" +
                   standIns[i] + '.log"\r\n');
+    // And a program: a copy of this runner, which runs the script its first argument names.
+    var self = new File(argv[0], "rb");
+    writeFile(scratch + "/bin/rec.exe", self.read());
+    self.close();
 } else {
     // Records its arguments as one line "a|b|" in <its own path>.log.
     var recorder = "#!/bin/sh\nline=$(printf '%s|' \"$@\")\necho \"$line\" >> \"$0.log\"\n";
@@ -122,15 +126,11 @@ try {
         assertEq(System.exec(shell([where + " > " + scratch + "/cwd_out"]), undefined, 1), true);
         assertEq(readFile(scratch + "/cwd_out"), cwd + newline);
         // A relative program path is found from the host's directory. On Windows that is an
-        // executable, a copy of this runner: cmd, which runs batch files, would look for one
-        // from the child's folder.
-        if (onWindows) {
-            var self = new File(argv[0], "rb");
-            writeFile(scratch + "/bin/rec.exe", self.read());
-            self.close();
+        // executable, rec.exe: cmd, which runs batch files, would look for one from the
+        // child's folder.
+        if (onWindows)
             writeFile(scratch + "/bin/child.js", "var f = new File(" +
                       JSON.stringify(scratch + "/bin/rec.log") + ", 'wb'); f.write('x|'); f.close(); System.exit(0);");
-        }
         assertEq(System.exec(scratchName + (onWindows ? "\\bin\\rec.exe " + native(scratch) +
                                             "\\bin\\child.js" : "/bin/rec x"),
                              scratch + "/sub", 1), true);
@@ -158,7 +158,18 @@ try {
         assertEq(System.exec(nothing, scratch, 1), true, "the same in a folder that exists");
     });
 
-    // On Windows the command line reaches the child as it is; the child splits it.
+    // On Windows the command line reaches the child as it is, and the child's runtime
+    // library splits it: rec.exe writes what it got, characters beyond ASCII escaped.
+    if (onWindows) test("the child's runtime splits the command line by the Windows rules", function () {
+        writeFile(scratch + "/bin/args.js", "var f = new File(" + JSON.stringify(scratch + "/args") +
+                  ", 'wb'); f.write(argv.slice(2).join('|').replace(/[^ -~]/g, function (c) {" +
+                  " return '<' + c.charCodeAt(0).toString(16) + '>'; }) + '|'); f.close(); System.exit(0);");
+        var command = native(scratch + "/bin/rec.exe") + " " + native(scratch + "/bin/args.js") +
+                      ' "a b" "c\\"d" e\\\\f "" "g\\\\" h \u00e4\u20ac';
+        assertEq(System.exec(command, scratch, 1), true);
+        assertEq(readFile(scratch + "/args"), 'a b|c"d|e\\\\f||g\\|h|<e4><20ac>|');
+    });
+
     if (!onWindows) test("exec splits the command line by the Windows rules", function () {
         var command = 'sh -c "printf \'%s|\' \\"$@\\" > args" x "a b" "c\\"d" e\\\\f "" ' +
                       '"g\\\\" h \u00e4\u20ac';
