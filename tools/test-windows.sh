@@ -23,7 +23,7 @@ work=$(mktemp -d)
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
 cleanup() {
-    /usr/lib/wine/wineserver -k 2>/dev/null || true
+    /usr/lib/wine/wineserver -k 2>/dev/null && /usr/lib/wine/wineserver -w 2>/dev/null || true
     rm -rf "$work"
 }
 trap cleanup EXIT
