@@ -48,5 +48,7 @@ row "module: insert (one transaction)" "${app[@]}" insert "$work/script.sql"
 input="$work/script.sql" row "sqlite3: insert (one transaction)" sqlite3 "$work/s.db"
 row "module: select into row objects" "${app[@]}" select "$select"
 grep -q ", $rows rows" "$work/out" || { echo "module: wrong rows: $(cat "$work/out")"; exit 1; }
+row "script: the same objects built" "${app[@]}" objects "$rows"
+grep -q ", $rows rows" "$work/out" || { echo "script: wrong rows: $(cat "$work/out")"; exit 1; }
 row "sqlite3: select (output discarded)" sqlite3 "$work/s.db" "$select"
 [ "$(wc -l <"$work/out")" -eq "$rows" ] || { echo "sqlite3: wrong row count"; exit 1; }

@@ -1,7 +1,8 @@
 # Builds Duktape from the single-file source that Debian's duktape-dev installs.
 # duk_config.h is copied into the build tree with the project's overrides appended
 # below its override marker; duktape.c is compiled as C++ so that engine errors
-# unwind C++ frames (DUK_USE_CPP_EXCEPTIONS).
+# unwind C++ frames (DUK_USE_CPP_EXCEPTIONS). Native recursion is limited by the C stack
+# that the thread has left (capsuleStackLow in core/engine_value.cpp), not by a count.
 set(DUKTAPE_SOURCE_DIR "/usr/share/duktape" CACHE PATH "Duktape single-file source")
 foreach(f duktape.c duktape.h duk_config.h)
     if(NOT EXISTS "${DUKTAPE_SOURCE_DIR}/${f}")
@@ -16,6 +17,13 @@ set(duk_overrides "/* __OVERRIDE_DEFINES__ */
 #define DUK_USE_STRHASH_DENSE
 #define DUK_USE_FASTINT
 #define DUK_USE_CPP_EXCEPTIONS
+#ifdef __cplusplus
+extern \"C\"
+#endif
+int capsuleStackLow(void);
+#define DUK_USE_NATIVE_STACK_CHECK() capsuleStackLow()
+#undef DUK_USE_NATIVE_CALL_RECLIMIT
+#define DUK_USE_NATIVE_CALL_RECLIMIT 1000000
 ")
 string(REPLACE "/* __OVERRIDE_DEFINES__ */" "${duk_overrides}" duk_config "${duk_config}")
 file(WRITE "${DUK_GEN}/duk_config.h.new" "${duk_config}")
@@ -23,7 +31,8 @@ file(COPY_FILE "${DUK_GEN}/duk_config.h.new" "${DUK_GEN}/duk_config.h" ONLY_IF_D
 file(COPY_FILE "${DUKTAPE_SOURCE_DIR}/duktape.h" "${DUK_GEN}/duktape.h" ONLY_IF_DIFFERENT)
 file(COPY_FILE "${DUKTAPE_SOURCE_DIR}/duktape.c" "${DUK_GEN}/duktape.cpp" ONLY_IF_DIFFERENT)
 
-add_library(duktape STATIC "${DUK_GEN}/duktape.cpp")
+# Compiled through core/engine_duktape.cpp, which includes the copy and adds the exit path.
+add_library(duktape STATIC "${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp")
 target_include_directories(duktape PUBLIC "${DUK_GEN}")
 target_compile_options(duktape PRIVATE -w)
 set_target_properties(duktape PROPERTIES POSITION_INDEPENDENT_CODE ON)

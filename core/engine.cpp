@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <malloc.h>
 #include <mutex>
 #include <stdio.h>
 #include <stdlib.h>
@@ -47,28 +48,23 @@ ThreadState& thread() {
     return state;
 }
 
-// Every block carries its size in a 16-byte header, so that frees and reallocations keep
-// the count exact. Past the limit an allocation fails: the engine then collects garbage
-// and retries, and raises a catchable Error ("alloc failed") if that does not help.
+// The heap's blocks are counted by the size the C library reports for them
+// (malloc_usable_size), so a free or a reallocation needs no header of its own to keep the
+// count exact. Past the limit an allocation fails: the engine then collects garbage and
+// retries, and raises a catchable Error ("alloc failed") if that does not help.
 namespace {
-constexpr size_t kHeader = 16;
 
 void* heapAlloc(void*, duk_size_t size) {
     if (gHeapBytes.load(std::memory_order_relaxed) + size > kHeapLimit) return nullptr;
-    char* p = static_cast<char*>(malloc(size + kHeader));
-    if (!p) return nullptr;
-    memcpy(p, &size, sizeof size);
-    gHeapBytes += size;
-    return p + kHeader;
+    void* p = malloc(size);
+    if (p) gHeapBytes.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
+    return p;
 }
 
 void heapFree(void*, void* ptr) {
     if (!ptr) return;
-    char* p = static_cast<char*>(ptr) - kHeader;
-    size_t size;
-    memcpy(&size, p, sizeof size);
-    gHeapBytes -= size;
-    free(p);
+    gHeapBytes.fetch_sub(malloc_usable_size(ptr), std::memory_order_relaxed);
+    free(ptr);
 }
 
 void* heapRealloc(void* ud, void* ptr, duk_size_t size) {
@@ -77,17 +73,17 @@ void* heapRealloc(void* ud, void* ptr, duk_size_t size) {
         heapFree(ud, ptr);
         return nullptr;
     }
-    char* p = static_cast<char*>(ptr) - kHeader;
-    size_t old;
-    memcpy(&old, p, sizeof old);
+    size_t old = malloc_usable_size(ptr);
     if (size > old && gHeapBytes.load(std::memory_order_relaxed) + (size - old) > kHeapLimit)
         return nullptr;
-    char* q = static_cast<char*>(realloc(p, size + kHeader));
+    void* q = realloc(ptr, size);
     if (!q) return nullptr;
-    memcpy(q, &size, sizeof size);
-    gHeapBytes += size;
-    gHeapBytes -= old;
-    return q + kHeader;
+    size_t now = malloc_usable_size(q);
+    if (now >= old)
+        gHeapBytes.fetch_add(now - old, std::memory_order_relaxed);
+    else
+        gHeapBytes.fetch_sub(old - now, std::memory_order_relaxed);
+    return q;
 }
 
 void fatal(void*, const char* msg) {
@@ -132,10 +128,31 @@ bool createInstance() {
 // parked wherever they next ask for the lock (resuming from a sleep, a wait or a read),
 // and end with the process. A thread that runs script without ever suspending holds
 // teardown up until it does.
+//
+// Finalizers run either way (files flushed, databases closed). The sanitizer builds then
+// free the heap block by block, so that their leak check sees every block come back; the
+// others leave the memory to the process's end, which is much cheaper for a large heap.
+#if defined(__has_feature) // Clang
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define CAPSULE_SANITIZED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(CAPSULE_SANITIZED)
+constexpr bool kFreeHeapAtExit = true;
+#else
+constexpr bool kFreeHeapAtExit = false;
+#endif
+static duk_context* gLeftHeap = nullptr; // keeps what is left reachable for leak checkers
+
 void destroyInstance() {
     if (!gMain) return;
     gLock.lock();
-    duk_destroy_heap(gMain);
+    if (kFreeHeapAtExit) {
+        duk_destroy_heap(gMain);
+    } else {
+        duk_host_run_all_finalizers(gMain);
+        gLeftHeap = gMain;
+    }
     gMain = nullptr;
     gEvents = nullptr;
     gFactory = nullptr;

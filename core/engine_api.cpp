@@ -148,7 +148,8 @@ HostValue newNumber(HostContext*, double d) {
     return hostNumber(d);
 }
 
-// The values are kept in an array on the stack, which roots them for the native.
+// The values are kept in an array on the stack, which roots them for the native. An
+// undefined value is left out: it would end the caller's list early.
 HostValue* propertyValues(HostContext* cx, HostObject* obj) {
     duk_context* ctx = duk(cx);
     duk_uarridx_t count = 0;
@@ -157,7 +158,10 @@ HostValue* propertyValues(HostContext* cx, HostObject* obj) {
         pushObject(c, obj);
         duk_enum(c, -1, DUK_ENUM_OWN_PROPERTIES_ONLY);
         while (duk_next(c, -1, 1)) {
-            duk_put_prop_index(c, -5, count++);
+            if (duk_is_undefined(c, -1))
+                duk_pop(c);
+            else
+                duk_put_prop_index(c, -5, count++);
             duk_pop(c);
         }
         duk_pop_2(c);
@@ -214,15 +218,46 @@ HostObject* newArray(HostContext* cx, unsigned length, const HostValue* values) 
     return ok ? static_cast<HostObject*>(duk_get_heapptr(ctx, -1)) : nullptr;
 }
 
+// Whether obj or an object it inherits from has element index as an accessor with a
+// setter: only then did script run when a write of it failed.
+bool hasSetter(duk_context* ctx, HostObject* obj, unsigned index) {
+    SlotMark before = slotMark();
+    bool found = false;
+    if (run(ctx, 1, [&](duk_context* c) -> duk_ret_t {
+            pushObject(c, obj);
+            for (int hops = 0; hops < 10000 && duk_is_object(c, -1); hops++) {
+                duk_push_uint(c, index);
+                duk_get_prop_desc(c, -2, 0);
+                if (duk_is_object(c, -1)) {
+                    duk_get_prop_literal(c, -1, "set");
+                    found = duk_is_function(c, -1);
+                    return 0;
+                }
+                duk_pop(c);
+                duk_get_prototype(c, -1);
+                duk_remove(c, -2);
+            }
+            return 0;
+        }))
+        duk_pop(ctx);
+    thread().pending = before.pending;
+    thread().slotThrew = before.slotThrew;
+    return found;
+}
+
 int setElement(HostContext* cx, HostObject* obj, unsigned index, HostValue* value) {
     duk_context* ctx = duk(cx);
+    SlotMark before = slotMark();
     bool ok = run(ctx, 1, [&](duk_context* c) -> duk_ret_t {
         pushObject(c, obj);
         push(c, value ? *value : HOST_UNDEFINED);
         duk_put_prop_index(c, -2, index);
         return 0;
     });
-    if (ok) duk_pop(ctx);
+    if (ok)
+        duk_pop(ctx);
+    else if (!hasSetter(ctx, obj, index))
+        refused(before); // read-only, frozen or not extensible: no script ran
     return ok;
 }
 

@@ -37,6 +37,10 @@ int classIndex(const ClassInfo* cls) {
     return gClassCount++;
 }
 
+// The owner a running native of no class finds on its thread: it matches no class, so
+// such a native reads and replaces no record. Host code outside any native has owner null.
+const ClassInfo kNoClass = {"", nullptr};
+
 // What a native finds on its thread while it runs; restored on return and on unwinding.
 struct NativeScope {
     ThreadState& ts;
@@ -50,7 +54,7 @@ struct NativeScope {
         ts.resumeMark = -1;
         ts.stackFull = false;
         ts.slotThrew = false;
-        ts.owner = cls;
+        ts.owner = cls ? cls : &kNoClass;
     }
     ~NativeScope() {
         ts.pending = pending;
@@ -91,8 +95,11 @@ const ClassInfo* instanceClassOf(duk_context* ctx, duk_idx_t idx) {
     return own ? classOf(ctx, idx) : nullptr;
 }
 
-duk_ret_t invoke(duk_context* ctx, const NativeEntry& e, bool constructor) {
+// maxArgs: how many arguments the native gets at most (an accessor's key, which the
+// engine passes too, is not among them); -1 for all.
+duk_ret_t invoke(duk_context* ctx, const NativeEntry& e, bool constructor, duk_idx_t maxArgs) {
     duk_idx_t argc = duk_get_top(ctx);
+    if (maxArgs >= 0 && argc > maxArgs) argc = maxArgs;
     HostValue local[8];
     HostValue* argv = local;
     if (argc > 8)
@@ -123,11 +130,20 @@ duk_ret_t invoke(duk_context* ctx, const NativeEntry& e, bool constructor) {
 }
 
 duk_ret_t callNative(duk_context* ctx) {
-    return invoke(ctx, gNatives[duk_get_current_magic(ctx)], false);
+    return invoke(ctx, gNatives[duk_get_current_magic(ctx)], false, -1);
 }
 
 duk_ret_t constructNative(duk_context* ctx) {
-    return invoke(ctx, gNatives[duk_get_current_magic(ctx)], true);
+    return invoke(ctx, gNatives[duk_get_current_magic(ctx)], true, -1);
+}
+
+// Accessors: the getter gets no argument, the setter the new value only.
+duk_ret_t callGetter(duk_context* ctx) {
+    return invoke(ctx, gNatives[duk_get_current_magic(ctx)], false, 0);
+}
+
+duk_ret_t callSetter(duk_context* ctx) {
+    return invoke(ctx, gNatives[duk_get_current_magic(ctx)], false, 1);
 }
 
 duk_ret_t finalizeNative(duk_context* ctx) {
@@ -179,9 +195,9 @@ void defineSpecs(duk_context* ctx, duk_idx_t obj, const HostFunctionSpec* fns,
     for (; props && props->name; props++) {
         duk_uint_t flags = defineFlags(props->attrs, true) | DUK_DEFPROP_HAVE_GETTER;
         pushName(ctx, props->name);
-        pushFunction(ctx, props->name, callNative, props->getter, 0, owner);
+        pushFunction(ctx, props->name, callGetter, props->getter, 0, owner);
         if (props->setter) {
-            pushFunction(ctx, props->name, callNative, props->setter, 1, owner);
+            pushFunction(ctx, props->name, callSetter, props->setter, 1, owner);
             flags |= DUK_DEFPROP_HAVE_SETTER;
         }
         duk_def_prop(ctx, obj, flags);
@@ -192,6 +208,19 @@ void defineSpecs(duk_context* ctx, duk_idx_t obj, const HostFunctionSpec* fns,
 void pushNative(duk_context* ctx, const char* name, HostNative fn, unsigned nargs,
                 const ClassInfo* owner) {
     pushFunction(ctx, name, callNative, fn, nargs, owner);
+}
+
+// The class that natives defined on the object at idx belong to: the class of a prototype
+// or instance, or of a constructor; else that of the running native (none outside one).
+static const ClassInfo* ownerFor(duk_context* ctx, duk_idx_t idx) {
+    const ClassInfo* cls = classOf(ctx, idx);
+    if (!cls) {
+        duk_get_prop_literal(ctx, idx, ENGINE_KEY_CTOR_CLASS);
+        cls = static_cast<const ClassInfo*>(duk_get_pointer(ctx, -1));
+        duk_pop(ctx);
+    }
+    const ClassInfo* running = thread().owner;
+    return cls ? cls : running == &kNoClass ? nullptr : running;
 }
 
 // ---- the slots that make functions, classes and records --------------------------------
@@ -207,6 +236,8 @@ HostObject* defineClass(HostContext* cx, const char* name, HostNative constructo
     run(ctx, 1, [&](duk_context* c) -> duk_ret_t {
         duk_push_global_object(c);
         pushFunction(c, name, constructNative, constructor, nargs, cls);
+        duk_push_pointer(c, cls);
+        duk_put_prop_literal(c, -2, ENGINE_KEY_CTOR_CLASS);
         duk_push_object(c); // the prototype: [global ctor proto]
         duk_push_pointer(c, cls);
         duk_put_prop_literal(c, -2, ENGINE_KEY_CLASS);
@@ -231,6 +262,19 @@ HostObject* defineClass(HostContext* cx, const char* name, HostNative constructo
                      DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WRITABLE |
                          DUK_DEFPROP_CLEAR_ENUMERABLE | DUK_DEFPROP_SET_CONFIGURABLE);
         proto = static_cast<HostObject*>(duk_get_heapptr(c, -1));
+        // The prototype lives as long as the process, so that a module may keep it for
+        // newObject even after scripts drop the constructor.
+        duk_push_heap_stash(c);
+        duk_get_prop_literal(c, -1, ENGINE_KEY_PROTOTYPES);
+        if (!duk_is_array(c, -1)) {
+            duk_pop(c);
+            duk_push_array(c);
+            duk_dup_top(c);
+            duk_put_prop_literal(c, -3, ENGINE_KEY_PROTOTYPES);
+        }
+        duk_dup(c, -3);
+        duk_put_prop_index(c, -2, static_cast<duk_uarridx_t>(duk_get_length(c, -2)));
+        duk_pop_2(c);
         return 1; // the prototype stays on the stack
     });
     return proto;
@@ -254,18 +298,20 @@ HostObject* newObject(HostContext* cx, HostObject* proto) {
 int defineProperty(HostContext* cx, HostObject* obj, const char* name, HostValue value,
                    HostNative getter, HostNative setter, unsigned attrs) {
     duk_context* ctx = duk(cx);
+    SlotMark before = slotMark(); // no script runs: a failure is a refusal
     bool ok = run(ctx, 1, [&](duk_context* c) -> duk_ret_t {
         pushObject(c, obj);
         pushName(c, name);
         bool accessor = getter || setter;
         duk_uint_t flags = defineFlags(attrs, accessor);
         if (accessor) {
+            const ClassInfo* owner = ownerFor(c, -2);
             if (getter) {
-                pushNative(c, name, getter, 0, nullptr);
+                pushFunction(c, name, callGetter, getter, 0, owner);
                 flags |= DUK_DEFPROP_HAVE_GETTER;
             }
             if (setter) {
-                pushNative(c, name, setter, 1, nullptr);
+                pushFunction(c, name, callSetter, setter, 1, owner);
                 flags |= DUK_DEFPROP_HAVE_SETTER;
             }
         } else {
@@ -274,7 +320,10 @@ int defineProperty(HostContext* cx, HostObject* obj, const char* name, HostValue
         duk_def_prop(c, -3 - (accessor && getter && setter ? 1 : 0), flags);
         return 0;
     });
-    if (ok) duk_pop(ctx);
+    if (ok)
+        duk_pop(ctx);
+    else
+        refused(before);
     return ok;
 }
 
@@ -282,16 +331,17 @@ int defineFunctions(HostContext* cx, HostObject* obj, const HostFunctionSpec* fn
     duk_context* ctx = duk(cx);
     bool ok = run(ctx, 1, [&](duk_context* c) -> duk_ret_t {
         pushObject(c, obj);
-        defineSpecs(c, -1, fns, nullptr, nullptr);
+        defineSpecs(c, -1, fns, nullptr, ownerFor(c, -1));
         return 0;
     });
     if (ok) duk_pop(ctx);
     return ok;
 }
 
-// A record goes only onto an instance of a class, and only of the running native's class
-// when it belongs to one, so that a method applied to a foreign object never reads or
-// replaces another class's record.
+// A record goes only onto an instance of a class, and from inside a native only of that
+// native's own class, so that a method applied to a foreign object, or a native of no
+// class at all, never reads or replaces another class's record. Host code outside any
+// native (start-up, teardown) reaches every record.
 static bool ownsRecord(duk_context* ctx, duk_idx_t idx) {
     const ClassInfo* cls = instanceClassOf(ctx, idx);
     const ClassInfo* owner = thread().owner;

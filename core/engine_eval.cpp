@@ -95,6 +95,7 @@ duk_ret_t reportUncaught(duk_context* ctx, void*) {
     // The message is the first value pushed after the error.
     const char* message = readBytes(ctx, err + 1, nullptr);
     printErrorReport(stdout, message, report.fileName ? &report : nullptr);
+    fflush(stdout);
     return 0;
 }
 
@@ -162,6 +163,7 @@ bool locateScript(void* context, char* file, size_t fileSize, int* line) {
 
 void installLanguageExtras(duk_context* ctx) {
     installUneval(ctx);
+    installErrorArguments(ctx);
 }
 
 } // namespace engine

@@ -9,6 +9,15 @@
 #include <stdint.h>
 #include <type_traits>
 
+// Runs the finalizer of every object that still has one and frees nothing
+// (core/engine_duktape.cpp); the heap is unusable afterwards.
+void duk_host_run_all_finalizers(duk_context* ctx);
+// Pushes a new plain object with room for `size` properties (core/engine_duktape.cpp).
+void duk_host_push_object_sized(duk_context* ctx, duk_uint32_t size);
+// Defines name (at -2) = value (at -1) on a plain object the caller just made, as an object
+// literal does (enumerable, configurable; writable if asked), and pops both.
+void duk_host_define_member(duk_context* ctx, duk_idx_t objIdx, duk_bool_t writable);
+
 namespace engine {
 
 // Per OS thread: its context, its request depth and what a running native has pending.
@@ -52,6 +61,15 @@ inline void pushObject(duk_context* ctx, HostObject* o) {
 // false is returned.
 bool protect(duk_context* ctx, int nrets, duk_ret_t (*f)(duk_context*, void*), void* udata);
 void setPending(duk_context* ctx, duk_idx_t idx);
+// The thread's error state before a slot, and after a slot that the engine refused (no
+// script ran): the refusal's error stays pending, raised only if the native fails, unless
+// an exception that script threw earlier is pending, which stays the one to raise.
+struct SlotMark {
+    int pending;
+    bool slotThrew;
+};
+SlotMark slotMark();
+void refused(const SlotMark& before);
 // Runs a lambda (duk_context*) -> duk_ret_t under protect().
 template <class F> bool run(duk_context* ctx, int nrets, F&& f) {
     using Fn = std::remove_reference_t<F>;
@@ -72,6 +90,8 @@ void pushNative(duk_context* ctx, const char* name, HostNative fn, unsigned narg
 #define ENGINE_KEY_CLASS DUK_HIDDEN_SYMBOL("cls")
 #define ENGINE_KEY_PRIVATE DUK_HIDDEN_SYMBOL("priv")
 #define ENGINE_KEY_SOURCE_LINE DUK_HIDDEN_SYMBOL("srcline")
+#define ENGINE_KEY_CTOR_CLASS DUK_HIDDEN_SYMBOL("ctorcls")
+#define ENGINE_KEY_PROTOTYPES DUK_HIDDEN_SYMBOL("prototypes")
 
 // The slots that make functions, classes and records (engine_class.cpp).
 HostObject* defineClass(HostContext* cx, const char* name, HostNative constructor, unsigned nargs,
@@ -96,6 +116,8 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
 
 // uneval(value) and Object.prototype.toSource().
 void installUneval(duk_context* ctx);
+// Error constructors that take a file name and a line number after the message.
+void installErrorArguments(duk_context* ctx);
 
 // Start-up pieces.
 void fillApi(ModuleApi* api);

@@ -5,6 +5,7 @@
 #include "core/engine_internal.h"
 
 #include "core/engine_text.h"
+#include "core/native_args.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -52,6 +53,15 @@ struct Reader {
     // A quoted string; the text is narrow, one character per byte.
     bool string() {
         char quote = *p++;
+        const char* start = p;
+        while (p < end && *p != quote && *p != '\\' && *p != '\n' && *p != '\r')
+            p++;
+        if (p < end && *p == quote) { // nothing to unescape: the common case
+            pushBytes(ctx, start, static_cast<size_t>(p - start));
+            p++;
+            return true;
+        }
+        p = start;
         std::u16string s;
         while (p < end && *p != quote) {
             unsigned char c = static_cast<unsigned char>(*p++);
@@ -110,6 +120,16 @@ struct Reader {
         if (*p == '-') p++;
         if (p >= end || *p < '0' || *p > '9') return false;
         if (*p == '0' && p + 1 < end && p[1] >= '0' && p[1] <= '9') return false; // octal
+        // Whole numbers of up to 15 digits (sizes, times) are exact in a double as read.
+        const char* first = p;
+        int64_t whole = 0;
+        while (p < end && *p >= '0' && *p <= '9' && p - first < 15)
+            whole = whole * 10 + (*p++ - '0');
+        if (p == end || !((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E')) {
+            double d = static_cast<double>(whole);
+            duk_push_number(ctx, *s == '-' ? -d : d);
+            return true;
+        }
         while (p < end && ((*p >= '0' && *p <= '9') || *p == '.' || *p == 'e' || *p == 'E' ||
                            ((*p == '+' || *p == '-') && (p[-1] == 'e' || p[-1] == 'E'))))
             p++;
@@ -147,17 +167,80 @@ struct Reader {
         duk_to_string(ctx, -1);
         return true;
     }
-    bool object() {
-        duk_push_object(ctx);
-        if (eat('}')) return true;
-        do {
-            if (!key()) return false;
-            // "__proto__" means more in a literal than a plain key.
-            if (!strcmp(duk_get_string(ctx, -1), "__proto__") || !eat(':') || !value())
-                return false;
-            duk_put_prop(ctx, -3);
-        } while (eat(','));
-        return eat('}');
+    // An object: its members are read onto the stack first, so that the object is made
+    // with room for all of them (and `extra` more). They are defined as a literal
+    // defines them, never through setters.
+    bool object(unsigned extra = 0) {
+        duk_idx_t base = duk_get_top(ctx);
+        unsigned n = 0;
+        if (!eat('}')) {
+            do {
+                if (!key()) return false;
+                // "__proto__" means more in a literal than a plain key.
+                if (!strcmp(duk_get_string(ctx, -1), "__proto__") || !eat(':') || !value())
+                    return false;
+                n++;
+            } while (eat(','));
+            if (!eat('}')) return false;
+        }
+        return make(base, n, extra, false);
+    }
+    // The object for the n name/value pairs above base, made at base in their place;
+    // false for a repeated name when the names must be unique.
+    bool make(duk_idx_t base, unsigned n, unsigned extra, bool unique) {
+        duk_host_push_object_sized(ctx, n + extra);
+        duk_insert(ctx, base);
+        for (unsigned i = 0; i < n; i++) {
+            duk_idx_t name = base + 1 + 2 * duk_idx_t(i);
+            if (unique) {
+                duk_dup(ctx, name);
+                if (duk_has_prop(ctx, base)) return false;
+            }
+            duk_dup(ctx, name);
+            duk_dup(ctx, name + 1);
+            duk_host_define_member(ctx, base, true);
+        }
+        duk_set_top(ctx, base + 1);
+        return true;
+    }
+    // The package directory: an object whose values are the entries. Each entry object
+    // gets `pos` (enumerable, read-only) as it is read: `pos` for the first, then the one
+    // before plus that one's csize as a 32-bit integer, in the order of the text, which
+    // is the order in which the object enumerates its names. A name that breaks that
+    // order (an array index, a repeated name) or means more than a name (__proto__)
+    // gives false, and the caller reads the text the general way.
+    bool directory(double pos) {
+        if (!eat('{')) return false;
+        duk_idx_t base = duk_get_top(ctx);
+        unsigned n = 0;
+        if (!eat('}')) {
+            do {
+                if (!key()) return false;
+                const char* name = duk_get_string(ctx, -1);
+                if (!strcmp(name, "__proto__") || (*name >= '0' && *name <= '9') || !eat(':'))
+                    return false;
+                space();
+                if (p < end && *p == '{') { // an entry: room for pos too
+                    p++;
+                    duk_require_stack(ctx, 4);
+                    if (!object(1)) return false;
+                } else if (!value()) {
+                    return false;
+                }
+                if (duk_is_object(ctx, -1)) {
+                    duk_push_literal(ctx, "pos");
+                    duk_push_number(ctx, pos);
+                    duk_host_define_member(ctx, -3, false); // read-only
+                    duk_get_prop_literal(ctx, -1, "csize");
+                    pos += native::toInt(duk_is_undefined(ctx, -1) ? 0 : duk_to_number(ctx, -1));
+                    duk_pop(ctx);
+                }
+                n++;
+            } while (eat(','));
+            if (!eat('}')) return false;
+        }
+        // A repeated name would enumerate once, where the pos above counted it twice.
+        return make(base, n, 0, true);
     }
     bool array() {
         duk_push_array(ctx);
@@ -210,24 +293,23 @@ struct Job {
     const char* text;
     size_t size;
     bool ok;
+    bool directory;  // read as a package directory
+    double firstPos; // the first entry's pos
 };
 
 duk_ret_t readTop(duk_context* ctx, void* udata) {
     Job* job = static_cast<Job*>(udata);
     Reader r{ctx, job->text, job->text + job->size, 0};
     bool paren = r.eat('(');
-    job->ok = r.value() && (!paren || r.eat(')'));
+    job->ok = (job->directory ? r.directory(job->firstPos) : r.value()) && (!paren || r.eat(')'));
     r.eat(';');
     r.space();
     job->ok = job->ok && r.p == r.end;
     return 1;
 }
 
-} // namespace
-
-bool readLiteral(HostContext* cx, const char* text, size_t size, HostValue* out) {
+bool read(HostContext* cx, Job job, HostValue* out) {
     duk_context* ctx = duk(cx);
-    Job job{text, size, false};
     if (!duk_check_stack(ctx, 4)) return false;
     if (duk_safe_call(ctx, readTop, &job, 0, 1) != DUK_EXEC_SUCCESS || !job.ok) {
         duk_pop(ctx);
@@ -235,6 +317,17 @@ bool readLiteral(HostContext* cx, const char* text, size_t size, HostValue* out)
     }
     *out = box(ctx, -1); // stays on the stack for the running native
     return true;
+}
+
+} // namespace
+
+bool readLiteral(HostContext* cx, const char* text, size_t size, HostValue* out) {
+    return read(cx, Job{text, size, false, false, 0}, out);
+}
+
+bool readDirectory(HostContext* cx, const char* text, size_t size, double firstPos,
+                   HostValue* out) {
+    return read(cx, Job{text, size, false, true, firstPos}, out);
 }
 
 } // namespace engine

@@ -28,7 +28,8 @@ enum Builtin {
     kNumberValueOf,
     kStringValueOf,
     kBooleanValueOf,
-    kBuiltinCount
+    kBuiltinCount,
+    kHostToSource = kBuiltinCount // Object.prototype.toSource as installed
 };
 const char* const kBuiltinPaths[kBuiltinCount][2] = {
     {"Object", "toString"}, {"Function", "toString"}, {"RegExp", "toString"},
@@ -41,6 +42,7 @@ struct Writer {
     duk_idx_t builtins;      // stack index of the built-in methods array
     std::string text;        // ASCII only: everything else is escaped
     std::vector<void*> path; // arrays and objects being written, outermost first
+    bool self;               // the value is the `this` of toSource()
 };
 
 // Pushes builtin b called on the value at idx.
@@ -163,6 +165,26 @@ void appendKey(Writer& w, duk_idx_t idx) {
 }
 
 void appendValue(Writer& w, duk_idx_t idx, bool top);
+
+// An object with a toSource method of its own (not the host's) is written by it, as the
+// engine that scripts were written for does; false when it has none.
+bool appendOwnSource(Writer& w, duk_idx_t idx) {
+    duk_context* ctx = w.ctx;
+    duk_get_prop_literal(ctx, idx, "toSource");
+    duk_get_prop_index(ctx, w.builtins, kHostToSource);
+    bool own = duk_is_callable(ctx, -2) && !duk_strict_equals(ctx, -1, -2);
+    duk_pop(ctx);
+    if (!own) {
+        duk_pop(ctx);
+        return false;
+    }
+    duk_dup(ctx, idx);
+    duk_call_method(ctx, 0);
+    duk_to_string(ctx, -1);
+    appendSource(w, -1);
+    duk_pop(ctx);
+    return true;
+}
 
 // Marks the object at idx as being written; false if it already is (a cycle).
 bool enter(Writer& w, duk_idx_t idx) {
@@ -324,6 +346,8 @@ void appendValue(Writer& w, duk_idx_t idx, bool top) {
         duk_pop(ctx);
         return;
     }
+    // Not for the `this` of toSource itself: an own toSource may call the host's on it.
+    if (!(top && w.self) && appendOwnSource(w, idx)) return;
     if (duk_is_function(ctx, idx)) {
         w.text += '(';
         callBuiltin(w, kFunctionToString, idx);
@@ -354,24 +378,24 @@ void appendValue(Writer& w, duk_idx_t idx, bool top) {
 }
 
 // Writes the value at idx and pushes the text.
-duk_ret_t unevalAt(duk_context* ctx, duk_idx_t idx) {
+duk_ret_t unevalAt(duk_context* ctx, duk_idx_t idx, bool self) {
     duk_push_current_function(ctx);
     duk_get_prop_literal(ctx, -1, UNEVAL_KEY_BUILTINS);
-    Writer w{ctx, duk_get_top_index(ctx), {}, {}};
+    Writer w{ctx, duk_get_top_index(ctx), {}, {}, self};
     appendValue(w, idx, true);
     pushBytes(ctx, w.text.data(), w.text.size());
     return 1;
 }
 
 duk_ret_t uneval(duk_context* ctx) {
-    return unevalAt(ctx, 0);
+    return unevalAt(ctx, 0, false);
 }
 
 // A primitive `this` is written boxed: (5).toSource() is (new Number(5)).
 duk_ret_t toSource(duk_context* ctx) {
     duk_push_this(ctx);
     duk_to_object(ctx, -1);
-    return unevalAt(ctx, duk_get_top_index(ctx));
+    return unevalAt(ctx, duk_get_top_index(ctx), true);
 }
 
 // Defines on the object at -1 a non-enumerable native method that keeps the builtins
@@ -405,6 +429,8 @@ void installUneval(duk_context* ctx) {
     duk_get_prop_literal(ctx, -1, "prototype");
     duk_remove(ctx, -2);
     defineNative(ctx, builtins, "toSource", toSource, 0);
+    duk_get_prop_literal(ctx, -1, "toSource");
+    duk_put_prop_index(ctx, builtins, kHostToSource);
     duk_pop_3(ctx);
 }
 

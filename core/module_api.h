@@ -11,14 +11,40 @@
  * Rooting: every value a slot hands to a native stays alive at least until that native
  * returns; so do the texts that slots 1, 2, 6 and 7 return. A native that works in rounds
  * (suspend, blocking call, resume, make values, suspend again ...) keeps the values of one
- * round only until it suspends again: store what a later round needs in an object made
- * before the first suspension. Keep a value longer by storing it in a script-visible
+ * round only until it suspends again; the values made before its first suspension (its
+ * arguments included) live until it returns. Store what a later round needs in an object
+ * made before the first suspension. Keep a value longer by storing it in a script-visible
  * object.
+ *
+ * Keeping pointers: a HostObject* is valid as long as the value it came from (above). The
+ * global object (slot 15) and the prototype that slot 13 returns stay valid until the
+ * process ends and may be kept in a module's variables; any other object must be kept
+ * reachable from script (a property of such an object) for its pointer to stay valid.
+ *
+ * Values per call: one native call holds at most about a million values at once (the
+ * engine's value stack; arguments and everything the slots handed it in the current
+ * round count). Past that, a slot that makes or reads a value fails (null, undefined, 0,
+ * NaN or the empty text); if the native then returns 0 the script gets RangeError "too
+ * many values in one native call".
  *
  * Failing: a native calls reportError and returns 0; the host raises the error in the
  * calling script. A slot whose conversion or property read runs script that throws leaves
  * that exception pending; the host raises it when the native returns, whatever the native
- * returns. No engine error ever unwinds a module's frames.
+ * returns. A slot that the engine refuses (22 on a permanent property or a non-extensible
+ * object, 19 on a read-only element or a frozen array) returns 0 and leaves its TypeError
+ * pending only for the case that the native fails: returning 1 leaves no exception. An
+ * error that the native reported and then ignored by returning 1 is dropped. No engine
+ * error ever unwinds a module's frames.
+ *
+ * Records: slots 24 and 25 reach the record of an instance of a class only from code of
+ * that class: its constructor, finalizer, instance and static specs, and the functions
+ * and accessors that slots 22 and 23 define on its prototype, its constructor or its
+ * instances, or define while a native of the class runs. Every other native (slot 22 or
+ * 23 on another object, from initModule for example) has no class and reaches no record.
+ *
+ * Deep recursion through natives (an evaluation that evaluates itself, a toString that
+ * calls a native on its own object) ends in a catchable RangeError before the thread's C
+ * stack runs out: the limit is the stack that the thread has left, not a count.
  *
  * Threads: every slot but 27 to 30 must be called inside a request on the context that
  * it is given. Suspend (28) before a blocking call, resume (29) with the saved depth
@@ -41,11 +67,14 @@ typedef struct HostObject HostObject;
 
 /* A native: returns 1 on success, 0 to fail (with an error reported or pending). The
  * result slot starts as undefined. `self` is the `this` object, or null when `this` is
- * not an object. */
+ * not an object (and for a constructor called without new). */
 typedef int (*HostNative)(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                           HostValue* rval);
 /* A class finalizer: called once when an object of the class is collected (also for
- * the class's prototype object); getPrivate tells whether it holds a record. */
+ * the class's prototype object, at teardown); getPrivate tells whether it holds a record.
+ * It runs inside the collector, perhaps in the middle of another native's slot call, and
+ * may call slots 17, 24 and 25 only: it makes no value, runs no script, reports nothing
+ * and does not suspend. */
 typedef void (*HostFinalizer)(HostContext* cx, HostObject* obj);
 
 /* A function of an object or class; a table of them ends with a null name. */
@@ -58,7 +87,8 @@ typedef struct HostFunctionSpec {
 } HostFunctionSpec;
 
 /* An accessor property of a class; a table of them ends with a null name. The getter
- * receives no argument and sets *rval; the setter receives the new value as argv[0]. */
+ * receives no argument (argc 0) and sets *rval; the setter receives the new value as its
+ * one argument (argc 1). */
 typedef struct HostPropertySpec {
     const char* name;
     HostNative getter;
@@ -66,7 +96,8 @@ typedef struct HostPropertySpec {
     unsigned attrs;    /* HOST_ATTR_* bits */
 } HostPropertySpec;
 
-/* Property attributes for defineProperty. */
+/* Property attributes for defineProperty. HOST_ATTR_READONLY applies to data properties
+ * only: an accessor is read-only when it has no setter, and the bit is ignored for it. */
 #define HOST_ATTR_ENUMERATE 1u
 #define HOST_ATTR_READONLY 2u
 #define HOST_ATTR_PERMANENT 4u
@@ -166,16 +197,19 @@ typedef struct ModuleApi {
     /* 11: evaluates narrow source text as global code under fileName from line 1, inside
      * the fault guard; null cx means the calling thread's context. Returns 1 and the
      * completion value in *result, or 0: the error then goes to the calling script
-     * (nested) or to the error reporter (no script beneath). */
+     * (nested: pending, raised if the native returns 0, dropped if it returns 1) or to
+     * the error reporter (no script beneath). */
     int (*evaluateScript)(HostContext* cx, const char* fileName, const char* source,
                           HostValue* result);
-    /* 12: the values of obj's enumerable properties, then undefined; free with release.
-     * Null on failure. */
+    /* 12: the values of obj's own enumerable properties in enumeration order, leaving
+     * out those whose value is undefined, then undefined; free with release. Null on
+     * failure (a getter that throws, no memory). */
     HostValue* (*propertyValues)(HostContext* cx, HostObject* obj);
     /* 13: makes the class `name` (the text must outlive the process) with private data,
      * registers its constructor on the global object and returns its prototype (null on
-     * failure). Instance specs go on the prototype, static specs on the constructor; any
-     * table may be null. The constructor runs with self = the new instance. */
+     * failure); the prototype lives until the process ends. Instance specs go on the
+     * prototype, static specs on the constructor; any table may be null. The constructor
+     * runs with self = the new instance, or with self null when called without new. */
     HostObject* (*defineClass)(HostContext* cx, const char* name, HostNative constructor,
                                unsigned nargs, const HostPropertySpec* props,
                                const HostFunctionSpec* fns, const HostPropertySpec* staticProps,
@@ -192,22 +226,25 @@ typedef struct ModuleApi {
     void (*release)(HostContext* cx, void* p);
     /* 18: a new array of length elements, taken from values when it is not null. */
     HostObject* (*newArray)(HostContext* cx, unsigned length, const HostValue* values);
-    /* 19: obj[index] = *value; 0 if the write throws. */
+    /* 19: obj[index] = *value; 0 if the write is refused or a setter throws. */
     int (*setElement)(HostContext* cx, HostObject* obj, unsigned index, HostValue* value);
     /* 20: *value = obj[index]; 0 if the read throws. */
     int (*getElement)(HostContext* cx, HostObject* obj, unsigned index, HostValue* value);
     /* 21: *length = obj.length as an unsigned 32-bit number; 0 if the read throws. */
     int (*getArrayLength)(HostContext* cx, HostObject* obj, unsigned* length);
     /* 22: defines obj[name] as a data property with HOST_ATTR_* bits, or as an accessor
-     * when a getter or setter is given; 0 if the definition is refused. */
+     * when a getter or setter is given (getter argc 0, setter argc 1, as in a
+     * HostPropertySpec); 0 if the definition is refused. */
     int (*defineProperty)(HostContext* cx, HostObject* obj, const char* name, HostValue value,
                           HostNative getter, HostNative setter, unsigned attrs);
     /* 23: defines the functions of a function table on obj: writable, deletable, not
-     * enumerable. */
+     * enumerable; they belong to a class as told under Records above. */
     int (*defineFunctions)(HostContext* cx, HostObject* obj, const HostFunctionSpec* fns);
-    /* 24: attaches a record to an instance of a class; 0 for any other object. */
+    /* 24: attaches a record to an instance of a class; 0 for any other object, and for
+     * an instance of a class other than the calling native's (see Records above). */
     int (*setPrivate)(HostContext* cx, HostObject* obj, void* data);
-    /* 25: the record of an instance of a class; null for any other object. */
+    /* 25: the record of an instance of a class; null for any other object, and for an
+     * instance of a class other than the calling native's. */
     void* (*getPrivate)(HostContext* cx, HostObject* obj);
     /* 26: records an Error with the printf-formatted message, blamed on the calling
      * script's file and line; the host throws it when the native returns 0. */
@@ -229,7 +266,9 @@ typedef struct ModuleApi {
 #define HOST_MODULE_EXPORT __attribute__((visibility("default")))
 #endif
 
-/* What a module library exports (C linkage): register names, keep `api`, return. */
+/* What a module library exports (C linkage): register names, keep `api`, return. An
+ * error it reports (or a conversion's exception left pending) becomes an exception of
+ * the System.loadModule call that loaded it. */
 typedef void (*HostModuleInit)(HostContext* cx, const ModuleApi* api);
 
 #ifdef __cplusplus

@@ -55,7 +55,8 @@ struct PathStatus {
     int64_t mtime = 0; // last modification, seconds since 1970
     bool isDir = false;
 };
-// A path containing a wildcard is never found, as with the stat of the scripts' first home.
+// A path containing a wildcard, or ending in a separator without being the root, is never
+// found, as with the stat of the scripts' first home.
 bool pathStatus(const std::string& path, PathStatus* status);
 bool removeFile(const std::string& path); // a file (or link), never a directory
 // Sets access and modification time to whole seconds since 1970.
@@ -98,7 +99,8 @@ std::vector<std::string> splitArguments(const std::string& line);
 // The same, but the first argument (the program) takes backslashes as plain characters
 // even before a quote.
 std::vector<std::string> splitCommandLine(const std::string& line);
-// Starts the program of a command line (searched on PATH when it names no folder) with
+// Starts the program of a command line (when it names no folder: looked for in the
+// application's folder, then the working directory, then on PATH) with
 // the host's environment and standard streams, in a directory (null: the current one).
 // With wait it returns once the program has ended; otherwise the child is reaped in the
 // background. False when nothing was started.
@@ -119,6 +121,13 @@ bool listProcesses(std::vector<ProcessEntry>* list);
 // never called).
 int startThread(void (*run)(void*), void* arg);
 void yieldThread(); // gives up the rest of the time slice
+// The calling thread's stack: its lowest usable address and its size (both 0 when the
+// system does not tell).
+struct StackBounds {
+    uintptr_t low = 0;
+    size_t size = 0;
+};
+StackBounds stackBounds();
 
 // Mutexes held by number: recursive (the owner must release once per successful lock),
 // owned by the locking thread, and passed on when their owner thread ends holding them.
@@ -134,6 +143,90 @@ void unlockMutex(int mutex); // one level, by the owner only
 // Ends the number; the caller's whole hold is released. A mutex that another thread
 // owns stays usable by its owner's unlockMutex until free.
 void destroyMutex(int mutex);
+
+// Files written whole or not at all: a temporary file in the same folder, flushed to
+// the disk, then renamed over the target. False when anything fails (the target is then
+// as it was).
+bool writeFileAtomically(const std::string& path, const std::string& data, unsigned mode);
+
+// Registry: a key store on files, one tree per root key (registry_store.cpp). Paths are
+// key names separated by backslashes; names are UTF-8, compared without regard to letter
+// case and kept as first written. Every change is atomic and made under a lock of the
+// tree, so that concurrent writers and a writer killed mid-way leave a readable store.
+enum RegistryRoot { kClassesRoot, kCurrentUser, kLocalMachine, kUsers, kCurrentConfig };
+enum RegistryType {
+    kRegString = 1,
+    kRegExpandString = 2,
+    kRegBinary = 3,
+    kRegNumber = 4, // 32-bit, stored as its decimal text
+    kRegMultiString = 7,
+};
+struct RegistryValue {
+    int type = kRegString;
+    std::string data; // texts in UTF-8 (a multi-string NUL-separated), numbers as 4 bytes LE
+};
+// False when the key or the value is missing, unreadable or damaged.
+bool registryRead(int root, const std::string& path, const std::string& name, RegistryValue* out);
+// The subkey names, sorted without regard to case; false when the key is missing.
+bool registrySubkeys(int root, const std::string& path, std::vector<std::string>* names);
+// Creates the missing keys of the path and writes the value.
+bool registryWrite(int root, const std::string& path, const std::string& name,
+                   const RegistryValue& value);
+bool registryDeleteValue(int root, const std::string& path, const std::string& name);
+// Deletes a key with its values; never the root, never a key that has subkeys.
+bool registryDeleteKey(int root, const std::string& path);
+// Where a root's tree lives.
+std::string registryTreePath(int root);
+
+// Runs a program (searched on PATH) with arguments and waits for it; its standard output
+// goes to *output when given. The exit status, or -1 when it could not be started or
+// did not exit normally.
+int runProgram(const std::vector<std::string>& args, std::string* output);
+// Whether a program of that name is on PATH.
+bool programOnPath(const std::string& name);
+
+// Power: whether the process may shut the machine down (root, or CAP_SYS_BOOT), and the
+// request itself through systemctl (loginctl for a log-off of the caller's session); force
+// overrides the programs that hold a shutdown up. True when the request was accepted.
+bool hasShutdownPrivilege();
+enum PowerAction { kLogOff, kHalt, kPowerOff, kReboot, kHibernate };
+bool requestPower(PowerAction action, bool force);
+
+// A shortcut as a freedesktop launcher: link names the file (".lnk" becomes ".desktop"),
+// command and params (a command line's arguments) become its Exec line, through pkexec
+// when elevate is set. Written atomically; false when nothing was written.
+struct Shortcut {
+    std::string link, command, params, description, iconPath;
+    bool elevate = false;
+};
+bool writeShortcut(const Shortcut& shortcut);
+
+// Services as systemd units (service_units.cpp). serviceManagerAvailable: systemctl is
+// there and the caller may write units. Start and stop wait at most 30 s.
+struct ServiceConfig {
+    std::string name, commandLine, displayName, description;
+    bool manualStart = false;
+    int restartDelayMs = -1; // below 0: no restart on failure
+};
+bool serviceManagerAvailable();
+bool installService(const ServiceConfig& config);
+bool uninstallService(const std::string& name); // false when it is not installed
+bool startService(const std::string& name);     // true once it runs
+bool stopService(const std::string& name);      // true once stopped, or not installed
+// The unit file of a service name.
+std::string serviceUnitPath(const std::string& name);
+
+// The service manager's side of a service (service_notify.cpp). runningAsService: the
+// manager gave the process a notification socket. notifyServiceManager sends one state
+// message ("READY=1", "STOPPING=1"); false when it could not be sent.
+bool runningAsService();
+bool notifyServiceManager(const char* state);
+// While the service dispatcher runs, SIGTERM is the service's stop control instead of a
+// console event: waitServiceEvent returns true for each stop request, and false once
+// endServiceDispatch has been called (from any thread).
+void beginServiceDispatch();
+bool waitServiceEvent();
+void endServiceDispatch();
 
 } // namespace platform
 

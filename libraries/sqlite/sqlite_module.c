@@ -14,12 +14,13 @@
  * this native's next suspendRequest (or its return); values made before the first
  * suspension stay rooted until it returns. So the result array is made before the first
  * suspension, each row object is stored into that array before the row callback suspends
- * again, and nothing made in one row callback is kept for a later one.
+ * again, and nothing made in one round is kept for a later one.
  */
 #include "module_api.h"
 
 #include <sqlite3.h>
 #include <stdlib.h>
+#include <string.h>
 
 static const ModuleApi* api;
 
@@ -34,15 +35,29 @@ typedef struct Database {
     int closing;
 } Database;
 
-/* What the row callback needs: the calling context, the result array and the request
- * depth of the latest suspension. `failed` records an engine failure (out of memory):
- * the callback then stops the statement and stays inside the request, so that the
- * pending error still stands when the native returns. */
+/* Rows are gathered outside the request and turned into objects a batch at a time:
+ * entering and leaving the request for every row would cost more than making its object.
+ * A batch holds up to kBatchRows rows (fewer when their text passes kBatchBytes or their
+ * columns kBatchValues, which bounds the values one round makes); each
+ * column is stored as a flag byte (1: a value follows, 0: SQL NULL), its name and, for a
+ * value, its text, each NUL-terminated. */
+enum { kBatchRows = 256, kBatchBytes = 1 << 20, kBatchValues = 1 << 14 };
+
+/* What the row callback needs: the calling context, the result array and the number of
+ * rows in it, the request depth of the latest suspension, and the batch. `failed`
+ * records a failure that stopped the statement: 1 for an engine failure (out of memory;
+ * the callback then stays inside the request so that the pending error still stands
+ * when the native returns), 2 for a batch that could not grow (outside the request). */
 typedef struct QueryContext {
     HostContext* cx;
     HostObject* rows;
+    unsigned count;
     int depth;
     int failed;
+    char* text;
+    size_t used, size;
+    int batched, values;
+    int columns[kBatchRows];
 } QueryContext;
 
 static int formatError(HostContext* cx, const char* usage) {
@@ -110,30 +125,73 @@ static int sqliteConstruct(HostContext* cx, HostObject* self, unsigned argc, Hos
     return 1;
 }
 
-/* One result row: a new object at index length of the result array, one property per
- * column. Runs outside the request and enters it for the engine work. */
+/* Appends n bytes to the batch text. */
+static int batchPut(QueryContext* q, const char* bytes, size_t n) {
+    if (q->used + n > q->size) {
+        size_t size = q->size ? q->size : 4096;
+        while (q->used + n > size)
+            size *= 2;
+        char* text = (char*)realloc(q->text, size);
+        if (!text) return 0;
+        q->text = text;
+        q->size = size;
+    }
+    memcpy(q->text + q->used, bytes, n);
+    q->used += n;
+    return 1;
+}
+
+/* Makes the row objects of the batch, inside the request: one new object per row at
+ * index `count` of the result array, one read-only enumerable text property per column
+ * (undefined for NULL), in column order. Returns 0 with the engine's error pending. */
+static int buildRows(QueryContext* q) {
+    HostContext* cx = q->cx;
+    const char* t = q->text;
+    for (int r = 0; r < q->batched; r++) {
+        HostObject* row = api->newObject(cx, NULL);
+        HostValue v = hostObject(row);
+        if (!row || !api->setElement(cx, q->rows, q->count++, &v)) return 0;
+        for (int i = 0; i < q->columns[r]; i++) {
+            int isText = *t++;
+            const char* name = t;
+            t += strlen(t) + 1;
+            v = HOST_UNDEFINED;
+            if (isText) {
+                v = api->newString(cx, t, NULL);
+                if (hostIsUndefined(v)) return 0;
+                t += strlen(t) + 1;
+            }
+            if (!api->defineProperty(cx, row, name, v, NULL, NULL,
+                                     HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY))
+                return 0;
+        }
+    }
+    q->batched = q->values = 0;
+    q->used = 0;
+    return 1;
+}
+
+/* One result row, outside the request: into the batch, and a full batch into objects. */
 static int rowCallback(void* data, int count, char** values, char** names) {
     QueryContext* q = (QueryContext*)data;
-    HostContext* cx = q->cx;
-    api->resumeRequest(cx, q->depth);
-    unsigned index = 0;
-    HostObject* row = NULL;
-    int ok = api->getArrayLength(cx, q->rows, &index) && (row = api->newObject(cx, NULL)) != NULL;
-    if (ok) {
-        HostValue v = hostObject(row);
-        ok = api->setElement(cx, q->rows, index, &v);
+    for (int i = 0; i < count; i++) {
+        const char* name = names[i] ? names[i] : "";
+        char flag = values[i] != NULL;
+        if (!batchPut(q, &flag, 1) || !batchPut(q, name, strlen(name) + 1) ||
+            (values[i] && !batchPut(q, values[i], strlen(values[i]) + 1))) {
+            q->failed = 2;
+            return 1; /* stops the statement */
+        }
     }
-    for (int i = 0; ok && i < count; i++) {
-        HostValue v = values[i] ? api->newString(cx, values[i], NULL) : HOST_UNDEFINED;
-        ok = !(values[i] && hostIsUndefined(v)) &&
-             api->defineProperty(cx, row, names[i] ? names[i] : "", v, NULL, NULL,
-                                 HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
-    }
-    if (!ok) {
+    q->columns[q->batched++] = count;
+    q->values += count;
+    if (q->batched < kBatchRows && q->used < kBatchBytes && q->values < kBatchValues) return 0;
+    api->resumeRequest(q->cx, q->depth);
+    if (!buildRows(q)) {
         q->failed = 1;
         return 1; /* stops the statement; the request stays entered */
     }
-    q->depth = api->suspendRequest(cx);
+    q->depth = api->suspendRequest(q->cx);
     return 0;
 }
 
@@ -151,26 +209,38 @@ static int sqliteQuery(HostContext* cx, HostObject* self, unsigned argc, HostVal
         api->reportError(cx, "SQL error: database object not initialized");
         return 0;
     }
-    QueryContext q = {cx, api->newArray(cx, 0, NULL), 0, 0};
-    if (!q.rows) return 0;
-    *rval = hostObject(q.rows);
-    d->users++;
-    q.depth = api->suspendRequest(cx);
-    char* message = NULL;
-    int rc = sqlite3_exec(d->db, sql, rowCallback, &q, &message);
-    if (!q.failed) api->resumeRequest(cx, q.depth);
-    if (--d->users == 0 && d->closing) closeDatabase(d);
-    if (q.failed) {
-        sqlite3_free(message);
-        return 0; /* the engine's own error is pending */
-    }
-    if (rc != SQLITE_OK) {
-        api->reportError(cx, "SQL error: %s\nSQL query: %s", message ? message : sqlite3_errstr(rc),
-                         sql);
-        sqlite3_free(message);
+    QueryContext* q = (QueryContext*)calloc(1, sizeof(QueryContext));
+    if (!q) {
+        api->reportError(cx, "out of memory");
         return 0;
     }
-    return 1;
+    q->cx = cx;
+    q->rows = api->newArray(cx, 0, NULL);
+    if (!q->rows) {
+        free(q);
+        return 0;
+    }
+    *rval = hostObject(q->rows);
+    d->users++;
+    q->depth = api->suspendRequest(cx);
+    char* message = NULL;
+    int rc = sqlite3_exec(d->db, sql, rowCallback, q, &message);
+    if (q->failed != 1) api->resumeRequest(cx, q->depth);
+    if (--d->users == 0 && d->closing) closeDatabase(d);
+    /* The rows still in the batch came before any error: they stay in the result. */
+    int ok = q->failed == 1 ? 0 : buildRows(q);
+    if (ok && q->failed == 2) {
+        api->reportError(cx, "out of memory");
+        ok = 0;
+    } else if (ok && rc != SQLITE_OK) {
+        api->reportError(cx, "SQL error: %s\nSQL query: %s", message ? message : sqlite3_errstr(rc),
+                         sql);
+        ok = 0;
+    }
+    sqlite3_free(message);
+    free(q->text);
+    free(q);
+    return ok;
 }
 
 /* close() */

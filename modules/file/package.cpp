@@ -27,6 +27,21 @@ static int noPackage(HostContext* cx, HostObject* self, FileRecord* rec, HostVal
     return 1;
 }
 
+// Gives each entry of the directory, in enumeration order, the offset of its stream as
+// `pos`: the streams follow one another in that order.
+static bool placeEntries(HostContext* cx, HostObject* dir, double pos) {
+    HostValue* entries = api->propertyValues(cx, dir);
+    if (!entries) return false;
+    for (HostValue* e = entries; !hostIsUndefined(*e); e++) {
+        HostObject* entry = hostToObject(*e);
+        if (!entry) continue;
+        publish(cx, entry, "pos", api->newNumber(cx, pos));
+        pos += native::toInt(api->propertyAsNumber(cx, entry, "csize", 0));
+    }
+    api->release(cx, entries);
+    return true;
+}
+
 // Publishes `afs` {size, pos, fsd}: fsd is what the directory text evaluates to, each
 // entry with the offset of its stream as `pos`. A directory that does not inflate or does
 // not evaluate to an object gives false.
@@ -53,24 +68,17 @@ FILE_NATIVE(fileInitAFS) {
         api->reportError(cx, "AFS: cannot allocate memory");
         return 0;
     }
-    // The directory is the text of an object literal; evaluating it as script is the
-    // fallback for texts that the literal reader does not take.
+    // The directory is the text of an object literal, which the engine reads placing the
+    // entries as it goes; other texts are evaluated as script, and placed here.
     HostValue fsd;
-    if (!engine::readLiteral(cx, text.data(), text.size(), &fsd) &&
-        !api->evaluateScript(cx, "fileInitAFS", text.c_str(), &fsd))
-        return noPackage(cx, self, rec, rval);
-    if (!hostIsObject(fsd)) return noPackage(cx, self, rec, rval);
-    HostObject* dir = hostToObject(fsd);
-    HostValue* entries = api->propertyValues(cx, dir);
-    if (!entries) return noPackage(cx, self, rec, rval);
-    double pos = static_cast<double>(block.start + 8 + block.dirCsize);
-    for (HostValue* e = entries; !hostIsUndefined(*e); e++) {
-        HostObject* entry = hostToObject(*e);
-        if (!entry) continue;
-        publish(cx, entry, "pos", api->newNumber(cx, pos));
-        pos += native::toInt(api->propertyAsNumber(cx, entry, "csize", 0));
+    double first = static_cast<double>(block.start + 8 + block.dirCsize);
+    if (!engine::readDirectory(cx, text.data(), text.size(), first, &fsd)) {
+        if (!engine::readLiteral(cx, text.data(), text.size(), &fsd) &&
+            !api->evaluateScript(cx, "fileInitAFS", text.c_str(), &fsd))
+            return noPackage(cx, self, rec, rval);
+        if (!hostIsObject(fsd) || !placeEntries(cx, hostToObject(fsd), first))
+            return noPackage(cx, self, rec, rval);
     }
-    api->release(cx, entries);
     HostObject* info = api->newObject(cx, nullptr);
     publish(cx, info, "size", api->newNumber(cx, block.length));
     publish(cx, info, "pos", api->newNumber(cx, static_cast<double>(block.start)));

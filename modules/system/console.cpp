@@ -56,6 +56,7 @@ SYSTEM_NATIVE(sysPrint) {
     std::string line = api->toBytes(cx, argv[0]);
     line += '\n';
     fwrite(line.data(), 1, line.size(), stdout); // one locked write: lines never interleave
+    fflush(stdout); // a pipe or a log file sees each line at once, not at exit
     return 1;
 }
 

@@ -17,6 +17,7 @@ static void printLine(const char* format, const char* path) {
     std::string line = format;
     line.replace(line.find("%s"), 2, path);
     fwrite(line.data(), 1, line.size(), stdout);
+    fflush(stdout);
 }
 
 // True once the library is loaded and its initModule has run; a library that cannot be

@@ -9,15 +9,6 @@
 
 #define api gSystemApi
 
-// An argument as wide text, in the platform's encoding (UTF-8).
-static std::string wideArg(HostContext* cx, HostValue v) {
-    const HostChar* s = api->toChars(cx, v);
-    size_t n = 0;
-    while (s && s[n])
-        n++;
-    return text::toUtf8(s, n);
-}
-
 // Every argument is converted before the request is left; the wait keeps it left.
 SYSTEM_NATIVE(sysExec) {
     (void)self;
@@ -26,11 +17,11 @@ SYSTEM_NATIVE(sysExec) {
             api, cx, "System.exec(<command>, [directory], [wait], [silent], [useExecV])");
     bool wait = native::present(argc, argv, 2) && native::intArg(api, cx, argv[2]) != 0;
     bool hasDirectory = native::present(argc, argv, 1);
-    std::string directory = hasDirectory ? wideArg(cx, argv[1]) : std::string();
+    std::string directory = hasDirectory ? textArg(cx, argv[1]) : std::string();
     // silent and useExecV are converted and have no effect: the child never gets a window.
     for (unsigned i = 3; i < 5; i++)
         if (native::present(argc, argv, i)) api->toNumber(cx, argv[i]);
-    std::string command = wideArg(cx, argv[0]);
+    std::string command = textArg(cx, argv[0]);
     int depth = api->suspendRequest(cx);
     bool started = platform::startProcess(command, hasDirectory ? &directory : nullptr, wait);
     api->resumeRequest(cx, depth);
@@ -43,8 +34,8 @@ SYSTEM_NATIVE(sysOpen) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "System.open(<file>, [params], ['runas'])");
     bool elevate = native::present(argc, argv, 2);
-    std::string file = wideArg(cx, argv[0]);
-    std::string params = native::present(argc, argv, 1) ? wideArg(cx, argv[1]) : std::string();
+    std::string file = textArg(cx, argv[0]);
+    std::string params = native::present(argc, argv, 1) ? textArg(cx, argv[1]) : std::string();
     int depth = api->suspendRequest(cx);
     bool started = platform::openWithDesktop(file, params, elevate);
     api->resumeRequest(cx, depth);

@@ -4,6 +4,7 @@
 
 #include "core/builtin_modules.h"
 #include "core/engine.h"
+#include "core/text.h"
 
 const ModuleApi* gSystemApi = nullptr;
 
@@ -29,9 +30,42 @@ static const HostFunctionSpec kSystemFunctions[] = {
     {"getPID", sysGetPID, 0, 0, 0},
     {"getCPULoad", sysGetCPULoad, 0, 0, 0},
     {"getAdminRights", sysGetAdminRights, 0, 0, 0},
+    {"shutdown", sysShutdown, 1, 0, 0},
+    {"getRegistry", sysGetRegistry, 1, 0, 0},
+    {"enumRegistry", sysEnumRegistry, 1, 0, 0},
+    {"setRegistry", sysSetRegistry, 1, 0, 0},
+    {"delRegistry", sysDelRegistry, 1, 0, 0},
+    {"controlService", sysControlService, 2, 0, 0},
+    {"createLink", sysCreateLink, 1, 0, 0},
     {"enumProcesses", sysEnumProcesses, 0, 0, 0},
     {nullptr, nullptr, 0, 0, 0},
 };
+
+static std::string utf8(const HostChar* s) {
+    size_t n = 0;
+    while (s && s[n])
+        n++;
+    return text::toUtf8(s, n);
+}
+
+std::string textArg(HostContext* cx, HostValue v) {
+    return utf8(gSystemApi->toChars(cx, v));
+}
+
+bool textProperty(HostContext* cx, HostObject* obj, const char* name, std::string* out) {
+    const HostChar* s = gSystemApi->propertyAsChars(cx, obj, name, nullptr);
+    if (!s) return false;
+    *out = utf8(s);
+    return true;
+}
+
+HostObject* requestObject(HostContext* cx, HostValue v, const char* what) {
+    HostObject* obj = hostToObject(v);
+    if (!obj)
+        gSystemApi->reportError(cx, "System: %s is %s", what,
+                                hostIsUndefined(v) ? "undefined" : "not an object");
+    return obj;
+}
 
 void systemModuleInit(const ModuleApi* api) {
     gSystemApi = api;

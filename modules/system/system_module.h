@@ -5,11 +5,21 @@
 #include "core/module_api.h"
 #include "core/native_args.h"
 
+#include <string>
+
 // The table that System's natives call through, kept by systemModuleInit.
 extern const ModuleApi* gSystemApi;
 
 #define SYSTEM_NATIVE(name)                                                                        \
     int name(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval)
+
+// A value as wide text, in the platform's encoding (UTF-8).
+std::string textArg(HostContext* cx, HostValue v);
+// obj[name] the same way; false, and *out left alone, when it is undefined.
+bool textProperty(HostContext* cx, HostObject* obj, const char* name, std::string* out);
+// The request object of a native (regRequest, serviceConfig, link): null with the error
+// "System: <what> is undefined" (or "... is not an object") reported.
+HostObject* requestObject(HostContext* cx, HostValue v, const char* what);
 
 // Console and evaluation.
 SYSTEM_NATIVE(sysEvaluate);
@@ -38,5 +48,15 @@ SYSTEM_NATIVE(sysGetAdminRights);
 SYSTEM_NATIVE(sysExec);
 SYSTEM_NATIVE(sysOpen);
 SYSTEM_NATIVE(sysEnumProcesses);
+// Power and shortcuts.
+SYSTEM_NATIVE(sysShutdown);
+SYSTEM_NATIVE(sysCreateLink);
+// Registry.
+SYSTEM_NATIVE(sysGetRegistry);
+SYSTEM_NATIVE(sysEnumRegistry);
+SYSTEM_NATIVE(sysSetRegistry);
+SYSTEM_NATIVE(sysDelRegistry);
+// Services.
+SYSTEM_NATIVE(sysControlService);
 
 #endif

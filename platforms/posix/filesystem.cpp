@@ -58,9 +58,15 @@ static bool hasWildcard(const std::string& s) {
     return s.find_first_of("*?") != std::string::npos;
 }
 
+// A path that ends in a separator but is not the root names nothing, folder or not, as
+// with the stat of the scripts' first home: "web/" is never taken for the folder "web".
+static bool endsInSeparator(const std::string& s) {
+    return !s.empty() && s.back() == '/' && s.find_first_not_of('/') != std::string::npos;
+}
+
 bool pathStatus(const std::string& path, PathStatus* status) {
     struct stat st;
-    if (hasWildcard(path) || stat(path.c_str(), &st) != 0) return false;
+    if (hasWildcard(path) || endsInSeparator(path) || stat(path.c_str(), &st) != 0) return false;
     status->size = st.st_size;
     status->mtime = st.st_mtime;
     status->isDir = S_ISDIR(st.st_mode);

@@ -171,6 +171,19 @@ bool isExecutableFile(const std::string& path) {
            S_ISREG(st.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
+// A program named without a folder is looked for as on the scripts' first home: in the
+// application's folder (so that a helper shipped next to the executable starts by its
+// bare name), then in the working directory; failing both, spawn searches PATH.
+std::string findProgram(const std::string& name) {
+    if (name.empty() || name.find('/') != std::string::npos) return name;
+    const std::string folders[] = {folderOf(executablePath()), currentDirectory()};
+    for (const std::string& folder : folders) {
+        std::string candidate = folder + (folder == "/" ? "" : "/") + name;
+        if (!folder.empty() && isExecutableFile(candidate)) return candidate;
+    }
+    return name;
+}
+
 // The process's executable name: the base name of /proc/<pid>/exe, else the command name
 // of /proc/<pid>/stat (kernel threads, other users' processes). False when the process
 // has gone.
@@ -233,7 +246,7 @@ std::vector<std::string> splitArguments(const std::string& line) {
 
 bool startProcess(const std::string& commandLine, const std::string* directory, bool wait) {
     std::vector<std::string> args = splitCommandLine(commandLine);
-    if (!args.empty()) args[0] = localPath(args[0]);
+    if (!args.empty()) args[0] = findProgram(localPath(args[0]));
     return spawn(args, directory, wait);
 }
 

@@ -60,6 +60,20 @@ void yieldThread() {
     sched_yield();
 }
 
+StackBounds stackBounds() {
+    StackBounds bounds;
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return bounds;
+    void* low = nullptr;
+    size_t size = 0;
+    if (pthread_attr_getstack(&attr, &low, &size) == 0) {
+        bounds.low = reinterpret_cast<uintptr_t>(low);
+        bounds.size = size;
+    }
+    pthread_attr_destroy(&attr);
+    return bounds;
+}
+
 // ---- the system's mutex ----------------------------------------------------------------
 
 struct OsMutex {

@@ -1,9 +1,11 @@
 /* A native module built the way a separate party builds one: plain C, the interface
  * header alone, nothing of the runtime linked. Loaded by the loader's tests, it registers
  *
- *   class TestThing(name): add(n), name(), fail(message), the accessor count, and the
- *     static functions twice(x), finalized(), wait(ms, value), sum(array), pair(a, b);
- *   object TestTools: inits() (how often initModule ran).
+ *   class TestThing(name): add(n), name(), fail(message), the accessors count and args,
+ *     and the static functions twice(x), finalized(), wait(ms, value), sum(array),
+ *     pair(a, b);
+ *   object TestTools: inits() (how often initModule ran), values(obj), define(obj, name)
+ *     and record(obj), which try slots 12, 22, 24 and 25 from natives of no class.
  *
  * An instance's record (its counter and a copy of its name) lives in engine memory from
  * the table's allocate, so it counts against the heap limit like script data, and is
@@ -115,6 +117,23 @@ static int thingSetCount(HostContext* cx, HostObject* self, unsigned argc, HostV
     return 1;
 }
 
+/* The accessor args: the getter gives its argument count, the setter stores its own. */
+static int thingGetArgs(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                        HostValue* rval) {
+    (void)self, (void)argv;
+    *rval = api->newNumber(cx, argc);
+    return 1;
+}
+
+static int thingSetArgs(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                        HostValue* rval) {
+    (void)argv, (void)rval;
+    Thing* t = thingOf(cx, self);
+    if (!t) return notAThing(cx, "args");
+    t->count = argc;
+    return 1;
+}
+
 static int staticTwice(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                        HostValue* rval) {
     (void)self;
@@ -181,6 +200,44 @@ static int staticPair(HostContext* cx, HostObject* self, unsigned argc, HostValu
     return 1;
 }
 
+/* values(obj): slot 12 as an array. */
+static int toolsValues(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                       HostValue* rval) {
+    (void)self;
+    HostValue* values = api->propertyValues(cx, argc ? hostToObject(argv[0]) : NULL);
+    if (!values) return 0;
+    unsigned n = 0;
+    while (!hostIsUndefined(values[n]))
+        n++;
+    HostObject* array = api->newArray(cx, n, values);
+    api->release(cx, values);
+    if (!array) return 0;
+    *rval = hostObject(array);
+    return 1;
+}
+
+/* define(obj, name): slot 22's answer; the native succeeds whatever it is. */
+static int toolsDefine(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                       HostValue* rval) {
+    (void)self;
+    if (argc < 2 || !hostIsObject(argv[0])) return 0;
+    *rval = hostBoolean(api->defineProperty(cx, hostToObject(argv[0]), api->toBytes(cx, argv[1]),
+                                            api->newNumber(cx, 1), NULL, NULL, 0));
+    return 1;
+}
+
+/* record(obj): whether this native of no class reads a record of obj and may replace it
+ * (it puts back what it read): "none" for every object of a class. */
+static int toolsRecord(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
+                       HostValue* rval) {
+    (void)self;
+    HostObject* obj = argc ? hostToObject(argv[0]) : NULL;
+    void* old = api->getPrivate(cx, obj);
+    int replaced = api->setPrivate(cx, obj, old);
+    *rval = api->newString(cx, old ? "read" : replaced ? "replaced" : "none", NULL);
+    return 1;
+}
+
 static int toolsInits(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                       HostValue* rval) {
     (void)self, (void)argc, (void)argv;
@@ -190,6 +247,7 @@ static int toolsInits(HostContext* cx, HostObject* self, unsigned argc, HostValu
 
 static const HostPropertySpec thingProps[] = {
     {"count", thingGetCount, thingSetCount, 0},
+    {"args", thingGetArgs, thingSetArgs, 0},
     {NULL, NULL, NULL, 0},
 };
 static const HostFunctionSpec thingFns[] = {
@@ -205,12 +263,20 @@ static const HostFunctionSpec thingStaticFns[] = {
 };
 static const HostFunctionSpec toolsFns[] = {
     {"inits", toolsInits, 0, 0, 0},
+    {"values", toolsValues, 1, 0, 0},
+    {"define", toolsDefine, 2, 0, 0},
+    {"record", toolsRecord, 1, 0, 0},
     {NULL, NULL, 0, 0, 0},
 };
 
 HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
     api = table;
     initCount++;
+    /* On request, an initialisation that fails: loadModule raises the error. */
+    if (api->propertyAsNumber(cx, api->getGlobal(cx), "testInitFails", 0) != 0) {
+        api->reportError(cx, "TestThing: initialisation failed");
+        return;
+    }
     if (!api->defineClass(cx, "TestThing", thingConstruct, 1, thingProps, thingFns, NULL,
                           thingStaticFns, thingFinalize))
         return;

@@ -57,7 +57,11 @@ try {
         assertEq(File.status(scratch + "/missing"), false);
         var d = File.status(scratch);
         assertEq(d.type, "dir");
-        assertEq(File.status(scratch + "/").type, "dir", "trailing separator on a folder");
+        // A trailing separator names nothing but the root.
+        assertEq(File.status(scratch + "/"), false, "trailing separator on a folder");
+        assertEq(File.status(scratch + "\\"), false, "trailing backslash on a folder");
+        assertEq(File.status("/").type, "dir", "the root");
+        assertEq(File.status("\\").type, "dir", "the root by a backslash");
 
         writeFile(scratch + "/ten", "0123456789");
         var before = Date.now();

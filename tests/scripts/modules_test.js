@@ -159,3 +159,37 @@ test("relative paths resolve against the working directory", function () {
     }
     assertEq(TestTools.inits(), 4);
 });
+
+test("the table keeps its word at the edges", function () {
+    // Accessors get no key: the getter no argument, the setter the value only.
+    var t = new TestThing("args");
+    assertEq(t.args, 0);
+    t.args = "v";
+    assertEq(t.count, 1);
+    // Own properties holding undefined are left out, and do not end the list.
+    assertEq(TestTools.values({ a: undefined, b: 1, c: undefined, d: "x" }).join(), "1,x");
+    // A refused definition is 0 to the native and leaves no exception behind.
+    var fixed = Object.defineProperty({}, "k", { value: 5 });
+    assertEq(TestTools.define(fixed, "k"), false);
+    assertEq(fixed.k, 5);
+    assertEq(TestTools.define({}, "k"), true);
+    // A native of no class neither reads nor replaces another class's record: the File
+    // below is closed by its finalizer as usual.
+    var f = new File(argv[1], "rb");
+    assertEq(TestTools.record(f), "none");
+    assertEq(TestTools.record(t), "none");
+    assertEq(TestTools.record({}), "none");
+    assertEq(f.read(2).length, 2);
+    f = null;
+    System.gc();
+});
+
+test("an error reported in initModule is an exception of loadModule", function () {
+    testInitFails = 1;
+    try {
+        var e = assertThrows(function () { System.loadModule("bin/mtest.so"); });
+        assertEq(e.message, "TestThing: initialisation failed");
+    } finally {
+        delete testInitFails;
+    }
+});

@@ -119,6 +119,30 @@ try {
         f.close();
     });
 
+    test("entry offsets follow the enumeration order, whatever the names and values", function () {
+        var texts = [
+            function (t) { return t; },
+            function (t) { return t.replace("({", "({'7':{size:1, csize:11}, "); },
+            function (t) { return t.replace("({", "({'case.txt':{size:1, csize:40}, "); },
+            function (t) { return t.replace(/csize:(\d+)/, "csize:'$1'"); },
+            function (t) { return t.replace("({", "({x:7, y:[1], z:{size:2}, "); }
+        ];
+        for (var i = 0; i < texts.length; i++) {
+            var tweak = { text: texts[i] };
+            var f = open(makePackage("order" + i, image, sample, tweak));
+            assertEq(f.initAFS(), true, "text " + i);
+            var fsd = f.afs.fsd, expected = f.afs.pos + 8 + blockParts(sample, tweak).csize;
+            for (var name in fsd) {
+                if (typeof fsd[name] !== "object") continue;
+                assertEq(fsd[name].pos, expected, "text " + i + ": pos of " + name);
+                var d = Object.getOwnPropertyDescriptor(fsd[name], "pos");
+                assertEq(d.enumerable && !d.writable, true, "text " + i + ": attributes");
+                expected += +(fsd[name].csize || 0);
+            }
+            f.close();
+        }
+    });
+
     test("extract returns the exact bytes; an empty entry gives undefined", function () {
         var f = open(pkg);
         f.initAFS();
@@ -293,6 +317,27 @@ try {
         // Nothing failed silently on the way: a plain error afterwards is the one thrown.
         var e = assertThrows(function () { new File().extract(); });
         assertEq(e.message, "Native function format error: File.extract(<fileName>)");
+    });
+
+    test("a directory that reads its own package again ends without a fault", function () {
+        // The recursion stops with a RangeError where the C stack runs low: raised to the
+        // script when that happens at a native's call, or taken by the deepest initAFS as
+        // a directory that failed (false) when it happens inside the directory's evaluation.
+        var file = makePackage("reentrant", image, sample,
+                               { text: function () { return "readAgain()"; } });
+        var depth = 0, caught = null;
+        global.readAgain = function () {
+            depth++;
+            try {
+                open(file).initAFS();
+            } catch (e) {
+                caught = caught || e;
+            }
+        };
+        assertEq(open(file).initAFS(), false);
+        assertTrue(depth > 50, "recursed: " + depth);
+        assertTrue(caught === null || caught instanceof RangeError, "a RangeError: " + caught);
+        delete global.readAgain;
     });
 
     test("sizes beyond what memory holds are a catchable memory error", function () {

@@ -137,6 +137,34 @@ try {
         assertEq(lines(scratch + "/bin/rec.log").join(), "x|");
     });
 
+    // Windows has its own search order for a bare name, CreateProcessW's; the shell
+    // scripts here are the Linux form.
+    if (!onWindows) test("a bare program name: the application's folder, the working directory, PATH", function () {
+        var app = argv[0].substring(0, argv[0].lastIndexOf("/"));
+        var name = "exec_probe_" + System.getPID();
+        writeFile(app + "/" + name, "#!/bin/sh\necho app > \"$1\"\n");
+        writeFile(scratch + "/sub/" + name, "#!/bin/sh\necho cwd > \"$1\"\n");
+        assertTrue(System.exec("chmod 755 " + app + "/" + name + " " + scratch + "/sub/" + name,
+                               undefined, 1), "chmod");
+        // Away from the application's folder, so that the two places differ.
+        assertTrue(File.changeDir(scratch + "/sub"), "changeDir");
+        try {
+            var where = [];
+            for (var round = 0; round < 3; round++) {
+                var out = scratch + "/found" + round;
+                where.push(System.exec(name + " " + out, undefined, 1) && readFile(out));
+                File.remove(round ? scratch + "/sub/" + name : app + "/" + name);
+            }
+            assertEq(where.join("|"), "app\n|cwd\n|false");
+            // What neither folder holds comes from PATH.
+            assertEq(System.exec("sh -c \"echo path > " + scratch + "/found3\"", undefined, 1), true);
+            assertEq(readFile(scratch + "/found3"), "path\n");
+        } finally {
+            File.changeDir(cwd);
+            File.remove(app + "/" + name);
+        }
+    });
+
     // Windows starts every child without inheriting a handle; Linux shows it in /proc.
     if (!onWindows) test("only the standard streams reach the child", function () {
         var held = new File(scratch + "/doc.txt", "rb");

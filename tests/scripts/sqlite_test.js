@@ -121,6 +121,22 @@ try {
         db.close();
     });
 
+    test("rows of many rounds and two statements keep their columns, NULLs and order", function () {
+        var db = new SQLite(":memory:");
+        var rows = db.query("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c " +
+                            "LIMIT 600) SELECT x, CASE WHEN x % 3 = 0 THEN NULL ELSE 'v' || x " +
+                            "END AS y FROM c; SELECT 'last' AS z");
+        assertEq(rows.length, 601);
+        for (var i = 0; i < 600; i++) {
+            var x = i + 1, r = rows[i];
+            if (Object.keys(r).join() !== "x,y" || r.x !== String(x) ||
+                r.y !== (x % 3 ? "v" + x : undefined))
+                assertEq(uneval(r), "row " + x);
+        }
+        assertEq(uneval(rows[600]), '({z:"last"})');
+        db.close();
+    });
+
     test("SQL errors are catchable Errors naming the message and the statement", function () {
         var db = new SQLite(path("a.db"));
         var e = assertThrows(function () { db.query("SELEC 1"); });

@@ -907,7 +907,14 @@ NATIVE(manyRounds) {
     *rval = hostObject(out);
     return argc > 1 ? 0 : 1;
 }
+// Makes values without ever suspending until a slot finds no room, then fails.
+NATIVE(tooManyValues) {
+    for (unsigned i = 0; i < 2000000; i++)
+        if (hostIsUndefined(api->newString(cx, "same", nullptr))) return 0;
+    return 1;
+}
 const HostFunctionSpec kRounds[] = {{"manyRounds", manyRounds, 1, 0, 0},
+                                    {"tooManyValues", tooManyValues, 0, 0, 0},
                                     {nullptr, nullptr, 0, 0, 0}};
 } // namespace
 
@@ -918,4 +925,159 @@ TEST(ModuleApi, ValuesOfEarlierRoundsAreNotKept) {
               "1099996 1099997 1099998 1099999");
     EXPECT_EQ(r.eval("try { manyRounds(3, true) } catch (e) { e.message }"), "failed in round 2");
     EXPECT_EQ(r.eval("a = null; 'ok'"), "ok");
+    // Within one round the values have a cap; past it the native's failure is a RangeError.
+    EXPECT_EQ(r.eval("try { tooManyValues() } catch (e) { e.name + ': ' + e.message }"),
+              "RangeError: too many values in one native call");
+}
+
+// ---- what the header promises at the edges -----------------------------------------------
+
+namespace {
+unsigned gSetterArgc = 99;
+NATIVE(argcGetter) {
+    *rval = hostNumber(argc);
+    return 1;
+}
+NATIVE(argcSetter) {
+    gSetterArgc = argc;
+    return 1;
+}
+const HostPropertySpec kArgcProps[] = {{"seen", argcGetter, argcSetter, 0},
+                                       {nullptr, nullptr, nullptr, 0}};
+
+// refuse(obj, name): slot 22 on obj[name]; succeeds whatever the slot says.
+NATIVE(refuseDefine) {
+    *rval = hostBoolean(api->defineProperty(cx, hostToObject(argv[0]), api->toBytes(cx, argv[1]),
+                                            hostNumber(2), nullptr, nullptr, 0));
+    return 1;
+}
+// convertThenRefuse(obj, value): converts value, then slot 22 on obj.k; succeeds.
+NATIVE(convertThenRefuse) {
+    api->toBytes(cx, argv[1]);
+    api->defineProperty(cx, hostToObject(argv[0]), "k", hostNumber(2), nullptr, nullptr, 0);
+    return 1;
+}
+// refuseSet(obj, fail): slot 19 on obj[0]; fails only when asked to.
+NATIVE(refuseSet) {
+    HostValue v = hostNumber(2);
+    *rval = hostBoolean(api->setElement(cx, hostToObject(argv[0]), 0, &v));
+    return argc > 1 ? 0 : 1;
+}
+// record(obj): what a native of no class finds with slots 25 and 24 on obj (it puts back
+// what it read, so that a permitted replacement changes nothing).
+NATIVE(classlessRecord) {
+    HostObject* o = hostToObject(argv[0]);
+    void* old = api->getPrivate(cx, o);
+    bool read = old != nullptr, replaced = api->setPrivate(cx, o, old);
+    *rval = api->newString(cx,
+                           read       ? (replaced ? "both" : "read")
+                           : replaced ? "replaced"
+                                      : "none",
+                           nullptr);
+    return 1;
+}
+// evalIgnoring(source): slot 11's flag; the native succeeds whatever it is.
+NATIVE(evalIgnoring) {
+    HostValue result;
+    *rval = hostBoolean(api->evaluateScript(cx, "ignored.js", api->toBytes(cx, argv[0]), &result));
+    return 1;
+}
+const HostFunctionSpec kEdgeFns[] = {{"refuse", refuseDefine, 2, 0, 0},
+                                     {"evalIgnoring", evalIgnoring, 1, 0, 0},
+                                     {"convertThenRefuse", convertThenRefuse, 2, 0, 0},
+                                     {"refuseSet", refuseSet, 2, 0, 0},
+                                     {"classlessRecord", classlessRecord, 1, 0, 0},
+                                     {nullptr, nullptr, 0, 0, 0}};
+const HostFunctionSpec kLateFns[] = {{"lateRecord", classlessRecord, 1, 0, 0},
+                                     {nullptr, nullptr, 0, 0, 0}};
+} // namespace
+
+TEST(ModuleApiEdges, AccessorsGetOnlyTheirValue) {
+    Request r;
+    HostObject* o = api->newObject(r.cx, nullptr);
+    r.setGlobal("acc2", hostObject(o));
+    ASSERT_TRUE(api->defineProperty(r.cx, o, "seen", HOST_UNDEFINED, argcGetter, argcSetter, 0));
+    ASSERT_NE(api->defineClass(r.cx, "Argc", counterNew, 0, kArgcProps, nullptr, nullptr, nullptr,
+                               nullptr),
+              nullptr);
+    for (const char* target : {"acc2", "Argc.prototype"}) {
+        gSetterArgc = 99;
+        std::string src = std::string("var t = ") + target + "; t.seen = 5; t.seen";
+        EXPECT_EQ(r.eval(src.c_str()), "0") << target;
+        EXPECT_EQ(gSetterArgc, 1u) << target;
+        // Called directly with more arguments, they still see only what the header says.
+        src = std::string("var d = Object.getOwnPropertyDescriptor(") + target +
+              ", 'seen'); d.set.call(t, 1, 2, 3); d.get.call(t, 1, 2)";
+        EXPECT_EQ(r.eval(src.c_str()), "0") << target;
+        EXPECT_EQ(gSetterArgc, 1u) << target;
+    }
+}
+
+TEST(ModuleApiEdges, RefusalsLeaveNoException) {
+    Request r;
+    r.defineGlobals(kEdgeFns);
+    // Refused: 0 from the slot, and nothing raised when the native goes on.
+    EXPECT_EQ(r.eval("var fixed = Object.defineProperty({}, 'k', {value: 1});"
+                     "[refuse(fixed, 'k'), fixed.k, refuse(Object.freeze({}), 'n'),"
+                     " refuse({}, 'n')].join()"),
+              "false,1,false,true");
+    EXPECT_EQ(r.eval("var frozen = Object.freeze([1]);"
+                     "[refuseSet(frozen), frozen[0], refuseSet(Object.create(frozen)),"
+                     " refuseSet({get 0() { return 1; }}), refuseSet([])].join()"),
+              "false,1,false,false,true");
+    // A native that then fails raises the refusal's TypeError.
+    EXPECT_EQ(r.eval("try { refuseSet(frozen, 'fail') } catch (e) { e.name }"), "TypeError");
+    // A refusal does not hide an exception that script threw in an earlier slot.
+    EXPECT_EQ(r.eval("try { convertThenRefuse(fixed, {toString: function () { throw 'first'; }})"
+                     "} catch (e) { e }"),
+              "first");
+    // A failed evaluation's error is dropped when the native returns 1.
+    EXPECT_EQ(r.eval("[evalIgnoring('throw 1'), evalIgnoring('((')].join()"), "false,false");
+    // A setter that throws is script failing, which reaches the caller either way.
+    EXPECT_EQ(r.eval("try { refuseSet({set 0(v) { throw 'mine'; }}) } catch (e) { e }"), "mine");
+}
+
+TEST(ModuleApiEdges, PropertyValuesSkipUndefined) {
+    Request r;
+    HostValue* vals = api->propertyValues(
+        r.cx, r.object("var o = Object.create({inherited: 3}); o.a = undefined; o.b = 1;"
+                       "o.c = undefined; o.d = 'x'; o"));
+    ASSERT_NE(vals, nullptr);
+    EXPECT_EQ(hostToDouble(vals[0]), 1);
+    EXPECT_STREQ(api->toBytes(r.cx, vals[1]), "x");
+    EXPECT_TRUE(hostIsUndefined(vals[2]));
+    api->release(r.cx, vals);
+}
+
+TEST(ModuleApiEdges, NativesOfNoClassReachNoRecord) {
+    Request r;
+    defineClasses(r.cx);
+    r.defineGlobals(kEdgeFns);
+    EXPECT_EQ(r.eval("var c = new Counter(2), o = new Other();"
+                     "[classlessRecord(c), classlessRecord(o), c.get(), o.peek()].join()"),
+              "none,none,2,record");
+    // Functions added to a class's prototype or constructor later belong to that class.
+    ASSERT_TRUE(api->defineFunctions(r.cx, gCounterProto, kLateFns));
+    HostObject* ctor = hostToObject(api->getProperty(r.cx, api->getGlobal(r.cx), "Counter"));
+    ASSERT_TRUE(api->defineFunctions(r.cx, ctor, kLateFns));
+    EXPECT_EQ(r.eval("[c.lateRecord(c), Counter.lateRecord(o)].join()"), "both,none");
+    r.eval("c = o = null");
+}
+
+TEST(ModuleApiEdges, PrototypeOutlivesItsConstructor) {
+    Request r;
+    HostObject* proto = api->defineClass(r.cx, "Fleeting", counterNew, 0, nullptr, kCounterFns,
+                                         nullptr, nullptr, counterFinalize);
+    ASSERT_NE(proto, nullptr);
+    int without = gFinalizedWithoutRecord;
+    r.eval("delete this.Fleeting");
+    engine::stackReset(r.cx, r.mark);
+    engine::collectGarbage(r.cx);
+    EXPECT_EQ(gFinalizedWithoutRecord, without); // the prototype was not collected
+    HostObject* inst = api->newObject(r.cx, proto);
+    ASSERT_NE(inst, nullptr);
+    ASSERT_TRUE(api->setPrivate(r.cx, inst, newRecord(4)));
+    r.setGlobal("fleeting", hostObject(inst));
+    EXPECT_EQ(r.eval("fleeting.add(1)"), "5");
+    r.eval("fleeting = null");
 }

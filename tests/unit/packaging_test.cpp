@@ -416,6 +416,12 @@ TEST_F(PackagingTest, PackerFailuresExitNonZeroWithAMessage) {
     EXPECT_NE(usage.out.find("usage: capsule-pack"), std::string::npos) << usage.out;
 }
 
+TEST_F(PackagingTest, FolderWithTrailingSeparatorIsPacked) {
+    Result r = run(packer(), {app + "//", root + "/slashed"}, root);
+    EXPECT_EQ(r.code, 0) << r.out;
+    EXPECT_NE(r.out.find("capsule-pack: 8 files"), std::string::npos) << r.out;
+}
+
 TEST_F(PackagingTest, BareRuntimeReportsTheMissingEntryScript) {
     std::string here = folder("bare");
     fs::copy_file(runtime(), here + "/capsule");

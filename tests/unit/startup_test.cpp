@@ -353,6 +353,23 @@ TEST_F(StartupTest, ExitCodes) {
     EXPECT_EQ(out, "bye\n");
 }
 
+// Teardown runs the finalizer of every object still alive (it need not free the heap):
+// a database left open inside a transaction is closed, which rolls the transaction back
+// and removes its journal. System.exit skips teardown, so there the journal stays.
+TEST_F(StartupTest, TeardownRunsFinalizersOfLiveObjects) {
+    std::string out;
+    const std::string module = quote(selfFolder() + "/bin/msqlite.so"), file = quote(dir + "/t.db");
+    const std::string open = "System.loadModule(" + module + ");\nvar db = new SQLite(" + file +
+                             ");\ndb.query('CREATE TABLE t(a); BEGIN; INSERT INTO t VALUES(1)');\n";
+    const std::string journal = dir + "/t.db-journal";
+    for (bool viaExit : {true, false}) {
+        unlink((dir + "/t.db").c_str());
+        unlink(journal.c_str());
+        EXPECT_EQ(run(open + (viaExit ? "System.exit(0);" : ""), &out), 0) << out;
+        EXPECT_EQ(access(journal.c_str(), F_OK) == 0, viaExit) << (viaExit ? "exit" : "return");
+    }
+}
+
 // --- the crash guard ------------------------------------------------------------------
 
 // The included file: line 12 calls a native that faults.
@@ -451,6 +468,28 @@ TEST_F(StartupTest, PrintIsOneWritePerLine) {
     ASSERT_EQ(writes.size(), 2u);
     EXPECT_EQ(writes[0], "first\nsecond\n");
     EXPECT_EQ(writes[1], std::string(3000, 'x') + "\n");
+}
+
+TEST_F(StartupTest, PrintReachesAPipeAtOnce) {
+    // Standard output is a pipe, not a terminal: each line must arrive while the process
+    // still runs (here: waits for input), not when it ends.
+    Child c = start(R"(
+        System.print("first");
+        try { System.loadModule("no-such-module.so"); } catch (e) {}
+        System.getInput();
+    )");
+    ASSERT_GT(c.pid, 0);
+    std::string seen;
+    char buf[256];
+    struct pollfd p = {c.out, POLLIN, 0};
+    while (seen.find("init module") == std::string::npos && poll(&p, 1, 10000) > 0) {
+        ssize_t n = read(c.out, buf, sizeof buf);
+        if (n <= 0) break;
+        seen.append(buf, static_cast<size_t>(n));
+    }
+    EXPECT_EQ(seen, "first\nUnable to load module 'no-such-module.so'\n"
+                    "Unable to init module 'no-such-module.so'\n");
+    EXPECT_EQ(finish(c), 0);
 }
 
 TEST_F(StartupTest, GetInputReadsOneLineWithItsLineFeed) {

@@ -37,6 +37,7 @@ class Uneval : public ::testing::Test {
         ctx = duk_create_heap_default();
         ASSERT_NE(ctx, nullptr);
         engine::installUneval(ctx);
+        engine::installErrorArguments(ctx);
         ASSERT_EQ(run(kHelpers), "undefined");
     }
     void TearDown() override { duk_destroy_heap(ctx); }
@@ -182,6 +183,36 @@ TEST_F(Uneval, Errors) {
                   "var b = eval(u); b instanceof TypeError && b.message === e.message &&"
                   "u.indexOf(', ' + e.lineNumber + '))') > 0"),
               "true");
+}
+
+TEST_F(Uneval, ErrorsRoundTripTheirPlace) {
+    // The error form carries file and line, and evaluating it gives them back.
+    EXPECT_EQ(run("var b = eval(uneval(new SyntaxError('m', 'f.js', 3)));"
+                  "[b instanceof SyntaxError, b.message, b.fileName, b.lineNumber, uneval(b)]"
+                  ".join('|')"),
+              R"(true|m|f.js|3|(new SyntaxError("m", "f.js", 3)))");
+    EXPECT_EQ(run("var e = Error('m', 7, '12.9'); [e.fileName, e.lineNumber].join()"), "7,12");
+    // Without them, the calling line is blamed as before; the constructors keep their face.
+    EXPECT_EQ(run("\n\nnew TypeError('x').lineNumber"), "3");
+    EXPECT_EQ(run("var t; try { null.x } catch (e) { t = e; }"
+                  "[t instanceof TypeError, t.constructor === TypeError, TypeError.name,"
+                  " TypeError.length, Error.prototype.constructor === Error,"
+                  " Object.keys(new Error('a', 'b', 1)).length].join()"),
+              "true,true,TypeError,1,true,0");
+}
+
+TEST_F(Uneval, OwnToSourceIsCalled) {
+    EXPECT_EQ(run("function P(v) { this.v = v; }"
+                  "P.prototype.toSource = function () { return 'new P(' + uneval(this.v) + ')'; };"
+                  "uneval([new P(1), {p: new P('\u00e9')}])"),
+              R"([new P(1), {p:new P("\xE9")}])");
+    // Its own toSource may call the host's on itself; calling it directly uses its own.
+    EXPECT_EQ(run("var o = {n: 1, toSource: function () {"
+                  "    return 'O' + Object.prototype.toSource.call({n: this.n}); }};"
+                  "uneval(o) + ' ' + o.toSource()"),
+              "O({n:1}) O({n:1})");
+    // A toSource that is no function is just a property.
+    EXPECT_EQ(uneval("{toSource: 3}"), "({toSource:3})");
 }
 
 TEST_F(Uneval, Cycles) {

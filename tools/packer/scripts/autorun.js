@@ -19,6 +19,9 @@ function usage() {
 }
 
 function absolute(path) {
+    // A folder named with a trailing separator ("app/", as shells complete it) is that
+    // folder: File.status takes such a path for no file at all.
+    if (/[^\/]\/+$/.test(path)) path = path.replace(/\/+$/, "");
     if (path.charAt(0) == "/") return path;
     return (envp.PWD || File.getCurrentWorkingDir()) + "/" + path;
 }

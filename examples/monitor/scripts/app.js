@@ -1,0 +1,110 @@
+// The agent as a whole: start everything in order, and wind it down again.
+
+var App = {dataDir: "", stopRequested: false, running: false, done: false, agentReady: false};
+
+// The scripts of the agent behind the web server: the store, the devices, the poller.
+App.includeAgent = function () {
+    include("scripts/store.js", "AFS");
+    include("scripts/ups.js", "AFS");
+    include("scripts/simulator.js", "AFS");
+    include("scripts/poller.js", "AFS");
+};
+
+// options: {dataDir, port, https, device}. The web server comes first, so that the page
+// is there at once; the store, the device and the poller follow (the JSON interface
+// answers 503 until they are there).
+App.start = function (options) {
+    App.dataDir = options.dataDir;
+    if (!Util.makeDirs(App.dataDir)) throw new Error("cannot make the data folder " + App.dataDir);
+    App.claimDataDir();
+    Modules.unpack(App.dataDir);
+    Modules.require("Socket", "msocket");
+    var v = Settings.load();
+    var port = options.port || +v.port;
+    var https = options.https !== undefined ? options.https : v.https === "1";
+    Routes.loadFiles();
+    Http.listen(port, https ? App.certificate() : null);
+    App.running = true;
+    System.createThread("Http.acceptLoop()");
+    App.address = Http.scheme + "://127.0.0.1:" + port + "/";
+    App.includeAgent();
+    Modules.require("SQLite", "msqlite");
+    Modules.require("Serial", "mserial");
+    Store.open(App.dataDir + "/monitor.db");
+    Poller.init(App.device(options.device || v.device, v));
+    App.agentReady = true;
+    Poller.event("start", "Monitor started (process " + System.getPID() + ", " +
+                 Poller.device.name + ")");
+    System.createThread("Poller.run()");
+    Util.log("serving " + App.address);
+};
+
+// One monitor per data folder: a second one would take over the first one's simulator.
+App.claimDataDir = function () {
+    var file = App.dataDir + "/monitor.pid", pid = Util.readPid(file);
+    if (pid && pid !== System.getPID() && Util.processAlive(pid))
+        throw new Error("another monitor (process " + pid + ") uses " + App.dataDir);
+    Util.writeFile(file, String(System.getPID()));
+    App.pidFile = file;
+};
+
+// The power device the settings name: an SNMP agent, a serial device, or the simulator.
+App.device = function (device, v) {
+    if (v.snmpHost) {
+        Modules.require("Snmp", "msnmp");
+        return new SnmpUps(v.snmpHost, v.snmpCommunity);
+    }
+    if (device === "simulated") {
+        App.simulatorDir = App.dataDir + "/simulator";
+        var path = Simulator.launch(App.simulatorDir);
+        if (!path) Util.log("the UPS simulator did not start");
+        var ups = new SerialUps(path || App.simulatorDir + "/ups", 2400);
+        ups.name = "simulated UPS (" + ups.device + ")";
+        return ups;
+    }
+    return new SerialUps(device, +v.baudRate);
+};
+
+// The HTTPS certificate and key in the data folder, made on first use: the key by
+// openssl, the self-signed certificate by the socket module.
+App.certificate = function () {
+    var key = App.dataDir + "/https-key.pem", cert = App.dataDir + "/https-cert.pem";
+    if (!Util.exists(key))
+        System.exec("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out https-key.pem",
+                    App.dataDir, 1);
+    if (!Util.exists(key)) throw new Error("cannot make an HTTPS key (is openssl installed?)");
+    if (!Util.exists(cert))
+        Socket.createSSLCertificate({keyFile: key, password: "", outputFile: cert, CN: "localhost",
+                                     O: "Capsule", OU: "Monitor", C: "DE", serial: Date.now() % 1e9});
+    return {cert: cert, key: key};
+};
+
+// Asks the running agent to stop; App.runUntilStopped does the winding down.
+App.requestStop = function () {
+    App.stopRequested = true;
+};
+
+// Waits until a stop is asked for, then stops the threads, the simulator and the store.
+App.runUntilStopped = function () {
+    while (!App.stopRequested) System.sleep(100);
+    App.stop();
+};
+
+App.stop = function () {
+    if (App.done) return;
+    if (App.running) {
+        App.running = false;
+        Util.log("stopping");
+        Http.stop();
+    }
+    if (App.agentReady) {
+        Poller.stopping = true;
+        var end = Date.now() + 3000;
+        while (Poller.running && Date.now() < end) System.sleep(20);
+        Poller.event("stop", "Monitor stopped");
+    }
+    if (App.simulatorDir) Simulator.stop(App.simulatorDir);
+    if (typeof Store !== "undefined") Store.close();
+    if (App.pidFile) File.remove(App.pidFile);
+    App.done = true;
+};

@@ -1,0 +1,18 @@
+// Capsule power monitor: polls the host and a UPS, keeps an event log and the last hour
+// of readings, and serves a web interface on 127.0.0.1.
+//   monitor [--port N] [--https] [--device simulated|/dev/...] [--data DIR]
+//                               runs in the console; Ctrl-C stops it
+//   monitor --install | --uninstall   registers or removes the system service
+//   monitor --service           what the service manager starts
+//   monitor --simulate DIR [--parent PID]   the UPS simulator (started by the monitor)
+// The web server and the command line first; App.start includes the rest (store.js,
+// ups.js, simulator.js, poller.js) once the page is served.
+include("scripts/util.js", "AFS");
+include("scripts/modules.js", "AFS");
+include("scripts/settings.js", "AFS");
+include("scripts/http.js", "AFS");
+include("scripts/routes.js", "AFS");
+include("scripts/app.js", "AFS");
+include("scripts/service.js", "AFS");
+
+Service.main(argv.slice(1));

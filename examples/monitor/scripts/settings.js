@@ -1,0 +1,72 @@
+// The monitor's settings: string values in the registry under one key of the current
+// user, each with a default and a check. Settings.values holds the current ones.
+
+var Settings = {
+    root: "HKEY_CURRENT_USER",
+    path: "Software\\Capsule\\Monitor",
+    values: {}
+};
+
+// name: [default, check(text) -> error message or "", description]
+Settings.fields = {
+    port: ["8080", function (v) { return Settings.integerIn(v, 1, 65535); }, "HTTP port"],
+    https: ["0", function (v) { return v === "0" || v === "1" ? "" : "must be 0 or 1"; },
+            "serve HTTPS"],
+    device: ["simulated", function (v) {
+        return v === "simulated" || /^\/dev\/[\w\/.-]+$/.test(v) ? "" :
+               "must be simulated or a device path such as /dev/ttyUSB0";
+    }, "UPS serial device"],
+    baudRate: ["2400", function (v) { return Settings.integerIn(v, 300, 115200); },
+               "UPS line speed"],
+    snmpHost: ["", function (v) { return /^[\w.:-]*$/.test(v) ? "" : "is no host name"; },
+               "SNMP agent (empty: none)"],
+    snmpCommunity: ["public", function (v) { return /^[\x21-\x7e]{1,32}$/.test(v) ? "" :
+                    "must be 1 to 32 printable characters"; }, "SNMP community"],
+    lowBattery: ["30", function (v) { return Settings.integerIn(v, 5, 95); },
+                 "battery low below (%)"],
+    loadAlarm: ["90", function (v) { return Settings.integerIn(v, 10, 100); },
+                "high processor load from (%)"]
+};
+
+Settings.integerIn = function (v, low, high) {
+    return /^\d+$/.test(v) && +v >= low && +v <= high ? "" :
+           "must be a whole number from " + low + " to " + high;
+};
+
+Settings.request = function (name, value) {
+    return {root: Settings.root, path: Settings.path, key: name, value: value,
+            def: Settings.fields[name][0]};
+};
+
+// Reads every value from the registry; a stored value that fails its check gives way to
+// the default.
+Settings.load = function () {
+    var values = {};
+    for (var name in Settings.fields) {
+        var v = System.getRegistry(Settings.request(name));
+        values[name] = Settings.fields[name][1](v) ? Settings.fields[name][0] : v;
+    }
+    Settings.values = values;
+    return values;
+};
+
+// Checks the changes given (name -> text) and stores them all, or none: the result maps
+// each refused name to its message.
+Settings.store = function (changes) {
+    var errors = {}, bad = false, name;
+    for (name in changes) {
+        if (!Settings.fields.hasOwnProperty(name)) continue;
+        var message = Settings.fields[name][1](changes[name]);
+        if (message) {
+            errors[name] = Settings.fields[name][2] + " " + message;
+            bad = true;
+        }
+    }
+    if (bad) return errors;
+    for (name in changes) {
+        if (!Settings.fields.hasOwnProperty(name)) continue;
+        System.setRegistry(Settings.request(name, changes[name]));
+        Settings.values[name] = changes[name];
+    }
+    return errors;
+};
