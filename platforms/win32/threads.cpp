@@ -40,6 +40,28 @@ void yieldThread() {
     Sleep(0);
 }
 
+// What GetCurrentThreadStackLimits gives from Windows 8 on, also on Windows 7: the stack
+// is one reservation (reserved, guard and committed regions), from the allocation base
+// of any address in it to the end of its last region.
+StackBounds stackBounds() {
+    StackBounds bounds;
+    MEMORY_BASIC_INFORMATION region = {};
+    if (VirtualQuery(&region, &region, sizeof region) != sizeof region) return bounds;
+    const char* base = static_cast<const char*>(region.AllocationBase);
+    const char* end = base;
+    for (int i = 0; i < 64; i++) { // a stack has a handful of regions
+        if (VirtualQuery(end, &region, sizeof region) != sizeof region ||
+            region.AllocationBase != base)
+            break;
+        end += region.RegionSize;
+    }
+    if (base && end > base) {
+        bounds.low = reinterpret_cast<uintptr_t>(base);
+        bounds.size = static_cast<size_t>(end - base);
+    }
+    return bounds;
+}
+
 // ---- the system's mutex ----------------------------------------------------------------
 
 struct OsMutex {
