@@ -78,9 +78,17 @@ int64_t streamSize(FILE* f) {
     return _fstat64(_fileno(f), &st) == 0 ? st.st_size : -1;
 }
 
+// A trailing separator names nothing but a root (separators alone, or after a drive
+// letter), as with the C runtime's stat: "web/" is never taken for the folder "web".
+static bool endsInSeparator(const std::string& s) {
+    if (s.empty() || (s.back() != '/' && s.back() != '\\')) return false;
+    size_t start = s.size() >= 2 && s[1] == ':' ? 2 : 0; // after a drive letter
+    return s.find_first_not_of("/\\", start) != std::string::npos;
+}
+
 bool pathStatus(const std::string& path, PathStatus* status) {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (hasWildcard(path) ||
+    if (hasWildcard(path) || endsInSeparator(path) ||
         !GetFileAttributesExW(widen(path).c_str(), GetFileExInfoStandard, &data))
         return false;
     status->size = (static_cast<int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;

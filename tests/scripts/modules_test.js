@@ -187,7 +187,7 @@ test("the table keeps its word at the edges", function () {
 test("an error reported in initModule is an exception of loadModule", function () {
     testInitFails = 1;
     try {
-        var e = assertThrows(function () { System.loadModule("bin/mtest.so"); });
+        var e = assertThrows(function () { System.loadModule(lib("bin/mtest")); });
         assertEq(e.message, "TestThing: initialisation failed");
     } finally {
         delete testInitFails;
