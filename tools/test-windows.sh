@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The script tests whose facilities the Windows layer has so far; not yet the tests of the
 # module libraries (no DLLs of them yet).
-tests=(compression console file filesystem modules mutex package process stress sysinfo threads)
+tests=(compression console file filesystem modules mutex package process registry stress sysinfo threads)
 
 tools/setup.sh
 for target in x86_64:build-win64 i686:build-win32; do
