@@ -9,7 +9,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The script tests whose facilities the Windows layer has so far; not yet the tests of the
 # module libraries (no DLLs of them yet).
-tests=(compression console file filesystem modules mutex package process registry stress sysinfo threads)
+tests=(compression console file filesystem modules mutex package process recursion registry stress sysinfo threads)
 
 tools/setup.sh
 for target in x86_64:build-win64 i686:build-win32; do
@@ -87,6 +87,23 @@ fault() {
 check "an access violation leaves its log and exit code 1" fault
 
 pack build/test-runner-app "$work/capsule-test.exe"
+
+# A shortcut saved through IShellLinkW: a shell link file (header size 0x4C, the class
+# 00021401-...) that names its target. Power control is not run here.
+cat >"$work/link_test.js" <<'END'
+test("createLink saves a shell link", function () {
+    var link = File.getCurrentWorkingDir() + "\\made.lnk";
+    assertEq(System.createLink({link: link, command: "C:\\windows\\notepad.exe", params: "a b",
+                                description: "Capsule link", runas: 1}), undefined);
+    var f = new File(link, "rb");
+    var data = f.read(65536);
+    f.close();
+    assertEq(data.charCodeAt(0), 0x4C, "header size");
+    assertEq([data.charCodeAt(4), data.charCodeAt(5), data.charCodeAt(6)].join(), "1,20,2", "class");
+    assertTrue(data.indexOf("notepad.exe") >= 0, "the target");
+});
+END
+check "a shortcut written through IShellLinkW" run "$work/capsule-test.exe" "$work/link_test.js"
 for t in "${tests[@]}"; do
     check "script test $t" run "$work/capsule-test.exe" "$PWD/tests/scripts/${t}_test.js"
 done
