@@ -65,13 +65,28 @@ function writeAll(f, data, path) {
     if (f.write(data) !== data.length) fail("cannot write " + path);
 }
 
-// A runtime image without any package behind it.
-function bareImage(path) {
+// A runtime image without any package behind it: the open file and the image's size.
+function openImage(path) {
     var self = new File(path, "rb");
-    var image = self.initAFS() ? self.read(self.afs.pos) : self.read();
-    self.close();
-    if (!image) fail("cannot read the runtime image " + path);
-    return image;
+    var size = self.initAFS() ? self.afs.pos : (File.status(path) || {}).size;
+    if (!size) fail("cannot read the runtime image " + path);
+    return { file: self, size: size, path: path };
+}
+
+// Copies the image to out in pieces of 1 MiB: a whole image at once (an unstripped one is
+// many megabytes) would take much of the script heap.
+function copyImage(image, out, output) {
+    for (var done = 0; done < image.size;) {
+        var piece = image.file.read(Math.min(1048576, image.size - done));
+        if (!piece) {
+            out.close();
+            File.remove(output); // no half-written application left behind
+            fail("cannot read the runtime image " + image.path);
+        }
+        writeAll(out, piece, output);
+        done += piece.length;
+    }
+    image.file.close();
 }
 
 function pack(dir, output, runtime) {
@@ -93,10 +108,10 @@ function pack(dir, output, runtime) {
         streams[rel] = stream;
     }
     var text = uneval(fsd), dirStream = File.compress(text);
-    var image = bareImage(runtime);
+    var image = openImage(runtime);
     var out = new File();
     if (!out.open(output, "wb")) fail("cannot write " + output);
-    writeAll(out, image, output);
+    copyImage(image, out, output);
     writeAll(out, u32(dirStream.length) + u32(text.length) + dirStream, output);
     var length = 8 + dirStream.length;
     // Streams follow in the directory's own enumeration order, which is how the reader
@@ -109,7 +124,7 @@ function pack(dir, output, runtime) {
     out.close();
     if (System.exec && !System.exec("chmod +x " + quoteArg(output), undefined, 1))
         fail("cannot make " + output + " executable");
-    System.print("capsule-pack: " + files.length + " files, " + (image.length + length + 8) +
+    System.print("capsule-pack: " + files.length + " files, " + (image.size + length + 8) +
                  " bytes written to " + output);
 }
 
