@@ -19,6 +19,15 @@ template <typename T> struct Held {
         if (p) p->Release();
     }
 };
+
+// IPersistFile::Save takes a full path: a relative one is completed from the working
+// directory.
+std::wstring fullPath(const std::string& path) {
+    std::wstring w = widen(path);
+    wchar_t full[MAX_PATH];
+    DWORD n = GetFullPathNameW(w.c_str(), MAX_PATH, full, nullptr);
+    return n > 0 && n < MAX_PATH ? std::wstring(full, n) : w;
+}
 } // namespace
 
 bool writeShortcut(const Shortcut& s) {
@@ -45,7 +54,7 @@ bool writeShortcut(const Shortcut& s) {
             ok = ok &&
                  SUCCEEDED(
                      link.p->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file.p))) &&
-                 SUCCEEDED(file.p->Save(widen(s.link).c_str(), TRUE));
+                 SUCCEEDED(file.p->Save(fullPath(s.link).c_str(), TRUE));
         }
     }
     if (SUCCEEDED(init)) CoUninitialize();
