@@ -137,8 +137,34 @@ try {
         assertEq(lines(scratch + "/bin/rec.log").join(), "x|");
     });
 
-    // Windows has its own search order for a bare name, CreateProcessW's; the shell
-    // scripts here are the Linux form.
+    // On Windows the programs are copies of this runner, which runs the script its first
+    // argument names: that script records the path its copy was started from. The system's
+    // own folders come before PATH there, so PATH is tried on Linux only.
+    if (onWindows) test("a bare program name: the application's folder, the working directory", function () {
+        var app = argv[0].substring(0, argv[0].lastIndexOf("\\"));
+        var name = "exec_probe_" + System.getPID();
+        var self = new File(argv[0], "rb");
+        var image = self.read();
+        self.close();
+        var copies = [app + "\\" + name + ".exe", native(scratch + "/sub/" + name + ".exe")];
+        for (var i = 0; i < copies.length; i++) writeFile(copies[i], image);
+        writeFile(scratch + "/where.js", "var f = new File(argv[2], 'wb'); f.write(argv[0]); f.close();");
+        assertTrue(File.changeDir(scratch + "/sub"), "changeDir");
+        try {
+            var where = [];
+            for (var round = 0; round < 3; round++) {
+                var out = native(scratch + "/found" + round);
+                where.push(System.exec(name + " " + native(scratch + "/where.js") + " " + out,
+                                       undefined, 1) && readFile(out).toLowerCase());
+                if (round < 2) assertTrue(File.remove(copies[round]), "copy removed");
+            }
+            assertEq(where.join("|"), copies.join("|").toLowerCase() + "|false");
+        } finally {
+            File.changeDir(cwd);
+            File.remove(copies[0]);
+        }
+    });
+
     if (!onWindows) test("a bare program name: the application's folder, the working directory, PATH", function () {
         var app = argv[0].substring(0, argv[0].lastIndexOf("/"));
         var name = "exec_probe_" + System.getPID();
