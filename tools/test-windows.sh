@@ -86,6 +86,61 @@ fault() {
 }
 check "an access violation leaves its log and exit code 1" fault
 
+# The service manager: a packed application installs itself as a service, starts it
+# (CONTROL_START reaches the service), stops it (CONTROL_STOP, then the dispatch ends) and
+# uninstalls it. Both sides write to service.log in the application's folder.
+mkdir -p "$work/service/scripts" "$work/svc"
+cat >"$work/service/scripts/autorun.js" <<'END'
+var config = {serviceName: "CapsuleTestService", displayName: "Capsule test service",
+              description: "Started by the Windows tests", manualStart: 1};
+function log() {
+    if (!File.status("service.log")) return "";
+    var f = new File("service.log", "rb");
+    var s = f.read(65536);
+    f.close();
+    return s;
+}
+function note(s) {
+    var f = new File("service.log", "ab");
+    f.write(s + "\n");
+    f.close();
+}
+function waitFor(text) {
+    var end = Date.now() + 20000;
+    while (log().indexOf(text) < 0 && Date.now() < end) System.sleep(50);
+    return log().indexOf(text) >= 0;
+}
+if (argv[1] === "--service") {
+    System.control = function (name) {
+        note(name);
+        if (name !== "CONTROL_START") return;
+        System.controlService("CONTROL_START", config);
+        waitFor("CONTROL_STOP");
+        System.controlService("CONTROL_STOP", config);
+    };
+    System.controlService("CONTROL_REGISTER", config);
+    note("dispatch ended");
+} else {
+    config.commandLine = '"' + argv[0] + '" --service';
+    var failed = false;
+    var step = function (what, ok) {
+        System.print((ok ? "ok " : "FAILED ") + what);
+        if (!ok) failed = true;
+    };
+    step("install", System.controlService("SERVICE_INSTALL", config) === true);
+    step("start", System.controlService("SERVICE_START", config) === true);
+    step("CONTROL_START delivered", waitFor("CONTROL_START"));
+    step("stop", System.controlService("SERVICE_STOP", config) === true);
+    step("CONTROL_STOP delivered, the dispatch ended", waitFor("dispatch ended"));
+    step("uninstall", System.controlService("SERVICE_UNINSTALL", config) === true);
+    step("uninstalled once", System.controlService("SERVICE_UNINSTALL", config) === false);
+    System.print(log());
+    System.exit(failed ? 1 : 0);
+}
+END
+pack "$work/service" "$work/svc/service.exe"
+check "a service installed, started, stopped and uninstalled" run "$work/svc/service.exe"
+
 pack build/test-runner-app "$work/capsule-test.exe"
 
 # A shortcut saved through IShellLinkW: a shell link file (header size 0x4C, the class
