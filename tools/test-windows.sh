@@ -3,7 +3,8 @@
 # this kind of machine cannot run 32-bit code), then the x86-64 build under Wine in a fresh
 # prefix: the example application packed by the Linux packer behind the Windows runtime
 # prints what the Linux one prints, an access violation in a guarded script leaves its log
-# and exit code 1, and the script tests run in the Windows test runner.
+# and exit code 1, a packed service goes through the service manager, a shortcut is saved,
+# and the script tests run in the Windows test runner.
 # Needs the Linux build (build/capsule-pack, build/test-runner-app).
 set -euo pipefail
 cd "$(dirname "$0")/.."
