@@ -53,17 +53,26 @@ ThreadState& thread() {
 // count exact. Past the limit an allocation fails: the engine then collects garbage and
 // retries, and raises a catchable Error ("alloc failed") if that does not help.
 namespace {
+// The size the C library has for a block: malloc_usable_size with glibc, _msize with the
+// Windows C runtime.
+inline size_t blockSize(void* p) {
+#ifdef _WIN32
+    return _msize(p);
+#else
+    return malloc_usable_size(p);
+#endif
+}
 
 void* heapAlloc(void*, duk_size_t size) {
     if (gHeapBytes.load(std::memory_order_relaxed) + size > kHeapLimit) return nullptr;
     void* p = malloc(size);
-    if (p) gHeapBytes.fetch_add(malloc_usable_size(p), std::memory_order_relaxed);
+    if (p) gHeapBytes.fetch_add(blockSize(p), std::memory_order_relaxed);
     return p;
 }
 
 void heapFree(void*, void* ptr) {
     if (!ptr) return;
-    gHeapBytes.fetch_sub(malloc_usable_size(ptr), std::memory_order_relaxed);
+    gHeapBytes.fetch_sub(blockSize(ptr), std::memory_order_relaxed);
     free(ptr);
 }
 
@@ -73,12 +82,12 @@ void* heapRealloc(void* ud, void* ptr, duk_size_t size) {
         heapFree(ud, ptr);
         return nullptr;
     }
-    size_t old = malloc_usable_size(ptr);
+    size_t old = blockSize(ptr);
     if (size > old && gHeapBytes.load(std::memory_order_relaxed) + (size - old) > kHeapLimit)
         return nullptr;
     void* q = realloc(ptr, size);
     if (!q) return nullptr;
-    size_t now = malloc_usable_size(q);
+    size_t now = blockSize(q);
     if (now >= old)
         gHeapBytes.fetch_add(now - old, std::memory_order_relaxed);
     else

@@ -83,6 +83,10 @@ bool wildcardMatch(const std::string& pattern, const std::string& name);
 void* loadLibrary(const std::string& path);
 void* librarySymbol(void* library, const char* name);
 
+// Gives a process started without a console one, with the standard streams that have no
+// other destination bound to it (Windows); elsewhere the inherited streams stay as they are.
+void attachConsole();
+
 // Console events: calls deliver with "CONTROL_STOP", "CONTROL_LOGOFF" or
 // "CONTROL_SHUTDOWN" on a thread of its own for each event. Installing again is harmless.
 void installConsoleEvents(void (*deliver)(const char* name));

@@ -8,6 +8,7 @@ packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev
           socat  # pseudo-terminal pairs for the serial module's tests
           libssl-dev openssl curl wrk # socket module: OpenSSL; its tests' peers; its benchmark's load
           libsnmp-dev snmpd snmp # SNMP module; the tests run an snmpd of their own
+          mingw-w64 libz-mingw-w64-dev wine64 # the Windows runtime: cross compilers, zlib, Wine
           desktop-file-utils # checks the launchers that System.createLink writes (tests)
           chromium nodejs # the monitor's browser test; node for the start-up benchmark
           clang libclang-rt-14-dev # the fuzz targets (libFuzzer, tools/fuzz.sh)

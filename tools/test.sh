@@ -22,3 +22,5 @@ for t in stress mutex threads sqlite serial socket socket_tls snmp torture; do
 done
 # The fuzz targets, a short fixed run each (tools/fuzz.sh; tests/fuzz/README.md for longer).
 tools/fuzz.sh
+# The Windows runtime: cross builds for i686 and x86-64, and the suite under Wine.
+tools/test-windows.sh

@@ -37,10 +37,12 @@ static void deliverConsoleEvent(const char* name) {
     api->endRequest(cx);
 }
 
-// The process keeps the streams it inherited; they become unbuffered, so that every
-// write shows at once, and console events start reaching System.control.
+// A console for a process that has none (Windows; elsewhere the inherited streams stay);
+// the streams become unbuffered, so that every write shows at once, and console events
+// start reaching System.control.
 SYSTEM_NATIVE(sysOpenConsole) {
     (void)cx, (void)self, (void)argc, (void)argv, (void)rval;
+    platform::attachConsole();
     setvbuf(stdout, nullptr, _IONBF, 0);
     setvbuf(stdin, nullptr, _IONBF, 0);
     setvbuf(stderr, nullptr, _IONBF, 0);

@@ -156,6 +156,8 @@ void catchSignal(int sig, bool on) {
 }
 } // namespace
 
+void attachConsole() {}
+
 void installConsoleEvents(void (*deliver)(const char* name)) {
     if (!prepare()) return;
     {

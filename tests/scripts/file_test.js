@@ -27,9 +27,10 @@ function codes(s) {
     return out.join(",");
 }
 
-// The descriptors this process has open, to see streams being closed.
+// The descriptors this process has open, to see streams being closed. Windows gives a
+// script no count of its handles (under Wine /proc shows Wine's own, which vary): 0 there.
 function openDescriptors() {
-    return File.openDir("/proc/self/fd/*").length;
+    return onWindows ? 0 : File.openDir("/proc/self/fd/*").length;
 }
 
 test("declared argument counts", function () {
@@ -288,7 +289,8 @@ try {
         assertEq(File.status(scratch).type, "dir", "the folder is left as it was");
     });
 
-    test("open streams are not inherited by started processes", function () {
+    // Windows starts processes without inheriting any handle; Linux shows it in /proc.
+    if (!onWindows) test("open streams are not inherited by started processes", function () {
         var f = new File(path("inherited-marker"), "wb");
         var fds = File.getCurrentWorkingDir() + "/" + path("fds");
         var command = '/bin/sh -c "ls -l /proc/self/fd/ > \'' + fds + '\'"';
@@ -301,10 +303,10 @@ try {
 
     test("open on an open object closes the earlier stream", function () {
         var base = openDescriptors();
-        var f = new File(path("ten"), "rb");
-        assertEq(openDescriptors(), base + 1);
+        var f = new File(path("ten"), "rb"), one = onWindows ? 0 : 1;
+        assertEq(openDescriptors(), base + one);
         assertEq(f.open(path("three"), "rb"), true);
-        assertEq(openDescriptors(), base + 1, "one stream, not two");
+        assertEq(openDescriptors(), base + one, "one stream, not two");
         assertEq(f.length, 3);
         assertEq(codes(f.read()), "0,255,128", "reads the new file");
         assertEq(f.open(path("missing"), "rb"), false);

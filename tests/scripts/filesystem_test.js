@@ -19,7 +19,7 @@ function names(list) {
 
 test("the working directory starts as the executable's folder", function () {
     var exe = argv[0];
-    assertEq(startDir, exe.substring(0, exe.lastIndexOf("/")));
+    assertEq(startDir, exe.substring(0, exe.lastIndexOf(pathSeparator)));
 });
 
 test("too few arguments are format errors with the usage text", function () {
@@ -78,11 +78,11 @@ try {
     });
 
     test("a path with a wildcard is never found", function () {
-        writeFile(scratch + "/a*b", "x"); // a legal name here, but never one for status
+        if (!onWindows) writeFile(scratch + "/a*b", "x"); // a legal name here, not on Windows
         assertEq(File.status(scratch + "/a*b"), false);
         assertEq(File.status(scratch + "/a?b"), false);
         assertEq(File.status(scratch + "/*"), false);
-        assertTrue(File.remove(scratch + "/a*b"));
+        assertEq(File.remove(scratch + "/a*b"), !onWindows);
     });
 
     test("backslashes separate like slashes", function () {
@@ -163,10 +163,12 @@ try {
         assertEq(File.openDir(dir + "/missing.js").length, 0);
     });
 
+    // Names are bytes on Linux and UTF-16 units on Windows; Wine cannot store a lone
+    // surrogate, so there the odd name is left out.
     test("names that are not UTF-8 survive the round trip", function () {
         var dir = scratch + "/names";
         File.createDir(dir);
-        var odd = "x\uDCFF\uDC80.bin"; // the bytes FF 80 on disk, which are not UTF-8
+        var odd = onWindows ? "x\u00FF\u0080.bin" : "x\uDCFF\uDC80.bin"; // FF 80: not UTF-8
         var accented = "\u00E9t\u00E9 \u20AC.txt";
         writeFile(dir + "/" + odd, "1");
         writeFile(dir + "/" + accented, "22");
@@ -175,7 +177,8 @@ try {
         for (var i = 0; i < list.length; i++) seen[list[i].name] = list[i].type;
         assertEq(seen[odd], "file");
         assertEq(seen[accented], "file");
-        assertEq(names(File.openDir(dir + "/x?\uDC80.bin")), odd + ":file", "? takes one unit");
+        assertEq(names(File.openDir(dir + "/x?" + odd.charAt(2) + ".bin")), odd + ":file",
+                 "? takes one unit");
         assertEq(File.status(dir + "/" + odd).size, 1);
         assertEq(File.status(dir + "/" + accented).size, 2);
         assertTrue(File.remove(dir + "/" + odd));
@@ -188,7 +191,7 @@ try {
         assertEq(File.getCurrentWorkingDir(), startDir);
         assertTrue(File.changeDir(scratch));
         try {
-            assertEq(File.getCurrentWorkingDir(), startDir + "/" + scratch);
+            assertEq(File.getCurrentWorkingDir(), startDir + pathSeparator + scratch);
             assertEq(File.status("ten").size, 10);
             writeFile("rel.txt", "rel");
             assertEq(names(File.openDir("rel.*")), "rel.txt:file", "no folder part");
@@ -200,17 +203,19 @@ try {
         assertEq(File.status(scratch + "/rel.txt").size, 3);
     });
 
+    // Windows keeps a folder that is some process's working directory.
     test("a working directory that was removed reads as the empty string", function () {
         var gone = startDir + "/" + scratch + "/gone";
         assertTrue(File.createDir(gone));
         assertTrue(File.changeDir(gone));
         try {
-            assertTrue(File.removeDir(gone), "the system lets the current folder go");
-            assertEq(File.getCurrentWorkingDir(), "");
+            assertEq(File.removeDir(gone), !onWindows, "the system lets the current folder go");
+            if (!onWindows) assertEq(File.getCurrentWorkingDir(), "");
         } finally {
             assertTrue(File.changeDir(startDir));
         }
         assertEq(File.getCurrentWorkingDir(), startDir);
+        if (onWindows) assertTrue(File.removeDir(gone));
     });
 } finally {
     File.changeDir(startDir);

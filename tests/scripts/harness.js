@@ -2,6 +2,10 @@
 // and ends the process with exit code 0 only when every case passed.
 var passed = 0, failed = 0;
 
+// Where the Windows form of a facility differs from the Linux one, tests ask for the system.
+var onWindows = System.getSysName("Windows");
+var pathSeparator = onWindows ? "\\" : "/";
+
 function fail(message) {
     throw new Error(message);
 }

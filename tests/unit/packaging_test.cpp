@@ -365,6 +365,24 @@ TEST_F(PackagingTest, PackerTakesPathsRelativeToWhereItStarted) {
     EXPECT_EQ(a.out, "relative works\n");
 }
 
+// --runtime packs behind another image, such as the Windows runtime; a packed program
+// given as the image counts without its package.
+TEST_F(PackagingTest, PackerPacksBehindAChosenRuntime) {
+    std::string here = folder("runtime");
+    const std::string image = "MZ: the image of another system\n";
+    writeFile(here + "/other.exe", image);
+    Result r = run(packer(), {"--runtime", here + "/other.exe", app, here + "/app.exe"}, root);
+    ASSERT_EQ(r.code, 0) << r.out;
+    std::string whole = readFile(here + "/app.exe");
+    EXPECT_EQ(whole.compare(0, image.size(), image), 0);
+    Result list = run(packer(), {"--list", here + "/app.exe"}, root);
+    EXPECT_EQ(list.code, 0) << list.out;
+    EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 8) << list.out;
+    r = run(packer(), {"--runtime", exe, app, here + "/again"}, root);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(readFile(here + "/again") == readFile(exe));
+}
+
 TEST_F(PackagingTest, PackerFailuresExitNonZeroWithAMessage) {
     std::string plain = app + "/data/only.txt";
     const std::vector<std::vector<std::string>> cases = {
@@ -375,6 +393,7 @@ TEST_F(PackagingTest, PackerFailuresExitNonZeroWithAMessage) {
         {"--unpack", plain, root + "/never"},
         {"--list", root + "/no such file"},
         {"--unpack", root + "/no such file", root + "/never"},
+        {"--runtime", root + "/no such image", app, root + "/never"},
     };
     for (const auto& args : cases) {
         Result r = run(packer(), args, root);

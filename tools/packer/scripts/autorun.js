@@ -1,6 +1,6 @@
-// capsule-pack: packs an application directory behind the bare runtime image, lists a
-// package, or unpacks one.
-//   capsule-pack <application-dir> <output>
+// capsule-pack: packs an application directory behind the bare runtime image (its own, or
+// the one --runtime names, such as a Windows capsule.exe), lists a package, or unpacks one.
+//   capsule-pack [--runtime <image>] <application-dir> <output>
 //   capsule-pack --list <file>
 //   capsule-pack --unpack <file> <dir>
 // Relative paths are taken from the directory the command was started in ($PWD), since
@@ -12,7 +12,7 @@ function fail(message) {
 }
 
 function usage() {
-    System.print("usage: capsule-pack <application-dir> <output>\n" +
+    System.print("usage: capsule-pack [--runtime <image>] <application-dir> <output>\n" +
                  "       capsule-pack --list <file>\n" +
                  "       capsule-pack --unpack <file> <dir>");
     System.exit(2);
@@ -65,16 +65,31 @@ function writeAll(f, data, path) {
     if (f.write(data) !== data.length) fail("cannot write " + path);
 }
 
-// The runtime image without any package behind it.
-function bareImage() {
-    var self = new File(argv[0], "rb");
-    var image = self.initAFS() ? self.read(self.afs.pos) : self.read();
-    self.close();
-    if (!image) fail("cannot read the runtime image " + argv[0]);
-    return image;
+// A runtime image without any package behind it: the open file and the image's size.
+function openImage(path) {
+    var self = new File(path, "rb");
+    var size = self.initAFS() ? self.afs.pos : (File.status(path) || {}).size;
+    if (!size) fail("cannot read the runtime image " + path);
+    return { file: self, size: size, path: path };
 }
 
-function pack(dir, output) {
+// Copies the image to out in pieces of 1 MiB: a whole image at once (an unstripped one is
+// many megabytes) would take much of the script heap.
+function copyImage(image, out, output) {
+    for (var done = 0; done < image.size;) {
+        var piece = image.file.read(Math.min(1048576, image.size - done));
+        if (!piece) {
+            out.close();
+            File.remove(output); // no half-written application left behind
+            fail("cannot read the runtime image " + image.path);
+        }
+        writeAll(out, piece, output);
+        done += piece.length;
+    }
+    image.file.close();
+}
+
+function pack(dir, output, runtime) {
     var st = File.status(dir);
     if (!st || st.type != "dir") fail("no such directory: " + dir);
     var files = walk(dir, "", []);
@@ -93,10 +108,10 @@ function pack(dir, output) {
         streams[rel] = stream;
     }
     var text = uneval(fsd), dirStream = File.compress(text);
-    var image = bareImage();
+    var image = openImage(runtime);
     var out = new File();
     if (!out.open(output, "wb")) fail("cannot write " + output);
-    writeAll(out, image, output);
+    copyImage(image, out, output);
     writeAll(out, u32(dirStream.length) + u32(text.length) + dirStream, output);
     var length = 8 + dirStream.length;
     // Streams follow in the directory's own enumeration order, which is how the reader
@@ -109,7 +124,7 @@ function pack(dir, output) {
     out.close();
     if (System.exec && !System.exec("chmod +x " + quoteArg(output), undefined, 1))
         fail("cannot make " + output + " executable");
-    System.print("capsule-pack: " + files.length + " files, " + (image.length + length + 8) +
+    System.print("capsule-pack: " + files.length + " files, " + (image.size + length + 8) +
                  " bytes written to " + output);
 }
 
@@ -161,7 +176,9 @@ function unpack(path, dir) {
 try {
     if (argv[1] == "--list" && argv.length == 3) list(absolute(argv[2]));
     else if (argv[1] == "--unpack" && argv.length == 4) unpack(absolute(argv[2]), absolute(argv[3]));
-    else if (argv.length == 3 && argv[1].charAt(0) != "-") pack(absolute(argv[1]), absolute(argv[2]));
+    else if (argv.length == 3 && argv[1].charAt(0) != "-") pack(absolute(argv[1]), absolute(argv[2]), argv[0]);
+    else if (argv[1] == "--runtime" && argv.length == 5)
+        pack(absolute(argv[3]), absolute(argv[4]), absolute(argv[2]));
     else usage();
 } catch (e) {
     fail(e && e.toSource ? e.toSource() : uneval(e));

@@ -1,0 +1,28 @@
+# The Windows build (MinGW-w64 cross compilers, cmake/toolchains): the platform layer of
+# platforms/win32 in place of the posix one, and a GUI-subsystem executable with the wide
+# entry point, linked statically so that it needs no runtime libraries beside it.
+get_target_property(runtime_sources capsule_runtime SOURCES)
+list(FILTER runtime_sources EXCLUDE REGEX "^platforms/posix/")
+list(APPEND runtime_sources
+    platforms/win32/atomic_file.cpp
+    platforms/win32/console.cpp
+    platforms/win32/entry.cpp
+    platforms/win32/fault_trap.cpp
+    platforms/win32/filesystem.cpp
+    platforms/win32/library.cpp
+    platforms/win32/power.cpp
+    platforms/win32/process.cpp
+    platforms/win32/process_info.cpp
+    platforms/win32/registry.cpp
+    platforms/win32/run_program.cpp
+    platforms/win32/services.cpp
+    platforms/win32/shortcut.cpp
+    platforms/win32/threads.cpp)
+set_target_properties(capsule_runtime PROPERTIES SOURCES "${runtime_sources}")
+# Windows 7 calls (token elevation); 64-bit file offsets also on i686.
+target_compile_definitions(capsule_runtime PUBLIC UNICODE _UNICODE WIN32_LEAN_AND_MEAN
+                           _WIN32_WINNT=0x0601 _FILE_OFFSET_BITS=64)
+target_link_libraries(capsule_runtime PUBLIC pdh psapi shell32 advapi32 ole32 uuid powrprof)
+
+set_target_properties(capsule PROPERTIES SOURCES platforms/win32/main.cpp WIN32_EXECUTABLE ON)
+target_link_options(capsule PRIVATE -municode -static)

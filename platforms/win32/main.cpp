@@ -1,0 +1,11 @@
+// The executable's entry point: the wide-character entry of a GUI-subsystem program.
+#include "core/startup.h"
+#include "platforms/platform.h"
+
+#include <windows.h>
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    // The command line and the environment come from the runtime library's wide copies.
+    return platform::runHost(0, nullptr, nullptr,
+                             HostOptions{kBootstrapName, kBootstrapSource, nullptr});
+}
