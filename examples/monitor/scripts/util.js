@@ -82,9 +82,11 @@ Util.processAlive = function (pid) {
     return !!stat && !/\) [ZX] /.test(stat);
 };
 
-// Asks a process to stop with the signal given (INT stands for Ctrl-C).
+// Asks a process to stop with the signal given (INT stands for Ctrl-C). One that has
+// ended already (Ctrl-C reaches the whole process group) is left alone, so that `kill`
+// does not complain on the console.
 Util.signal = function (pid, name) {
-    if (pid > 0) System.exec("kill -" + name + " " + pid, undefined, 1);
+    if (Util.processAlive(pid)) System.exec("kill -" + name + " " + pid, undefined, 1);
 };
 
 // Runs fn while holding the mutex.
