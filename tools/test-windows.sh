@@ -8,16 +8,26 @@
 # Needs the Linux build (build/capsule-pack, build/test-runner-app).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# The script tests whose facilities the Windows layer has so far; not yet the tests of the
-# module libraries (no DLLs of them yet).
+# The script tests whose facilities the Windows layer has; the module libraries' tests among
+# them run with the x86-64 DLLs in bin/ beside the test runner.
 tests=(compression console file filesystem modules mutex package process recursion registry stress sysinfo threads)
 
 tools/setup.sh
+# The module libraries Windows has. SQLite comes as its amalgamation from the npm registry
+# (cached in third_party/); without it there is no msqlite.dll and no SQLite test.
+modules=(mserial)
+if sqlite=$(tools/fetch-sqlite-amalgamation.sh); then
+    modules+=(msqlite)
+    tests+=(sqlite)
+else
+    echo "windows: no SQLite amalgamation to be had: msqlite.dll and its test left out"
+fi
 for target in x86_64:build-win64 i686:build-win32; do
     dir=${target#*:}
-    [ -f "$dir/CMakeCache.txt" ] || cmake -S . -B "$dir" -G Ninja -DCAPSULE_TESTS=OFF \
-        -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/mingw-${target%%:*}.cmake" >/dev/null
-    cmake --build "$dir" --target capsule
+    cmake -S . -B "$dir" -G Ninja --no-warn-unused-cli -DCAPSULE_TESTS=OFF \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/mingw-${target%%:*}.cmake" \
+        -DCAPSULE_SQLITE_AMALGAMATION="${sqlite:+$PWD/$sqlite}" >/dev/null
+    cmake --build "$dir" --target capsule "${modules[@]}"
 done
 
 work=$(mktemp -d)
@@ -143,6 +153,7 @@ pack "$work/service" "$work/svc/service.exe"
 check "a service installed, started, stopped and uninstalled" run "$work/svc/service.exe"
 
 pack build/test-runner-app "$work/capsule-test.exe"
+for m in "${modules[@]}"; do cp "build-win64/bin/$m.dll" "$work/bin/"; done
 
 # A shortcut saved through IShellLinkW: a shell link file (header size 0x4C, the class
 # 00021401-...) that names its target. Power control is not run here.
