@@ -10,12 +10,12 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The script tests whose facilities the Windows layer has; the module libraries' tests among
 # them run with the x86-64 DLLs in bin/ beside the test runner.
-tests=(compression console file filesystem modules mutex package process recursion registry stress sysinfo threads)
+tests=(compression console file filesystem modules mutex package process recursion registry socket stress sysinfo threads)
 
 tools/setup.sh
 # The module libraries Windows has. SQLite comes as its amalgamation from the npm registry
 # (cached in third_party/); without it there is no msqlite.dll and no SQLite test.
-modules=(mserial)
+modules=(mserial msocket)
 if sqlite=$(tools/fetch-sqlite-amalgamation.sh); then
     modules+=(msqlite)
     tests+=(sqlite)
