@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The script tests whose facilities the Windows layer has; the module libraries' tests among
 # them run with the x86-64 DLLs in bin/ beside the test runner.
-tests=(compression console file filesystem modules mutex package process recursion registry socket stress sysinfo threads)
+tests=(compression console file filesystem modules mutex package process recursion registry serial socket stress sysinfo threads)
 
 tools/setup.sh
 # The module libraries Windows has. SQLite comes as its amalgamation from the npm registry
@@ -33,7 +33,9 @@ done
 work=$(mktemp -d)
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
+socat=
 cleanup() {
+    [ -z "$socat" ] || kill "$socat" 2>/dev/null || true
     /usr/lib/wine/wineserver -k 2>/dev/null && /usr/lib/wine/wineserver -w 2>/dev/null || true
     rm -rf "$work"
 }
@@ -41,6 +43,13 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 # A fresh prefix reports its creation and that its 32-bit rundll32 cannot start.
 "$wine" wineboot --init >/dev/null 2>&1
+# The serial test's ports: a pseudo-terminal pair from socat as COM5 and COM6, through the
+# prefix's port table, which Wine reads when it starts again.
+timeout -k 5 600 socat PTY,link="$work/near",raw,echo=0 PTY,link="$work/far",raw,echo=0 &
+socat=$!
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$work/near" /f >/dev/null 2>&1
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$work/far" /f >/dev/null 2>&1
+for _ in $(seq 50); do [ -e "$work/near" ] && [ -e "$work/far" ] && break; sleep 0.1; done
 /usr/lib/wine/wineserver -w
 
 failed=0

@@ -22,7 +22,7 @@ static int isComName(const char* name) {
 
 /* Opens the port named by a port name (in the ANSI code page), or null: read and write
  * access, no sharing (a second open of the same port fails until this one is closed),
- * only if it exists, write-through. */
+ * only if it exists, write-through. What has no line settings (a file) is no port. */
 SerialPort* serialOpen(const char* name) {
     if (!name) return NULL; /* the name did not convert */
     const char* prefix = isComName(name) ? "\\\\.\\" : "";
@@ -40,7 +40,10 @@ SerialPort* serialOpen(const char* name) {
     free(full);
     free(wide);
     if (h == INVALID_HANDLE_VALUE) return NULL;
-    SerialPort* port = (SerialPort*)malloc(sizeof *port);
+    DCB dcb;
+    memset(&dcb, 0, sizeof dcb);
+    dcb.DCBlength = sizeof dcb;
+    SerialPort* port = GetCommState(h, &dcb) ? (SerialPort*)malloc(sizeof *port) : NULL;
     if (!port) {
         CloseHandle(h);
         return NULL;
