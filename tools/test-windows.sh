@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The Windows runtime: cross builds for x86-64 and i686 (i686 is built and linked only:
-# this kind of machine cannot run 32-bit code), then the x86-64 build under Wine in a fresh
-# prefix: the example application packed by the Linux packer behind the Windows runtime
-# prints what the Linux one prints, an access violation in a guarded script leaves its log
-# and exit code 1, a packed service goes through the service manager, a shortcut is saved,
-# and the script tests run in the Windows test runner.
-# Needs the Linux build (build/capsule-pack, build/test-runner-app).
+# The Windows runtime and its module DLLs: cross builds for x86-64 and i686 (i686 is built
+# and linked only: this kind of machine cannot run 32-bit code), then the x86-64 build
+# under Wine in a fresh prefix: the example application packed by the Linux packer behind
+# the Windows runtime prints what the Linux one prints, an access violation in a guarded
+# script leaves its log and exit code 1, a packed service goes through the service
+# manager, a shortcut is saved, and the script tests run in the Windows test runner.
+# Needs the Linux build (build/capsule-pack, build/test-runner-app), socat, and npm for the
+# SQLite amalgamation (cached after the first run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The script tests whose facilities the Windows layer has; the module libraries' tests among
