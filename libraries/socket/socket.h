@@ -21,10 +21,16 @@
 typedef struct ssl_st SSL;
 typedef struct ssl_ctx_st SSL_CTX;
 #define MSG_NOSIGNAL 0 /* Windows raises no signal for a peer that has gone away */
-#define SOCK_CLOEXEC 0 /* sockets are not inherited by the processes started */
+#define SOCK_CLOEXEC 0 /* see keepFromChildren */
 #define SHUT_RDWR SD_BOTH
 #define closeDescriptor(fd) closesocket((SOCKET)(fd))
-#define accept4(fd, address, size, flags) ((int)accept((SOCKET)(fd), address, size))
+#define accept4(fd, address, size, flags) keepFromChildren((int)accept((SOCKET)(fd), address, size))
+/* A socket the programs that the runtime starts do not inherit (a helper whose output is
+ * read inherits the inheritable handles); the socket itself. */
+static inline int keepFromChildren(int fd) {
+    if (fd >= 0) SetHandleInformation((HANDLE)(SOCKET)fd, HANDLE_FLAG_INHERIT, 0);
+    return fd;
+}
 #else
 #include <arpa/inet.h>
 #include <netdb.h>
@@ -34,6 +40,7 @@ typedef struct ssl_ctx_st SSL_CTX;
 #include <sys/time.h>
 #include <unistd.h>
 #define closeDescriptor(fd) close(fd)
+#define keepFromChildren(fd) (fd) /* SOCK_CLOEXEC and accept4 see to it */
 #endif
 
 enum { SOCKET_TCP = 1, SOCKET_SSL = 2, SOCKET_UDP = 3 };
@@ -78,7 +85,8 @@ int resolveHost(const char* host, struct in_addr* out);
 int validPort(int port);
 const char* dottedQuad(struct in_addr address, char* out); /* INET_ADDRSTRLEN bytes */
 
-/* TLS (socket_tls.c); none touches the engine. Results of the steps that can fail: */
+/* TLS (socket_tls.c; socket_tls_none.c on Windows); none touches the engine. Results of the steps
+ * that can fail: */
 enum {
     TLS_OK,
     TLS_NO_CONTEXT,

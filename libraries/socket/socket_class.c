@@ -135,7 +135,8 @@ static int socketConstruct(HostContext* cx, HostObject* self, unsigned argc, Hos
 #endif
     int fd = -1;
     if (type)
-        fd = socket(AF_INET, (type == SOCKET_UDP ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
+        fd = keepFromChildren(
+            socket(AF_INET, (type == SOCKET_UDP ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0));
     if (fd < 0) return fail(cx, "Socket: Unable to create socket");
     SocketRecord* s = newRecord(type, fd);
     if (!s || !api->setPrivate(cx, self, s)) {
