@@ -26,3 +26,10 @@ target_link_libraries(capsule_runtime PUBLIC pdh psapi shell32 advapi32 ole32 uu
 
 set_target_properties(capsule PROPERTIES SOURCES platforms/win32/main.cpp WIN32_EXECUTABLE ON)
 target_link_options(capsule PRIVATE -municode -static)
+
+# The module libraries that Windows has (bin/m<name>.dll): SQLite (from its amalgamation),
+# serial ports and sockets (no TLS). SNMP and USB are Linux-only.
+include(cmake/module_library.cmake)
+add_subdirectory(libraries/sqlite)
+add_subdirectory(libraries/serial)
+add_subdirectory(libraries/socket)

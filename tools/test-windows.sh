@@ -1,29 +1,42 @@
 #!/usr/bin/env bash
-# The Windows runtime: cross builds for x86-64 and i686 (i686 is built and linked only:
-# this kind of machine cannot run 32-bit code), then the x86-64 build under Wine in a fresh
-# prefix: the example application packed by the Linux packer behind the Windows runtime
-# prints what the Linux one prints, an access violation in a guarded script leaves its log
-# and exit code 1, a packed service goes through the service manager, a shortcut is saved,
-# and the script tests run in the Windows test runner.
-# Needs the Linux build (build/capsule-pack, build/test-runner-app).
+# The Windows runtime and its module DLLs: cross builds for x86-64 and i686 (i686 is built
+# and linked only: this kind of machine cannot run 32-bit code), then the x86-64 build
+# under Wine in a fresh prefix: the example application packed by the Linux packer behind
+# the Windows runtime prints what the Linux one prints, an access violation in a guarded
+# script leaves its log and exit code 1, a packed service goes through the service
+# manager, a shortcut is saved, and the script tests run in the Windows test runner.
+# Needs the Linux build (build/capsule-pack, build/test-runner-app), socat, and npm for the
+# SQLite amalgamation (cached after the first run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# The script tests whose facilities the Windows layer has so far; not yet the tests of the
-# module libraries (no DLLs of them yet).
-tests=(compression console file filesystem modules mutex package process recursion registry stress sysinfo threads)
+# The script tests whose facilities the Windows layer has; the module libraries' tests among
+# them run with the x86-64 DLLs in bin/ beside the test runner.
+tests=(compression console file filesystem modules mutex package process recursion registry serial socket stress sysinfo threads)
 
 tools/setup.sh
+# The module libraries Windows has. SQLite comes as its amalgamation from the npm registry
+# (cached in third_party/); without it there is no msqlite.dll and no SQLite test.
+modules=(mserial msocket)
+if sqlite=$(tools/fetch-sqlite-amalgamation.sh); then
+    modules+=(msqlite)
+    tests+=(sqlite)
+else
+    echo "windows: no SQLite amalgamation to be had: msqlite.dll and its test left out"
+fi
 for target in x86_64:build-win64 i686:build-win32; do
     dir=${target#*:}
-    [ -f "$dir/CMakeCache.txt" ] || cmake -S . -B "$dir" -G Ninja -DCAPSULE_TESTS=OFF \
-        -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/mingw-${target%%:*}.cmake" >/dev/null
-    cmake --build "$dir" --target capsule
+    cmake -S . -B "$dir" -G Ninja --no-warn-unused-cli -DCAPSULE_TESTS=OFF \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/mingw-${target%%:*}.cmake" \
+        -DCAPSULE_SQLITE_AMALGAMATION="${sqlite:+$PWD/$sqlite}" >/dev/null
+    cmake --build "$dir" --target capsule "${modules[@]}"
 done
 
 work=$(mktemp -d)
 export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 wine=/usr/lib/wine/wine64
+socat=
 cleanup() {
+    [ -z "$socat" ] || kill "$socat" 2>/dev/null || true
     /usr/lib/wine/wineserver -k 2>/dev/null && /usr/lib/wine/wineserver -w 2>/dev/null || true
     rm -rf "$work"
 }
@@ -31,6 +44,13 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 # A fresh prefix reports its creation and that its 32-bit rundll32 cannot start.
 "$wine" wineboot --init >/dev/null 2>&1
+# The serial test's ports: a pseudo-terminal pair from socat as COM5 and COM6, through the
+# prefix's port table, which Wine reads when it starts again.
+timeout -k 5 600 socat PTY,link="$work/near",raw,echo=0 PTY,link="$work/far",raw,echo=0 &
+socat=$!
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM5 /d "$work/near" /f >/dev/null 2>&1
+"$wine" reg add 'HKLM\Software\Wine\Ports' /v COM6 /d "$work/far" /f >/dev/null 2>&1
+for _ in $(seq 50); do [ -e "$work/near" ] && [ -e "$work/far" ] && break; sleep 0.1; done
 /usr/lib/wine/wineserver -w
 
 failed=0
@@ -143,6 +163,7 @@ pack "$work/service" "$work/svc/service.exe"
 check "a service installed, started, stopped and uninstalled" run "$work/svc/service.exe"
 
 pack build/test-runner-app "$work/capsule-test.exe"
+for m in "${modules[@]}"; do cp "build-win64/bin/$m.dll" "$work/bin/"; done
 
 # A shortcut saved through IShellLinkW: a shell link file (header size 0x4C, the class
 # 00021401-...) that names its target. Power control is not run here.

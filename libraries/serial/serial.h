@@ -19,13 +19,17 @@ extern const ModuleApi* serialApi;
  * a close on another script thread never pulls it from under a running call. The count
  * only changes inside the request. */
 typedef struct SerialPort {
+#ifdef _WIN32
+    void* handle; /* the communications handle */
+#else
     int fd;
+#endif
     int users;
 } SerialPort;
 
 /* The line configuration that open and set apply. */
 typedef struct SerialLine {
-    int bufInSize, bufOutSize; /* driver queue sizes: no Linux counterpart, ignored */
+    int bufInSize, bufOutSize; /* driver queue sizes (Windows; no Linux counterpart) */
     int baudRate;
     int byteSize; /* low 8 bits used */
 } SerialLine;
@@ -37,8 +41,10 @@ int serialInt(HostContext* cx, HostObject* settings, const char* name, int def);
 void serialReadLine(HostContext* cx, HostObject* settings, SerialLine* line);
 char* serialCopyBytes(HostContext* cx, HostObject* settings, const char* name, size_t* length);
 
-/* serial_port.c: the device. Blocking calls here run outside the request. */
+/* serial_port.c (Linux) or serial_port_win32.c (Windows): the device. Blocking calls here
+ * run outside the request. */
 SerialPort* serialOpen(const char* name);
+int serialHandleNumber(const SerialPort* port); /* the handle that open publishes */
 void serialConfigure(SerialPort* port, const SerialLine* line);
 void serialRelease(SerialPort* port);
 size_t serialRead(SerialPort* port, char* buffer, size_t count);

@@ -1,5 +1,5 @@
-/* The serial port module (bin/mserial.so): the script class Serial, one serial line per
- * object, over the module interface table and the platform's terminal calls.
+/* The serial port module (bin/mserial.so, mserial.dll): the script class Serial, one serial
+ * line per object, over the module interface table and the platform's serial calls.
  *
  *   new Serial()             a closed port
  *   s.open(settings)         opens settings.port (default "COM1") unless open, configures
@@ -77,8 +77,9 @@ static int serialOpenNative(HostContext* cx, HostObject* self, unsigned argc, Ho
     *rval = HOST_FALSE;
     if (r->port) {
         serialConfigure(r->port, &line);
-        serialApi->defineProperty(cx, settings, "handle", serialApi->newNumber(cx, r->port->fd),
-                                  NULL, NULL, HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
+        serialApi->defineProperty(cx, settings, "handle",
+                                  serialApi->newNumber(cx, serialHandleNumber(r->port)), NULL, NULL,
+                                  HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
         *rval = HOST_TRUE;
     }
     return 1;

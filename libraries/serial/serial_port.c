@@ -89,6 +89,10 @@ void serialConfigure(SerialPort* port, const SerialLine* line) {
     }
 }
 
+int serialHandleNumber(const SerialPort* port) {
+    return port->fd;
+}
+
 void serialRelease(SerialPort* port) {
     if (port && --port->users == 0) {
         close(port->fd);

@@ -12,8 +12,36 @@
 #define _GNU_SOURCE
 #include "module_api.h"
 
+#include <stddef.h>
+#ifdef _WIN32
+/* Winsock. A socket is kept as an int: Windows hands out small handle values, and
+ * INVALID_SOCKET becomes -1. There is no TLS: SSL and SSL_CTX stay opaque. */
+#include <winsock2.h>
+#include <ws2tcpip.h>
+typedef struct ssl_st SSL;
+typedef struct ssl_ctx_st SSL_CTX;
+#define MSG_NOSIGNAL 0 /* Windows raises no signal for a peer that has gone away */
+#define SOCK_CLOEXEC 0 /* see keepFromChildren */
+#define SHUT_RDWR SD_BOTH
+#define closeDescriptor(fd) closesocket((SOCKET)(fd))
+#define accept4(fd, address, size, flags) keepFromChildren((int)accept((SOCKET)(fd), address, size))
+/* A socket the programs that the runtime starts do not inherit (a helper whose output is
+ * read inherits the inheritable handles); the socket itself. */
+static inline int keepFromChildren(int fd) {
+    if (fd >= 0) SetHandleInformation((HANDLE)(SOCKET)fd, HANDLE_FLAG_INHERIT, 0);
+    return fd;
+}
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <openssl/ssl.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+#define closeDescriptor(fd) close(fd)
+#define keepFromChildren(fd) (fd) /* SOCK_CLOEXEC and accept4 see to it */
+#endif
 
 enum { SOCKET_TCP = 1, SOCKET_SSL = 2, SOCKET_UDP = 3 };
 
@@ -57,14 +85,24 @@ int resolveHost(const char* host, struct in_addr* out);
 int validPort(int port);
 const char* dottedQuad(struct in_addr address, char* out); /* INET_ADDRSTRLEN bytes */
 
-/* TLS (socket_tls.c); none touches the engine. */
-void tlsStart(void);
-SSL_CTX* tlsContext(int server);
-int tlsLoadCertificate(SSL_CTX* ctx, const char* cert, const char* key);
-int tlsAttach(SSL* ssl, int fd);
+/* TLS (socket_tls.c; socket_tls_none.c on Windows); none touches the engine. Results of the steps
+ * that can fail: */
+enum {
+    TLS_OK,
+    TLS_NO_CONTEXT,
+    TLS_NO_CONNECTION,
+    TLS_NO_CERTIFICATES,
+    TLS_NO_PEER,
+    TLS_NO_HANDSHAKE
+};
+int tlsClientStart(SocketRecord* s, const char* host);       /* a new client connection */
+int tlsHandshake(SocketRecord* s, char* error, size_t size); /* on the connected socket */
+char* tlsPeerSubject(SSL* ssl); /* the peer certificate's subject line (free it), or null */
+int tlsServerStart(SocketRecord* s, const char* cert, const char* key); /* a listener's context */
+int tlsAccepted(SocketRecord* listener, SocketRecord* c); /* 1: c is a server connection */
 int tlsRead(SSL* ssl, char* buffer, int size);
 int tlsWrite(SSL* ssl, const char* data, int size);
-void tlsClose(SSL* ssl, int fd);
+void tlsFree(SocketRecord* s); /* says goodbye, frees the connection and the context */
 const char* tlsErrorText(char* buffer, size_t size);
 
 /* The natives. */

@@ -8,7 +8,6 @@
  */
 #include "socket.h"
 
-#include <arpa/inet.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>

@@ -12,9 +12,6 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <unistd.h>
 
 const ModuleApi* api;
 /* Every instance, the listener that accept runs on among them, holds it as prototype. */
@@ -92,9 +89,8 @@ SocketRecord* newRecord(int type, int fd) {
 }
 
 void freeRecord(SocketRecord* s) {
-    if (s->ssl) tlsClose(s->ssl, s->fd);
-    if (s->tls) SSL_CTX_free(s->tls);
-    if (s->fd >= 0) close(s->fd);
+    tlsFree(s);
+    if (s->fd >= 0) closeDescriptor(s->fd);
     free(s->host);
     free(s);
 }
@@ -134,16 +130,20 @@ static int socketConstruct(HostContext* cx, HostObject* self, unsigned argc, Hos
                : !strcmp(name, "ssl") ? SOCKET_SSL
                : !strcmp(name, "udp") ? SOCKET_UDP
                                       : 0;
+#ifdef _WIN32
+    if (type == SOCKET_SSL) return fail(cx, "Socket: SSL sockets are not available on Windows");
+#endif
     int fd = -1;
     if (type)
-        fd = socket(AF_INET, (type == SOCKET_UDP ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
+        fd = keepFromChildren(
+            socket(AF_INET, (type == SOCKET_UDP ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0));
     if (fd < 0) return fail(cx, "Socket: Unable to create socket");
     SocketRecord* s = newRecord(type, fd);
     if (!s || !api->setPrivate(cx, self, s)) {
         if (s)
             freeRecord(s);
         else
-            close(fd);
+            closeDescriptor(fd);
         return fail(cx, "Socket: Unable to create socket");
     }
     publish(cx, self, "peer", api->newNumber(cx, fd));
@@ -161,9 +161,14 @@ static int socketSetTimeout(HostContext* cx, HostObject* self, unsigned argc, Ho
     int seconds = toInteger(api->toNumber(cx, argv[0]));
     SocketRecord* s = recordOf(cx, self); /* the conversion may have run a close */
     if (!s) return fail(cx, "Socket.setTimeout: Socket not initialized");
+#ifdef _WIN32
+    /* Milliseconds, at most what a DWORD holds. */
+    DWORD tv = seconds <= 0 ? 0 : seconds > 4294967 ? 4294967000u : (DWORD)seconds * 1000;
+#else
     struct timeval tv = {seconds > 0 ? seconds : 0, 0};
-    setsockopt(s->fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    setsockopt(s->fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+#endif
+    setsockopt(s->fd, SOL_SOCKET, SO_RCVTIMEO, (const char*)&tv, sizeof tv);
+    setsockopt(s->fd, SOL_SOCKET, SO_SNDTIMEO, (const char*)&tv, sizeof tv);
     return 1;
 }
 
@@ -195,8 +200,30 @@ static const HostFunctionSpec socketStaticFns[] = {
     {NULL, NULL, 0, 0, 0},
 };
 
+#ifdef _WIN32
+static void stopWinsock(void) {
+    WSACleanup();
+}
+
+/* Winsock, started once per process and stopped at its exit; 0 when it does not start. */
+static int startWinsock(void) {
+    static int started;
+    WSADATA data;
+    if (started) return 1;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return 0;
+    atexit(stopWinsock);
+    return started = 1;
+}
+#endif
+
 HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
     api = table;
+#ifdef _WIN32
+    if (!startWinsock()) {
+        api->reportError(cx, "Socket: WSAStartup() failed");
+        return;
+    }
+#endif
     socketPrototype = api->defineClass(cx, "Socket", socketConstruct, 0, NULL, socketFns, NULL,
                                        socketStaticFns, socketFinalize);
 }

@@ -1,9 +1,7 @@
 /* Datagrams: sendTo and recvFrom. Both work on the socket of the object's own record. */
 #include "socket.h"
 
-#include <arpa/inet.h>
 #include <string.h>
-#include <sys/socket.h>
 
 #define DATAGRAM_MAX 65535
 
@@ -33,7 +31,7 @@ int socketSendTo(HostContext* cx, HostObject* self, unsigned argc, HostValue* ar
     if (!strcmp(host, "*")) {
         int on = 1;
         to.sin_addr.s_addr = htonl(INADDR_BROADCAST);
-        setsockopt(s->fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+        setsockopt(s->fd, SOL_SOCKET, SO_BROADCAST, (const char*)&on, sizeof on);
     } else {
         found = resolveHost(host, &to.sin_addr);
     }

@@ -4,10 +4,7 @@
  */
 #include "socket.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
 #include <string.h>
-#include <unistd.h>
 
 /* The first IPv4 address of a name or dotted quad; 1 when there is one. */
 int resolveHost(const char* host, struct in_addr* out) {

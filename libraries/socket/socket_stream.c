@@ -5,13 +5,8 @@
  */
 #include "socket.h"
 
-#include <arpa/inet.h>
-#include <errno.h>
-#include <openssl/err.h>
-#include <openssl/x509.h>
+#include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #define BACKLOG 10
 
@@ -35,41 +30,24 @@ static int connectStream(SocketRecord* s, const char* host, int port, char* erro
     sa.sin_family = AF_INET;
     if (!resolveHost(host, &sa.sin_addr)) return NO_HOST;
     if (s->type == SOCKET_SSL) {
-        if (s->ssl) SSL_free(s->ssl);
-        if (s->tls) SSL_CTX_free(s->tls);
-        s->ssl = NULL;
-        if (!(s->tls = tlsContext(0))) return NO_CONTEXT;
-        if (!(s->ssl = SSL_new(s->tls))) return NO_CONNECTION;
-        SSL_set_connect_state(s->ssl);
-        struct in_addr literal;
-        if (inet_pton(AF_INET, host, &literal) != 1) SSL_set_tlsext_host_name(s->ssl, host);
+        int started = tlsClientStart(s, host);
+        if (started != TLS_OK) return started == TLS_NO_CONTEXT ? NO_CONTEXT : NO_CONNECTION;
     }
     sa.sin_port = htons((uint16_t)port);
     if (!validPort(port) || connect(s->fd, (struct sockaddr*)&sa, sizeof sa) != 0)
         return NO_CONNECT;
     dottedQuad(sa.sin_addr, s->peer);
     if (s->type != SOCKET_SSL) return CONNECTED;
-    if (!tlsAttach(s->ssl, s->fd)) {
-        tlsErrorText(error, size);
-        return NO_PEER;
-    }
-    ERR_clear_error();
-    errno = 0;
-    if (SSL_connect(s->ssl) != 1) {
-        tlsErrorText(error, size);
-        return NO_HANDSHAKE;
-    }
-    return CONNECTED;
+    int shaken = tlsHandshake(s, error, size);
+    return shaken == TLS_OK ? CONNECTED : shaken == TLS_NO_PEER ? NO_PEER : NO_HANDSHAKE;
 }
 
 /* The one-line subject of the peer's certificate as `ssl`; 0 without a certificate. */
 static int publishSubject(HostContext* cx, HostObject* self, SocketRecord* s) {
-    X509* cert = SSL_get1_peer_certificate(s->ssl);
-    if (!cert) return 0;
-    char* subject = X509_NAME_oneline(X509_get_subject_name(cert), NULL, 0);
-    publish(cx, self, "ssl", api->newString(cx, subject ? subject : "", NULL));
-    OPENSSL_free(subject);
-    X509_free(cert);
+    char* subject = tlsPeerSubject(s->ssl);
+    if (!subject) return 0;
+    publish(cx, self, "ssl", api->newString(cx, subject, NULL));
+    free(subject);
     return 1;
 }
 
@@ -119,9 +97,8 @@ enum { BOUND, NO_SSL_CONTEXT, NO_CERTIFICATES, NO_BIND, NO_LISTEN };
 static int bindSocket(SocketRecord* s, const char* host, int port, const char* cert,
                       const char* key, struct in_addr* address) {
     if (s->type == SOCKET_SSL) {
-        if (s->tls) SSL_CTX_free(s->tls);
-        if (!(s->tls = tlsContext(1))) return NO_SSL_CONTEXT;
-        if (!tlsLoadCertificate(s->tls, cert, key)) return NO_CERTIFICATES;
+        int started = tlsServerStart(s, cert, key);
+        if (started != TLS_OK) return started == TLS_NO_CONTEXT ? NO_SSL_CONTEXT : NO_CERTIFICATES;
     }
     address->s_addr = htonl(INADDR_ANY);
     if (strcmp(host, "*") != 0 && !resolveHost(host, address)) return NO_BIND;
@@ -132,7 +109,7 @@ static int bindSocket(SocketRecord* s, const char* host, int port, const char* c
     sa.sin_addr = *address;
     sa.sin_port = htons((uint16_t)port);
     int on = 1;
-    setsockopt(s->fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(s->fd, SOL_SOCKET, SO_REUSEADDR, (const char*)&on, sizeof on);
     if (bind(s->fd, (struct sockaddr*)&sa, sizeof sa) != 0) return NO_BIND;
     if (s->type != SOCKET_UDP && listen(s->fd, BACKLOG) != 0) return NO_LISTEN;
     return BOUND;
@@ -187,17 +164,12 @@ static SocketRecord* acceptedRecord(SocketRecord* listener, int fd,
                                     const struct sockaddr_in* from) {
     SocketRecord* c = newRecord(listener->type, fd);
     if (!c) {
-        close(fd);
+        closeDescriptor(fd);
         return NULL;
     }
     c->port = ntohs(from->sin_port);
     dottedQuad(from->sin_addr, c->peer);
-    if (c->type != SOCKET_SSL) return c;
-    if (listener->tls && SSL_CTX_up_ref(listener->tls)) c->tls = listener->tls;
-    if (c->tls && (c->ssl = SSL_new(c->tls)) && tlsAttach(c->ssl, fd)) {
-        SSL_set_accept_state(c->ssl);
-        return c;
-    }
+    if (c->type != SOCKET_SSL || tlsAccepted(listener, c)) return c;
     freeRecord(c);
     return NULL;
 }

@@ -12,10 +12,11 @@
 #include <fcntl.h>
 #include <openssl/err.h>
 #include <pthread.h>
+#include <openssl/x509.h>
 #include <stdio.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
 
 static pthread_once_t started = PTHREAD_ONCE_INIT;
 static BIO_METHOD* socketLayer;
@@ -63,12 +64,12 @@ static void start(void) {
     BIO_meth_set_ctrl(socketLayer, layerControl);
 }
 
-void tlsStart(void) {
+static void tlsStart(void) {
     pthread_once(&started, start);
 }
 
 /* A context that speaks TLS 1.2 or later and asks nothing of the peer's certificate. */
-SSL_CTX* tlsContext(int server) {
+static SSL_CTX* tlsContext(int server) {
     tlsStart();
     SSL_CTX* ctx = SSL_CTX_new(server ? TLS_server_method() : TLS_client_method());
     if (ctx && !SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION)) {
@@ -79,13 +80,13 @@ SSL_CTX* tlsContext(int server) {
 }
 
 /* The certificate (PEM, a chain allowed) and its private key (PEM); 1 when they match. */
-int tlsLoadCertificate(SSL_CTX* ctx, const char* cert, const char* key) {
+static int tlsLoadCertificate(SSL_CTX* ctx, const char* cert, const char* key) {
     return SSL_CTX_use_certificate_chain_file(ctx, cert) == 1 &&
            SSL_CTX_use_PrivateKey_file(ctx, key, SSL_FILETYPE_PEM) == 1 &&
            SSL_CTX_check_private_key(ctx) == 1;
 }
 
-int tlsAttach(SSL* ssl, int fd) {
+static int tlsAttach(SSL* ssl, int fd) {
     BIO* b = socketLayer ? BIO_new(socketLayer) : NULL;
     if (!b) return 0;
     BIO_set_data(b, (void*)(intptr_t)fd);
@@ -107,7 +108,7 @@ int tlsWrite(SSL* ssl, const char* data, int size) {
 
 /* Says goodbye to the peer if the socket takes it at once (never waits), frees the
  * connection. */
-void tlsClose(SSL* ssl, int fd) {
+static void tlsClose(SSL* ssl, int fd) {
     if (fd >= 0 && SSL_is_init_finished(ssl)) {
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
         SSL_shutdown(ssl);
@@ -125,4 +126,65 @@ const char* tlsErrorText(char* buffer, size_t size) {
         snprintf(buffer, size, "%s", errno ? strerror(errno) : "connection closed");
     ERR_clear_error();
     return buffer;
+}
+
+void tlsFree(SocketRecord* s) {
+    if (s->ssl) tlsClose(s->ssl, s->fd);
+    if (s->tls) SSL_CTX_free(s->tls);
+    s->ssl = NULL;
+    s->tls = NULL;
+}
+
+/* A client connection in place of any earlier one, naming the host to the server unless it
+ * is a dotted quad. */
+int tlsClientStart(SocketRecord* s, const char* host) {
+    tlsFree(s);
+    if (!(s->tls = tlsContext(0))) return TLS_NO_CONTEXT;
+    if (!(s->ssl = SSL_new(s->tls))) return TLS_NO_CONNECTION;
+    SSL_set_connect_state(s->ssl);
+    struct in_addr literal;
+    if (inet_pton(AF_INET, host, &literal) != 1) SSL_set_tlsext_host_name(s->ssl, host);
+    return TLS_OK;
+}
+
+/* The client handshake on the connected socket; the error text in error on failure. */
+int tlsHandshake(SocketRecord* s, char* error, size_t size) {
+    if (!tlsAttach(s->ssl, s->fd)) {
+        tlsErrorText(error, size);
+        return TLS_NO_PEER;
+    }
+    ERR_clear_error();
+    errno = 0;
+    if (SSL_connect(s->ssl) != 1) {
+        tlsErrorText(error, size);
+        return TLS_NO_HANDSHAKE;
+    }
+    return TLS_OK;
+}
+
+char* tlsPeerSubject(SSL* ssl) {
+    X509* cert = SSL_get1_peer_certificate(ssl);
+    if (!cert) return NULL;
+    char* line = X509_NAME_oneline(X509_get_subject_name(cert), NULL, 0);
+    char* subject = strdup(line ? line : "");
+    OPENSSL_free(line);
+    X509_free(cert);
+    return subject;
+}
+
+int tlsServerStart(SocketRecord* s, const char* cert, const char* key) {
+    if (s->tls) SSL_CTX_free(s->tls);
+    if (!(s->tls = tlsContext(1))) return TLS_NO_CONTEXT;
+    return tlsLoadCertificate(s->tls, cert, key) ? TLS_OK : TLS_NO_CERTIFICATES;
+}
+
+/* A server connection on the listener's context; its handshake happens on the first read
+ * or write. */
+int tlsAccepted(SocketRecord* listener, SocketRecord* c) {
+    if (listener->tls && SSL_CTX_up_ref(listener->tls)) c->tls = listener->tls;
+    if (c->tls && (c->ssl = SSL_new(c->tls)) && tlsAttach(c->ssl, c->fd)) {
+        SSL_set_accept_state(c->ssl);
+        return 1;
+    }
+    return 0;
 }

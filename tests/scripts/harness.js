@@ -5,6 +5,10 @@ var passed = 0, failed = 0;
 // Where the Windows form of a facility differs from the Linux one, tests ask for the system.
 var onWindows = System.getSysName("Windows");
 var pathSeparator = onWindows ? "\\" : "/";
+// A module library's file name: .dll files on Windows, .so files on Linux.
+function moduleLibrary(name) {
+    return name + (onWindows ? ".dll" : ".so");
+}
 
 function fail(message) {
     throw new Error(message);

@@ -2,13 +2,8 @@
 // runner's working directory is the build folder. The printed failure lines are checked
 // by tests/unit/modules_test.cpp.
 
-// Module libraries are .dll files on Windows, .so files on Linux.
-function lib(name) {
-    return name + (onWindows ? ".dll" : ".so");
-}
-
 // The class is usable by the very next statement.
-var loaded = System.loadModule(lib("bin/mtest"));
+var loaded = System.loadModule(moduleLibrary("bin/mtest"));
 var first = new TestThing("first");
 
 test("a module registers its class and object for the next statement", function () {
@@ -29,16 +24,16 @@ test("without an argument loadModule is a format error", function () {
 });
 
 test("libraries that are no modules give false", function () {
-    assertEq(System.loadModule(lib("bin/no-such-module")), false);
-    assertEq(System.loadModule(lib("/nonexistent/dir/mtest")), false);
-    assertEq(System.loadModule(lib("bin/mnoinit")), false);
+    assertEq(System.loadModule(moduleLibrary("bin/no-such-module")), false);
+    assertEq(System.loadModule(moduleLibrary("/nonexistent/dir/mtest")), false);
+    assertEq(System.loadModule(moduleLibrary("bin/mnoinit")), false);
     // Not a library at all: this very script.
     assertEq(System.loadModule(argv[1]), false);
     // A bare name is not searched for on the system's library path.
     assertEq(System.loadModule(onWindows ? "kernel32.dll" : "libc.so.6"), false);
     assertEq(System.loadModule(""), false);
     // A NUL inside the path does not cut it short to a loadable name.
-    assertEq(System.loadModule(lib("bin/mtest") + "\u0000.txt"), false);
+    assertEq(System.loadModule(moduleLibrary("bin/mtest") + "\u0000.txt"), false);
     assertEq(TestTools.inits(), 1, "no init ran");
 });
 
@@ -143,7 +138,7 @@ test("the finalizer runs once the instances are unreachable", function () {
 test("relative paths resolve against the working directory", function () {
     var Old = TestThing, old = new TestThing("old");
     // Backslashes are separators; loading again runs initModule again.
-    assertEq(System.loadModule(lib("bin\\mtest")), true);
+    assertEq(System.loadModule(moduleLibrary("bin\\mtest")), true);
     assertEq(TestTools.inits(), 2);
     assertTrue(TestThing !== Old, "the class is registered anew");
     assertEq(new TestThing("new").add(2), 2);
@@ -152,8 +147,8 @@ test("relative paths resolve against the working directory", function () {
     var home = File.getCurrentWorkingDir();
     assertTrue(File.changeDir("bin"), "changeDir");
     try {
-        assertEq(System.loadModule(lib("mtest")), true);
-        assertEq(System.loadModule(lib("./mtest")), true);
+        assertEq(System.loadModule(moduleLibrary("mtest")), true);
+        assertEq(System.loadModule(moduleLibrary("./mtest")), true);
     } finally {
         File.changeDir(home);
     }
@@ -187,7 +182,7 @@ test("the table keeps its word at the edges", function () {
 test("an error reported in initModule is an exception of loadModule", function () {
     testInitFails = 1;
     try {
-        var e = assertThrows(function () { System.loadModule(lib("bin/mtest")); });
+        var e = assertThrows(function () { System.loadModule(moduleLibrary("bin/mtest")); });
         assertEq(e.message, "TestThing: initialisation failed");
     } finally {
         delete testInitFails;

@@ -3,9 +3,11 @@
 // other ("far") with a second Serial object or the shell, and checks the near end's line
 // settings with stty (a pseudo-terminal keeps 8 data bits whatever it is told, so data
 // bits show only as cs8). socat is stopped at the end, and ends by itself after 60 s.
+// On Windows (mserial.dll under Wine) the Wine suite makes the pair and maps it to COM5
+// and COM6; there the line settings cannot be seen from inside.
 
 var scratch = File.getCurrentWorkingDir() + "/serial_test_" + System.getPID();
-var near = scratch + "/near", far = scratch + "/far";
+var near = onWindows ? "COM5" : scratch + "/near", far = onWindows ? "COM6" : scratch + "/far";
 
 function readFile(name) {
     var f = new File(scratch + "/" + name, "rb");
@@ -26,6 +28,7 @@ function line(device) {
 }
 
 function assertLine(device, speed, words) {
+    if (onWindows) return;
     var l = line(device);
     assertEq(l.speed, speed, "speed");
     for (var i = 0; i < words.length; i++)
@@ -41,14 +44,16 @@ function opened(device, settings) {
 }
 
 var raw = ["-icanon", "-echo", "-isig", "-icrnl", "-opost", "-ixon", "clocal", "cread"];
-var loaded = System.loadModule("bin/mserial.so");
+var loaded = System.loadModule(moduleLibrary("bin/mserial"));
 assertTrue(File.createDir(scratch), "scratch folder made");
-System.exec("sh -c \"echo $$ > socat.pid; exec timeout 60 socat PTY,link=near PTY,link=far\"",
-            scratch);
+if (!onWindows)
+    System.exec("sh -c \"echo $$ > socat.pid; exec timeout 60 socat PTY,link=near PTY,link=far\"",
+                scratch);
 
 try {
-    assertTrue(waitUntil(function () { return File.status(near) && File.status(far); }),
-               "socat made the pair");
+    if (!onWindows)
+        assertTrue(waitUntil(function () { return File.status(near) && File.status(far); }),
+                   "socat made the pair");
     var farEnd = opened(far, {baudRate: 115200});
 
     test("the module registers the class Serial", function () {
@@ -91,8 +96,8 @@ try {
         assertEq(s.open(again), true);
         assertEq(again.handle, settings.handle, "same port");
         assertLine(near, 4800, []);
-        // The port is held exclusively until it is closed.
-        assertEq(new Serial().open({port: near}), false, "second opener refused");
+        // The port is held exclusively until it is closed (Wine lets a second opener in).
+        if (!onWindows) assertEq(new Serial().open({port: near}), false, "second opener refused");
         s.close();
     });
 
@@ -136,7 +141,10 @@ try {
         assertEq(farEnd.write({content: bytes + "rest"}), bytes.length + 4);
         assertEq(s.read({count: bytes.length}), bytes);
         assertEq(s.read({count: 4}), "rest");
-        shell("printf xy > far"); // a writer outside the module
+        if (onWindows)
+            farEnd.write({content: "xy"});
+        else
+            shell("printf xy > far"); // a writer outside the module
         assertEq(s.read({}), "x", "count 1 by default");
         assertEq(s.read({count: 1}), "y");
         // The largest count fills the terminal's whole input queue.
@@ -221,8 +229,10 @@ try {
         opened(near).close();
     });
 } finally {
-    System.exec("sh -c \"kill $(cat socat.pid)\"", scratch, 1);
-    waitUntil(function () { return !File.status(near); }, 2000);
+    if (!onWindows) {
+        System.exec("sh -c \"kill $(cat socat.pid)\"", scratch, 1);
+        waitUntil(function () { return !File.status(near); }, 2000);
+    }
     removeTree(scratch);
 }
 done();
