@@ -13,6 +13,9 @@ packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev
           chromium nodejs # the monitor's browser test; node for the start-up benchmark
           clang libclang-rt-14-dev # the fuzz targets (libFuzzer, tools/fuzz.sh)
           )
+# npm fetches the pinned SQLite source for the Windows module library. Debian ships it apart
+# from nodejs; a Node.js build that carries its own npm needs nothing more.
+command -v npm >/dev/null || packages+=(npm)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -53,16 +53,17 @@ socat=$!
 for _ in $(seq 50); do [ -e "$work/near" ] && [ -e "$work/far" ] && break; sleep 0.1; done
 /usr/lib/wine/wineserver -w
 
-failed=0
+passed=0 failed=0
 check() { # check <what> <command...>: one line per check, the output of a failure
     local what=$1 out
     shift
     if out=$("$@" 2>&1); then
         echo "windows: ok $what"
+        passed=$((passed + 1))
     else
         echo "windows: FAIL $what"
         echo "$out"
-        failed=1
+        failed=$((failed + 1))
     fi
 }
 # Runs a Windows program for at most two minutes; its lines end in CR LF, taken off here.
@@ -184,4 +185,5 @@ check "a shortcut written through IShellLinkW" run "$work/capsule-test.exe" "$wo
 for t in "${tests[@]}"; do
     check "script test $t" run "$work/capsule-test.exe" "$PWD/tests/scripts/${t}_test.js"
 done
-exit $failed
+echo "windows: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
