@@ -182,6 +182,16 @@ test("createLink saves a shell link", function () {
 });
 END
 check "a shortcut written through IShellLinkW" run "$work/capsule-test.exe" "$work/link_test.js"
+# The same link read back through IShellLinkW by a small program of the test's own.
+x86_64-w64-mingw32-g++-posix -municode -static -Wall -Wextra -Werror \
+    tests/windows/read_link.cpp -o "$work/read_link.exe" -lole32 -luuid
+readLink() {
+    local got
+    got=$(run "$work/read_link.exe" "Z:$work/made.lnk") || { echo "$got"; return 1; }
+    [ "$(echo "$got" | head -n 3)" = "$(printf 'target C:\\windows\\notepad.exe\nargs a b\ndescription Capsule link')" ] ||
+        { echo "$got"; return 1; }
+}
+check "the shortcut read back through IShellLinkW" readLink
 for t in "${tests[@]}"; do
     check "script test $t" run "$work/capsule-test.exe" "$PWD/tests/scripts/${t}_test.js"
 done
