@@ -22,17 +22,9 @@ function signal(pid, name) {
 
 // A port that nothing listens on right now.
 function freePort() {
-    for (var i = 0; i < 50; i++) {
-        var port = 20000 + Math.floor(Math.random() * 40000), s = new Socket("tcp");
-        try {
-            s.bind("127.0.0.1", port);
-            s.close();
-            return port;
-        } catch (e) {
-            // taken: try another
-        }
-    }
-    fail("no free port");
+    var s = listenLoopback("tcp"), port = s.port;
+    s.close();
+    return port;
 }
 
 if (typeof Socket === "undefined") System.loadModule("bin/msocket.so");

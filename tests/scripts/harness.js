@@ -10,6 +10,22 @@ function moduleLibrary(name) {
     return name + (onWindows ? ".dll" : ".so");
 }
 
+// A Socket of the type (socket module) bound to 127.0.0.1 on a free port, its `port`;
+// setup(s), when given, prepares each new socket before its bind (a TLS key, say).
+function listenLoopback(type, setup) {
+    for (var i = 0; i < 50; i++) {
+        var s = new Socket(type);
+        if (setup) setup(s);
+        try {
+            s.bind("127.0.0.1", 20000 + Math.floor(Math.random() * 40000));
+            return s;
+        } catch (e) {
+            if (String(e.message).indexOf("Bind error") < 0) throw e;
+        }
+    }
+    fail("no free port");
+}
+
 function fail(message) {
     throw new Error(message);
 }

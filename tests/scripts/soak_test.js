@@ -44,14 +44,7 @@ function note(problem) {
 
 // A TCP listener on 127.0.0.1 at a free port.
 function soakListener() {
-    for (var i = 0; i < 50; i++) {
-        var s = new Socket("tcp");
-        try {
-            s.bind("127.0.0.1", 20000 + Math.floor(Math.random() * 40000));
-            return s;
-        } catch (e) {}
-    }
-    throw new Error("no free port");
+    return listenLoopback("tcp");
 }
 
 // One worker's loop; its report counts what it did, and is checked against the world.

@@ -9,17 +9,7 @@ var scratch = File.getCurrentWorkingDir() + "/socket_test_" + System.getPID();
 // A name that fails inside the resolver (a label over 63 characters): no query leaves.
 var badName = new Array(71).join("x") + ".invalid";
 
-// A socket of the type bound to 127.0.0.1 on a free port (its `port`).
-function listen(type) {
-    for (var i = 0; i < 50; i++) {
-        var s = new Socket(type);
-        try {
-            s.bind("127.0.0.1", 20000 + Math.floor(Math.random() * 40000));
-            return s;
-        } catch (e) {}
-    }
-    fail("no free port");
-}
+var listen = listenLoopback;
 
 // Receives until the text holds n bytes or the peer ends (bounded).
 function recvAll(s, n) {

@@ -33,20 +33,12 @@ function shell(line, background) {
     assertTrue(System.exec("sh " + name, scratch, !background), "ran: " + line);
 }
 
-// A socket of the type bound to 127.0.0.1 on a free port (its `port`).
+// A socket of the type bound to 127.0.0.1 on a free port (its `port`), with a certificate.
 function listen(type, cert, key) {
-    for (var i = 0; i < 50; i++) {
-        var s = new Socket(type);
+    return listenLoopback(type, function (s) {
         s.cert = cert;
         s.key = key;
-        try {
-            s.bind("127.0.0.1", 20000 + Math.floor(Math.random() * 40000));
-            return s;
-        } catch (e) {
-            if (e.message.indexOf("Bind error") < 0) throw e;
-        }
-    }
-    fail("no free port");
+    });
 }
 
 function freePort() {

@@ -113,16 +113,7 @@ function atHost(position) {
     };
 }
 
-function freePort(type) {
-    for (var i = 0; i < 50; i++) {
-        var s = new Socket(type);
-        try {
-            s.bind("127.0.0.1", 20000 + Math.floor(Math.random() * 40000));
-            return s;
-        } catch (e) {}
-    }
-    fail("no free port");
-}
+var freePort = listenLoopback;
 
 // Objects of each class in each state, and the calls that state would wait in.
 function socketStates() {
