@@ -29,7 +29,21 @@ string(REPLACE "/* __OVERRIDE_DEFINES__ */" "${duk_overrides}" duk_config "${duk
 file(WRITE "${DUK_GEN}/duk_config.h.new" "${duk_config}")
 file(COPY_FILE "${DUK_GEN}/duk_config.h.new" "${DUK_GEN}/duk_config.h" ONLY_IF_DIFFERENT)
 file(COPY_FILE "${DUKTAPE_SOURCE_DIR}/duktape.h" "${DUK_GEN}/duktape.h" ONLY_IF_DIFFERENT)
-file(COPY_FILE "${DUKTAPE_SOURCE_DIR}/duktape.c" "${DUK_GEN}/duktape.cpp" ONLY_IF_DIFFERENT)
+# The project's changes to the engine's source: core/duktape/*.patch (unified diffs of
+# duktape.c), applied in the order of their names to a fresh copy at every configure.
+file(GLOB duk_patches CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/core/duktape/*.patch")
+list(SORT duk_patches)
+file(COPY_FILE "${DUKTAPE_SOURCE_DIR}/duktape.c" "${DUK_GEN}/duktape.cpp.new")
+foreach(p ${duk_patches})
+    execute_process(COMMAND patch --batch --forward --silent --no-backup-if-mismatch
+                            -p1 "${DUK_GEN}/duktape.cpp.new" -i "${p}"
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
+    if(NOT rc EQUAL 0)
+        message(FATAL_ERROR "${p} does not apply to ${DUKTAPE_SOURCE_DIR}/duktape.c:\n${out}")
+    endif()
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${p}")
+endforeach()
+file(COPY_FILE "${DUK_GEN}/duktape.cpp.new" "${DUK_GEN}/duktape.cpp" ONLY_IF_DIFFERENT)
 
 # Compiled through core/engine_duktape.cpp, which includes the copy and adds the exit path.
 add_library(duktape STATIC "${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp")

@@ -2,7 +2,7 @@
 # Installs the Debian packages that the build and the tests need, if any is missing.
 # Safe to run again: it installs nothing when everything is there.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config duktape-dev libgtest-dev libgmock-dev zlib1g-dev procps
+packages=(cmake ninja-build g++ pkg-config patch duktape-dev libgtest-dev libgmock-dev zlib1g-dev procps
           libsqlite3-dev sqlite3
           libusb-dev # the USB module: the libusb 0.1 interface
           socat  # pseudo-terminal pairs for the serial module's tests
