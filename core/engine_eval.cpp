@@ -3,6 +3,7 @@
 #include "core/engine_internal.h"
 
 #include "core/crash_guard.h"
+#include "core/engine_lang.h"
 #include "core/engine_text.h"
 #include "core/error_report.h"
 
@@ -164,6 +165,7 @@ bool locateScript(void* context, char* file, size_t fileSize, int* line) {
 void installLanguageExtras(duk_context* ctx) {
     installUneval(ctx);
     installErrorArguments(ctx);
+    installLanguageLibrary(ctx);
 }
 
 } // namespace engine

@@ -1,0 +1,10 @@
+# The language library units (core/lang/*.js), embedded into the runtime as text by
+# cmake/embed_lang.cmake; core/engine_lang.cpp evaluates each on first use.
+file(GLOB lang_units CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/core/lang/*.js")
+list(SORT lang_units)
+set(lang_units_cpp "${CMAKE_BINARY_DIR}/generated/lang_units.cpp")
+add_custom_command(OUTPUT "${lang_units_cpp}"
+    COMMAND ${CMAKE_COMMAND} "-DOUT=${lang_units_cpp}" "-DUNITS=${lang_units}"
+            -P "${CMAKE_SOURCE_DIR}/cmake/embed_lang.cmake"
+    DEPENDS ${lang_units} "${CMAKE_SOURCE_DIR}/cmake/embed_lang.cmake"
+    COMMENT "Embedding the language library units")
