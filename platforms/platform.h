@@ -216,9 +216,13 @@ bool stopService(const std::string& name);      // true once stopped, or not ins
 // The unit file of a service name.
 std::string serviceUnitPath(const std::string& name);
 
-// The service manager's side of a service (service_notify.cpp). runningAsService: the
-// manager gave the process a notification socket. notifyServiceManager sends one state
+// The service manager's side of a service (service_notify.cpp). takeServiceSocket, once
+// at start before any thread: keeps the notification socket that the manager gave the
+// process and removes it from the environment, so that the programs the service starts
+// (another runtime among them) do not take themselves for the service. runningAsService:
+// the process was given one. notifyServiceManager sends one state
 // message ("READY=1", "STOPPING=1"); false when it could not be sent.
+void takeServiceSocket();
 bool runningAsService();
 bool notifyServiceManager(const char* state);
 // While the service dispatcher runs, SIGTERM is the service's stop control instead of a

@@ -426,14 +426,16 @@ TEST_F(PackagingTest, BareRuntimeReportsTheMissingEntryScript) {
     std::string here = folder("bare");
     fs::copy_file(runtime(), here + "/capsule");
     Result r = run(here + "/capsule", {}, root);
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out,
               "(new Error(\"Unable to load 'scripts/autorun.js'\", \"startupScript\", 1))\n");
 }
 
-TEST_F(PackagingTest, ExceptionOfThePackedAppIsPrintedAndExitsZero) {
+// An error that the application does not catch is printed in its source form and is a
+// failure of the process, so that a service manager or a shell sees it.
+TEST_F(PackagingTest, ExceptionOfThePackedAppIsPrintedAndExitsOne) {
     Result r = run(exe, {"throw"}, root);
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "(new Error(\"boom\", \"scripts/autorun.js\", 2))\n");
 }
 

@@ -99,6 +99,38 @@ TEST_F(Service, RunsUnderTheNotificationProtocol) {
     EXPECT_EQ(child::readFile(dir_ + "/out"), "");
 }
 
+// The notification socket is the service's alone: a program the service starts, another
+// copy of the application here, finds none in its environment, so its CONTROL_REGISTER
+// returns at once and it reports nothing to the manager.
+TEST_F(Service, ProgramsTheServiceStartsAreNoService) {
+    std::string app = child::pack(dir_, R"(
+var dir = argv[1], config = {serviceName: "capsule-test"};
+function mark(name) { var f = new File(dir + "/" + name, "ab"); f.write("x"); f.close(); }
+System.control = function (name) {
+    mark((argv[2] || "") + name);
+    if (name == "CONTROL_START" && !argv[2]) {
+        System.exec('"' + argv[0] + '" "' + dir + '" child-', undefined, true);
+        System.controlService("CONTROL_START", config);
+    } else if (name == "CONTROL_STOP") {
+        System.controlService("CONTROL_STOP", config);
+    }
+};
+System.controlService("CONTROL_REGISTER", config);
+mark((argv[2] || "") + (envp.NOTIFY_SOCKET === undefined ? "no-socket" : "socket"));
+)");
+    ASSERT_FALSE(app.empty());
+    NotifySocket manager(dir_ + "/notify");
+    ASSERT_TRUE(manager.bound());
+    pid_t pid = child::start({app, dir_}, {"NOTIFY_SOCKET=" + dir_ + "/notify"}, dir_ + "/out");
+    EXPECT_EQ(manager.next(), "READY=1");
+    EXPECT_EQ(child::readFile(dir_ + "/child-no-socket"), "x");
+    EXPECT_FALSE(child::exists(dir_ + "/child-CONTROL_START"));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(manager.next(), "STOPPING=1");
+    EXPECT_EQ(child::finish(pid), 0) << child::readFile(dir_ + "/out");
+    EXPECT_EQ(manager.next(200), "") << "one READY=1 and one STOPPING=1 only";
+}
+
 TEST_F(Service, RegisterReturnsAtOnceOutsideAServiceManager) {
     std::string app = child::pack(dir_, kService);
     ASSERT_FALSE(app.empty());
