@@ -210,6 +210,42 @@ System.print(System.controlService(argv[1] ? "SERVICE_UNINSTALL" : "SERVICE_INST
     EXPECT_FALSE(child::exists(units + "/capsule-agent.service"));
 }
 
+// A unit file holds what the script gave and no more: a carriage return (where systemd
+// ends a line), a control character or a backslash at the end of a value adds no
+// directive, and text that is no UTF-16 leaves the file UTF-8 (the command line keeps its
+// bytes through \x escapes).
+TEST_F(Service, UnitTextAddsNoDirectives) {
+    std::string bin = dir_ + "/bin", units = dir_ + "/units";
+    child::writeFile(bin + "/systemctl", kSystemctl, 0755);
+    std::filesystem::create_directories(units);
+    std::string script = R"(
+System.print(System.controlService("SERVICE_INSTALL", {serviceName: "crlf",
+    commandLine: "/bin/true\rExecStartPre=touch X\rUser=nobody\r# \u0001\uD800\u00e9",
+    displayName: "Name\rUser=nobody\\", description: "Text\u000b\uDC00 end\\\\"}));
+)";
+    EXPECT_EQ(child::runScript(dir_, script, {"PATH=" + bin, "CAPSULE_UNIT_DIR=" + units}),
+              "true\n");
+    std::string unit = child::readFile(units + "/crlf.service");
+    EXPECT_EQ(unit, "[Unit]\nDescription=Name User=nobody\\\\\n# Text \xef\xbf\xbd end\\\\\n\n"
+                    "[Service]\nType=notify\nNotifyAccess=main\n"
+                    "ExecStart=\"/bin/true\\rExecStartPre=touch\" "
+                    "\"X\\rUser=nobody\\r#\" \"\\x01\\xed\\xa0\\x80\xc3\xa9\"\n\n"
+                    "[Install]\nWantedBy=multi-user.target\n");
+    if (child::exists("/usr/bin/systemd-analyze")) {
+        std::string out = dir_ + "/verify.out";
+        // systemd takes no control character in the program's name: the rest is checked
+        // with a plain one.
+        child::writeFile(bin + "/true", "#!/bin/sh\n", 0755);
+        std::string fixed = unit, first = "/bin/true\\rExecStartPre=touch";
+        fixed.replace(fixed.find(first), first.size(), bin + "/true");
+        child::writeFile(units + "/crlf.service", fixed);
+        int rc = child::finish(
+            child::start({"/usr/bin/systemd-analyze", "verify", units + "/crlf.service"}, {}, out),
+            30000);
+        EXPECT_EQ(rc, 0) << child::readFile(out);
+    }
+}
+
 TEST_F(Service, WithoutSystemctlTheManagerCannotBeOpened) {
     std::string script = R"(
 var r = [];
