@@ -77,11 +77,22 @@ std::vector<DirEntry> listDirectory(const std::string& pattern);
 // regard to case, and a pattern ending in ".*" also matches names that have no dot.
 bool wildcardMatch(const std::string& pattern, const std::string& name);
 
-// Native libraries, loaded with every symbol bound at once and never unloaded. A path
-// without a separator names a file in the working directory, never one on the system's
-// library search path. Null when the library cannot be loaded or has no such symbol.
-void* loadLibrary(const std::string& path);
+// Native libraries, loaded with every symbol bound at once and never unloaded.
+// loadLibrary takes the file that path names (a bare name: in the working directory);
+// loadSystemLibrary looks a bare name up by the system's own library search. Null when
+// the library cannot be loaded, with the loader's reason in *reason.
+void* loadLibrary(const std::string& path, std::string* reason);
+void* loadSystemLibrary(const std::string& name, std::string* reason);
+// Null when there is no library or it has no such symbol.
 void* librarySymbol(void* library, const char* name);
+bool isAbsolutePath(const std::string& path);
+// A folder for files the runtime derives, private to the user (Linux: the cache folder
+// of the base-directory convention, mode 0700, owned by the user; Windows: the local
+// application data), made on first use: "<folder>/capsule/<name>". "" when there is none.
+std::string privateCacheFolder(const std::string& name);
+// The user's home folder: $HOME when it is an absolute path, else the password database's
+// (Linux; a service started without $HOME has one all the same). "" when neither says.
+std::string homeFolder();
 
 // Gives a process started without a console one, with the standard streams that have no
 // other destination bound to it (Windows); elsewhere the inherited streams stay as they are.
