@@ -196,9 +196,11 @@ int runProgram(const std::vector<std::string>& args, std::string* output);
 // Whether a program of that name is on PATH.
 bool programOnPath(const std::string& name);
 
-// Power: whether the process may shut the machine down (root, or CAP_SYS_BOOT), and the
-// request itself through systemctl (loginctl for a log-off of the caller's session); force
-// overrides the programs that hold a shutdown up. True when the request was accepted.
+// Power: whether the process may shut the machine down (root, or CAP_SYS_BOOT; on Windows
+// the shutdown privilege, which this enables), and the request itself through systemctl
+// (loginctl for a log-off of the caller's session; on Windows ExitWindowsEx, after which
+// the privilege is disabled again); force overrides the programs that hold a shutdown up.
+// True when the request was accepted.
 bool hasShutdownPrivilege();
 enum PowerAction { kLogOff, kHalt, kPowerOff, kReboot, kHibernate };
 bool requestPower(PowerAction action, bool force);
@@ -208,6 +210,7 @@ bool requestPower(PowerAction action, bool force);
 // when elevate is set. Written atomically; false when nothing was written.
 struct Shortcut {
     std::string link, command, params, description, iconPath;
+    int iconIndex = 0; // Windows: the icon's index in iconPath
     bool elevate = false;
 };
 bool writeShortcut(const Shortcut& shortcut);
@@ -217,9 +220,11 @@ bool writeShortcut(const Shortcut& shortcut);
 struct ServiceConfig {
     std::string name, commandLine, displayName, description;
     bool manualStart = false;
+    bool interactive = false; // Windows: may interact with the desktop
     int restartDelayMs = -1; // below 0: no restart on failure
 };
 bool serviceManagerAvailable();
+// Creates the service, or changes the configuration of an existing one.
 bool installService(const ServiceConfig& config);
 bool uninstallService(const std::string& name); // false when it is not installed
 bool startService(const std::string& name);     // true once it runs
