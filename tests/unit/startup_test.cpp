@@ -506,13 +506,16 @@ TEST_F(StartupTest, PrintReachesAPipeAtOnce) {
     std::string seen;
     char buf[256];
     struct pollfd p = {c.out, POLLIN, 0};
-    while (seen.find("init module") == std::string::npos && poll(&p, 1, 10000) > 0) {
+    while (seen.find("No such file or directory\n") == std::string::npos &&
+           poll(&p, 1, 10000) > 0) {
         ssize_t n = read(c.out, buf, sizeof buf);
         if (n <= 0) break;
         seen.append(buf, static_cast<size_t>(n));
     }
     EXPECT_EQ(seen, "first\nUnable to load module 'no-such-module.so'\n"
-                    "Unable to init module 'no-such-module.so'\n");
+                    "Unable to init module 'no-such-module.so'\n"
+                    "no-such-module.so: cannot open shared object file: No such file or "
+                    "directory\n");
     EXPECT_EQ(finish(c), 0);
 }
 
