@@ -14,13 +14,15 @@ add_custom_command(
     COMMENT "Packing capsule-pack")
 add_custom_target(capsule_pack ALL DEPENDS ${CMAKE_BINARY_DIR}/capsule-pack)
 
-# capsule_package(<target> <output> <dir> [files...]): packs an application directory.
+# capsule_package(<target> <output> <dir> [OPTIONS <packer option>...] [DEPENDS <file>...]):
+# packs an application directory.
 function(capsule_package target output dir)
+    cmake_parse_arguments(PARSE_ARGV 3 arg "" "" "OPTIONS;DEPENDS")
     add_custom_command(
         OUTPUT ${output}
-        COMMAND ${CMAKE_BINARY_DIR}/capsule-pack ${dir} ${output}
+        COMMAND ${CMAKE_BINARY_DIR}/capsule-pack ${arg_OPTIONS} ${dir} ${output}
         COMMAND chmod +x ${output}
-        DEPENDS capsule_pack ${CMAKE_BINARY_DIR}/capsule-pack ${ARGN}
+        DEPENDS capsule_pack ${CMAKE_BINARY_DIR}/capsule-pack ${arg_DEPENDS}
         COMMENT "Packing ${output}")
     add_custom_target(${target} ALL DEPENDS ${output})
 endfunction()
@@ -36,9 +38,9 @@ add_custom_command(
     DEPENDS ${CMAKE_SOURCE_DIR}/tools/test-runner/scripts/autorun.js
             ${CMAKE_SOURCE_DIR}/tests/scripts/harness.js)
 capsule_package(capsule_test ${CMAKE_BINARY_DIR}/capsule-test ${RUNNER_APP}
-                ${RUNNER_APP}/scripts/autorun.js ${RUNNER_APP}/scripts/harness.js)
+                DEPENDS ${RUNNER_APP}/scripts/autorun.js ${RUNNER_APP}/scripts/harness.js)
 
 # The example application of the README.
 file(GLOB_RECURSE EXAMPLE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/examples/hello/*)
 capsule_package(example_hello ${CMAKE_BINARY_DIR}/hello ${CMAKE_SOURCE_DIR}/examples/hello
-                ${EXAMPLE_FILES})
+                DEPENDS ${EXAMPLE_FILES})

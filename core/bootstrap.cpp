@@ -29,7 +29,10 @@ const char* const kBootstrapSource =
     " include.list[fileName] = true;"
     " System.evaluate(fileName, load(fileName, mode).content); }"
     "include.list = {};"
+    // The completion value is the exit status: undefined (0) when the application returned,
+    // 1 after an error it did not catch.
     "try { include('scripts/autorun.js', 'AFS'); } catch (e) {"
     " System.openConsole();"
     " System.print(e === null || e === undefined ? uneval(e) : e.toSource());"
-    " if (System.getSysName('Windows')) System.getchar(); }";
+    " if (System.getSysName('Windows')) System.getchar();"
+    " 1; }";

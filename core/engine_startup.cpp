@@ -2,6 +2,7 @@
 #include "core/engine_internal.h"
 
 #include "core/engine_text.h"
+#include "core/native_args.h"
 #include "core/startup.h"
 #include "core/text.h"
 
@@ -61,13 +62,19 @@ duk_ret_t defineArgs(duk_context* ctx, void* udata) {
     return 0;
 }
 
+// The bootstrap's completion value as the exit status: a number is the status (truncated
+// as System.exit truncates it), anything else 0.
+int exitStatus(HostValue v) {
+    return hostIsNumber(v) ? native::toInt(hostToDouble(v)) : 0;
+}
+
 } // namespace
 
 } // namespace engine
 
 int hostMain(int argc, char** argv, char** envp, const HostOptions& options) {
     using namespace engine;
-    if (!createInstance()) return 0;
+    if (!createInstance()) return 1;
     HostContext* cx = mainContext();
     const ModuleApi* table = api();
     table->beginRequest(cx);
@@ -76,10 +83,12 @@ int hostMain(int argc, char** argv, char** envp, const HostOptions& options) {
     Args args{argc, argv, envp};
     duk_safe_call(duk(cx), defineArgs, &args, 0, 1);
     stackReset(cx, mark);
-    HostValue result;
-    table->evaluateScript(cx, options.bootName, options.bootSource, &result);
+    HostValue result = HOST_UNDEFINED;
+    int status = table->evaluateScript(cx, options.bootName, options.bootSource, &result)
+                     ? exitStatus(result)
+                     : 1;
     stackReset(cx, mark);
     table->endRequest(cx);
     destroyInstance();
-    return 0;
+    return status;
 }

@@ -13,7 +13,9 @@ struct HostOptions {
 };
 
 // Creates the engine instance, defines argv (argv[0] should already be the executable's
-// full path) and envp, evaluates the bootstrap, tears the instance down; returns 0.
+// full path) and envp, evaluates the bootstrap, tears the instance down. Returns the exit
+// status: the bootstrap's completion value when it is a number, 1 when an error escaped
+// the bootstrap (the reporter has shown it), else 0.
 int hostMain(int argc, char** argv, char** envp, const HostOptions& options);
 
 // The built-in bootstrap text.

@@ -78,4 +78,17 @@ std::string toUtf8(const uint16_t* s, size_t n) {
     return out;
 }
 
+std::string validUtf8(const std::string& s) {
+    std::u16string w = fromUtf8(s.data(), s.size());
+    for (size_t i = 0; i < w.size(); i++) {
+        char16_t c = w[i];
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < w.size() && w[i + 1] >= 0xDC00 &&
+            w[i + 1] < 0xE000)
+            i++; // a pair
+        else if (c >= 0xD800 && c < 0xE000)
+            w[i] = 0xFFFD;
+    }
+    return toUtf8(reinterpret_cast<const uint16_t*>(w.data()), w.size());
+}
+
 } // namespace text

@@ -14,6 +14,9 @@ namespace text {
 // lone surrogates travel in their three-byte form, both ways.
 std::u16string fromUtf8(const char* s, size_t n);
 std::string toUtf8(const uint16_t* s, size_t n);
+// The text with every sequence that is no UTF-8 of a character (a stray byte, an encoded
+// lone surrogate) replaced by U+FFFD: for files that must be valid UTF-8.
+std::string validUtf8(const std::string& s);
 
 } // namespace text
 

@@ -77,11 +77,22 @@ std::vector<DirEntry> listDirectory(const std::string& pattern);
 // regard to case, and a pattern ending in ".*" also matches names that have no dot.
 bool wildcardMatch(const std::string& pattern, const std::string& name);
 
-// Native libraries, loaded with every symbol bound at once and never unloaded. A path
-// without a separator names a file in the working directory, never one on the system's
-// library search path. Null when the library cannot be loaded or has no such symbol.
-void* loadLibrary(const std::string& path);
+// Native libraries, loaded with every symbol bound at once and never unloaded.
+// loadLibrary takes the file that path names (a bare name: in the working directory);
+// loadSystemLibrary looks a bare name up by the system's own library search. Null when
+// the library cannot be loaded, with the loader's reason in *reason.
+void* loadLibrary(const std::string& path, std::string* reason);
+void* loadSystemLibrary(const std::string& name, std::string* reason);
+// Null when there is no library or it has no such symbol.
 void* librarySymbol(void* library, const char* name);
+bool isAbsolutePath(const std::string& path);
+// A folder for files the runtime derives, private to the user (Linux: the cache folder
+// of the base-directory convention, mode 0700, owned by the user; Windows: the local
+// application data), made on first use: "<folder>/capsule/<name>". "" when there is none.
+std::string privateCacheFolder(const std::string& name);
+// The user's home folder: $HOME when it is an absolute path, else the password database's
+// (Linux; a service started without $HOME has one all the same). "" when neither says.
+std::string homeFolder();
 
 // Gives a process started without a console one, with the standard streams that have no
 // other destination bound to it (Windows); elsewhere the inherited streams stay as they are.
@@ -185,9 +196,11 @@ int runProgram(const std::vector<std::string>& args, std::string* output);
 // Whether a program of that name is on PATH.
 bool programOnPath(const std::string& name);
 
-// Power: whether the process may shut the machine down (root, or CAP_SYS_BOOT), and the
-// request itself through systemctl (loginctl for a log-off of the caller's session); force
-// overrides the programs that hold a shutdown up. True when the request was accepted.
+// Power: whether the process may shut the machine down (root, or CAP_SYS_BOOT; on Windows
+// the shutdown privilege, which this enables), and the request itself through systemctl
+// (loginctl for a log-off of the caller's session; on Windows ExitWindowsEx, after which
+// the privilege is disabled again); force overrides the programs that hold a shutdown up.
+// True when the request was accepted.
 bool hasShutdownPrivilege();
 enum PowerAction { kLogOff, kHalt, kPowerOff, kReboot, kHibernate };
 bool requestPower(PowerAction action, bool force);
@@ -197,6 +210,7 @@ bool requestPower(PowerAction action, bool force);
 // when elevate is set. Written atomically; false when nothing was written.
 struct Shortcut {
     std::string link, command, params, description, iconPath;
+    int iconIndex = 0; // Windows: the icon's index in iconPath
     bool elevate = false;
 };
 bool writeShortcut(const Shortcut& shortcut);
@@ -206,9 +220,11 @@ bool writeShortcut(const Shortcut& shortcut);
 struct ServiceConfig {
     std::string name, commandLine, displayName, description;
     bool manualStart = false;
+    bool interactive = false; // Windows: may interact with the desktop
     int restartDelayMs = -1; // below 0: no restart on failure
 };
 bool serviceManagerAvailable();
+// Creates the service, or changes the configuration of an existing one.
 bool installService(const ServiceConfig& config);
 bool uninstallService(const std::string& name); // false when it is not installed
 bool startService(const std::string& name);     // true once it runs
@@ -216,9 +232,13 @@ bool stopService(const std::string& name);      // true once stopped, or not ins
 // The unit file of a service name.
 std::string serviceUnitPath(const std::string& name);
 
-// The service manager's side of a service (service_notify.cpp). runningAsService: the
-// manager gave the process a notification socket. notifyServiceManager sends one state
+// The service manager's side of a service (service_notify.cpp). takeServiceSocket, once
+// at start before any thread: keeps the notification socket that the manager gave the
+// process and removes it from the environment, so that the programs the service starts
+// (another runtime among them) do not take themselves for the service. runningAsService:
+// the process was given one. notifyServiceManager sends one state
 // message ("READY=1", "STOPPING=1"); false when it could not be sent.
+void takeServiceSocket();
 bool runningAsService();
 bool notifyServiceManager(const char* state);
 // While the service dispatcher runs, SIGTERM is the service's stop control instead of a

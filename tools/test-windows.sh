@@ -4,7 +4,8 @@
 # under Wine in a fresh prefix: the example application packed by the Linux packer behind
 # the Windows runtime prints what the Linux one prints, an access violation in a guarded
 # script leaves its log and exit code 1, a packed service goes through the service
-# manager, a shortcut is saved, and the script tests run in the Windows test runner.
+# manager, a shortcut is saved, the power and service calls Wine does not show are read
+# behind their seams, and the script tests run in the Windows test runner.
 # Needs the Linux build (build/capsule-pack, build/test-runner-app), socat, and npm for the
 # SQLite amalgamation (cached after the first run).
 set -euo pipefail
@@ -150,6 +151,7 @@ if (argv[1] === "--service") {
         if (!ok) failed = true;
     };
     step("install", System.controlService("SERVICE_INSTALL", config) === true);
+    step("install again: the configuration changed", System.controlService("SERVICE_INSTALL", config) === true);
     step("start", System.controlService("SERVICE_START", config) === true);
     step("CONTROL_START delivered", waitFor("CONTROL_START"));
     step("stop", System.controlService("SERVICE_STOP", config) === true);
@@ -172,7 +174,8 @@ cat >"$work/link_test.js" <<'END'
 test("createLink saves a shell link", function () {
     var link = "made.lnk"; // from the working directory
     assertEq(System.createLink({link: link, command: "C:\\windows\\notepad.exe", params: "a b",
-                                description: "Capsule link", runas: 1}), undefined);
+                                description: "Capsule link", iconPath: "C:\\windows\\notepad.exe",
+                                iconIndex: 2.7, runas: 1}), undefined);
     var f = new File(link, "rb");
     var data = f.read(65536);
     f.close();
@@ -188,10 +191,20 @@ x86_64-w64-mingw32-g++-posix -municode -static -Wall -Wextra -Werror \
 readLink() {
     local got
     got=$(run "$work/read_link.exe" "Z:$work/made.lnk") || { echo "$got"; return 1; }
-    [ "$(echo "$got" | head -n 3)" = "$(printf 'target C:\\windows\\notepad.exe\nargs a b\ndescription Capsule link')" ] ||
+    [ "$(echo "$got" | head -n 4)" = "$(printf 'target C:\\windows\\notepad.exe\nargs a b\ndescription Capsule link\nicon C:\\windows\\notepad.exe 2')" ] ||
         { echo "$got"; return 1; }
 }
 check "the shortcut read back through IShellLinkW" readLink
+# What Wine does not show, read behind the platform's seams by programs of the test's own:
+# the shutdown privilege around the power calls (stand-ins: nothing is shut down), and a
+# service installed anew and again with its description and failure actions.
+seam() { # seam <name> <platform source>: builds tests/windows/<name>.cpp with it and runs it
+    x86_64-w64-mingw32-g++-posix -std=c++17 -static -Wall -Wextra -Werror -I. -DUNICODE \
+        -D_UNICODE -D_WIN32_WINNT=0x0601 "tests/windows/$1.cpp" "$2" core/text.cpp \
+        -o "$work/$1.exe" -ladvapi32 -lpowrprof && run "$work/$1.exe"
+}
+check "the shutdown privilege around the power calls" seam power_calls platforms/win32/power.cpp
+check "a service installed anew and again" seam service_calls platforms/win32/services.cpp
 for t in "${tests[@]}"; do
     check "script test $t" run "$work/capsule-test.exe" "$PWD/tests/scripts/${t}_test.js"
 done

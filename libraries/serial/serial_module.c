@@ -16,6 +16,8 @@
  */
 #include "serial.h"
 
+#include "module_path.h"
+
 #include <stdlib.h>
 
 const ModuleApi* serialApi;
@@ -73,7 +75,12 @@ static int serialOpenNative(HostContext* cx, HostObject* self, unsigned argc, Ho
     if (!r) return 0;
     SerialLine line;
     serialReadLine(cx, settings, &line);
-    if (!r->port) r->port = serialOpen(serialApi->propertyAsBytes(cx, settings, "port", "COM1"));
+    if (!r->port) {
+        /* The port is named as the runtime's file functions name files. */
+        char* name = hostPathProperty(serialApi, cx, settings, "port");
+        r->port = serialOpen(name ? name : "COM1");
+        free(name);
+    }
     *rval = HOST_FALSE;
     if (r->port) {
         serialConfigure(r->port, &line);

@@ -20,7 +20,7 @@ static int isComName(const char* name) {
     return 1;
 }
 
-/* Opens the port named by a port name (in the ANSI code page), or null: read and write
+/* Opens the port named by a port name (UTF-8), or null: read and write
  * access, no sharing (a second open of the same port fails until this one is closed),
  * only if it exists, write-through. What has no line settings (a file) is no port. */
 SerialPort* serialOpen(const char* name) {
@@ -33,7 +33,7 @@ SerialPort* serialOpen(const char* name) {
     if (full && wide) {
         strcpy(full, prefix);
         strcat(full, name);
-        if (MultiByteToWideChar(CP_ACP, 0, full, -1, wide, (int)length) > 0)
+        if (MultiByteToWideChar(CP_UTF8, 0, full, -1, wide, (int)length) > 0)
             h = CreateFileW(wide, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                             FILE_FLAG_WRITE_THROUGH, NULL);
     }

@@ -8,6 +8,8 @@
  */
 #include "socket.h"
 
+#include "module_path.h"
+
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/x509v3.h>
@@ -27,49 +29,6 @@ typedef struct Descriptor {
 static const char* const nameFields[4] = {"CN", "O", "OU", "C"};
 
 enum { MADE, NO_KEY_FILE, NO_KEY, NO_OUTPUT_FILE, NO_CERTIFICATE };
-
-static void putUtf8(char** p, unsigned c) {
-    unsigned char* o = (unsigned char*)*p;
-    if (c < 0x80) {
-        *o++ = (unsigned char)c;
-    } else if (c < 0x800) {
-        *o++ = (unsigned char)(0xC0 | c >> 6);
-        *o++ = (unsigned char)(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        *o++ = (unsigned char)(0xE0 | c >> 12);
-        *o++ = (unsigned char)(0x80 | (c >> 6 & 0x3F));
-        *o++ = (unsigned char)(0x80 | (c & 0x3F));
-    } else {
-        *o++ = (unsigned char)(0xF0 | c >> 18);
-        *o++ = (unsigned char)(0x80 | (c >> 12 & 0x3F));
-        *o++ = (unsigned char)(0x80 | (c >> 6 & 0x3F));
-        *o++ = (unsigned char)(0x80 | (c & 0x3F));
-    }
-    *p = (char*)o;
-}
-
-/* obj[name] as a file name: its UTF-16 text in UTF-8, the way the runtime names files
- * (U+DC80 to U+DCFF stand for the undecodable bytes 0x80 to 0xFF). Null when undefined. */
-static char* pathProperty(HostContext* cx, HostObject* obj, const char* name) {
-    const HostChar* s = obj ? api->propertyAsChars(cx, obj, name, NULL) : NULL;
-    if (!s) return NULL;
-    size_t n = 0;
-    while (s[n])
-        n++;
-    char* out = (char*)malloc(n * 3 + 1);
-    char* p = out;
-    for (size_t i = 0; out && i < n; i++) {
-        unsigned c = s[i];
-        if (c >= 0xD800 && c < 0xDC00 && s[i + 1] >= 0xDC00 && s[i + 1] < 0xE000)
-            putUtf8(&p, 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00));
-        else if (c >= 0xDC80 && c < 0xDD00)
-            *p++ = (char)(c - 0xDC00);
-        else
-            putUtf8(&p, c);
-    }
-    if (p) *p = 0;
-    return out;
-}
 
 static int addExtension(X509* x, int nid, const char* value) {
     X509V3_CTX ctx;
@@ -171,8 +130,8 @@ int socketCreateCertificate(HostContext* cx, HostObject* self, unsigned argc, Ho
     HostObject* obj = hostToObject(argv[0]);
     Descriptor d;
     memset(&d, 0, sizeof d);
-    d.keyFile = pathProperty(cx, obj, "keyFile");
-    d.outputFile = pathProperty(cx, obj, "outputFile");
+    d.keyFile = hostPathProperty(api, cx, obj, "keyFile");
+    d.outputFile = hostPathProperty(api, cx, obj, "outputFile");
     d.password = textProperty(cx, obj, "password");
     for (int i = 0; i < 4; i++)
         d.names[i] = textProperty(cx, obj, nameFields[i]);

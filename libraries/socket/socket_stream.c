@@ -5,6 +5,8 @@
  */
 #include "socket.h"
 
+#include "module_path.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -129,12 +131,22 @@ int socketBind(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv
     const char* key = textProperty(cx, self, "key");
     if (!cert) cert = "undefined";
     if (!key) key = "undefined";
+    /* The files are named as the runtime's file functions name them. */
+    char* certFile = hostPathProperty(api, cx, self, "cert");
+    char* keyFile = hostPathProperty(api, cx, self, "key");
     SocketRecord* s = recordOf(cx, self);
-    if (!s) return fail(cx, notInitialized);
+    if (!s) {
+        free(certFile);
+        free(keyFile);
+        return fail(cx, notInitialized);
+    }
     keepTarget(s, host, port);
     struct in_addr address;
     int depth = suspendOn(cx, s);
-    int code = bindSocket(s, host, port, cert, key, &address);
+    int code =
+        bindSocket(s, host, port, certFile ? certFile : cert, keyFile ? keyFile : key, &address);
+    free(certFile);
+    free(keyFile);
     if (!resumeOn(cx, s, depth)) {
         closeSocket(cx, self);
         return fail(cx, notInitialized);

@@ -21,8 +21,9 @@ static void printLine(const char* format, const char* path) {
 }
 
 // True once the library is loaded and its initModule has run; a library that cannot be
-// loaded prints both lines, one without the export only the second. The request is kept
-// while the library loads and initModule runs on this thread and context.
+// loaded prints both lines and then the loader's reason, one without the export only the
+// second line. The request is kept while the library loads and initModule runs on this
+// thread and context.
 SYSTEM_NATIVE(sysLoadModule) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "System.loadModule(<path>)");
@@ -31,14 +32,21 @@ SYSTEM_NATIVE(sysLoadModule) {
     while (chars[n])
         n++;
     const char* shown = api->toBytes(cx, argv[0]);
-    // A path with a NUL inside would name another file than the one the script wrote.
+    // The package names its files with forward slashes.
+    std::string key = shown;
+    for (char& c : key)
+        if (c == '\\') c = '/';
     void* library = nullptr;
+    std::string reason = "the name holds a NUL character";
+    // A path with a NUL inside would name another file than the one the script wrote.
     if (static_cast<int>(n) == api->toLength(cx, argv[0]))
-        library = platform::loadLibrary(platform::localPath(text::toUtf8(chars, n)));
+        library = loadModuleLibrary(cx, text::toUtf8(chars, n), key, &reason);
+    if (engine::errorPending(cx)) return 0;
     if (!library) printLine("Unable to load module '%s'\n", shown);
     void* init = platform::librarySymbol(library, "initModule");
     if (!init) {
         printLine("Unable to init module '%s'\n", shown);
+        if (!library) printLine("%s\n", reason.c_str());
         *rval = HOST_FALSE;
         return 1;
     }

@@ -37,7 +37,7 @@ SYSTEM_NATIVE(sysShutdown) {
 }
 
 // Writes a launcher for the descriptor's command; undefined whatever happens. iconIndex
-// has no counterpart in a launcher and is read only for its conversion.
+// has no counterpart in a Linux launcher.
 SYSTEM_NATIVE(sysCreateLink) {
     (void)self, (void)rval;
     if (argc < 1) return native::formatError(api, cx, "System.createLink(<link>)");
@@ -49,7 +49,7 @@ SYSTEM_NATIVE(sysCreateLink) {
     textProperty(cx, link, "link", &s.link);
     textProperty(cx, link, "description", &s.description);
     textProperty(cx, link, "iconPath", &s.iconPath);
-    api->propertyAsNumber(cx, link, "iconIndex", 0);
+    s.iconIndex = native::toInt(api->propertyAsNumber(cx, link, "iconIndex", 0));
     s.elevate = native::toInt(api->propertyAsNumber(cx, link, "runas", 0)) > 0;
     if (engine::errorPending(cx)) return 0;
     int depth = api->suspendRequest(cx);

@@ -78,7 +78,8 @@ int manageService(HostContext* cx, const std::string& command, HostObject* confi
     if (command == "SERVICE_INSTALL") {
         if (!textProperty(cx, config, "commandLine", &c.commandLine)) return 1;
         textProperty(cx, config, "displayName", &c.displayName);
-        api->propertyAsNumber(cx, config, "interactive", 0); // no desktop to interact with
+        // Windows only: systemd services have no desktop to interact with.
+        c.interactive = native::toInt(api->propertyAsNumber(cx, config, "interactive", 0)) != 0;
         c.manualStart = native::toInt(api->propertyAsNumber(cx, config, "manualStart", 0)) != 0;
         textProperty(cx, config, "description", &c.description);
         c.restartDelayMs =

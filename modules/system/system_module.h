@@ -31,6 +31,10 @@ SYSTEM_NATIVE(sysGc);
 SYSTEM_NATIVE(sysExit);
 // Native module libraries.
 SYSTEM_NATIVE(sysLoadModule);
+// The library that a script's path names (path in UTF-8; key: the same path as the
+// package names its files), loaded; null with the reason (module_files.cpp).
+void* loadModuleLibrary(HostContext* cx, const std::string& path, const std::string& key,
+                        std::string* reason);
 // Threads, sleep and mutexes.
 SYSTEM_NATIVE(sysCreateThread);
 SYSTEM_NATIVE(sysSleep);

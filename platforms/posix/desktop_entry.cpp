@@ -1,8 +1,10 @@
 // Shortcuts as freedesktop launchers (.desktop files). Exec arguments are quoted by the
 // desktop-entry rules: an argument with a reserved character goes in double quotes with
 // '"', '`', '$' and '\' escaped by a backslash, '%' is doubled, and the string escapes of
-// the file format (\\, \n, \t, \r) are applied on top.
+// the file format are applied on top.
 #include "platforms/platform.h"
+
+#include "core/text.h"
 
 #include <string.h>
 
@@ -10,9 +12,14 @@ namespace platform {
 
 namespace {
 
+// A string value: what is no UTF-8 becomes U+FFFD, the escapes of the format for
+// backslash, line feed, tab, carriage return and leading blanks (which readers would
+// strip), and the other control characters, which the format does not allow, left out.
 std::string escapeString(const std::string& s) {
     std::string out;
-    for (char c : s) {
+    bool leading = true;
+    for (char c : text::validUtf8(s)) {
+        leading = leading && c == ' ';
         switch (c) {
         case '\\':
             out += "\\\\";
@@ -26,8 +33,11 @@ std::string escapeString(const std::string& s) {
         case '\r':
             out += "\\r";
             break;
+        case ' ':
+            out += leading ? "\\s" : " ";
+            break;
         default:
-            out += c;
+            if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) out += c;
         }
     }
     return out;

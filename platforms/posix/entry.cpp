@@ -3,6 +3,7 @@
 #include "core/startup.h"
 #include "platforms/platform.h"
 
+#include <signal.h>
 #include <string>
 
 namespace platform {
@@ -11,6 +12,10 @@ namespace platform {
 static std::string gSelf;
 
 int runHost(int argc, char** argv, char** envp, const HostOptions& options) {
+    // A write to a pipe or socket whose reader has gone fails with EPIPE instead of ending
+    // the process (`app | head -1`); programs the runtime starts get the default back.
+    signal(SIGPIPE, SIG_IGN);
+    takeServiceSocket();
     gSelf = executablePath();
     if (!gSelf.empty() && argc > 0) {
         argv[0] = &gSelf[0];

@@ -5,16 +5,31 @@
 
 namespace platform {
 
-// Module libraries travel with the application, so a bare name is taken from the working
-// directory rather than searched for on the system's library path.
-void* loadLibrary(const std::string& path) {
+static void* opened(void* library, std::string* reason) {
+    if (!library && reason) {
+        const char* why = dlerror();
+        *reason = why ? why : "unknown error";
+    }
+    return library;
+}
+
+// A name without a separator would be searched for: "./" keeps it in the working directory.
+void* loadLibrary(const std::string& path, std::string* reason) {
     std::string file = path.find('/') == std::string::npos ? "./" + path : path;
-    return dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return opened(dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL), reason);
+}
+
+void* loadSystemLibrary(const std::string& name, std::string* reason) {
+    return opened(dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL), reason);
 }
 
 void* librarySymbol(void* library, const char* name) {
     dlerror();
     return library ? dlsym(library, name) : nullptr;
+}
+
+bool isAbsolutePath(const std::string& path) {
+    return !path.empty() && path[0] == '/';
 }
 
 } // namespace platform

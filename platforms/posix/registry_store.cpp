@@ -1,10 +1,14 @@
 // The registry as files: each root key is a folder tree, each key a folder, each value a
 // file "@<name>" holding a header line "capsule-registry 1 <type> <size>" and exactly
 // <size> bytes of data. Names are escaped for the file system (%XX) and found without
-// regard to letter case. Writers hold an exclusive lock on the tree's ".lock" file and
-// replace value files atomically; readers hold a shared one. Names beginning with a dot
-// are the store's own (lock, temporary files, keys being deleted).
+// regard to letter case; a name too long for a file name gets an entry named by a hash
+// and is kept inside it (registry_names.h): a key's in the file ".name" of its folder, a
+// value's in a record "capsule-registry 1 NAME <size>" in front of its own. Writers hold
+// an exclusive lock on the tree's ".lock" file and replace value files atomically;
+// readers hold a shared one. Names beginning with a dot are the store's own (lock,
+// temporary files, keys being deleted, long names).
 #include "platforms/platform.h"
+#include "platforms/posix/registry_names.h"
 
 #include <algorithm>
 #include <dirent.h>
@@ -35,107 +39,74 @@ const TypeName kTypes[] = {{kRegString, "REG_SZ"},
                            {kRegNumber, "REG_DWORD"},
                            {kRegMultiString, "REG_MULTI_SZ"}};
 
-// Escapes what a file name cannot hold or what the store reserves: '/', '\\' (a separator
-// to the runtime's own file functions), '%', '@', control
-// characters, and a leading dot.
-std::string escapeName(const std::string& name) {
-    std::string out;
-    for (size_t i = 0; i < name.size(); i++) {
-        unsigned char c = static_cast<unsigned char>(name[i]);
-        if (c == '/' || c == '\\' || c == '%' || c == '@' || c < 0x20 || c == 0x7F ||
-            (i == 0 && c == '.')) {
-            char hex[4];
-            snprintf(hex, sizeof hex, "%%%02X", c);
-            out += hex;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
-}
+using regnames::fold;
 
-int hexDigit(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
-
-std::string unescapeName(const std::string& s) {
-    std::string out;
-    for (size_t i = 0; i < s.size(); i++) {
-        int hi, lo;
-        if (s[i] == '%' && i + 2 < s.size() && (hi = hexDigit(s[i + 1])) >= 0 &&
-            (lo = hexDigit(s[i + 2])) >= 0) {
-            out += static_cast<char>(hi * 16 + lo);
-            i += 2;
-        } else {
-            out += s[i];
-        }
-    }
-    return out;
-}
-
-// Upper case of one code point: ASCII, Latin-1, Greek and Cyrillic letters.
-uint32_t upper(uint32_t c) {
-    if ((c >= 'a' && c <= 'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) return c - 0x20;
-    if (c == 0x3C2) return 0x3A3; // final sigma
-    if ((c >= 0x3B1 && c <= 0x3C9) || (c >= 0x430 && c <= 0x44F)) return c - 0x20;
-    if (c >= 0x450 && c <= 0x45F) return c - 0x50;
-    return c;
-}
-
-// A name folded for comparison: code points upper-cased; bytes that are no UTF-8 kept.
-std::u32string fold(const std::string& s) {
-    std::u32string out;
-    const unsigned char* p = reinterpret_cast<const unsigned char*>(s.data());
-    size_t i = 0, n = s.size();
-    while (i < n) {
-        unsigned c = p[i];
-        unsigned len = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : 4;
-        if (len > 1 && i + len <= n) {
-            uint32_t cp = c & (0x7F >> len);
-            bool ok = true;
-            for (unsigned k = 1; k < len; k++) {
-                ok = ok && (p[i + k] & 0xC0) == 0x80;
-                cp = (cp << 6) | (p[i + k] & 0x3F);
-            }
-            if (ok) {
-                out += upper(cp);
-                i += len;
-                continue;
-            }
-        }
-        out += upper(c < 0x80 ? c : 0x110000 + c); // a stray byte stays distinct
-        i++;
-    }
-    return out;
-}
-
+const char kNameFile[] = ".name";
 bool isDir(int dirFd, const char* name) {
     struct stat st;
     return fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
 }
 
-// The entry of a folder that stands for a name (a key folder, or a value file when
-// prefix is "@"), matched without regard to case; "" when there is none.
-std::string findEntry(const std::string& folder, const std::string& name, bool wantDir,
-                      const char* prefix) {
+bool readWhole(const std::string& path, std::string* out);
+void removeTree(const std::string& path);
+void removeLeftovers(const std::string& folder);
+
+// The name kept in a long entry's name record ("" when there is none); *rest is what
+// follows the record.
+std::string nameRecord(const std::string& file, std::string* rest) {
+    static const std::string kHead = std::string(kMagic) + " NAME ";
+    size_t eol = file.find('\n');
+    if (eol == std::string::npos || file.compare(0, kHead.size(), kHead) != 0) return "";
+    unsigned long size = strtoul(file.c_str() + kHead.size(), nullptr, 10);
+    if (size == 0 || file.size() - eol - 1 < size) return "";
+    if (rest) *rest = file.substr(eol + 1 + size);
+    return file.substr(eol + 1, size);
+}
+
+// The name an entry stands for: a plain entry's own, a long one's from inside it ("" when
+// it cannot be read).
+std::string entryName(const std::string& folder, const char* entry, bool isKey) {
+    const char* stem = isKey ? entry : entry + 1;
+    if (!regnames::isLong(stem)) return regnames::unescape(stem);
+    std::string text;
+    if (isKey) return readWhole(folder + "/" + entry + "/" + kNameFile, &text) ? text : "";
+    return readWhole(folder + "/" + entry, &text) ? nameRecord(text, nullptr) : "";
+}
+
+// The entry of a folder that stands for a name (a key folder, or a value file), matched
+// without regard to case; "" when there is none.
+std::string findEntry(const std::string& folder, const std::string& name, bool isKey) {
     DIR* d = opendir(folder.c_str());
     if (!d) return std::string();
     std::u32string want = fold(name);
-    size_t plen = strlen(prefix);
-    std::string found;
+    std::string stem, found;
     while (struct dirent* e = readdir(d)) {
         const char* n = e->d_name;
-        if (n[0] == '.' || strncmp(n, prefix, plen) != 0 || (!plen && n[0] == '@')) continue;
-        if (fold(unescapeName(n + plen)) != want) continue;
-        if (isDir(dirfd(d), n) != wantDir) continue;
+        if (n[0] == '.' || (n[0] == '@') == isKey) continue;
+        const char* bare = isKey ? n : n + 1;
+        // A long entry can only be the name's when its hash is the name's.
+        if (regnames::isLong(bare)) {
+            if (stem.empty()) stem = regnames::longStem(name);
+            if (strncmp(bare, stem.c_str(), stem.size()) != 0) continue;
+        }
+        if (isDir(dirfd(d), n) != isKey || fold(entryName(folder, n, isKey)) != want) continue;
         found = n;
         break;
     }
     closedir(d);
     return found;
+}
+
+// The entry a new key or value of that name gets: its plain name, or a long one that no
+// other entry of the folder has.
+std::string newEntry(const std::string& folder, const std::string& name, bool isKey) {
+    std::string prefix = isKey ? "" : "@";
+    if (regnames::fitsPlain(name)) return prefix + regnames::escape(name);
+    std::string stem = prefix + regnames::longStem(name), entry = stem;
+    struct stat st;
+    for (int n = 1; lstat((folder + "/" + entry).c_str(), &st) == 0; n++)
+        entry = stem + "-" + std::to_string(n);
+    return entry;
 }
 
 std::vector<std::string> splitPath(const std::string& path) {
@@ -151,33 +122,60 @@ std::vector<std::string> splitPath(const std::string& path) {
 }
 
 // The current user's settings are private to the user; the machine's are readable by all.
+// Folders and files get these modes whatever the umask.
 mode_t folderMode(int root) {
     return root == kCurrentUser ? 0700 : 0755;
+}
+mode_t fileMode(int root) {
+    return root == kCurrentUser ? 0600 : 0644;
+}
+
+// Makes a key folder: a plain one directly, a long one under a temporary name first, so
+// that no reader meets it without its name.
+bool makeKey(int root, const std::string& folder, const std::string& entry,
+             const std::string& name) {
+    std::string path = folder + "/" + entry;
+    if (!regnames::isLong(entry.c_str())) {
+        if (mkdir(path.c_str(), folderMode(root)) != 0) return errno == EEXIST;
+        return chmod(path.c_str(), folderMode(root)) == 0;
+    }
+    std::string temp = folder + "/.tmp-" + std::to_string(getpid()) + "-key";
+    bool ok = mkdir(temp.c_str(), folderMode(root)) == 0 &&
+              chmod(temp.c_str(), folderMode(root)) == 0 &&
+              writeFileAtomically(temp + "/" + kNameFile, name, fileMode(root)) &&
+              rename(temp.c_str(), path.c_str()) == 0;
+    if (!ok) removeTree(temp);
+    return ok;
 }
 
 // The folder of a key; with create, missing keys are made. "" when it is missing.
 std::string keyFolder(int root, const std::string& path, bool create) {
     std::string folder = registryTreePath(root);
     for (const std::string& part : splitPath(path)) {
-        std::string entry = findEntry(folder, part, true, "");
+        std::string entry = findEntry(folder, part, true);
         if (entry.empty()) {
             if (!create) return std::string();
-            entry = escapeName(part);
-            if (mkdir((folder + "/" + entry).c_str(), folderMode(root)) != 0 && errno != EEXIST)
-                return std::string();
+            removeLeftovers(folder);
+            entry = newEntry(folder, part, true);
+            if (!makeKey(root, folder, entry, part)) return std::string();
         }
         folder += "/" + entry;
     }
     return folder;
 }
 
+// Makes the missing folders of a path; those it makes get the mode whatever the umask.
 bool makeTree(const std::string& path, mode_t mode) {
     std::string sofar;
     size_t i = 0;
     while (i != std::string::npos) {
         i = path.find('/', i + 1);
         sofar = path.substr(0, i);
-        if (!sofar.empty() && mkdir(sofar.c_str(), mode) != 0 && errno != EEXIST) return false;
+        if (sofar.empty()) continue;
+        if (mkdir(sofar.c_str(), mode) == 0)
+            chmod(sofar.c_str(), mode);
+        else if (errno != EEXIST)
+            return false;
     }
     return true;
 }
@@ -191,6 +189,7 @@ class TreeLock {
         if (write && !makeTree(tree, folderMode(root))) return;
         fd_ = open((tree + "/.lock").c_str(),
                    write ? O_RDWR | O_CREAT | O_CLOEXEC : O_RDONLY | O_CLOEXEC, 0644);
+        if (fd_ >= 0 && write) fchmod(fd_, fileMode(root)); // readers may take it too
         if (fd_ >= 0) {
             while (flock(fd_, write ? LOCK_EX : LOCK_SH) != 0 && errno == EINTR) {}
         }
@@ -208,7 +207,6 @@ class TreeLock {
 
 // Leftovers of writers that were killed: under the exclusive lock no other writer is
 // active, so every temporary file and key being deleted in the folder is stale.
-void removeTree(const std::string& path);
 void removeLeftovers(const std::string& folder) {
     DIR* d = opendir(folder.c_str());
     if (!d) return;
@@ -300,7 +298,8 @@ bool validRoot(int root) {
 } // namespace
 
 // CAPSULE_REGISTRY moves the whole store (tests); otherwise the current user's tree
-// lives under $XDG_CONFIG_HOME (~/.config) and the machine's trees under /var/lib.
+// lives under $XDG_CONFIG_HOME (an absolute path; else ~/.config, the home from the
+// password database when $HOME is not set) and the machine's trees under /var/lib.
 std::string registryTreePath(int root) {
     if (!validRoot(root)) return std::string();
     std::string base;
@@ -309,8 +308,13 @@ std::string registryTreePath(int root) {
         base = moved;
     } else if (root == kCurrentUser) {
         const char* config = getenv("XDG_CONFIG_HOME");
-        const char* home = getenv("HOME");
-        base = config && *config ? std::string(config) : std::string(home ? home : "") + "/.config";
+        if (config && config[0] == '/') {
+            base = config;
+        } else {
+            base = homeFolder();
+            if (base.empty()) return std::string(); // never a tree below the file system's root
+            base += "/.config";
+        }
         base += "/capsule/registry";
     } else {
         base = "/var/lib/capsule/registry";
@@ -323,9 +327,10 @@ bool registryRead(int root, const std::string& path, const std::string& name, Re
     TreeLock lock(root, false);
     std::string folder = keyFolder(root, path, false);
     if (folder.empty()) return false;
-    std::string entry = findEntry(folder, name, false, "@");
-    std::string file;
-    return !entry.empty() && readWhole(folder + "/" + entry, &file) && parseValue(file, out);
+    std::string entry = findEntry(folder, name, false), file, value;
+    if (entry.empty() || !readWhole(folder + "/" + entry, &file)) return false;
+    if (!regnames::isLong(entry.c_str() + 1)) return parseValue(file, out);
+    return !nameRecord(file, &value).empty() && parseValue(value, out);
 }
 
 bool registrySubkeys(int root, const std::string& path, std::vector<std::string>* names) {
@@ -334,9 +339,11 @@ bool registrySubkeys(int root, const std::string& path, std::vector<std::string>
     std::string folder = keyFolder(root, path, false);
     DIR* d = folder.empty() ? nullptr : opendir(folder.c_str());
     if (!d) return splitPath(path).empty(); // a root key exists even before its first write
-    while (struct dirent* e = readdir(d))
-        if (e->d_name[0] != '.' && e->d_name[0] != '@' && isDir(dirfd(d), e->d_name))
-            names->push_back(unescapeName(e->d_name));
+    while (struct dirent* e = readdir(d)) {
+        if (e->d_name[0] == '.' || e->d_name[0] == '@' || !isDir(dirfd(d), e->d_name)) continue;
+        std::string name = entryName(folder, e->d_name, true);
+        if (!name.empty()) names->push_back(name);
+    }
     closedir(d);
     std::sort(names->begin(), names->end(), [](const std::string& a, const std::string& b) {
         std::u32string fa = fold(a), fb = fold(b);
@@ -353,10 +360,12 @@ bool registryWrite(int root, const std::string& path, const std::string& name,
     std::string folder = keyFolder(root, path, true);
     if (folder.empty()) return false;
     removeLeftovers(folder);
-    std::string entry = findEntry(folder, name, false, "@");
-    if (entry.empty()) entry = "@" + escapeName(name);
-    return writeFileAtomically(folder + "/" + entry, formatValue(value),
-                               root == kCurrentUser ? 0600 : 0644);
+    std::string entry = findEntry(folder, name, false);
+    if (entry.empty()) entry = newEntry(folder, name, false);
+    std::string record;
+    if (regnames::isLong(entry.c_str() + 1))
+        record = std::string(kMagic) + " NAME " + std::to_string(name.size()) + "\n" + name;
+    return writeFileAtomically(folder + "/" + entry, record + formatValue(value), fileMode(root));
 }
 
 bool registryDeleteValue(int root, const std::string& path, const std::string& name) {
@@ -364,7 +373,7 @@ bool registryDeleteValue(int root, const std::string& path, const std::string& n
     TreeLock lock(root, true);
     std::string folder = lock.ok() ? keyFolder(root, path, false) : std::string();
     if (folder.empty()) return false;
-    std::string entry = findEntry(folder, name, false, "@");
+    std::string entry = findEntry(folder, name, false);
     return !entry.empty() && unlink((folder + "/" + entry).c_str()) == 0;
 }
 

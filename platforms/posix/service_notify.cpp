@@ -11,16 +11,28 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <string>
+
 namespace platform {
 
-bool runningAsService() {
+namespace {
+std::string gSocket; // written once at start, before any thread
+} // namespace
+
+void takeServiceSocket() {
     const char* socket = getenv("NOTIFY_SOCKET");
-    return socket && (socket[0] == '/' || socket[0] == '@');
+    if (!socket) return;
+    gSocket = socket;
+    unsetenv("NOTIFY_SOCKET");
+}
+
+bool runningAsService() {
+    return !gSocket.empty() && (gSocket[0] == '/' || gSocket[0] == '@');
 }
 
 bool notifyServiceManager(const char* state) {
     if (!runningAsService()) return false;
-    const char* path = getenv("NOTIFY_SOCKET");
+    const char* path = gSocket.c_str();
     struct sockaddr_un addr;
     memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;

@@ -3,6 +3,8 @@
 // the others go through systemctl. CAPSULE_UNIT_DIR moves the unit folder (tests).
 #include "platforms/platform.h"
 
+#include "core/text.h"
+
 #include <fstream>
 #include <sstream>
 #include <stdio.h>
@@ -38,29 +40,48 @@ std::string unitName(const std::string& name) {
     return out + ".service";
 }
 
-// One word of an ExecStart line: quoted, with C escapes, "$$" for '$' and "%%" for '%'.
+// One word of an ExecStart line: quoted, with C escapes ("\\n", "\\r", "\\t", and "\\xNN"
+// for the bytes of the other control characters and of what is no UTF-8, so that no line
+// ends inside the word and the file stays UTF-8 while the word keeps its bytes), "$$" for
+// '$' and "%%" for '%'.
 std::string execWord(const std::string& word) {
+    std::u16string w = text::fromUtf8(word.data(), word.size());
     std::string out = "\"";
-    for (char c : word) {
-        if (c == '"' || c == '\\') out += '\\';
-        if (c == '$' || c == '%') out += c;
-        if (c == '\n') {
-            out += "\\n";
-            continue;
+    for (size_t i = 0; i < w.size(); i++) {
+        char16_t c = w[i];
+        bool pair = c >= 0xD800 && c < 0xDC00 && i + 1 < w.size() && w[i + 1] >= 0xDC00 &&
+                    w[i + 1] < 0xE000;
+        std::string bytes = text::toUtf8(reinterpret_cast<const uint16_t*>(&w[i]), pair ? 2 : 1);
+        if (pair) i++;
+        if (c == '\n' || c == '\r' || c == '\t') {
+            out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : "\\t";
+        } else if (c < 0x20 || c == 0x7F || (c >= 0xD800 && c < 0xE000 && !pair)) {
+            for (unsigned char b : bytes) {
+                char hex[8];
+                snprintf(hex, sizeof hex, "\\x%02x", b);
+                out += hex;
+            }
+        } else {
+            if (c == '"' || c == '\\') out += '\\';
+            if (c == '$' || c == '%') out += static_cast<char>(c);
+            out += bytes;
         }
-        out += c;
     }
     return out + "\"";
 }
 
-// A one-line setting value: line breaks become blanks, '%' is doubled.
+// A one-line setting value: control characters (line breaks among them) become blanks,
+// what is no UTF-8 becomes U+FFFD, '%' is doubled, and a backslash at the end is doubled
+// so that it does not join the next line to this one.
 std::string lineValue(const std::string& s) {
     std::string out;
-    for (char c : s) {
+    bool escaped = false;
+    for (char c : text::validUtf8(s)) {
         if (c == '%') out += '%';
-        out += (c == '\n' || c == '\r') ? ' ' : c;
+        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
+        escaped = c == '\\' && !escaped;
     }
-    return out;
+    return escaped ? out + '\\' : out;
 }
 
 std::string readText(const std::string& path) {

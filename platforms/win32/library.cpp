@@ -1,5 +1,6 @@
 // Native module libraries: LoadLibraryExW (the wide LoadLibraryW with the library's own
-// folder searched for its dependencies) and GetProcAddress.
+// folder searched for its dependencies) and GetProcAddress; the local application data
+// folder for the libraries unpacked from the package.
 #include "platforms/platform.h"
 #include "platforms/win32/wide.h"
 
@@ -7,25 +8,60 @@
 
 namespace platform {
 
-// Module libraries travel with the application: a relative path, a bare name too, is taken
-// from the working directory, never searched for on the system's library path (where
-// LoadLibraryW would find a system DLL of that name first). The library's own dependencies
-// are looked for beside it.
-void* loadLibrary(const std::string& path) {
+// The system's message for the last error, without its line end.
+static void* opened(HMODULE library, std::string* reason) {
+    if (library || !reason) return reinterpret_cast<void*>(library);
+    DWORD code = GetLastError();
+    wchar_t* text = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    *reason = n ? narrow(text, n) : "error " + std::to_string(code);
+    if (text) LocalFree(text);
+    while (!reason->empty() && (reason->back() == '\n' || reason->back() == '\r'))
+        reason->pop_back();
+    return nullptr;
+}
+
+// The file that path names, a bare name too, taken from the working directory; the
+// library's own dependencies are looked for beside it.
+void* loadLibrary(const std::string& path, std::string* reason) {
     std::wstring wide = widen(path);
     DWORD n = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-    if (n == 0) return nullptr;
-    std::wstring full(n, L'\0');
-    n = GetFullPathNameW(wide.c_str(), n, &full[0], nullptr);
-    if (n == 0 || n >= full.size()) return nullptr;
+    std::wstring full(n ? n : 1, L'\0');
+    n = n ? GetFullPathNameW(wide.c_str(), n, &full[0], nullptr) : 0;
+    if (n == 0 || n >= full.size()) return opened(nullptr, reason);
     full.resize(n);
-    return reinterpret_cast<void*>(
-        LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+    return opened(LoadLibraryExW(full.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH), reason);
+}
+
+void* loadSystemLibrary(const std::string& name, std::string* reason) {
+    return opened(LoadLibraryW(widen(name).c_str()), reason);
 }
 
 void* librarySymbol(void* library, const char* name) {
     if (!library) return nullptr;
     return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(library), name));
+}
+
+// "C:\...", and a path from the root of the drive or a server ("\..." "\\...").
+bool isAbsolutePath(const std::string& path) {
+    bool drive = path.size() >= 3 && path[1] == ':' && (path[2] == '/' || path[2] == '\\');
+    return drive || (!path.empty() && (path[0] == '/' || path[0] == '\\'));
+}
+
+// %LOCALAPPDATA%\Capsule\<name>, a folder of the user's own profile.
+std::string privateCacheFolder(const std::string& name) {
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    if (!local || !*local) return std::string();
+    std::string folder = narrow(local) + "\\Capsule";
+    CreateDirectoryW(widen(folder).c_str(), nullptr);
+    folder += "\\" + name;
+    CreateDirectoryW(widen(folder).c_str(), nullptr);
+    DWORD attributes = GetFileAttributesW(widen(folder).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
+               ? folder
+               : std::string();
 }
 
 } // namespace platform

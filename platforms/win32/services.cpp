@@ -1,11 +1,13 @@
-// Services through the service control manager. Management: CreateServiceW with
-// ChangeServiceConfig2W (description, restart on failure), StartServiceW, ControlService
+// Services through the service control manager. Management: CreateServiceW, or
+// ChangeServiceConfigW for a service that exists, with ChangeServiceConfig2W
+// (description, restart on failure), StartServiceW, ControlService
 // and DeleteService, each waiting at most 30 s for the state it asks for; the manager's
 // transient "database locked" (1055) is retried. The service's own side:
 // StartServiceCtrlDispatcherW on a thread of its own, whose ServiceMain registers the
 // control handler; stop and shutdown controls reach waitServiceEvent, and the states
 // READY and STOPPING, then the end of the dispatch, go to SetServiceStatus.
 #include "platforms/platform.h"
+#include "platforms/win32/seams.h"
 #include "platforms/win32/wide.h"
 
 #include <windows.h>
@@ -18,6 +20,8 @@
 #include <string.h>
 
 namespace platform {
+
+ServiceCalls gServiceCalls = {ChangeServiceConfig2W};
 
 namespace {
 constexpr DWORD kWaitMs = 30000;
@@ -138,33 +142,48 @@ bool serviceManagerAvailable() {
     return manager.h != nullptr;
 }
 
+// An existing service keeps its account, group and dependencies; its type, start type,
+// program and display name change. Failure counts reset after a day without failure.
 bool installService(const ServiceConfig& c) {
     Handle manager(openManager());
     if (!manager.h) return false;
     std::wstring name = widen(c.name),
                  display = widen(c.displayName.empty() ? c.name : c.displayName);
     std::wstring command = widen(c.commandLine);
-    SC_HANDLE made = nullptr;
-    for (int tries = 0; !made && tries <= 50; tries++) {
-        made = CreateServiceW(
-            manager.h, name.c_str(), display.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-            c.manualStart ? SERVICE_DEMAND_START : SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
-            command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-        if (!made && GetLastError() != ERROR_SERVICE_DATABASE_LOCKED) return false;
-        if (!made) Sleep(100);
+    DWORD type = SERVICE_WIN32_OWN_PROCESS | (c.interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
+    DWORD start = c.manualStart ? SERVICE_DEMAND_START : SERVICE_AUTO_START;
+    SC_HANDLE held = nullptr;
+    for (int tries = 0; !held && tries <= 50; tries++) {
+        held = OpenServiceW(manager.h, name.c_str(), SERVICE_ALL_ACCESS);
+        if (held) {
+            if (ChangeServiceConfigW(held, type, start, SERVICE_ERROR_NORMAL, command.c_str(),
+                                     nullptr, nullptr, nullptr, nullptr, nullptr, display.c_str()))
+                break;
+            CloseServiceHandle(held);
+            return false;
+        }
+        if (GetLastError() != ERROR_SERVICE_DOES_NOT_EXIST) return false; // no rights, say
+        held = CreateServiceW(manager.h, name.c_str(), display.c_str(), SERVICE_ALL_ACCESS, type,
+                              start, SERVICE_ERROR_NORMAL, command.c_str(), nullptr, nullptr,
+                              nullptr, nullptr, nullptr);
+        // Locked, or made by another process meanwhile: try again.
+        if (!held && GetLastError() != ERROR_SERVICE_DATABASE_LOCKED &&
+            GetLastError() != ERROR_SERVICE_EXISTS)
+            return false;
+        if (!held) Sleep(100);
     }
-    Handle service(made);
+    Handle service(held);
     if (!service.h) return false;
     std::wstring description = widen(c.description);
     SERVICE_DESCRIPTIONW text = {&description[0]};
-    ChangeServiceConfig2W(service.h, SERVICE_CONFIG_DESCRIPTION, &text);
+    gServiceCalls.changeConfig2(service.h, SERVICE_CONFIG_DESCRIPTION, &text);
     if (c.restartDelayMs >= 0) {
         SC_ACTION restart = {SC_ACTION_RESTART, static_cast<DWORD>(c.restartDelayMs)};
         SERVICE_FAILURE_ACTIONSW actions = {};
-        actions.dwResetPeriod = INFINITE;
+        actions.dwResetPeriod = 86400; // seconds
         actions.cActions = 1;
         actions.lpsaActions = &restart;
-        ChangeServiceConfig2W(service.h, SERVICE_CONFIG_FAILURE_ACTIONS, &actions);
+        gServiceCalls.changeConfig2(service.h, SERVICE_CONFIG_FAILURE_ACTIONS, &actions);
     }
     return true;
 }

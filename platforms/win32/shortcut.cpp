@@ -42,7 +42,7 @@ bool writeShortcut(const Shortcut& s) {
                  SUCCEEDED(link.p->SetArguments(widen(s.params).c_str())) &&
                  SUCCEEDED(link.p->SetDescription(widen(s.description).c_str()));
             if (ok && !s.iconPath.empty())
-                ok = SUCCEEDED(link.p->SetIconLocation(widen(s.iconPath).c_str(), 0));
+                ok = SUCCEEDED(link.p->SetIconLocation(widen(s.iconPath).c_str(), s.iconIndex));
             if (ok && s.elevate) {
                 Held<IShellLinkDataList> data;
                 DWORD flags = 0;

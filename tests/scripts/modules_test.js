@@ -29,7 +29,7 @@ test("libraries that are no modules give false", function () {
     assertEq(System.loadModule(moduleLibrary("bin/mnoinit")), false);
     // Not a library at all: this very script.
     assertEq(System.loadModule(argv[1]), false);
-    // A bare name is not searched for on the system's library path.
+    // A bare name found nowhere else is the system's library: loaded, without initModule.
     assertEq(System.loadModule(onWindows ? "kernel32.dll" : "libc.so.6"), false);
     assertEq(System.loadModule(""), false);
     // A NUL inside the path does not cut it short to a loadable name.

@@ -120,6 +120,30 @@ if (store || onWindows) {
             assertTrue(File.status(store + "/HKEY_LOCAL_MACHINE/Case/Key/@Value"), "first spelling");
     });
 
+    // Key names up to 255 characters and value names up to 16 383, in any script, and
+    // letter case beyond ASCII (Unicode's simple mappings).
+    test("every name Windows takes", function () {
+        function repeat(s, n) { return new Array(n + 1).join(s); }
+        var key = "Long\\" + repeat("\u4e2d", 255), value = repeat("\u00e9", 16383);
+        var mixed = repeat("a", 300) + "Z", other = repeat("a", 300) + "Y";
+        set(key, value, "v1");
+        set(key, mixed, "v2");
+        set(key, other, "v3");
+        assertEq(get(key, value), "v1", "long value name");
+        assertEq(get(key, mixed.toUpperCase()), "v2", "in other letter case");
+        assertEq(get(key, other), "v3", "a name that differs at its end only");
+        assertEq(list("Long").join(), key.substring(5));
+        del(key, mixed);
+        assertEq(get(key, mixed, "gone"), "gone");
+        assertEq(get(key, other), "v3");
+        var pairs = [["\u0101", "\u0100"], ["\u0142", "\u0141"], ["\u00ff", "\u0178"], ["\u0151", "\u0150"]];
+        for (var i = 0; i < pairs.length; i++) {
+            set("Fold\\" + pairs[i][0] + "x", pairs[i][0], "p" + i);
+            assertEq(get("Fold\\" + pairs[i][1] + "X", pairs[i][1], "missing"), "p" + i, pairs[i][1]);
+        }
+        assertEq(list("Fold").length, pairs.length, "one key for both spellings");
+    });
+
     // Values of the other types come from reg.exe on Windows, from files in the store's
     // format elsewhere (damaged ones too).
     if (onWindows) test("numbers and other types", function () {

@@ -112,6 +112,13 @@ try {
         }
     });
 
+    // A port name beyond ASCII reaches the file system as File's names do.
+    if (!onWindows) test("a port named beyond ASCII", function () {
+        shell("ln -s near 'n\u00e9ar'");
+        assertTrue(File.status(scratch + "/n\u00e9ar"), "File sees it");
+        opened(scratch + "/n\u00e9ar").close();
+    });
+
     // open({}) would take COM1, the machine's first serial port (maybe its console): the
     // name's mapping has a unit test; here the other defaults.
     test("defaults: 2400 bits/s, 8 data bits, no parity, one stop bit", function () {

@@ -207,6 +207,18 @@ try {
         c.close(), l.close();
     });
 
+    // On Linux the time-out bounds a listener's accept too; the listener stays open.
+    if (!onWindows) test("a listener's setTimeout bounds accept", function () {
+        var l = listen("tcp");
+        l.setTimeout(1);
+        assertEq(assertThrows(function () { l.accept(); }).message, "Socket.accept: Accept error");
+        var c = new Socket("tcp");
+        c.connect("127.0.0.1", l.port);
+        var a = l.accept();
+        assertTrue(a instanceof Socket, "accepted after the time-out");
+        a.close(), c.close(), l.close();
+    });
+
     test("a client that vanishes mid-response: send gives -1, the server goes on", function () {
         vanishListener = listen("tcp");
         vanishResult = undefined;

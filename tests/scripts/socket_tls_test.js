@@ -184,6 +184,17 @@ try {
         assertEq(tlsServerEnd, "Socket.accept: Accept error");
     });
 
+    test("certificate and key files named beyond ASCII are found", function () {
+        var dir = path("d\u00e9");
+        assertTrue(File.createDir(dir), "folder made");
+        ["cert.pem", "plainkey.pem"].forEach(function (name) {
+            var f = new File(dir + "/" + name, "wb");
+            f.write(readFile(name));
+            f.close();
+        });
+        listen("ssl", dir + "/cert.pem", dir + "/plainkey.pem").close();
+    });
+
     test("a script TLS client against openssl s_server: ssl holds the subject", function () {
         shell("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 " +
               "-keyout peer.key -out peer.pem -subj '/CN=Peer Test/O=Elsewhere' 2>/dev/null");

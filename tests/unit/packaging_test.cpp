@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -416,6 +417,65 @@ TEST_F(PackagingTest, PackerFailuresExitNonZeroWithAMessage) {
     EXPECT_NE(usage.out.find("usage: capsule-pack"), std::string::npos) << usage.out;
 }
 
+// The packer refuses a folder without an entry script and scripts that do not compile
+// (compiled, never run), leaves out .git/ and what --exclude names, packs what --no-check
+// names unchecked, and says how much it packed.
+TEST_F(PackagingTest, PackerChecksWhatItPacks) {
+    std::string here = folder("checks");
+    writeFile(here + "/empty/data/x.txt", "no entry script");
+    const std::string good = "function fail() {}\nSystem.print('ran'); System.exit(5);\n";
+    writeFile(here + "/bad/scripts/autorun.js", good);
+    writeFile(here + "/bad/scripts/lib/one.js", "var a = 1;\n\nvar b = ;\n");
+    writeFile(here + "/bad/two.js", "var s = 'open\n");
+    const std::string browser = "const f = (x) => `${x}`;\n"; // not the runtime's language
+    struct {
+        const char* path;
+        const std::string& content;
+        bool packed;
+    } files[] = {
+        {"scripts/autorun.js", good, true}, {"web/page.js", browser, true},
+        {"data/a.md", good, false},         {"tmp/x.txt", good, false},
+        {".git/HEAD", good, false},         {"sub/.git/x.js", browser, false},
+        {"sub/.gitignore", good, true},     {"notes/tmp", good, true},
+    };
+    for (const auto& f : files)
+        writeFile(here + "/ok/" + f.path, f.content);
+    struct Case {
+        std::vector<std::string> args;
+        int code;
+        std::string out;
+    } cases[] = {
+        {{here + "/empty", here + "/out1"},
+         1,
+         "capsule-pack: " + here + "/empty has no entry script scripts/autorun.js: nothing would run\n"},
+        {{here + "/bad", here + "/out2"},
+         1,
+         "scripts/lib/one.js:3 empty expression not allowed\ntwo.js:1 unterminated string\n"
+         "capsule-pack: 2 scripts do not compile: nothing written\n"},
+        {{"--exclude", "*.md", "--no-check", "web/*", "--exclude", "tmp/", here + "/ok",
+          here + "/out3"},
+         0,
+         ""},
+    };
+    for (const Case& c : cases) {
+        Result r = run(packer(), c.args, root);
+        EXPECT_EQ(r.code, c.code) << r.out;
+        if (c.code) {
+            EXPECT_EQ(r.out, c.out);
+            EXPECT_FALSE(fs::exists(c.args.back()));
+        }
+    }
+    Result list = run(packer(), {"--list", here + "/out3"}, root);
+    for (const auto& f : files)
+        EXPECT_EQ(list.out.find(std::string("  ") + f.path + "\n") != std::string::npos, f.packed)
+            << f.path << " in\n"
+            << list.out;
+    Result r = run(packer(), {here + "/ok", here + "/out4", "--no-check", "web/*"}, root);
+    EXPECT_TRUE(std::regex_match(r.out, std::regex("capsule-pack: 6 files, [0-9]+ bytes compressed "
+                                                   "to [0-9]+; [0-9]+ bytes written to .*\n")))
+        << r.out;
+}
+
 TEST_F(PackagingTest, FolderWithTrailingSeparatorIsPacked) {
     Result r = run(packer(), {app + "//", root + "/slashed"}, root);
     EXPECT_EQ(r.code, 0) << r.out;
@@ -426,14 +486,16 @@ TEST_F(PackagingTest, BareRuntimeReportsTheMissingEntryScript) {
     std::string here = folder("bare");
     fs::copy_file(runtime(), here + "/capsule");
     Result r = run(here + "/capsule", {}, root);
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out,
               "(new Error(\"Unable to load 'scripts/autorun.js'\", \"startupScript\", 1))\n");
 }
 
-TEST_F(PackagingTest, ExceptionOfThePackedAppIsPrintedAndExitsZero) {
+// An error that the application does not catch is printed in its source form and is a
+// failure of the process, so that a service manager or a shell sees it.
+TEST_F(PackagingTest, ExceptionOfThePackedAppIsPrintedAndExitsOne) {
     Result r = run(exe, {"throw"}, root);
-    EXPECT_EQ(r.code, 0);
+    EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.out, "(new Error(\"boom\", \"scripts/autorun.js\", 2))\n");
 }
 

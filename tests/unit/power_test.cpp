@@ -145,3 +145,34 @@ System.print(r.join("|"));
     EXPECT_EQ(entry(dir_ + "/My App.desktop", "Name"), "My App");
     EXPECT_FALSE(child::exists(dir_ + "/no"));
 }
+
+// Every field may hold control characters, blanks to keep and text that is no UTF-16 (a
+// lone surrogate): the launcher stays one that desktop-file-validate accepts and whose
+// values read back as close to what was given as the format allows.
+TEST_F(Power, CreateLinkKeepsTheFileValid) {
+    std::string script = R"(
+System.createLink({link: argv[1] + "/ odd\u0001\uD800.lnk", command: "/opt/a\u0002b\uDC00/run",
+                   params: "x\ty \u0007 \"\rz\"", description: "  two\u0008 blanks\uDBFF",
+                   iconPath: "/icons/\u001Fi\uDFFF.png"});
+)";
+    EXPECT_EQ(child::runScript(dir_, script, {}, nullptr, dir_), "");
+    std::string file = dir_ + "/ odd\x01\xed\xa0\x80.desktop"; // the file keeps its name
+    ASSERT_TRUE(child::exists(file));
+    const std::string kFffd = "\xef\xbf\xbd";
+    struct {
+        const char* key;
+        std::string value;
+    } fields[] = {
+        {"Name", "\\sodd" + kFffd},
+        {"Comment", "\\s\\stwo blanks" + kFffd},
+        {"Icon", "/icons/i" + kFffd + ".png"},
+    };
+    for (const auto& f : fields)
+        EXPECT_EQ(entry(file, f.key), f.value) << f.key;
+    EXPECT_EQ(splitExec(entry(file, "Exec")),
+              (std::vector<std::string>{"/opt/ab" + kFffd + "/run", "x", "y", "\rz"}));
+    std::string out = dir_ + "/validate.out";
+    EXPECT_EQ(child::finish(child::start({"/usr/bin/desktop-file-validate", file}, {}, out)), 0)
+        << child::readFile(out);
+    EXPECT_EQ(child::readFile(out), "");
+}

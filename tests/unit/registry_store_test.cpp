@@ -4,6 +4,7 @@
 
 #include "platforms/platform.h"
 
+#include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -12,6 +13,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -133,4 +135,85 @@ TEST_F(RegistryStore, UserTreeIsPrivateAndRootsAlwaysExist) {
     EXPECT_EQ(st.st_mode & 0777, 0600u);
     ASSERT_EQ(stat((tree + "/Private").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+// The machine's trees are readable by everybody whatever the umask of the writer.
+TEST_F(RegistryStore, ModesDoNotDependOnTheUmask) {
+    mode_t old = umask(077);
+    platform::RegistryValue value;
+    value.data = "shared";
+    bool written = platform::registryWrite(platform::kLocalMachine, "Umask\\Deep", "v", value);
+    umask(old);
+    ASSERT_TRUE(written);
+    std::string tree = platform::registryTreePath(platform::kLocalMachine);
+    for (const char* p : {"", "/Umask", "/Umask/Deep", "/Umask/Deep/@v", "/.lock"}) {
+        struct stat st;
+        ASSERT_EQ(stat((tree + p).c_str(), &st), 0) << p;
+        EXPECT_EQ(st.st_mode & 0777, S_ISDIR(st.st_mode) ? 0755u : 0644u) << p;
+    }
+}
+
+// Without $HOME the user's tree is in the home of the password database; a relative
+// $XDG_CONFIG_HOME counts as none.
+TEST_F(RegistryStore, UserTreeFollowsTheBaseDirectoryConvention) {
+    unsetenv("CAPSULE_REGISTRY");
+    std::string saved[2];
+    const char* names[2] = {"HOME", "XDG_CONFIG_HOME"};
+    for (int i = 0; i < 2; i++)
+        if (const char* v = getenv(names[i])) saved[i] = v;
+    struct passwd* pw = getpwuid(geteuid());
+    ASSERT_NE(pw, nullptr);
+    std::string own = std::string(pw->pw_dir) + "/.config/capsule/registry/HKEY_CURRENT_USER";
+    struct {
+        const char* home;
+        const char* config;
+        std::string tree;
+    } cases[] = {
+        {nullptr, nullptr, own},
+        {nullptr, "relative/config", own},
+        {"", "", own},
+        {"/h", nullptr, "/h/.config/capsule/registry/HKEY_CURRENT_USER"},
+        {"/h", "/c", "/c/capsule/registry/HKEY_CURRENT_USER"},
+    };
+    for (const auto& c : cases) {
+        for (int i = 0; i < 2; i++) {
+            const char* v = i ? c.config : c.home;
+            if (v)
+                setenv(names[i], v, 1);
+            else
+                unsetenv(names[i]);
+        }
+        EXPECT_EQ(platform::registryTreePath(platform::kCurrentUser), c.tree)
+            << (c.home ? c.home : "-") << " " << (c.config ? c.config : "-");
+    }
+    for (int i = 0; i < 2; i++) {
+        if (saved[i].empty())
+            unsetenv(names[i]);
+        else
+            setenv(names[i], saved[i].c_str(), 1);
+    }
+}
+
+// Files of the earlier format, whose names were written plainly however long, are read
+// and written in place; names too long for a file name get entries of a bounded length.
+TEST_F(RegistryStore, EarlierFilesStayAndLongNamesFit) {
+    std::string longName(210, 'n'), tree = platform::registryTreePath(platform::kLocalMachine);
+    std::filesystem::create_directories(tree + "/Old/" + longName);
+    std::ofstream(tree + "/Old/" + longName + "/@" + longName)
+        << "capsule-registry 1 REG_SZ 3\nold";
+    platform::RegistryValue value;
+    ASSERT_TRUE(
+        platform::registryRead(platform::kLocalMachine, "old\\" + longName, longName, &value));
+    EXPECT_EQ(value.data, "old");
+    value.data = "new";
+    ASSERT_TRUE(
+        platform::registryWrite(platform::kLocalMachine, "Old\\" + longName, longName, value));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree + "/Old/" + longName),
+                            std::filesystem::directory_iterator()),
+              1);
+    ASSERT_TRUE(platform::registryWrite(platform::kLocalMachine,
+                                        "New\\" + std::string(255 * 3, '%'),
+                                        std::string(16383, '/'), value));
+    for (const auto& e : std::filesystem::recursive_directory_iterator(tree + "/New"))
+        EXPECT_LE(e.path().filename().string().size(), 40u) << e.path();
 }

@@ -99,6 +99,38 @@ TEST_F(Service, RunsUnderTheNotificationProtocol) {
     EXPECT_EQ(child::readFile(dir_ + "/out"), "");
 }
 
+// The notification socket is the service's alone: a program the service starts, another
+// copy of the application here, finds none in its environment, so its CONTROL_REGISTER
+// returns at once and it reports nothing to the manager.
+TEST_F(Service, ProgramsTheServiceStartsAreNoService) {
+    std::string app = child::pack(dir_, R"(
+var dir = argv[1], config = {serviceName: "capsule-test"};
+function mark(name) { var f = new File(dir + "/" + name, "ab"); f.write("x"); f.close(); }
+System.control = function (name) {
+    mark((argv[2] || "") + name);
+    if (name == "CONTROL_START" && !argv[2]) {
+        System.exec('"' + argv[0] + '" "' + dir + '" child-', undefined, true);
+        System.controlService("CONTROL_START", config);
+    } else if (name == "CONTROL_STOP") {
+        System.controlService("CONTROL_STOP", config);
+    }
+};
+System.controlService("CONTROL_REGISTER", config);
+mark((argv[2] || "") + (envp.NOTIFY_SOCKET === undefined ? "no-socket" : "socket"));
+)");
+    ASSERT_FALSE(app.empty());
+    NotifySocket manager(dir_ + "/notify");
+    ASSERT_TRUE(manager.bound());
+    pid_t pid = child::start({app, dir_}, {"NOTIFY_SOCKET=" + dir_ + "/notify"}, dir_ + "/out");
+    EXPECT_EQ(manager.next(), "READY=1");
+    EXPECT_EQ(child::readFile(dir_ + "/child-no-socket"), "x");
+    EXPECT_FALSE(child::exists(dir_ + "/child-CONTROL_START"));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(manager.next(), "STOPPING=1");
+    EXPECT_EQ(child::finish(pid), 0) << child::readFile(dir_ + "/out");
+    EXPECT_EQ(manager.next(200), "") << "one READY=1 and one STOPPING=1 only";
+}
+
 TEST_F(Service, RegisterReturnsAtOnceOutsideAServiceManager) {
     std::string app = child::pack(dir_, kService);
     ASSERT_FALSE(app.empty());
@@ -176,6 +208,42 @@ System.print(System.controlService(argv[1] ? "SERVICE_UNINSTALL" : "SERVICE_INST
               "daemon-reload \ndisable capsule-agent.service \n"
               "disable capsule-agent.service \ndaemon-reload \n");
     EXPECT_FALSE(child::exists(units + "/capsule-agent.service"));
+}
+
+// A unit file holds what the script gave and no more: a carriage return (where systemd
+// ends a line), a control character or a backslash at the end of a value adds no
+// directive, and text that is no UTF-16 leaves the file UTF-8 (the command line keeps its
+// bytes through \x escapes).
+TEST_F(Service, UnitTextAddsNoDirectives) {
+    std::string bin = dir_ + "/bin", units = dir_ + "/units";
+    child::writeFile(bin + "/systemctl", kSystemctl, 0755);
+    std::filesystem::create_directories(units);
+    std::string script = R"(
+System.print(System.controlService("SERVICE_INSTALL", {serviceName: "crlf",
+    commandLine: "/bin/true\rExecStartPre=touch X\rUser=nobody\r# \u0001\uD800\u00e9",
+    displayName: "Name\rUser=nobody\\", description: "Text\u000b\uDC00 end\\\\"}));
+)";
+    EXPECT_EQ(child::runScript(dir_, script, {"PATH=" + bin, "CAPSULE_UNIT_DIR=" + units}),
+              "true\n");
+    std::string unit = child::readFile(units + "/crlf.service");
+    EXPECT_EQ(unit, "[Unit]\nDescription=Name User=nobody\\\\\n# Text \xef\xbf\xbd end\\\\\n\n"
+                    "[Service]\nType=notify\nNotifyAccess=main\n"
+                    "ExecStart=\"/bin/true\\rExecStartPre=touch\" "
+                    "\"X\\rUser=nobody\\r#\" \"\\x01\\xed\\xa0\\x80\xc3\xa9\"\n\n"
+                    "[Install]\nWantedBy=multi-user.target\n");
+    if (child::exists("/usr/bin/systemd-analyze")) {
+        std::string out = dir_ + "/verify.out";
+        // systemd takes no control character in the program's name: the rest is checked
+        // with a plain one.
+        child::writeFile(bin + "/true", "#!/bin/sh\n", 0755);
+        std::string fixed = unit, first = "/bin/true\\rExecStartPre=touch";
+        fixed.replace(fixed.find(first), first.size(), bin + "/true");
+        child::writeFile(units + "/crlf.service", fixed);
+        int rc = child::finish(
+            child::start({"/usr/bin/systemd-analyze", "verify", units + "/crlf.service"}, {}, out),
+            30000);
+        EXPECT_EQ(rc, 0) << child::readFile(out);
+    }
 }
 
 TEST_F(Service, WithoutSystemctlTheManagerCannotBeOpened) {

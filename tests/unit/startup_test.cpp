@@ -336,8 +336,8 @@ TEST_F(StartupTest, NonUtf8ArgumentBytesSurvive) {
 TEST_F(StartupTest, ExitCodes) {
     std::string out;
     EXPECT_EQ(run("var x = 1;", &out), 0);
-    // An uncaught error is reported; the bootstrap still returns normally.
-    EXPECT_EQ(run("var a = 1;\nundefinedName;", &out), 0);
+    // An uncaught error is reported, and the process fails.
+    EXPECT_EQ(run("var a = 1;\nundefinedName;", &out), 1);
     EXPECT_EQ(out, "main.js:2 ReferenceError: identifier 'undefinedName' undefined\n"
                    "undefinedName;\n");
     EXPECT_EQ(run("System.exit(); System.print('not reached');", &out), 0);
@@ -351,6 +351,30 @@ TEST_F(StartupTest, ExitCodes) {
     // Output still buffered in the pipe is flushed by the exit.
     EXPECT_EQ(run("System.print('bye'); System.exit(4)", &out), 4);
     EXPECT_EQ(out, "bye\n");
+}
+
+// A reader that has gone away (`app | head -1`) ends no process: the writes fail quietly
+// and the script goes on. The programs it starts get SIGPIPE's default back.
+TEST_F(StartupTest, PrintToAClosedPipeFailsQuietly) {
+    Options o;
+    o.args = {dir};
+    Child c = start(R"(
+        System.print("first");
+        System.getchar(); // the test has closed the reading end
+        for (var i = 0; i < 1000; i++) System.print("line " + i);
+        System.exec("/bin/sh -c \"grep SigIgn /proc/self/status >'" + argv[1] + "/ignored'\"",
+                    undefined, true);
+        System.exit(7);
+    )",
+                    o);
+    ASSERT_GT(c.pid, 0);
+    ASSERT_EQ(readLine(c), "first");
+    close(c.out);
+    c.out = -1;
+    EXPECT_EQ(finish(c), 7);
+    std::string ignored = readFile(dir + "/ignored");
+    ASSERT_EQ(ignored.compare(0, 7, "SigIgn:"), 0) << ignored;
+    EXPECT_EQ(strtoull(ignored.c_str() + 7, nullptr, 16) & (1ull << (SIGPIPE - 1)), 0u);
 }
 
 // Teardown runs the finalizer of every object still alive (it need not free the heap):
@@ -482,13 +506,16 @@ TEST_F(StartupTest, PrintReachesAPipeAtOnce) {
     std::string seen;
     char buf[256];
     struct pollfd p = {c.out, POLLIN, 0};
-    while (seen.find("init module") == std::string::npos && poll(&p, 1, 10000) > 0) {
+    while (seen.find("No such file or directory\n") == std::string::npos &&
+           poll(&p, 1, 10000) > 0) {
         ssize_t n = read(c.out, buf, sizeof buf);
         if (n <= 0) break;
         seen.append(buf, static_cast<size_t>(n));
     }
     EXPECT_EQ(seen, "first\nUnable to load module 'no-such-module.so'\n"
-                    "Unable to init module 'no-such-module.so'\n");
+                    "Unable to init module 'no-such-module.so'\n"
+                    "no-such-module.so: cannot open shared object file: No such file or "
+                    "directory\n");
     EXPECT_EQ(finish(c), 0);
 }
 

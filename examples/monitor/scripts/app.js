@@ -17,7 +17,6 @@ App.start = function (options) {
     App.dataDir = options.dataDir;
     if (!Util.makeDirs(App.dataDir)) throw new Error("cannot make the data folder " + App.dataDir);
     App.claimDataDir();
-    Modules.unpack(App.dataDir);
     Modules.require("Socket", "msocket");
     var v = Settings.load();
     var port = options.port || +v.port;

@@ -48,7 +48,7 @@ Service.main = function (args) {
     if (o.mode === "simulate") {
         include("scripts/ups.js", "AFS");
         include("scripts/simulator.js", "AFS");
-        return Simulator.run(o.simulate, +o.parent || 0, o.dataDir);
+        return Simulator.run(o.simulate, +o.parent || 0);
     }
     if (o.mode === "install") return Service.install();
     if (o.mode === "uninstall") return Service.uninstall();

@@ -1,4 +1,4 @@
-// The UPS simulator (monitor --simulate <folder> [--data <folder>] [--parent <pid>]): makes a pseudo-terminal pair with socat
+// The UPS simulator (monitor --simulate <folder> [--parent <pid>]): makes a pseudo-terminal pair with socat
 // in the folder ("ups" for the monitor, "ups-sim" for itself) and answers the UPS line
 // protocol on it. Charge and load drift over time; a test forces a power failure by
 // writing "power=battery" (and back with "power=mains", or "charge=<n>") into the
@@ -8,7 +8,7 @@
 
 var Simulator = {stopping: false, socatPid: 0};
 
-Simulator.run = function (dir, parentPid, dataDir) {
+Simulator.run = function (dir, parentPid) {
     System.openConsole();
     System.control = function () {
         Simulator.stopping = true;
@@ -18,7 +18,6 @@ Simulator.run = function (dir, parentPid, dataDir) {
         return;
     }
     Util.writeFile(dir + "/simulator.pid", String(System.getPID()));
-    Modules.unpack(dataDir);
     Modules.require("Serial", "mserial");
     File.remove(dir + "/ups");
     File.remove(dir + "/ups-sim");
@@ -113,8 +112,8 @@ Simulator.launch = function (dir) {
     Simulator.stop(dir);
     File.remove(dir + "/ups");
     File.remove(dir + "/control");
-    System.exec(Util.quoteArg(argv[0]) + " --simulate " + Util.quoteArg(dir) + " --data " +
-                Util.quoteArg(App.dataDir) + " --parent " + System.getPID(), dir);
+    System.exec(Util.quoteArg(argv[0]) + " --simulate " + Util.quoteArg(dir) + " --parent " +
+                System.getPID(), dir);
     var end = Date.now() + 10000;
     while (!Util.exists(dir + "/ups") && Date.now() < end) System.sleep(20);
     return Util.exists(dir + "/ups") ? dir + "/ups" : "";

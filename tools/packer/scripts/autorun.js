@@ -1,10 +1,14 @@
 // capsule-pack: packs an application directory behind the bare runtime image (its own, or
 // the one --runtime names, such as a Windows capsule.exe), lists a package, or unpacks one.
-//   capsule-pack [--runtime <image>] <application-dir> <output>
+//   capsule-pack [--runtime <image>] [--exclude <glob>]... [--no-check <glob>]...
+//                <application-dir> <output>
 //   capsule-pack --list <file>
 //   capsule-pack --unpack <file> <dir>
-// Relative paths are taken from the directory the command was started in ($PWD), since
-// the runtime itself works in its own folder.
+// Before packing it checks the application: the entry script scripts/autorun.js must be
+// there, and every .js file must compile (--no-check names those that are not the
+// runtime's, such as a web page's scripts). .git/ folders and what --exclude names stay
+// out. Relative paths are taken from the directory the command was started in ($PWD),
+// since the runtime itself works in its own folder.
 
 function fail(message) {
     System.print("capsule-pack: " + message);
@@ -12,7 +16,8 @@ function fail(message) {
 }
 
 function usage() {
-    System.print("usage: capsule-pack [--runtime <image>] <application-dir> <output>\n" +
+    System.print("usage: capsule-pack [--runtime <image>] [--exclude <glob>]... [--no-check <glob>]...\n" +
+                 "                    <application-dir> <output>\n" +
                  "       capsule-pack --list <file>\n" +
                  "       capsule-pack --unpack <file> <dir>");
     System.exit(2);
@@ -30,17 +35,53 @@ function join(dir, name) {
     return dir ? dir + "/" + name : name;
 }
 
-// Every file below root, as paths relative to it, in name order.
-function walk(root, rel, out) {
+// A glob as a test of paths relative to the application folder: "*" and "?" stay within
+// one name, "**" spans folders. A glob without "/" is tried on every name of the path (so
+// "*.md" and ".git" match at any depth), one with "/" on the path from the top; either
+// way a folder that matches is left out whole. A "/" at the end matches folders only.
+function globTest(glob) {
+    var folderOnly = /\/$/.test(glob), anywhere, body;
+    glob = glob.replace(/\/+$/, "");
+    anywhere = glob.indexOf("/") < 0;
+    body = glob.replace(/\*\*|[*?]|[^*?]+/g, function (t) {
+        return t == "**" ? ".*" : t == "*" ? "[^/]*" : t == "?" ? "[^/]" :
+            t.replace(/[\\^$.|+()\[\]{}]/g, "\\$&");
+    });
+    var re = new RegExp(anywhere ? "(^|/)" + body + "$" : "^" + body + "$");
+    return function (rel, isDir) { return (isDir || !folderOnly) && re.test(rel); };
+}
+
+function matchesAny(tests, rel, isDir) {
+    for (var i = 0; i < tests.length; i++)
+        if (tests[i](rel, isDir)) return true;
+    return false;
+}
+
+// Every file below root that no exclusion names, as paths relative to it, in name order.
+function walk(root, rel, out, excluded) {
     var entries = File.openDir(join(root, rel) + "/*.*");
     entries.sort(function (a, b) { return a.name < b.name ? -1 : a.name > b.name ? 1 : 0; });
     for (var i = 0; i < entries.length; i++) {
-        var e = entries[i];
-        if (e.name == "." || e.name == "..") continue;
-        if (e.type == "dir") walk(root, join(rel, e.name), out);
-        else out.push(join(rel, e.name));
+        var e = entries[i], path = join(rel, e.name);
+        if (e.name == "." || e.name == ".." || matchesAny(excluded, path, e.type == "dir")) continue;
+        if (e.type == "dir") walk(root, path, out, excluded);
+        else out.push(path);
     }
     return out;
+}
+
+// The compiler's complaint about a script, "file:line message", or "" when it compiles.
+// The text is compiled as eval compiles it, behind a throw on its own first line, in a
+// function of its own: nothing of it runs and its declarations reach no global. So only
+// the compiler's SyntaxError can come back; anything else is that throw.
+function compileError(rel, source) {
+    try {
+        (function () { eval("throw 0;" + source); })();
+    } catch (e) {
+        if (!(e instanceof SyntaxError)) return "";
+        return rel + ":" + e.lineNumber + " " + String(e.message).replace(/ \(line \d+\)$/, "");
+    }
+    return "";
 }
 
 function readFile(path) {
@@ -89,26 +130,38 @@ function copyImage(image, out, output) {
     image.file.close();
 }
 
-function pack(dir, output, runtime) {
+function pack(dir, output, options) {
     var st = File.status(dir);
     if (!st || st.type != "dir") fail("no such directory: " + dir);
-    var files = walk(dir, "", []);
-    if (!files.length) fail("nothing to pack in " + dir);
-    var fsd = {}, streams = {};
+    var files = walk(dir, "", [], options.exclude);
+    if (files.indexOf("scripts/autorun.js") < 0)
+        fail(dir + " has no entry script scripts/autorun.js: nothing would run");
+    var fsd = {}, streams = {}, errors = [], bytes = 0, packed = 0;
     for (var i = 0; i < files.length; i++) {
         var rel = files[i];
         // Package names are byte strings: a character beyond U+00FF would lose its high
         // byte and the entry could not be found again.
         if (/[^\x00-\xFF]/.test(rel)) fail("cannot pack " + rel + ": name beyond Latin-1");
         var file = readFile(join(dir, rel));
+        if (/\.js$/i.test(rel) && !matchesAny(options.noCheck, rel, false)) {
+            var error = compileError(rel, file.content);
+            if (error) errors.push(error);
+        }
         var stream = File.compress(file.content);
         var slash = rel.indexOf("/");
         fsd[rel] = { size: file.content.length, csize: stream.length, time: file.time,
                      module: slash < 0 ? "" : rel.substring(0, slash) };
         streams[rel] = stream;
+        bytes += file.content.length;
+        packed += stream.length;
+    }
+    if (errors.length) {
+        for (i = 0; i < errors.length; i++) System.print(errors[i]);
+        fail(errors.length + (errors.length == 1 ? " script does" : " scripts do") +
+             " not compile: nothing written");
     }
     var text = uneval(fsd), dirStream = File.compress(text);
-    var image = openImage(runtime);
+    var image = openImage(options.runtime);
     var out = new File();
     if (!out.open(output, "wb")) fail("cannot write " + output);
     copyImage(image, out, output);
@@ -124,8 +177,9 @@ function pack(dir, output, runtime) {
     out.close();
     if (System.exec && !System.exec("chmod +x " + quoteArg(output), undefined, 1))
         fail("cannot make " + output + " executable");
-    System.print("capsule-pack: " + files.length + " files, " + (image.size + length + 8) +
-                 " bytes written to " + output);
+    System.print("capsule-pack: " + files.length + (files.length == 1 ? " file, " : " files, ") +
+                 bytes + " bytes compressed to " +
+                 packed + "; " + (image.size + length + 8) + " bytes written to " + output);
 }
 
 function openPackage(path) {
@@ -173,13 +227,29 @@ function unpack(path, dir) {
     System.print("capsule-pack: " + count + " files unpacked to " + dir);
 }
 
+// The packing command line: options, then the folder and the output.
+function packCommand(args) {
+    var options = { runtime: argv[0], exclude: [globTest(".git")], noCheck: [] }, rest = [];
+    for (var i = 0; i < args.length; i++) {
+        var a = args[i];
+        if ((a == "--runtime" || a == "--exclude" || a == "--no-check") && i + 1 < args.length) {
+            var value = args[++i];
+            if (a == "--runtime") options.runtime = absolute(value);
+            else (a == "--exclude" ? options.exclude : options.noCheck).push(globTest(value));
+        } else if (a.charAt(0) == "-") {
+            usage();
+        } else {
+            rest.push(a);
+        }
+    }
+    if (rest.length != 2) usage();
+    pack(absolute(rest[0]), absolute(rest[1]), options);
+}
+
 try {
     if (argv[1] == "--list" && argv.length == 3) list(absolute(argv[2]));
     else if (argv[1] == "--unpack" && argv.length == 4) unpack(absolute(argv[2]), absolute(argv[3]));
-    else if (argv.length == 3 && argv[1].charAt(0) != "-") pack(absolute(argv[1]), absolute(argv[2]), argv[0]);
-    else if (argv[1] == "--runtime" && argv.length == 5)
-        pack(absolute(argv[3]), absolute(argv[4]), absolute(argv[2]));
-    else usage();
+    else packCommand(argv.slice(1));
 } catch (e) {
     fail(e && e.toSource ? e.toSource() : uneval(e));
 }
