@@ -104,6 +104,10 @@ int snmpGetNextOID(HostContext* cx, HostObject* self, unsigned argc, HostValue* 
     return getAnswer(cx, self, argc, argv, rval, 1);
 }
 
+/* Engine memory that a walk holds back while it fills the heap, and lets go before it
+ * reports that the heap is full: the report needs some. */
+#define WALK_RESERVE 65536
+
 /* What walk's loop works on between exchanges. The pairs go into the result array as
  * they arrive, so they count against the engine's heap: a walk that never ends by itself
  * ends at the heap's limit with a catchable error instead of growing C memory. */
@@ -114,6 +118,7 @@ typedef struct Walk {
     char value[SNMP_VALUE_SIZE];
     HostObject* list; /* made before the first exchange, so it lives until walk returns */
     unsigned count;
+    void* reserve;
 } Walk;
 
 enum { WALK_ON, WALK_END, WALK_FAILED, WALK_REPORTED };
@@ -145,6 +150,8 @@ static int walkStep(HostContext* cx, Walk* w, int status, netsnmp_pdu* response)
         return WALK_REPORTED;
     }
     if (!addPair(cx, w)) {
+        api->release(cx, w->reserve);
+        w->reserve = NULL;
         api->reportError(cx, "Snmp.walk: out of memory after %u objects", w->count);
         return WALK_REPORTED;
     }
@@ -172,7 +179,8 @@ int snmpWalk(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, 
         api->reportError(cx, "Snmp.walk: Snmp.walk: Error bad input oid %s", text);
         return 0;
     }
-    if (!(w->list = api->newArray(cx, 0, NULL))) {
+    if (!(w->list = api->newArray(cx, 0, NULL)) ||
+        !(w->reserve = api->allocate(cx, WALK_RESERVE))) {
         free(w);
         api->reportError(cx, "Snmp.walk: out of memory");
         return 0;
@@ -200,6 +208,7 @@ int snmpWalk(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, 
     }
     sessionDone(s, NULL);
     if (state != WALK_REPORTED && state != WALK_FAILED) *rval = hostObject(w->list);
+    api->release(cx, w->reserve);
     free(w);
     return state != WALK_REPORTED;
 }
