@@ -40,6 +40,12 @@ Settings.integerIn = function (v, low, high) {
            "must be a whole number from " + low + " to " + high;
 };
 
+// The error message for a value of the setting, or "".
+Settings.check = function (name, v) {
+    return v.length > Settings.maxLength ? "is too long (at most " + Settings.maxLength +
+                                           " characters)" : Settings.fields[name][1](v);
+};
+
 Settings.request = function (name, value) {
     return {root: Settings.root, path: Settings.path, key: name, value: value,
             def: Settings.fields[name][0]};
@@ -51,7 +57,7 @@ Settings.load = function () {
     var values = {};
     for (var name in Settings.fields) {
         var v = System.getRegistry(Settings.request(name));
-        values[name] = Settings.fields[name][1](v) ? Settings.fields[name][0] : v;
+        values[name] = Settings.check(name, v) ? Settings.fields[name][0] : v;
     }
     Settings.values = values;
     return values;
@@ -64,9 +70,7 @@ Settings.store = function (changes) {
     var errors = {}, bad = false, name;
     for (name in changes) {
         if (!Settings.fields.hasOwnProperty(name)) continue;
-        var message = changes[name].length > Settings.maxLength ?
-                      "is too long (at most " + Settings.maxLength + " characters)" :
-                      Settings.fields[name][1](changes[name]);
+        var message = Settings.check(name, changes[name]);
         if (message) {
             errors[name] = Settings.fields[name][2] + " " + message;
             bad = true;
