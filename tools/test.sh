@@ -16,7 +16,7 @@ BUILD_DIR=build-asan tools/build.sh -DCAPSULE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Deb
 # from two threads at once, two SNMP sessions polled at once), and the torture test's
 # threads on one pool of objects.
 cmake -S . -B build-tsan -G Ninja -DCAPSULE_TSAN=ON >/dev/null
-cmake --build build-tsan --target capsule_test msqlite mserial msocket msnmp musb
+cmake --build build-tsan --target capsule_test msqlite mserial msocket msnmp musb snmp_endless_agent
 for t in stress mutex threads sqlite serial socket socket_tls snmp torture; do
     TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
 done

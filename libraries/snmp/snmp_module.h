@@ -46,6 +46,8 @@ void snmpLibraryInit(void);
 Session* sessionOpen(const char* address, const char* community, long timeout);
 int sessionClose(Session* s);
 Session* sessionUse(Record* r);
+int sessionClosing(Session* s);
+int snmpOidFits(const char* text);
 int snmpParseOid(const char* text, oid* name, size_t* length);
 netsnmp_pdu* snmpRequest(int command, const oid* name, size_t length, char type, const char* value);
 int sessionExchange(HostContext* cx, Session* s, netsnmp_pdu* request, netsnmp_pdu** response);

@@ -104,58 +104,33 @@ int snmpGetNextOID(HostContext* cx, HostObject* self, unsigned argc, HostValue* 
     return getAnswer(cx, self, argc, argv, rval, 1);
 }
 
-/* The pairs a walk collects, as "oid\0value\0" one after the other. */
-typedef struct Pairs {
-    char* bytes;
-    size_t used, size;
-    unsigned count;
-} Pairs;
+/* Engine memory that a walk holds back while it fills the heap, and lets go before it
+ * reports that the heap is full: the report needs some. */
+#define WALK_RESERVE 65536
 
-static int addPair(Pairs* p, const char* oidText, const char* value) {
-    size_t a = strlen(oidText) + 1, b = strlen(value) + 1;
-    if (p->used + a + b > p->size) {
-        size_t size = p->size ? p->size * 2 : 4096;
-        while (size < p->used + a + b)
-            size *= 2;
-        char* bytes = (char*)realloc(p->bytes, size);
-        if (!bytes) return 0;
-        p->bytes = bytes, p->size = size;
-    }
-    memcpy(p->bytes + p->used, oidText, a);
-    memcpy(p->bytes + p->used + a, value, b);
-    p->used += a + b;
-    p->count++;
-    return 1;
-}
-
-/* The collected pairs as an array of {oid, value}. */
-static int pairsArray(HostContext* cx, const Pairs* p, HostValue* rval) {
-    HostObject* list = api->newArray(cx, 0, NULL);
-    if (!list) return 0;
-    *rval = hostObject(list);
-    const char* at = p->bytes;
-    for (unsigned i = 0; i < p->count; i++) {
-        const char* value = at + strlen(at) + 1;
-        HostObject* item = api->newObject(cx, NULL);
-        HostValue v = hostObject(item);
-        if (!item || !api->setElement(cx, list, i, &v) || !defineEnumerable(cx, item, "oid", at) ||
-            !defineEnumerable(cx, item, "value", value))
-            return 0;
-        at = value + strlen(value) + 1;
-    }
-    return 1;
-}
-
-/* What walk's loop works on between exchanges. */
+/* What walk's loop works on between exchanges. The pairs go into the result array as
+ * they arrive, so they count against the engine's heap: a walk that never ends by itself
+ * ends at the heap's limit with a catchable error instead of growing C memory. */
 typedef struct Walk {
     oid root[MAX_OID_LEN], current[MAX_OID_LEN];
     size_t rootLength, currentLength;
     char oidText[SNMP_OID_TEXT_SIZE];
     char value[SNMP_VALUE_SIZE];
-    Pairs pairs;
+    HostObject* list; /* made before the first exchange, so it lives until walk returns */
+    unsigned count;
+    void* reserve;
 } Walk;
 
 enum { WALK_ON, WALK_END, WALK_FAILED, WALK_REPORTED };
+
+/* Appends {oid, value} to the result; 0 when the engine refused (its heap is full). */
+static int addPair(HostContext* cx, Walk* w) {
+    HostObject* item = api->newObject(cx, NULL);
+    HostValue v = hostObject(item);
+    return item && defineEnumerable(cx, item, "oid", w->oidText) &&
+           defineEnumerable(cx, item, "value", w->value) &&
+           api->setElement(cx, w->list, w->count, &v) && ++w->count;
+}
 
 /* One answer of a walk: a pair collected (WALK_ON), the end of the subtree, or a failure.
  * An identifier that does not follow the one asked for would walk in circles: failure. */
@@ -174,8 +149,10 @@ static int walkStep(HostContext* cx, Walk* w, int status, netsnmp_pdu* response)
         api->reportError(cx, "Snmp.walk: Error when reading %s", w->oidText);
         return WALK_REPORTED;
     }
-    if (!addPair(&w->pairs, w->oidText, w->value)) {
-        api->reportError(cx, "Snmp.walk: out of memory");
+    if (!addPair(cx, w)) {
+        api->release(cx, w->reserve);
+        w->reserve = NULL;
+        api->reportError(cx, "Snmp.walk: out of memory after %u objects", w->count);
         return WALK_REPORTED;
     }
     memcpy(w->current, v->name, v->name_length * sizeof(oid));
@@ -202,11 +179,22 @@ int snmpWalk(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, 
         api->reportError(cx, "Snmp.walk: Snmp.walk: Error bad input oid %s", text);
         return 0;
     }
+    if (!(w->list = api->newArray(cx, 0, NULL)) ||
+        !(w->reserve = api->allocate(cx, WALK_RESERVE))) {
+        free(w);
+        api->reportError(cx, "Snmp.walk: out of memory");
+        return 0;
+    }
     memcpy(w->current, w->root, w->rootLength * sizeof(oid));
     w->currentLength = w->rootLength;
     Session* s = sessionUse(r);
     int state = WALK_ON;
     for (long count = 0; state == WALK_ON && count < maxRequest; count++) {
+        /* A close from another thread ends the walk before its next exchange. */
+        if (sessionClosing(s)) {
+            state = WALK_FAILED;
+            break;
+        }
         netsnmp_pdu* pdu = snmpRequest(SNMP_MSG_GETNEXT, w->current, w->currentLength, 0, NULL);
         if (!pdu) {
             api->reportError(cx, "Snmp.walk: snmp_pdu_create failed");
@@ -219,12 +207,10 @@ int snmpWalk(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, 
         snmpFreeResponse(response);
     }
     sessionDone(s, NULL);
-    int ok = state == WALK_REPORTED ? 0
-             : state == WALK_FAILED ? 1
-                                    : pairsArray(cx, &w->pairs, rval);
-    free(w->pairs.bytes);
+    if (state != WALK_REPORTED && state != WALK_FAILED) *rval = hostObject(w->list);
+    api->release(cx, w->reserve);
     free(w);
-    return ok;
+    return state != WALK_REPORTED;
 }
 
 /* setOID(requestOid, type, value): true when the agent took the value. */
@@ -239,7 +225,9 @@ int snmpSetOID(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv
     oid request[MAX_OID_LEN];
     size_t length = MAX_OID_LEN;
     netsnmp_pdu* pdu = NULL;
+    /* An identifier given as the value is held to the same 32-bit sub-identifiers. */
     if (!type[0] || !snmpParseOid(text, request, &length) ||
+        (type[0] == 'o' && !snmpOidFits(value)) ||
         !(pdu = snmpRequest(SNMP_MSG_SET, request, length, type[0], value)))
         return 1;
     Session* s = sessionUse(r);

@@ -74,6 +74,14 @@ int sessionClose(Session* s) {
     return closed;
 }
 
+/* Whether a close came while the session was in use. */
+int sessionClosing(Session* s) {
+    pthread_mutex_lock(&libraryLock);
+    int closing = s->closing;
+    pthread_mutex_unlock(&libraryLock);
+    return closing;
+}
+
 Session* sessionUse(Record* r) {
     pthread_mutex_lock(&libraryLock);
     Session* s = r->session;
@@ -96,7 +104,27 @@ void snmpFreeResponse(netsnmp_pdu* response) {
     pthread_mutex_unlock(&libraryLock);
 }
 
+/* Whether every sub-identifier written in decimal (a part between dots that is all
+ * digits) fits 32 bits: net-snmp's parser would wrap a larger one silently and name
+ * another object. */
+int snmpOidFits(const char* text) {
+    while (*text) {
+        const char* part = text;
+        unsigned long long v = 0; /* held at 2^32 once it is larger */
+        while (*text >= '0' && *text <= '9') {
+            v = v * 10 + (unsigned)(*text++ - '0');
+            if (v > 0xFFFFFFFFull) v = 0x100000000ull;
+        }
+        if (text > part && (*text == '.' || !*text) && v > 0xFFFFFFFFull) return 0;
+        while (*text && *text != '.')
+            text++;
+        if (*text) text++;
+    }
+    return 1;
+}
+
 int snmpParseOid(const char* text, oid* name, size_t* length) {
+    if (!snmpOidFits(text)) return 0;
     pthread_mutex_lock(&libraryLock);
     int ok = snmp_parse_oid(text, name, length) != NULL;
     pthread_mutex_unlock(&libraryLock);

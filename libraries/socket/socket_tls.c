@@ -5,24 +5,74 @@
  * Connections reach their socket through a small I/O layer of our own rather than
  * OpenSSL's socket layer, which writes with write(): a peer that has gone away would then
  * raise SIGPIPE and end the process. Ours sends with MSG_NOSIGNAL and gets EPIPE instead.
+ *
+ * The socket's time-out bounds a whole TLS call, handshake included: one SSL_read may
+ * wait for many small receives, and a peer that sends a byte now and then would keep it
+ * waiting without end if each receive had the time-out to itself.
  */
 #include "socket.h"
 
 #include <errno.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <openssl/err.h>
+#include <poll.h>
 #include <pthread.h>
 #include <openssl/x509.h>
 #include <stdio.h>
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 
 static pthread_once_t started = PTHREAD_ONCE_INIT;
 static BIO_METHOD* socketLayer;
 
-static int fdOf(BIO* b) {
-    return (int)(intptr_t)BIO_get_data(b);
+/* What the I/O layer of one connection holds: its socket and the end of the TLS call
+ * under way (monotonic milliseconds; 0 without a time-out). */
+typedef struct Link {
+    int fd;
+    long long deadline;
+} Link;
+
+static Link* linkOf(BIO* b) {
+    return (Link*)BIO_get_data(b);
+}
+
+static long long nowMs(void) {
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return (long long)t.tv_sec * 1000 + t.tv_nsec / 1000000;
+}
+
+/* Starts the deadline of one TLS call from the socket's receive or send time-out; option
+ * 0 starts a call without one. */
+static void startCall(SSL* ssl, int option) {
+    BIO* b = SSL_get_rbio(ssl);
+    Link* l = b ? linkOf(b) : NULL;
+    struct timeval tv = {0, 0};
+    socklen_t size = sizeof tv;
+    if (!l) return;
+    l->deadline = 0;
+    if (option && getsockopt(l->fd, SOL_SOCKET, option, &tv, &size) == 0 &&
+        (tv.tv_sec || tv.tv_usec))
+        l->deadline = nowMs() + (long long)tv.tv_sec * 1000 + tv.tv_usec / 1000;
+}
+
+/* Waits until the socket is ready for the events or the call's deadline passes; 0 when it
+ * passed (errno EAGAIN, as for a receive that timed out). */
+static int ready(Link* l, short events) {
+    if (!l->deadline) return 1;
+    for (;;) {
+        long long left = l->deadline - nowMs();
+        if (left <= 0) {
+            errno = EAGAIN;
+            return 0;
+        }
+        struct pollfd p = {l->fd, events, 0};
+        int n = poll(&p, 1, left > INT_MAX ? INT_MAX : (int)left);
+        if (n > 0 || (n < 0 && errno != EINTR)) return 1;
+    }
 }
 
 static int retryable(void) {
@@ -31,24 +81,33 @@ static int retryable(void) {
 
 static int layerWrite(BIO* b, const char* data, int size) {
     BIO_clear_retry_flags(b);
-    int n = (int)send(fdOf(b), data, (size_t)size, MSG_NOSIGNAL);
+    Link* l = linkOf(b);
+    int n = ready(l, POLLOUT) ? (int)send(l->fd, data, (size_t)size, MSG_NOSIGNAL) : -1;
     if (n < 0 && retryable()) BIO_set_retry_write(b);
     return n;
 }
 
 static int layerRead(BIO* b, char* data, int size) {
     BIO_clear_retry_flags(b);
-    int n = (int)recv(fdOf(b), data, (size_t)size, 0);
+    Link* l = linkOf(b);
+    int n = ready(l, POLLIN) ? (int)recv(l->fd, data, (size_t)size, 0) : -1;
     if (n < 0 && retryable()) BIO_set_retry_read(b);
     return n;
+}
+
+static int layerDestroy(BIO* b) {
+    free(BIO_get_data(b));
+    BIO_set_data(b, NULL);
+    return 1;
 }
 
 static long layerControl(BIO* b, int command, long number, void* pointer) {
     (void)number;
     if (command == BIO_CTRL_FLUSH) return 1;
     if (command == BIO_C_GET_FD) {
-        if (pointer) *(int*)pointer = fdOf(b);
-        return fdOf(b);
+        int fd = linkOf(b) ? linkOf(b)->fd : -1;
+        if (pointer) *(int*)pointer = fd;
+        return fd;
     }
     return 0;
 }
@@ -62,6 +121,7 @@ static void start(void) {
     BIO_meth_set_write(socketLayer, layerWrite);
     BIO_meth_set_read(socketLayer, layerRead);
     BIO_meth_set_ctrl(socketLayer, layerControl);
+    BIO_meth_set_destroy(socketLayer, layerDestroy);
 }
 
 static void tlsStart(void) {
@@ -87,9 +147,14 @@ static int tlsLoadCertificate(SSL_CTX* ctx, const char* cert, const char* key) {
 }
 
 static int tlsAttach(SSL* ssl, int fd) {
-    BIO* b = socketLayer ? BIO_new(socketLayer) : NULL;
-    if (!b) return 0;
-    BIO_set_data(b, (void*)(intptr_t)fd);
+    Link* l = (Link*)calloc(1, sizeof(Link));
+    BIO* b = l && socketLayer ? BIO_new(socketLayer) : NULL;
+    if (!b) {
+        free(l);
+        return 0;
+    }
+    l->fd = fd;
+    BIO_set_data(b, l);
     BIO_set_init(b, 1);
     SSL_set_bio(ssl, b, b);
     return 1;
@@ -97,12 +162,14 @@ static int tlsAttach(SSL* ssl, int fd) {
 
 int tlsRead(SSL* ssl, char* buffer, int size) {
     ERR_clear_error();
+    startCall(ssl, SO_RCVTIMEO);
     return SSL_read(ssl, buffer, size);
 }
 
 int tlsWrite(SSL* ssl, const char* data, int size) {
     if (size == 0) return 0;
     ERR_clear_error();
+    startCall(ssl, SO_SNDTIMEO);
     return SSL_write(ssl, data, size);
 }
 
@@ -110,6 +177,7 @@ int tlsWrite(SSL* ssl, const char* data, int size) {
  * connection. */
 static void tlsClose(SSL* ssl, int fd) {
     if (fd >= 0 && SSL_is_init_finished(ssl)) {
+        startCall(ssl, 0);
         fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
         SSL_shutdown(ssl);
     }
@@ -155,6 +223,7 @@ int tlsHandshake(SocketRecord* s, char* error, size_t size) {
     }
     ERR_clear_error();
     errno = 0;
+    startCall(s->ssl, SO_RCVTIMEO);
     if (SSL_connect(s->ssl) != 1) {
         tlsErrorText(error, size);
         return TLS_NO_HANDSHAKE;

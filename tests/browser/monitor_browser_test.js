@@ -4,7 +4,9 @@
 // finds the value in the registry store, forces a power failure and reads the event log,
 // saves a screenshot (build/monitor-browser.png), and stops the monitor with Ctrl-C
 // (SIGINT), which also ends the simulator and its socat. Chromium and the monitor run
-// under `timeout`, so nothing outlives the test by more than two minutes.
+// under `timeout`, so nothing outlives the test by more than two minutes. Pages of
+// another site (another port of 127.0.0.1, served by a script thread of the test) post
+// the settings form, plainly and from a sandboxed frame; the settings must stay as they were.
 
 var here = argv[1].replace(/[^\/]*$/, "");
 include(here + "helpers.js");
@@ -49,12 +51,43 @@ function waitPage(page, cond, what, ms) {
     fail("timed out waiting for " + what + ": " + JSON.stringify(state));
 }
 
+// The other site: its pages by path, served one per connection until its listener closes.
+otherSite = {pages: {}, listener: null};
+
+function serveOtherSite() {
+    for (;;) {
+        var c, head = "", part;
+        try {
+            c = otherSite.listener.accept();
+        } catch (e) {
+            return; // the listener was closed
+        }
+        try {
+            c.setTimeout(5);
+            while (head.indexOf("\r\n\r\n") < 0 && (part = c.recv()) !== "") head += part;
+            var body = otherSite.pages[(/^GET (\S+)/.exec(head) || [])[1]];
+            c.send((body ? "HTTP/1.1 200 OK" : "HTTP/1.1 404 Not Found") + "\r\nContent-Type: text/html\r\n" +
+                   "Content-Length: " + (body || "").length + "\r\nConnection: close\r\n\r\n" + (body || ""));
+        } catch (e) {
+        }
+        c.close();
+    }
+}
+
+// A form that posts new settings to the monitor as soon as it is loaded.
+function hostileForm(target) {
+    return "<form method='post' action='" + target + "'><input name='loadAlarm' value='11'>" +
+           "<input name='snmpHost' value='evil.example'></form><script>document.forms[0].submit()</script>";
+}
+
 var chromePid = 0, monitorPid = 0, page = null;
 
 assertTrue(envp.CAPSULE_REGISTRY !== undefined, "CAPSULE_REGISTRY names the test's registry store");
 assertTrue(File.createDir(scratch), "scratch folder made");
 try {
-    System.delRegistry({root: settingsKey.root, path: settingsKey.path, key: "lowBattery"});
+    // The monitor starts from its defaults: no settings left by an earlier run.
+    System.exec("rm -rf " + envp.CAPSULE_REGISTRY + "/" + settingsKey.root + "/Software/Capsule/Monitor",
+                undefined, 1);
     var port = freePort(), devPort = freePort(), base = "http://127.0.0.1:" + port;
     shell("echo $$ > monitor.pid; exec timeout 120 " + build + "/monitor --port " + port + " --data " + data +
           " > monitor.log 2>&1");
@@ -148,6 +181,25 @@ try {
         f.close();
     });
 
+    test("forms from another site's pages, plain and in a sandboxed frame, change nothing", function () {
+        otherSite.listener = listenLoopback("tcp");
+        var other = "http://127.0.0.1:" + otherSite.listener.port;
+        otherSite.pages["/plain"] = hostileForm(base + "/settings");
+        otherSite.pages["/framed"] = "<iframe sandbox='allow-forms allow-scripts' srcdoc=\"" +
+                                     hostileForm(base + "/settings") + "\"></iframe>";
+        System.createThread("serveOtherSite()");
+        var before = registry("loadAlarm") + " " + registry("snmpHost");
+        var refusals = [["/plain", other], ["/framed", "null"]];
+        refusals.forEach(function (r) {
+            page.call("Page.navigate", {url: other + r[0]});
+            var line = "settings form refused: from origin " + JSON.stringify(r[1]) + "\n";
+            assertTrue(waitUntil(function () { return readFile(scratch + "/monitor.log").indexOf(line) >= 0; },
+                                 10000), r[0] + ": " + readFile(scratch + "/monitor.log").slice(-300));
+        });
+        assertEq(registry("loadAlarm") + " " + registry("snmpHost"), before, "the settings");
+        otherSite.listener.close();
+    });
+
     test("Ctrl-C stops the monitor, its simulator and socat", function () {
         var simulatorPid = +readFile(data + "/simulator/simulator.pid");
         var socatPid = +readFile(data + "/simulator/socat.pid");
@@ -169,6 +221,7 @@ try {
         }
         page.close();
     }
+    if (otherSite.listener) otherSite.listener.close();
     var wrapperPid = +readFile(scratch + "/monitor.pid") || 0;
     if (monitorPid && alive(monitorPid)) signal(monitorPid, "KILL");
     if (alive(wrapperPid)) signal(wrapperPid, "TERM");

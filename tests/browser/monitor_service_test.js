@@ -28,7 +28,7 @@ function settingsPage(port) {
     try {
         s.connect("127.0.0.1", port);
         s.setTimeout(5);
-        s.send("GET /api/settings HTTP/1.0\r\n\r\n");
+        s.send("GET /api/settings HTTP/1.0\r\nHost: 127.0.0.1:" + port + "\r\n\r\n");
         while ((part = s.recv()) !== "") answer += part;
         s.close();
     } catch (e) {

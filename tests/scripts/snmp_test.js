@@ -1,7 +1,9 @@
 // The SNMP module (build/bin/msnmp.so) against a real snmpd that the test starts on
 // 127.0.0.1 and a free port with a configuration of its own (snmp_agent.sh next to this
 // file), stopped at the end whatever happens. Debian's snmpwalk and snmpget cross-check
-// what the module reads and writes.
+// what the module reads and writes. A hostile agent (build/snmp-endless-agent, started
+// and stopped the same way) answers every GET-NEXT with a next, larger identifier below
+// the one asked for, and every GET with the count of its GET-NEXT answers so far.
 
 var scratch = File.getCurrentWorkingDir() + "/snmp_test_" + System.getPID();
 var agentTool = testFile.substring(0, testFile.lastIndexOf("/")) + "/snmp_agent.sh";
@@ -69,7 +71,7 @@ function opened(community, timeout, address) {
 }
 
 var loaded = System.loadModule("bin/msnmp.so");
-var peer, silentPeer;
+var peer, silentPeer, endlessPeer;
 assertTrue(File.createDir(scratch), "scratch folder made");
 writeFile("opaque.sh", 'case "$1 $2" in "-g ' + opaque + '.1"|"-n ' + opaque + '") ' +
                        "printf '" + opaque + ".1\\nopaque\\n1234\\n';; esac\n");
@@ -97,6 +99,11 @@ try {
     var port = parseInt(readFile("port"), 10);
     peer = "127.0.0.1:" + port;
     silentPeer = "127.0.0.1:" + (port + 1); // nothing answers there
+    System.exec("sh -c \"echo $$ > endless.pid; exec " + File.getCurrentWorkingDir() +
+                "/snmp-endless-agent endless.port 120\"", scratch);
+    assertTrue(waitUntil(function () { return parseInt(readFile("endless.port"), 10) > 0; }),
+               "the hostile agent started");
+    endlessPeer = "127.0.0.1:" + parseInt(readFile("endless.port"), 10);
 
     test("the module registers the class Snmp", function () {
         assertEq(loaded, true);
@@ -299,7 +306,65 @@ try {
         snmpShared = null;
         System.gc();
     });
+    // The count of GET-NEXT requests that the hostile agent answered so far.
+    function nexts(s) {
+        return +s.getOID(enterprise + ".0").value;
+    }
+
+    test("sub-identifiers above 32 bits are refused, not wrapped to another object", function () {
+        var s = opened("private", 2000, endlessPeer), big = enterprise + ".4294967300.7";
+        var before = nexts(s);
+        assertEq(s.getOID(big).error, "bad_status");
+        assertEq(s.getNextOID(big).error, "status_error");
+        assertEq(assertThrows(function () { s.walk(big); }).message,
+                 "Snmp.walk: Snmp.walk: Error bad input oid " + big);
+        assertEq(s.setOID(big, "i", "1"), false);
+        assertEq(s.setOID(enterprise + ".9", "o", ".1.3.99999999999"), false, "as a value");
+        assertEq(nexts(s), before, "nothing sent");
+        assertEq(s.setOID(enterprise + ".9", "o", ".1.3.4294967295"), true, "the largest one");
+        assertEq(s.getOID(enterprise + ".4294967295").oid, enterprise + ".4294967295");
+        s.close();
+    });
+
+    test("a walk that never ends stops at the heap's limit with a catchable error", function () {
+        var s = opened("public", 2000, endlessPeer), before = nexts(s);
+        var mb = "b", ballast = [];
+        while (mb.length < (1 << 20)) mb += mb;
+        try {
+            for (var i = 0; i < 64; i++) ballast.push(mb + i);
+        } catch (e) {
+            // the heap is full: free two of the megabytes for the walk
+        }
+        ballast.length -= 2;
+        System.gc();
+        var e = assertThrows(function () { s.walk(enterprise + ".1", 200000); });
+        ballast = null;
+        System.gc();
+        var walked = nexts(s) - before;
+        assertTrue(/^Snmp\.walk: out of memory after \d+ objects$/.test(e.message), e.message);
+        assertTrue(walked > 1000 && walked < 100000, "stopped after " + walked + " exchanges");
+        s.close();
+    });
+
+    test("a close from another thread ends a running walk before its next exchange", function () {
+        snmpShared = opened("public", 2000, endlessPeer);
+        snmpResult = "running";
+        System.createThread("try { snmpResult = snmpShared.walk('" + enterprise + ".1', 1000000); }" +
+                            "catch (e) { snmpResult = e.message; }");
+        var counter = opened("public", 2000, endlessPeer), start = nexts(counter);
+        assertTrue(waitUntil(function () { return nexts(counter) > start + 100; }), "walking");
+        assertEq(snmpShared.close(), true);
+        assertTrue(waitUntil(function () { return snmpResult !== "running"; }), "the walk ended");
+        assertEq(snmpResult, undefined);
+        var after = nexts(counter);
+        System.sleep(100);
+        assertEq(nexts(counter), after, "no exchange after the close");
+        counter.close();
+        snmpShared = null;
+        System.gc();
+    });
 } finally {
+    System.exec("sh -c \"kill $(cat endless.pid) 2>/dev/null\"", scratch, 1);
     agent("stop");
     removeTree(scratch);
 }

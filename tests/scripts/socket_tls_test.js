@@ -83,6 +83,18 @@ function plainServer() {
     c.close();
 }
 
+// Sends the start of a TLS record one byte every 200 ms (at most 44 bytes) until the other
+// side goes away: to a new connection to the port, or with port 0 to the first client of
+// trickleListener.
+function trickle(port) {
+    var s = port ? new Socket("tcp") : trickleListener.accept();
+    if (port) s.connect("127.0.0.1", port);
+    var bytes = "\x16\x03\x01\x02\x00" + new Array(40).join("\x02");
+    for (var i = 0; i < bytes.length && s.send(bytes.charAt(i)) === 1; i++) System.sleep(200);
+    s.close();
+    trickles++;
+}
+
 function firstTlsUse(port) {
     var s = new Socket("ssl");
     try {
@@ -193,6 +205,31 @@ try {
             f.close();
         });
         listen("ssl", dir + "/cert.pem", dir + "/plainkey.pem").close();
+    });
+
+    test("the time-out bounds a whole TLS handshake, however slowly the peer sends", function () {
+        var server = listen("ssl", path("cert.pem"), path("plainkey.pem")), took = [];
+        trickleListener = listen("tcp");
+        trickles = 0;
+        // A server's handshake, inside its first recv.
+        System.createThread("trickle(" + server.port + ")");
+        var c = server.accept(), start = Date.now();
+        c.setTimeout(1);
+        assertEq(c.recv(), "", "recv");
+        took.push(Date.now() - start);
+        c.close();
+        // A client's handshake, inside connect.
+        System.createThread("trickle(0)");
+        var client = new Socket("ssl");
+        client.setTimeout(1);
+        start = Date.now();
+        assertThrows(function () { client.connect("127.0.0.1", trickleListener.port); }, "connect");
+        took.push(Date.now() - start);
+        for (var i = 0; i < took.length; i++)
+            assertTrue(took[i] >= 900 && took[i] < 2500, "took " + took[i] + " ms");
+        assertTrue(waitUntil(function () { return trickles === 2; }, 10000), "the peers ended");
+        server.close();
+        trickleListener.close();
     });
 
     test("a script TLS client against openssl s_server: ssl holds the subject", function () {

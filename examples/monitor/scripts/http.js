@@ -1,6 +1,15 @@
 // A small HTTP/1.1 server on 127.0.0.1: one thread accepts, and each connection is served
 // on a script thread of its own (keep-alive, at most Http.maxConnections at once). Routes
 // are in routes.js; Http.respond builds the answers.
+//
+// Against other sites and slow clients: a request must name this server in its Host
+// header (a page of another site that a DNS rebinding points at us gets 421, not our
+// data); each request must arrive whole within Http.requestSeconds, however slowly its
+// bytes trickle in; when every serving thread is busy the answer is 503, and the client
+// gets to read it (an answer that ends a connection is followed by a short read of what
+// the client still sends: closing with unread data would reset the connection).
+// Headers and form fields go into objects without a prototype, so that names such as
+// __proto__ or hasOwnProperty are plain names.
 
 var Http = {
     listener: null,
@@ -10,28 +19,49 @@ var Http = {
     nextId: 0,
     maxConnections: 64,
     idleSeconds: 10,
+    requestSeconds: 10,
     maxHeader: 16384,
     maxBody: 65536,
     stopping: false,
     accepting: false,
-    scheme: "http"
+    scheme: "http",
+    hosts: Object.create(null)   // Host header values that name this server (lower case)
 };
 
 Http.statusTexts = {200: "OK", 303: "See Other", 400: "Bad Request", 403: "Forbidden",
-                    404: "Not Found", 405: "Method Not Allowed", 413: "Payload Too Large",
-                    431: "Request Header Fields Too Large", 503: "Service Unavailable"};
+                    404: "Not Found", 405: "Method Not Allowed", 408: "Request Timeout",
+                    413: "Payload Too Large", 421: "Misdirected Request",
+                    431: "Request Header Fields Too Large", 500: "Internal Server Error",
+                    503: "Service Unavailable"};
 
-// Binds the listener; with tls the certificate and key files are used.
-Http.listen = function (port, tls) {
+// Binds the listener on the address (127.0.0.1 by default); with tls the certificate and
+// key files are used.
+Http.listen = function (port, tls, address) {
     var s = new Socket(tls ? "ssl" : "tcp");
     if (tls) {
         s.cert = tls.cert;
         s.key = tls.key;
         Http.scheme = "https";
     }
-    s.bind("127.0.0.1", port);
+    address = address || "127.0.0.1";
+    s.bind(address, port);
     Http.listener = s;
     Http.port = port;
+    var names = ["127.0.0.1", "localhost", address], standard = tls ? 443 : 80;
+    for (var i = 0; i < names.length; i++) {
+        Http.hosts[names[i].toLowerCase() + ":" + port] = true;
+        if (port === standard) Http.hosts[names[i].toLowerCase()] = true;
+    }
+};
+
+// Whether a Host header or an Origin names this server.
+Http.isOwnHost = function (host) {
+    return Http.hosts[String(host).toLowerCase()] === true;
+};
+Http.isOwnOrigin = function (origin) {
+    var prefix = Http.scheme + "://";
+    return typeof origin === "string" && origin.substring(0, prefix.length) === prefix &&
+           Http.isOwnHost(origin.substring(prefix.length));
 };
 
 Http.acceptLoop = function () {
@@ -55,9 +85,13 @@ Http.acceptLoop = function () {
 
 Http.dispatch = function (c) {
     if (Http.active >= Http.maxConnections) {
-        c.setTimeout(2);
-        Http.send(c, Http.respond(503, "text/plain", "busy\n", false));
-        c.close();
+        try {
+            c.setTimeout(2);   // bounds a TLS handshake too
+            var busy = Http.respond(503, "text/plain", "busy\n", false, "Retry-After: 1\r\n");
+            Http.send(c, busy.bytes);
+        } catch (e) {
+        }
+        Http.closeAfterAnswer(c);
         return;
     }
     var id = ++Http.nextId;
@@ -75,8 +109,8 @@ Http.serve = function (id) {
     var c = Http.connections[id];
     delete Http.connections[id];
     Http.open[id] = c;
+    var ended = false;
     try {
-        c.setTimeout(Http.idleSeconds);
         var buffer = {data: ""};
         while (!Http.stopping) {
             var request = Http.readRequest(c, buffer);
@@ -84,61 +118,105 @@ Http.serve = function (id) {
             var response = request.error ? Http.respond(request.error, "text/plain",
                                                        Http.statusTexts[request.error] + "\n", false)
                                          : Routes.handle(request);
-            if (!Http.send(c, response.bytes) || !response.keepAlive || !request.keepAlive) break;
+            // A client that was too slow to send gets little time to read.
+            c.setTimeout(request.error ? 1 : Http.idleSeconds);
+            if (!Http.send(c, response.bytes)) break;
+            ended = !!request.error;
+            if (!response.keepAlive || !request.keepAlive) break;
         }
     } catch (e) {
         // A connection that fails ends; the server goes on.
     } finally {
         delete Http.open[id];
-        try {
-            c.close();
-        } catch (e) {
-        }
+        if (ended)
+            Http.closeAfterAnswer(c);
+        else
+            Http.close(c);
         Http.active--;
     }
 };
 
+Http.close = function (c) {
+    try {
+        c.close();
+    } catch (e) {
+    }
+};
+
+// Closes a connection after an answer to a request that was not read whole. What the
+// client sends is read first, until it closes, ends a request head, or a second or 64 kB
+// have gone by: closing with unread data would reset the connection, and the client
+// would lose the answer.
+Http.closeAfterAnswer = function (c) {
+    try {
+        c.setTimeout(1);
+        var end = Date.now() + 1000, count = 0, tail = "", part;
+        while (Date.now() < end && count < Http.maxBody && (part = c.recv(8192)) !== "") {
+            count += part.length;
+            tail = tail.slice(-3) + part;
+            if (tail.indexOf("\r\n\r\n") >= 0) break;
+        }
+    } catch (e) {
+    }
+    Http.close(c);
+};
+
+// Receives more of a request: "" when the peer closed, null when the deadline passed.
+Http.receive = function (c, deadline) {
+    var left = deadline - Date.now();
+    if (left <= 0) return null;
+    c.setTimeout(Math.ceil(left / 1000));
+    var part = c.recv(8192);
+    return part === "" && Date.now() >= deadline - 50 ? null : part;
+};
+
 // Reads one request: {method, path, query, headers, body, keepAlive} or {error: status};
-// null when the peer closed or idled.
+// null when the peer closed, or idled without sending anything. The whole request must
+// arrive within Http.requestSeconds.
 Http.readRequest = function (c, buffer) {
-    var end;
+    var end, deadline = Date.now() + Http.requestSeconds * 1000;
     while ((end = buffer.data.indexOf("\r\n\r\n")) < 0) {
         if (buffer.data.length > Http.maxHeader) return {error: 431};
-        var chunk = c.recv(8192);
-        if (chunk === "") return null;
+        var chunk = Http.receive(c, deadline);
+        if (!chunk) return chunk === null && buffer.data ? {error: 408} : null;
         buffer.data += chunk;
     }
     if (end > Http.maxHeader) return {error: 431};
     var lines = buffer.data.substring(0, end).split("\r\n");
-    var first = /^([A-Z]+) (\S+) HTTP\/1\.([01])$/.exec(lines[0]);
+    var first = /^([A-Z]+) (\/\S*) HTTP\/1\.([01])$/.exec(lines[0]);
     if (!first) return {error: 400};
-    var headers = {};
+    var headers = Object.create(null);
     for (var i = 1; i < lines.length; i++) {
         var colon = lines[i].indexOf(":");
-        if (colon > 0)
-            headers[lines[i].substring(0, colon).toLowerCase()] = lines[i].substring(colon + 1).replace(/^\s+|\s+$/g, "");
+        if (colon <= 0) continue;
+        var name = lines[i].substring(0, colon).toLowerCase();
+        // Two of these would leave it open which one counts.
+        if (name in headers && (name === "host" || name === "content-length")) return {error: 400};
+        headers[name] = lines[i].substring(colon + 1).replace(/^\s+|\s+$/g, "");
     }
+    if (!headers.host) return {error: 400};
+    if (!Http.isOwnHost(headers.host)) return {error: 421};
     var length = headers["content-length"] ? parseInt(headers["content-length"], 10) : 0;
     if (!(length >= 0)) return {error: 400};
     if (length > Http.maxBody) return {error: 413};
     var rest = buffer.data.substring(end + 4);
     while (rest.length < length) {
-        var more = c.recv(8192);
-        if (more === "") return null;
+        var more = Http.receive(c, deadline);
+        if (!more) return more === null ? {error: 408} : null;
         rest += more;
     }
     buffer.data = rest.substring(length);
     var target = first[2], q = target.indexOf("?");
     var connection = (headers.connection || "").toLowerCase();
     return {method: first[1], path: q < 0 ? target : target.substring(0, q),
-            query: q < 0 ? {} : Http.parseForm(target.substring(q + 1)), headers: headers,
+            query: Http.parseForm(q < 0 ? "" : target.substring(q + 1)), headers: headers,
             body: rest.substring(0, length),
             keepAlive: first[3] === "1" ? connection !== "close" : connection === "keep-alive"};
 };
 
-// application/x-www-form-urlencoded text to an object of strings.
+// application/x-www-form-urlencoded text to an object of strings (without a prototype).
 Http.parseForm = function (text) {
-    var out = {}, pairs = text.split("&");
+    var out = Object.create(null), pairs = text.split("&");
     for (var i = 0; i < pairs.length; i++) {
         if (!pairs[i]) continue;
         var eq = pairs[i].indexOf("="), k = eq < 0 ? pairs[i] : pairs[i].substring(0, eq);

@@ -8,8 +8,24 @@
 //   GET  /api/settings          the settings and their descriptions
 //   POST /settings              the settings form; answers with a redirect to the page
 // While the agent starts (behind the page), the JSON interface answers 503.
+// The form changes settings only when it comes from the monitor's own page: its Origin
+// must be the monitor's (browsers send one with every POST; a page in a sandboxed frame
+// or a data: page sends "null"), and it must carry the token that /api/settings gives
+// the page, which other sites cannot read.
 
-var Routes = {files: {}, started: Date.now()};
+var Routes = {files: Object.create(null), started: Date.now()};
+
+// The anti-forgery token of this process: 16 random bytes in hex.
+Routes.makeToken = function () {
+    var f = new File("/dev/urandom", "rb"), bytes = f.read(16) || "", hex = "";
+    f.close();
+    for (var i = 0; i < 16; i++) {
+        var b = i < bytes.length ? bytes.charCodeAt(i) : Math.floor(Math.random() * 256);
+        hex += (b < 16 ? "0" : "") + b.toString(16);
+    }
+    return hex;
+};
+Routes.token = Routes.makeToken();
 
 Routes.types = {html: "text/html; charset=utf-8", css: "text/css; charset=utf-8",
                 js: "text/javascript; charset=utf-8", png: "image/png", svg: "image/svg+xml",
@@ -48,7 +64,7 @@ Routes.handle = function (request) {
         if (path === "/api/events")
             return Http.json(Store.events(+request.query.limit || 50));
         if (path === "/api/settings") return Http.json(Routes.settings());
-        var file = Routes.files[path];
+        var file = Routes.files[path];   // no prototype: "/__proto__" is no file either
         if (file) return Http.respond(200, file.type, request.method === "HEAD" ? "" : file.content);
         return Http.respond(404, "text/plain", "not found\n");
     } catch (e) {
@@ -65,26 +81,30 @@ Routes.status = function () {
 };
 
 Routes.settings = function () {
-    var out = {values: Settings.values, fields: {}, key: Settings.root + "\\" + Settings.path};
+    var out = {values: Settings.values, fields: {}, key: Settings.root + "\\" + Settings.path,
+               token: Routes.token, maxLength: Settings.maxLength};
     for (var name in Settings.fields)
         out.fields[name] = {def: Settings.fields[name][0], label: Settings.fields[name][2]};
     return out;
 };
 
-// A form from another site must not change the settings.
-Routes.sameOrigin = function (request) {
+// Why a settings form must not change anything ("" when it may): it comes from another
+// site, or without the page's token.
+Routes.refusal = function (request, form) {
     var origin = request.headers.origin;
-    if (!origin || origin === "null") return true;
-    var port = ":" + Http.port;
-    return origin === Http.scheme + "://127.0.0.1" + port ||
-           origin === Http.scheme + "://localhost" + port;
+    if (origin === undefined) return "from no origin";
+    if (!Http.isOwnOrigin(origin)) return "from origin " + JSON.stringify(origin.substring(0, 80));
+    return form.token === Routes.token ? "" : "without the page's token";
 };
 
 Routes.saveSettings = function (request) {
-    if (!Routes.sameOrigin(request)) return Http.respond(403, "text/plain", "forbidden\n");
-    var form = Http.parseForm(request.body), changes = {};
+    var form = Http.parseForm(request.body), changes = {}, refusal = Routes.refusal(request, form);
+    if (refusal) {
+        Util.log("settings form refused: " + refusal);
+        return Http.respond(403, "text/plain", "forbidden\n", false);
+    }
     for (var name in Settings.fields)
-        if (form.hasOwnProperty(name)) changes[name] = form[name].replace(/^\s+|\s+$/g, "");
+        if (name in form) changes[name] = form[name].replace(/^\s+|\s+$/g, "");
     var errors = Settings.store(changes), messages = [];
     for (var e in errors) messages.push(errors[e]);
     var where = messages.length ? "/?error=" + encodeURIComponent(messages.join("; "))

@@ -4,7 +4,8 @@
 var Settings = {
     root: "HKEY_CURRENT_USER",
     path: "Software\\Capsule\\Monitor",
-    values: {}
+    values: {},
+    maxLength: 255   // of every value
 };
 
 // name: [default, check(text) -> error message or "", description]
@@ -13,7 +14,7 @@ Settings.fields = {
     https: ["0", function (v) { return v === "0" || v === "1" ? "" : "must be 0 or 1"; },
             "serve HTTPS"],
     device: ["simulated", function (v) {
-        return v === "simulated" || /^\/dev\/[\w\/.-]+$/.test(v) ? "" :
+        return v === "simulated" || Settings.isDevicePath(v) ? "" :
                "must be simulated or a device path such as /dev/ttyUSB0";
     }, "UPS serial device"],
     baudRate: ["2400", function (v) { return Settings.integerIn(v, 300, 115200); },
@@ -28,9 +29,21 @@ Settings.fields = {
                 "high processor load from (%)"]
 };
 
+// A path below /dev/ that stays there: names of letters, digits and ._:+- (the names of
+// /dev/serial/by-id/ among them), none of them "." or "..".
+Settings.isDevicePath = function (v) {
+    return /^\/dev(\/[\w.:+-]+)+$/.test(v) && !/\/\.\.?(\/|$)/.test(v);
+};
+
 Settings.integerIn = function (v, low, high) {
     return /^\d+$/.test(v) && +v >= low && +v <= high ? "" :
            "must be a whole number from " + low + " to " + high;
+};
+
+// The error message for a value of the setting, or "".
+Settings.check = function (name, v) {
+    return v.length > Settings.maxLength ? "is too long (at most " + Settings.maxLength +
+                                           " characters)" : Settings.fields[name][1](v);
 };
 
 Settings.request = function (name, value) {
@@ -44,19 +57,20 @@ Settings.load = function () {
     var values = {};
     for (var name in Settings.fields) {
         var v = System.getRegistry(Settings.request(name));
-        values[name] = Settings.fields[name][1](v) ? Settings.fields[name][0] : v;
+        values[name] = Settings.check(name, v) ? Settings.fields[name][0] : v;
     }
     Settings.values = values;
     return values;
 };
 
 // Checks the changes given (name -> text) and stores them all, or none: the result maps
-// each refused name to its message.
+// each refused name to its message. The registry reports nothing of a write, so each
+// value is read back: one the store did not take is an error too, and keeps its old value.
 Settings.store = function (changes) {
     var errors = {}, bad = false, name;
     for (name in changes) {
         if (!Settings.fields.hasOwnProperty(name)) continue;
-        var message = Settings.fields[name][1](changes[name]);
+        var message = Settings.check(name, changes[name]);
         if (message) {
             errors[name] = Settings.fields[name][2] + " " + message;
             bad = true;
@@ -66,7 +80,12 @@ Settings.store = function (changes) {
     for (name in changes) {
         if (!Settings.fields.hasOwnProperty(name)) continue;
         System.setRegistry(Settings.request(name, changes[name]));
-        Settings.values[name] = changes[name];
+        var stored = System.getRegistry({root: Settings.root, path: Settings.path, key: name});
+        if (stored === changes[name])
+            Settings.values[name] = changes[name];
+        else
+            errors[name] = Settings.fields[name][2] + " was not stored (the settings store " +
+                           "refused it)";
     }
     return errors;
 };

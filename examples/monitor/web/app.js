@@ -103,8 +103,15 @@ async function showSettings() {
     input.name = name;
     input.value = s.values[name];
     input.placeholder = s.fields[name].def;
+    input.maxLength = s.maxLength;
     form.append(label, input);
   }
+  // The token that tells the monitor this form is its own page's.
+  const token = document.createElement("input");
+  token.type = "hidden";
+  token.name = "token";
+  token.value = s.token;
+  form.append(token);
   const button = document.createElement("button");
   button.type = "submit";
   button.textContent = "Save";
