@@ -1,6 +1,6 @@
 // The engine's compilation unit: Duktape's single-file source (copied into the build tree
-// by cmake/duktape.cmake, with the project's duk_config.h) and the one thing the host needs
-// from its internals.
+// by cmake/duktape.cmake, with the project's duk_config.h and patches) and what the host
+// needs from its internals: the helpers below, and the files included at the end.
 #include "duktape.cpp"
 
 // Runs the finalizer of every object that still has one, as destroying the heap does, but
@@ -36,3 +36,6 @@ void duk_host_define_member(duk_context* ctx, duk_idx_t objIdx, duk_bool_t writa
                                          writable ? DUK_PROPDESC_FLAGS_WEC : DUK_PROPDESC_FLAGS_EC);
     duk_pop(thr); // the value went with the definition
 }
+
+// The language's for-in, called from the patched INITENUM and NEXTENUM instructions.
+#include "core/engine_forin.cpp"

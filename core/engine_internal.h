@@ -18,6 +18,15 @@ void duk_host_push_object_sized(duk_context* ctx, duk_uint32_t size);
 // literal does (enumerable, configurable; writable if asked), and pops both.
 void duk_host_define_member(duk_context* ctx, duk_idx_t objIdx, duk_bool_t writable);
 
+// for-in as the script language has it (core/engine_forin.cpp, run by the engine's for-in):
+// [... obj] -> [... enumerator], where flags are kEnum* below; an object with __iterator__
+// is iterated by what that method returns unless kEnumNoHook.
+void duk_host_enum_create(duk_context* ctx, duk_small_uint_t flags);
+// [... enumerator] -> [... key or value] and true, or [...] and false at the end.
+duk_bool_t duk_host_enum_next(duk_context* ctx);
+// __lang.each(v): the marker whose for-in gives the values of v.
+duk_ret_t duk_host_each(duk_context* ctx);
+
 namespace engine {
 
 // Per OS thread: its context, its request depth and what a running native has pending.
@@ -92,6 +101,15 @@ void pushNative(duk_context* ctx, const char* name, HostNative fn, unsigned narg
 #define ENGINE_KEY_SOURCE_LINE DUK_HIDDEN_SYMBOL("srcline")
 #define ENGINE_KEY_CTOR_CLASS DUK_HIDDEN_SYMBOL("ctorcls")
 #define ENGINE_KEY_PROTOTYPES DUK_HIDDEN_SYMBOL("prototypes")
+#define ENGINE_KEY_EACH DUK_HIDDEN_SYMBOL("each")                    // on __lang.each's markers
+#define ENGINE_KEY_STOP_ITERATION DUK_HIDDEN_SYMBOL("StopIteration") // in the heap stash
+
+// Flags of duk_host_enum_create.
+enum EnumFlags : duk_small_uint_t {
+    kEnumValues = 1,         // values instead of keys
+    kEnumNoHook = 2,         // ignore __iterator__
+    kEnumNumericIndexes = 4, // array indexes as numbers, not strings
+};
 
 // The slots that make functions, classes and records (engine_class.cpp).
 HostObject* defineClass(HostContext* cx, const char* name, HostNative constructor, unsigned nargs,
