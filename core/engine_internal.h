@@ -7,6 +7,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string>
 #include <type_traits>
 
 // Runs the finalizer of every object that still has one and frees nothing
@@ -17,6 +18,12 @@ void duk_host_push_object_sized(duk_context* ctx, duk_uint32_t size);
 // Defines name (at -2) = value (at -1) on a plain object the caller just made, as an object
 // literal does (enumerable, configurable; writable if asked), and pops both.
 void duk_host_define_member(duk_context* ctx, duk_idx_t objIdx, duk_bool_t writable);
+// Defines the name at -1 on the object at objIdx as a configurable, non-enumerable accessor
+// with the functions at getterIdx and setterIdx, and pops the name.
+void duk_host_define_accessor(duk_context* ctx, duk_idx_t objIdx, duk_idx_t getterIdx,
+                              duk_idx_t setterIdx);
+// Makes room in the object at idx for n more properties.
+void duk_host_reserve_entries(duk_context* ctx, duk_idx_t idx, duk_uint32_t n);
 
 // for-in as the script language has it (core/engine_forin.cpp, run by the engine's for-in):
 // [... obj] -> [... enumerator], where flags are kEnum* below; an object with __iterator__
@@ -134,6 +141,9 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
 
 // uneval(value) and Object.prototype.toSource().
 void installUneval(duk_context* ctx);
+// Appends text quoted with q ('"' or '\''), escaped as uneval writes it: printable ASCII
+// kept, the rest as \b \t \n \v \f \r, \xHH or \uHHHH.
+void appendQuoted(std::string& out, const uint16_t* c, size_t n, char q);
 // Error constructors that take a file name and a line number after the message.
 void installErrorArguments(duk_context* ctx);
 

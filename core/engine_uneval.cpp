@@ -61,6 +61,8 @@ void appendHex(std::string& out, char kind, unsigned v, int digits) {
         out += "0123456789ABCDEF"[(v >> (4 * digits)) & 15];
 }
 
+} // namespace
+
 // Appends text quoted with q, escaped so that it evaluates back to the same code units.
 void appendQuoted(std::string& out, const uint16_t* c, size_t n, char q) {
     out += q;
@@ -86,6 +88,8 @@ void appendQuoted(std::string& out, const uint16_t* c, size_t n, char q) {
     }
     out += q;
 }
+
+namespace {
 
 // Appends the string at idx quoted with q.
 void appendString(Writer& w, duk_idx_t idx, char q) {
