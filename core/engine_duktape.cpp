@@ -84,3 +84,6 @@ void duk_host_reserve_entries(duk_context* ctx, duk_idx_t idx, duk_uint32_t n) {
 
 // The language's for-in, called from the patched INITENUM and NEXTENUM instructions.
 #include "core/engine_forin.cpp"
+
+// The source text of compiled functions, kept by the patched compiler.
+#include "core/engine_funcsource.cpp"

@@ -25,6 +25,11 @@ void duk_host_define_accessor(duk_context* ctx, duk_idx_t objIdx, duk_idx_t gett
 // Makes room in the object at idx for n more properties.
 void duk_host_reserve_entries(duk_context* ctx, duk_idx_t idx, duk_uint32_t n);
 
+// Pushes the text of the function at idx (core/engine_funcsource.cpp): its source as
+// compiled, in parentheses for toSource when it is a function expression (forSource), or
+// "function name() {\n    [native code]\n}"; false (nothing pushed) for a non-function.
+duk_bool_t duk_host_push_function_text(duk_context* ctx, duk_idx_t idx, duk_bool_t forSource);
+
 // for-in as the script language has it (core/engine_forin.cpp, run by the engine's for-in):
 // [... obj] -> [... enumerator], where flags are kEnum* below; an object with __iterator__
 // is iterated by what that method returns unless kEnumNoHook.
