@@ -9,6 +9,8 @@
 // The zone name is the C library's, left out when it is not plain letters and digits.
 #include "duktape.h"
 
+#include <string>
+
 #include <ctype.h>
 #include <math.h>
 #include <stdio.h>
@@ -58,16 +60,15 @@ void appendZoneName(char* out, size_t size, double t) {
     snprintf(out + n, size - n, " (%s)", name);
 }
 
-// The C library's locale form (%c, %x or %X) of the local time t; false if it has none.
-bool formatLocale(char* out, size_t size, double t, duk_small_uint_t flags) {
-    bool date = flags & DUK_DATE_FLAG_TOSTRING_DATE, time = flags & DUK_DATE_FLAG_TOSTRING_TIME;
+// The C library's strftime of the local time t with format; false if it gives nothing.
+// %x may write a two-digit year at its end (12/09/26): the whole year is written instead,
+// unless the text starts with the year.
+bool formatLocal(char* out, size_t size, double t, const char* format) {
     struct tm tm;
     if (!localTm(t, &tm)) return false;
-    size_t n = strftime(out, size, date && time ? "%c" : date ? "%x" : "%X", &tm);
+    size_t n = strftime(out, size, format, &tm);
     if (!n) return false;
-    // %x may write a two-digit year at its end (12/09/26): write the whole year instead,
-    // unless the form starts with the year.
-    if (date && !time && n >= 6 && !isdigit(static_cast<unsigned char>(out[n - 3])) &&
+    if (strcmp(format, "%x") == 0 && n >= 6 && !isdigit(static_cast<unsigned char>(out[n - 3])) &&
         isdigit(static_cast<unsigned char>(out[n - 2])) &&
         isdigit(static_cast<unsigned char>(out[n - 1])) &&
         !(isdigit(static_cast<unsigned char>(out[0])) &&
@@ -94,7 +95,7 @@ extern "C" int capsuleDateFormat(void* context, duk_int_t* parts, duk_int_t tzof
     double t = partsTime(ctx, parts) - tzoffset * 1000.0; // the time value itself
     char out[160], year[16];
     if (flags & DUK_DATE_FLAG_TOSTRING_LOCALE) {
-        if (!formatLocale(out, sizeof out, t, flags)) return 0;
+        if (!formatLocal(out, sizeof out, t, date && time ? "%c" : date ? "%x" : "%X")) return 0;
         duk_push_string(ctx, out);
         return 1;
     }
@@ -329,3 +330,35 @@ extern "C" int capsuleDateParse(void* context, const char* text) {
     duk_remove(ctx, -2);
     return 1;
 }
+
+namespace engine {
+
+namespace {
+
+// Date.prototype.toLocaleFormat(format): the local time through the C library's strftime.
+duk_ret_t toLocaleFormat(duk_context* ctx) {
+    duk_get_global_literal(ctx, "Date");
+    duk_get_prop_literal(ctx, -1, "prototype");
+    duk_get_prop_literal(ctx, -1, "getTime");
+    duk_push_this(ctx);
+    duk_call_method(ctx, 0); // a TypeError for anything but a Date
+    double t = duk_get_number(ctx, -1);
+    const char* format = duk_to_string(ctx, 0);
+    if (isnan(t)) {
+        duk_push_literal(ctx, "Invalid Date");
+        return 1;
+    }
+    std::string out(256 + 4 * strlen(format), '\0');
+    if (!*format || !formatLocal(&out[0], out.size(), t, format)) out[0] = 0;
+    duk_push_string(ctx, out.c_str());
+    return 1;
+}
+
+} // namespace
+
+extern const duk_function_list_entry kDateNatives[] = {
+    {"toLocaleFormat", toLocaleFormat, 1},
+    {nullptr, nullptr, 0},
+};
+
+} // namespace engine

@@ -79,6 +79,12 @@ duk_ret_t iteratorNext(duk_context* ctx) {
     return 1;
 }
 
+// __iterator__(): an iterator is its own.
+duk_ret_t iteratorSelf(duk_context* ctx) {
+    duk_push_this(ctx);
+    return 1;
+}
+
 // register(stop): the object that ends an iteration.
 duk_ret_t registerStop(duk_context* ctx) {
     duk_push_heap_stash(ctx);
@@ -92,6 +98,7 @@ duk_ret_t registerStop(duk_context* ctx) {
 extern const duk_function_list_entry kIteratorNatives[] = {
     {"Iterator", iteratorConstruct, 2},
     {"next", iteratorNext, 0},
+    {"__iterator__", iteratorSelf, 1},
     {"register", registerStop, 1},
     {nullptr, nullptr, 0},
 };

@@ -24,7 +24,7 @@ Object.defineProperty(Iterator, "prototype", {value: proto});
 hide(proto, "constructor", Iterator);
 Object.defineProperty(proto, Symbol.toStringTag, {value: "Iterator", configurable: true});
 hide(proto, "next", named("next", native.next));
-hide(proto, "__iterator__", function __iterator__() { return this; });
+hide(proto, "__iterator__", named("__iterator__", native.__iterator__));
 
 hide(this, "StopIteration", stop);
 hide(this, "Iterator", Iterator);

@@ -174,6 +174,8 @@ table("Date's string forms, and Date.parse reads them back", [
     ["var d = new Date(NaN); [d.toString(), d.toUTCString(), d.toDateString(), d.toLocaleString()]",
      '["Invalid Date", "Invalid Date", "Invalid Date", "Invalid Date"]'],
     ["new Date(5).toISOString()", '"1970-01-01T00:00:00.005Z"'],
+    ["new Date(2026, 11, 9, 3, 4, 5).toLocaleFormat('%Y-%m-%d %H:%M:%S')", '"2026-12-09 03:04:05"'],
+    ["Date.prototype.toLocaleFormat.call({}, '%Y')", "throws TypeError"],
     ["var d = new Date(2026, 11, 9, 3, 47, 15); [d.toString(), d.toUTCString(), d.toLocaleString()]" +
      ".map(Date.parse).every(function (t) { return t === d.getTime(); })", "true"],
     ["var d = new Date(2026, 11, 9); [d.toDateString(), d.toLocaleDateString()].map(Date.parse)" +
@@ -206,6 +208,7 @@ table("functions give their source text; natives the native form", [
     ["String(({get x() { return 1; }}).__lookupGetter__('x'))", '"function () { return 1; }"'],
     ["String(Math.max)", '"function max() {\\n    [native code]\\n}"'],
     ["uneval(Iterator)", '"function Iterator() {\\n    [native code]\\n}"'],
+    ["String(Iterator.prototype.__iterator__)", '"function __iterator__() {\\n    [native code]\\n}"'],
     ["String(declared.bind(null))", '"function () {\\n    [native code]\\n}"'],
     ["Function.prototype.toString.call({})", "throws TypeError"],
 ]);
