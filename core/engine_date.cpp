@@ -19,6 +19,13 @@
 
 namespace {
 
+// The local date and time: on Windows %#c, which writes the whole year where %c has two.
+#if defined(_WIN32)
+const char kFullLocale[] = "%#c";
+#else
+const char kFullLocale[] = "%c";
+#endif
+
 const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
 const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -95,7 +102,7 @@ extern "C" int capsuleDateFormat(void* context, duk_int_t* parts, duk_int_t tzof
     double t = partsTime(ctx, parts) - tzoffset * 1000.0; // the time value itself
     char out[160], year[16];
     if (flags & DUK_DATE_FLAG_TOSTRING_LOCALE) {
-        if (!formatLocal(out, sizeof out, t, date && time ? "%c" : date ? "%x" : "%X")) return 0;
+        if (!formatLocal(out, sizeof out, t, date && time ? kFullLocale : date ? "%x" : "%X")) return 0;
         duk_push_string(ctx, out);
         return 1;
     }
