@@ -221,7 +221,8 @@ void duk_host_enum_create(duk_hthread* thr, duk_small_uint_t flags) {
 
 duk_bool_t duk_host_enum_next(duk_hthread* thr) {
     duk_hobject* e = duk_require_hobject(thr, -1);
-    if (!DUK_HOBJECT_HAS_EXOTIC_ARRAY(e)) return duk_hobject_enumerator_next(thr, 0);
+    if (!DUK_HOBJECT_HAS_EXOTIC_ARRAY(e) || !DUK_HOBJECT_HAS_ARRAY_PART(e) || DUK_HOBJECT_GET_ASIZE(e) < kSlotCount)
+        return duk_hobject_enumerator_next(thr, 0);
     duk_require_stack(thr, 8);
     switch (slotNumber(thr, e, kKind)) {
     case kIterator:
