@@ -57,8 +57,9 @@ void pushEnumerator(duk_hthread* thr, Kind kind, duk_uint32_t end, duk_small_uin
     duk_pop_2(thr);
 }
 
-// Errors blame the script that runs the loop, not this file.
+// Errors blame the script that runs the loop (at the loop's line), not this file.
 [[noreturn]] void typeError(duk_hthread* thr, const char* message) {
+    duk_hthread_sync_currpc(thr);
     duk_error_raw(thr, DUK_ERR_TYPE_ERROR | DUK_ERRCODE_FLAG_NOBLAME_FILELINE, NULL, 0, "%s",
                   message);
     __builtin_unreachable();
@@ -221,7 +222,8 @@ void duk_host_enum_create(duk_hthread* thr, duk_small_uint_t flags) {
 
 duk_bool_t duk_host_enum_next(duk_hthread* thr) {
     duk_hobject* e = duk_require_hobject(thr, -1);
-    if (!DUK_HOBJECT_HAS_EXOTIC_ARRAY(e) || !DUK_HOBJECT_HAS_ARRAY_PART(e) || DUK_HOBJECT_GET_ASIZE(e) < kSlotCount)
+    if (!DUK_HOBJECT_HAS_EXOTIC_ARRAY(e) || !DUK_HOBJECT_HAS_ARRAY_PART(e) ||
+        DUK_HOBJECT_GET_ASIZE(e) < kSlotCount)
         return duk_hobject_enumerator_next(thr, 0);
     duk_require_stack(thr, 8);
     switch (slotNumber(thr, e, kKind)) {
