@@ -190,6 +190,17 @@ table("Date's string forms, and Date.parse reads them back", [
      "[NaN, NaN, NaN, NaN]"],
 ]);
 
+test("Date.parse reads back every string form, across the years and zone changes", function () {
+    for (var t = -2e14; t < 4e14; t += 7777777777777) {
+        var d = new Date(t - t % 1000);
+        var day = new Date(d.getTime());
+        day.setHours(0, 0, 0, 0);
+        assertEq(Date.parse(d.toString()), d.getTime(), d.toString());
+        assertEq(Date.parse(d.toUTCString()), d.getTime(), d.toUTCString());
+        assertEq(Date.parse(d.toDateString()), day.getTime(), d.toDateString());
+    }
+});
+
 // The functions whose text the rows below show.
 function declared(a) {
     return a; // a comment stays
