@@ -3,6 +3,7 @@
 # below its override marker; duktape.c is compiled as C++ so that engine errors
 # unwind C++ frames (DUK_USE_CPP_EXCEPTIONS). Native recursion is limited by the C stack
 # that the thread has left (capsuleStackLow in core/engine_value.cpp), not by a count.
+# Date's string forms and Date.parse of them come from core/engine_date.cpp.
 set(DUKTAPE_SOURCE_DIR "/usr/share/duktape" CACHE PATH "Duktape single-file source")
 foreach(f duktape.c duktape.h duk_config.h)
     if(NOT EXISTS "${DUKTAPE_SOURCE_DIR}/${f}")
@@ -18,10 +19,17 @@ set(duk_overrides "/* __OVERRIDE_DEFINES__ */
 #define DUK_USE_FASTINT
 #define DUK_USE_CPP_EXCEPTIONS
 #ifdef __cplusplus
-extern \"C\"
+extern \"C\" {
 #endif
 int capsuleStackLow(void);
+int capsuleDateFormat(void* ctx, duk_int_t* parts, duk_int_t tzoffset, duk_small_uint_t flags);
+int capsuleDateParse(void* ctx, const char* text);
+#ifdef __cplusplus
+}
+#endif
 #define DUK_USE_NATIVE_STACK_CHECK() capsuleStackLow()
+#define DUK_USE_DATE_FORMAT_STRING(ctx,parts,tzoffset,flags) capsuleDateFormat((ctx), (parts), (tzoffset), (flags))
+#define DUK_USE_DATE_PARSE_STRING(ctx,str) capsuleDateParse((ctx), (str))
 #undef DUK_USE_NATIVE_CALL_RECLIMIT
 #define DUK_USE_NATIVE_CALL_RECLIMIT 1000000
 ")
@@ -45,8 +53,11 @@ foreach(p ${duk_patches})
 endforeach()
 file(COPY_FILE "${DUK_GEN}/duktape.cpp.new" "${DUK_GEN}/duktape.cpp" ONLY_IF_DIFFERENT)
 
-# Compiled through core/engine_duktape.cpp, which includes the copy and adds the exit path.
-add_library(duktape STATIC "${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp")
+# Compiled through core/engine_duktape.cpp, which includes the copy and adds the exit path;
+# core/engine_date.cpp is the date provider that the configuration names.
+add_library(duktape STATIC "${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp" "${CMAKE_SOURCE_DIR}/core/engine_date.cpp")
 target_include_directories(duktape PUBLIC "${DUK_GEN}")
-target_compile_options(duktape PRIVATE -w)
+target_include_directories(duktape PRIVATE "${CMAKE_SOURCE_DIR}")
+set_source_files_properties("${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp" PROPERTIES COMPILE_OPTIONS -w)
+set_source_files_properties("${CMAKE_SOURCE_DIR}/core/engine_date.cpp" PROPERTIES COMPILE_OPTIONS "-Wall;-Wextra")
 set_target_properties(duktape PROPERTIES POSITION_INDEPENDENT_CODE ON)

@@ -7,6 +7,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string>
 #include <type_traits>
 
 // Runs the finalizer of every object that still has one and frees nothing
@@ -17,6 +18,26 @@ void duk_host_push_object_sized(duk_context* ctx, duk_uint32_t size);
 // Defines name (at -2) = value (at -1) on a plain object the caller just made, as an object
 // literal does (enumerable, configurable; writable if asked), and pops both.
 void duk_host_define_member(duk_context* ctx, duk_idx_t objIdx, duk_bool_t writable);
+// Defines the name at -1 on the object at objIdx as a configurable, non-enumerable accessor
+// with the functions at getterIdx and setterIdx, and pops the name.
+void duk_host_define_accessor(duk_context* ctx, duk_idx_t objIdx, duk_idx_t getterIdx,
+                              duk_idx_t setterIdx);
+// Makes room in the object at idx for n more properties.
+void duk_host_reserve_entries(duk_context* ctx, duk_idx_t idx, duk_uint32_t n);
+
+// Pushes the text of the function at idx (core/engine_funcsource.cpp): its source as
+// compiled, in parentheses for toSource when it is a function expression (forSource), or
+// "function name() {\n    [native code]\n}"; false (nothing pushed) for a non-function.
+duk_bool_t duk_host_push_function_text(duk_context* ctx, duk_idx_t idx, duk_bool_t forSource);
+
+// for-in as the script language has it (core/engine_forin.cpp, run by the engine's for-in):
+// [... obj] -> [... enumerator], where flags are kEnum* below; an object with __iterator__
+// is iterated by what that method returns unless kEnumNoHook.
+void duk_host_enum_create(duk_context* ctx, duk_small_uint_t flags);
+// [... enumerator] -> [... key or value] and true, or [...] and false at the end.
+duk_bool_t duk_host_enum_next(duk_context* ctx);
+// __lang.each(v): the marker whose for-in gives the values of v.
+duk_ret_t duk_host_each(duk_context* ctx);
 
 namespace engine {
 
@@ -92,6 +113,15 @@ void pushNative(duk_context* ctx, const char* name, HostNative fn, unsigned narg
 #define ENGINE_KEY_SOURCE_LINE DUK_HIDDEN_SYMBOL("srcline")
 #define ENGINE_KEY_CTOR_CLASS DUK_HIDDEN_SYMBOL("ctorcls")
 #define ENGINE_KEY_PROTOTYPES DUK_HIDDEN_SYMBOL("prototypes")
+#define ENGINE_KEY_EACH DUK_HIDDEN_SYMBOL("each")                    // on __lang.each's markers
+#define ENGINE_KEY_STOP_ITERATION DUK_HIDDEN_SYMBOL("StopIteration") // in the heap stash
+
+// Flags of duk_host_enum_create.
+enum EnumFlags : duk_small_uint_t {
+    kEnumValues = 1,         // values instead of keys
+    kEnumNoHook = 2,         // ignore __iterator__
+    kEnumNumericIndexes = 4, // array indexes as numbers, not strings
+};
 
 // The slots that make functions, classes and records (engine_class.cpp).
 HostObject* defineClass(HostContext* cx, const char* name, HostNative constructor, unsigned nargs,
@@ -116,6 +146,9 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
 
 // uneval(value) and Object.prototype.toSource().
 void installUneval(duk_context* ctx);
+// Appends text quoted with q ('"' or '\''), escaped as uneval writes it: printable ASCII
+// kept, the rest as \b \t \n \v \f \r, \xHH or \uHHHH.
+void appendQuoted(std::string& out, const uint16_t* c, size_t n, char q);
 // Error constructors that take a file name and a line number after the message.
 void installErrorArguments(duk_context* ctx);
 

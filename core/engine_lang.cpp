@@ -1,5 +1,6 @@
 // Installs the language library's units and evaluates each on first use (engine_lang.h).
 #include "core/engine_lang.h"
+#include "core/engine_internal.h"
 
 #include <string.h>
 #include <string>
@@ -92,6 +93,13 @@ duk_ret_t lazySet(duk_context* ctx) {
     return 0;
 }
 
+// The length of the part of path p (of length len) before its last dot.
+size_t prefixLength(const char* p, size_t len) {
+    while (len > 0 && p[len - 1] != '.')
+        len--;
+    return len ? len - 1 : 0;
+}
+
 } // namespace
 
 void installLanguageLibrary(duk_context* ctx) {
@@ -105,16 +113,45 @@ void installLanguageLibrary(duk_context* ctx) {
         duk_set_magic(ctx, -1, i);
         duk_push_c_function(ctx, lazySet, 2);
         duk_set_magic(ctx, -1, i);
-        eachPath(ctx, kLangUnits[i], [&](const std::string& name) {
-            duk_push_lstring(ctx, name.data(), name.size());
-            duk_dup(ctx, -4);
-            duk_dup(ctx, -4);
-            duk_def_prop(ctx, -4,
-                         DUK_DEFPROP_HAVE_GETTER | DUK_DEFPROP_HAVE_SETTER |
-                             DUK_DEFPROP_CLEAR_ENUMERABLE | DUK_DEFPROP_SET_CONFIGURABLE |
-                             DUK_DEFPROP_FORCE);
-        });
-        duk_pop_2(ctx);
+        // [getter setter holder]: a holder is looked up once for the paths that follow it
+        // with the same prefix (units list the paths of one holder together) and given
+        // room for all of them at once.
+        duk_push_undefined(ctx);
+        const char* prefix = nullptr;
+        size_t prefixLen = 0;
+        for (const char* p = kLangUnits[i].provides; *p;) {
+            while (*p == ' ')
+                p++;
+            size_t len = strcspn(p, " ");
+            if (!len) break;
+            size_t keyLen = prefixLength(p, len);
+            if (!prefix || keyLen != prefixLen || memcmp(prefix, p, keyLen) != 0) {
+                prefix = p;
+                prefixLen = keyLen;
+                duk_pop(ctx);
+                std::string name;
+                if (keyLen) {
+                    pushHolder(ctx, p, len, &name);
+                } else {
+                    duk_push_global_object(ctx);
+                }
+                duk_uint32_t count = 0;
+                for (const char* q = p; *q;) {
+                    size_t n = strcspn(q, " ");
+                    if (prefixLength(q, n) != keyLen || memcmp(q, p, keyLen) != 0) break;
+                    count++;
+                    q += n + strspn(q + n, " ");
+                }
+                if (duk_is_object(ctx, -1)) duk_host_reserve_entries(ctx, -1, count);
+            }
+            if (duk_is_object(ctx, -1)) {
+                size_t dot = keyLen ? keyLen + 1 : 0;
+                duk_push_lstring(ctx, p + dot, len - dot);
+                duk_host_define_accessor(ctx, -2, -4, -3);
+            }
+            p += len;
+        }
+        duk_pop_3(ctx);
     }
 }
 

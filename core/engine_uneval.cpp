@@ -23,7 +23,6 @@ constexpr size_t kMaxDepth = 1000;
 // the output. Indexes into the array kept on both natives.
 enum Builtin {
     kObjectToString,
-    kFunctionToString,
     kRegExpToString,
     kSymbolToString,
     kDateGetTime,
@@ -34,9 +33,8 @@ enum Builtin {
     kHostToSource = kBuiltinCount // Object.prototype.toSource as installed
 };
 const char* const kBuiltinPaths[kBuiltinCount][2] = {
-    {"Object", "toString"}, {"Function", "toString"}, {"RegExp", "toString"},
-    {"Symbol", "toString"}, {"Date", "getTime"},      {"Number", "valueOf"},
-    {"String", "valueOf"},  {"Boolean", "valueOf"},
+    {"Object", "toString"}, {"RegExp", "toString"}, {"Symbol", "toString"}, {"Date", "getTime"},
+    {"Number", "valueOf"},  {"String", "valueOf"},  {"Boolean", "valueOf"},
 };
 
 struct Writer {
@@ -60,6 +58,8 @@ void appendHex(std::string& out, char kind, unsigned v, int digits) {
     while (digits--)
         out += "0123456789ABCDEF"[(v >> (4 * digits)) & 15];
 }
+
+} // namespace
 
 // Appends text quoted with q, escaped so that it evaluates back to the same code units.
 void appendQuoted(std::string& out, const uint16_t* c, size_t n, char q) {
@@ -87,6 +87,8 @@ void appendQuoted(std::string& out, const uint16_t* c, size_t n, char q) {
     out += q;
 }
 
+namespace {
+
 // Appends the string at idx quoted with q.
 void appendString(Writer& w, duk_idx_t idx, char q) {
     size_t n;
@@ -96,21 +98,25 @@ void appendString(Writer& w, duk_idx_t idx, char q) {
 }
 
 // Appends source text (a function's or a regular expression's) with printable ASCII kept
-// and everything else as \uHHHH, which means the same in a pattern and in an identifier. A
-// backslash before such a character is dropped: `\é` matches what `é` matches, and kept it
-// would escape the backslash of the new escape.
-void appendSource(Writer& w, duk_idx_t idx) {
+// (and in a function's, line breaks and tabs) and everything else as \uHHHH, which means
+// the same in a pattern, a string literal and an identifier. A backslash before such a
+// character is dropped: `\é` matches what `é` matches, and kept it would escape the
+// backslash of the new escape.
+void appendSource(Writer& w, duk_idx_t idx, bool function) {
     size_t n;
     const uint16_t* c = readChars(w.ctx, idx, &n);
+    auto kept = [function](unsigned u) {
+        return (u >= 0x20 && u <= 0x7E) || (function && u >= '\t' && u <= '\r');
+    };
     for (size_t i = 0; i < n; i++) {
         unsigned u = c[i];
         if (u == '\\' && i + 1 < n) {
             unsigned next = c[i + 1];
-            if (next < 0x20 || next > 0x7E) continue;
+            if (!kept(next)) continue;
             w.text += '\\';
             w.text += static_cast<char>(next);
             i++;
-        } else if (u >= 0x20 && u <= 0x7E) {
+        } else if (kept(u)) {
             w.text += static_cast<char>(u);
         } else {
             appendHex(w.text, 'u', u, 4);
@@ -190,7 +196,7 @@ bool appendOwnSource(Writer& w, duk_idx_t idx) {
     duk_dup(ctx, idx);
     duk_call_method(ctx, 0);
     duk_to_string(ctx, -1);
-    appendSource(w, -1);
+    appendSource(w, -1, true);
     duk_pop(ctx);
     return true;
 }
@@ -357,12 +363,9 @@ void appendValue(Writer& w, duk_idx_t idx, bool top) {
     }
     // Not for the `this` of toSource itself: an own toSource may call the host's on it.
     if (!(top && w.self) && appendOwnSource(w, idx)) return;
-    if (duk_is_function(ctx, idx)) {
-        w.text += '(';
-        callBuiltin(w, kFunctionToString, idx);
-        appendSource(w, -1);
+    if (duk_host_push_function_text(ctx, idx, true)) {
+        appendSource(w, -1, true);
         duk_pop(ctx);
-        w.text += ')';
         return;
     }
     if (duk_is_array(ctx, idx)) {
@@ -376,7 +379,7 @@ void appendValue(Writer& w, duk_idx_t idx, bool top) {
         appendError(w, idx);
     } else if (tag == "[object RegExp]") {
         callBuiltin(w, kRegExpToString, idx);
-        appendSource(w, -1);
+        appendSource(w, -1, false);
         duk_pop(ctx);
     } else if (!(tag == "[object Date]" && appendBoxed(w, idx, kDateGetTime, "Date")) &&
                !(tag == "[object Number]" && appendBoxed(w, idx, kNumberValueOf, "Number")) &&

@@ -12,7 +12,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 # The script tests whose facilities the Windows layer has; the module libraries' tests among
 # them run with the x86-64 DLLs in bin/ beside the test runner.
-tests=(compression console file filesystem modules mutex package process recursion registry serial socket stress sysinfo threads)
+tests=(compression console file filesystem library modules mutex package process recursion registry serial socket stress sysinfo threads)
 
 tools/setup.sh
 # The module libraries Windows has. SQLite comes as its amalgamation from the npm registry

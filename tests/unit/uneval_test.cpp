@@ -162,8 +162,10 @@ TEST_F(Uneval, OtherKinds) {
             "r.test('a\\n\\u00e9\\u20ac\\u2028') && !r.test('a\\n\\u00e9\\\\\\u20ac\\u2028')"),
         "true");
 
-    EXPECT_EQ(run("function f(a) { return a; } uneval(f) === '(' + String(f) + ')'"), "true");
-    EXPECT_EQ(run("uneval([Math.max]) === '[(' + String(Math.max) + ')]'"), "true");
+    // Functions: their text, a function expression in parentheses; natives in the native form.
+    EXPECT_EQ(run("function f(a) {\n  return a; } uneval(f) === String(f)"), "true");
+    EXPECT_EQ(uneval("function (a) { return '\u00e9'; }"), "(function (a) { return '\\u00E9'; })");
+    EXPECT_EQ(uneval("[Math.max]"), "[function max() {\n    [native code]\n}]");
 }
 
 TEST_F(Uneval, Errors) {
