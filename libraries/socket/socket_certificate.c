@@ -7,10 +7,8 @@
  * 364 days when absent).
  */
 #include "socket.h"
+#include "socket_openssl.h"
 
-#include <openssl/err.h>
-#include <openssl/pem.h>
-#include <openssl/x509v3.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -129,6 +127,10 @@ static int passPhrase(char* buffer, int size, int writing, void* data) {
 static int makeCertificate(const Descriptor* d, char** pem, size_t* length) {
     FILE* f = fopen(d->keyFile, "r");
     if (!f) return NO_KEY_FILE;
+    if (!opensslStart(NULL, 0)) {
+        fclose(f);
+        return NO_CERTIFICATE;
+    }
     EVP_PKEY* key = PEM_read_PrivateKey(f, NULL, passPhrase, (void*)d->password);
     fclose(f);
     if (!key) return NO_KEY;
@@ -152,6 +154,7 @@ static int makeCertificate(const Descriptor* d, char** pem, size_t* length) {
         FILE* out = fopen(d->outputFile, "w");
         if (!out || !PEM_write_X509(out, x)) code = NO_OUTPUT_FILE;
         if (out && fclose(out) != 0) code = NO_OUTPUT_FILE;
+        ERR_clear_error();
     }
     BIO_free(mem);
     X509_free(x);
@@ -200,7 +203,6 @@ int socketCreateCertificate(HostContext* cx, HostObject* self, unsigned argc, Ho
                          tlsErrorText(error, sizeof error));
     else
         *rval = api->newStringN(cx, pem, length);
-    ERR_clear_error();
     free(pem);
     free(d.keyFile);
     free(d.outputFile);

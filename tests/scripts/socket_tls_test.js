@@ -92,8 +92,20 @@ function firstTlsUse(port) {
     }
 }
 
+// How many of the process's mappings are of libssl.
+function libsslMappings() {
+    shell("grep -c libssl /proc/" + System.getPID() + "/maps > maps.out");
+    return parseInt(readFile("maps.out"), 10);
+}
+
 assertTrue(File.createDir(scratch), "scratch folder made");
 try {
+    if (!onWindows) test("OpenSSL is loaded on the first TLS use, not with the module", function () {
+        assertEq(libsslMappings(), 0, "libssl before");
+        new Socket("ssl").close();
+        assertEq(libsslMappings(), 0, "libssl after making a socket");
+    });
+
     test("two threads reach the first TLS use at once", function () {
         firstUse = [];
         var port = freePort();
@@ -102,6 +114,7 @@ try {
         assertTrue(waitUntil(function () { return firstUse.length === 2; }), "both done");
         assertEq(firstUse[0], "Socket.connect: connect error on '127.0.0.1'");
         assertEq(firstUse[1], firstUse[0]);
+        if (!onWindows) assertTrue(libsslMappings() > 0, "libssl loaded");
     });
 
     shell("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -aes-128-cbc " +
