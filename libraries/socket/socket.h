@@ -105,6 +105,30 @@ int tlsWrite(SSL* ssl, const char* data, int size);
 void tlsFree(SocketRecord* s); /* says goodbye, frees the connection and the context */
 const char* tlsErrorText(char* buffer, size_t size);
 
+/* Socket.createSSLCertificate's descriptor (socket_certificate.c) and the platform's maker of
+ * the certificate, which touches no engine value. */
+typedef struct CertificateRequest {
+    const HostChar* keyFile; /* the files as the script names them */
+    const HostChar* outputFile;
+    char* keyName; /* the same in UTF-8 */
+    char* outputName;
+    const char* password;
+    const char* names[4]; /* by certificateNameFields */
+    long serial;
+    long notBefore, notAfter;
+} CertificateRequest;
+enum {
+    CERTIFICATE_MADE,
+    CERTIFICATE_NO_KEY_FILE,
+    CERTIFICATE_NO_KEY,
+    CERTIFICATE_NO_OUTPUT_FILE,
+    CERTIFICATE_NOT_MADE
+};
+extern const char* const certificateNameFields[4]; /* "CN", "O", "OU", "C" */
+/* The PEM text (malloc'd) and its length; the reason in error (size bytes) for the last two. */
+int certificateMake(const CertificateRequest* d, char** pem, size_t* length, char* error,
+                    size_t size);
+
 /* The natives. */
 int socketConnect(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
 int socketBind(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);
