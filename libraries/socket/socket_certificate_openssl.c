@@ -51,17 +51,6 @@ static int sign(X509* x, EVP_PKEY* key) {
     return X509_sign(x, key, md) > 0;
 }
 
-/* Hands OpenSSL the descriptor's pass phrase; without one an encrypted key fails to load
- * (rather than asking on the terminal). */
-static int passPhrase(char* buffer, int size, int writing, void* data) {
-    (void)writing;
-    const char* password = (const char*)data;
-    int n = password ? (int)strlen(password) : 0;
-    if (n > size) n = size;
-    if (n) memcpy(buffer, password, (size_t)n);
-    return n;
-}
-
 /* The certificate and its PEM text (malloc'd); the reason in error when it fails. */
 int certificateMake(const CertificateRequest* d, char** pem, size_t* length, char* error,
                     size_t size) {
@@ -71,7 +60,7 @@ int certificateMake(const CertificateRequest* d, char** pem, size_t* length, cha
         fclose(f);
         return CERTIFICATE_NOT_MADE;
     }
-    EVP_PKEY* key = PEM_read_PrivateKey(f, NULL, passPhrase, (void*)d->password);
+    EVP_PKEY* key = PEM_read_PrivateKey(f, NULL, opensslPassPhrase, (void*)d->password);
     fclose(f);
     if (!key) {
         tlsErrorText(error, size);

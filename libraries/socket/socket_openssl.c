@@ -44,6 +44,17 @@ static void load(void) {
         snprintf(failure, sizeof failure, "OpenSSL did not start");
 }
 
+/* Hands OpenSSL the pass phrase given as data; without one an encrypted key fails to load
+ * (rather than asking on the terminal). */
+int opensslPassPhrase(char* buffer, int size, int writing, void* data) {
+    (void)writing;
+    const char* password = (const char*)data;
+    int n = password ? (int)strlen(password) : 0;
+    if (n > size) n = size;
+    if (n) memcpy(buffer, password, (size_t)n);
+    return n;
+}
+
 int opensslStart(char* error, size_t size) {
     pthread_once(&once, load);
     if (failure[0] && error && size) snprintf(error, size, "%s", failure);

@@ -46,6 +46,8 @@
     F(SSL_CTX_ctrl)                                                                                \
     F(SSL_CTX_free)                                                                                \
     F(SSL_CTX_new)                                                                                 \
+    F(SSL_CTX_set_default_passwd_cb)                                                               \
+    F(SSL_CTX_set_default_passwd_cb_userdata)                                                      \
     F(SSL_CTX_up_ref)                                                                              \
     F(SSL_CTX_use_PrivateKey_file)                                                                 \
     F(SSL_CTX_use_certificate_chain_file)                                                          \
@@ -92,6 +94,8 @@ extern OpenSsl openssl;
 /* Loads and starts OpenSSL once, whichever threads come first; 1 when it is ready. The
  * reason it is not in error (size bytes) otherwise. */
 int opensslStart(char* error, size_t size);
+/* A pem_password_cb that hands OpenSSL the pass phrase its data points to (none: null). */
+int opensslPassPhrase(char* buffer, int size, int writing, void* data);
 
 #ifndef SOCKET_OPENSSL_LOADER
 #define ASN1_INTEGER_set openssl.ASN1_INTEGER_set
@@ -124,6 +128,8 @@ int opensslStart(char* error, size_t size);
 #define SSL_CTX_ctrl openssl.SSL_CTX_ctrl
 #define SSL_CTX_free openssl.SSL_CTX_free
 #define SSL_CTX_new openssl.SSL_CTX_new
+#define SSL_CTX_set_default_passwd_cb openssl.SSL_CTX_set_default_passwd_cb
+#define SSL_CTX_set_default_passwd_cb_userdata openssl.SSL_CTX_set_default_passwd_cb_userdata
 #define SSL_CTX_up_ref openssl.SSL_CTX_up_ref
 #define SSL_CTX_use_PrivateKey_file openssl.SSL_CTX_use_PrivateKey_file
 #define SSL_CTX_use_certificate_chain_file openssl.SSL_CTX_use_certificate_chain_file

@@ -79,8 +79,12 @@ static SSL_CTX* tlsContext(int server) {
     return ctx;
 }
 
-/* The certificate (PEM, a chain allowed) and its private key (PEM); 1 when they match. */
-static int tlsLoadCertificate(SSL_CTX* ctx, const char* cert, const char* key) {
+/* The certificate (PEM, a chain allowed) and its private key (PEM, encrypted with the pass
+ * phrase); 1 when they match. */
+static int tlsLoadCertificate(SSL_CTX* ctx, const char* cert, const char* key,
+                              const char* password) {
+    SSL_CTX_set_default_passwd_cb(ctx, opensslPassPhrase);
+    SSL_CTX_set_default_passwd_cb_userdata(ctx, (void*)password);
     return SSL_CTX_use_certificate_chain_file(ctx, cert) == 1 &&
            SSL_CTX_use_PrivateKey_file(ctx, key, SSL_FILETYPE_PEM) == 1 &&
            SSL_CTX_check_private_key(ctx) == 1;
@@ -174,10 +178,12 @@ char* tlsPeerSubject(SSL* ssl) {
     return subject;
 }
 
-int tlsServerStart(SocketRecord* s, const char* cert, const char* key) {
+int tlsServerStart(SocketRecord* s, const char* cert, const char* key, const char* password) {
     if (s->tls) SSL_CTX_free(s->tls);
     if (!(s->tls = tlsContext(1))) return TLS_NO_CONTEXT;
-    return tlsLoadCertificate(s->tls, cert, key) ? TLS_OK : TLS_NO_CERTIFICATES;
+    int loaded = tlsLoadCertificate(s->tls, cert, key, password);
+    SSL_CTX_set_default_passwd_cb_userdata(s->tls, NULL); /* the text lives no longer */
+    return loaded ? TLS_OK : TLS_NO_CERTIFICATES;
 }
 
 /* A server connection on the listener's context; its handshake happens on the first read
