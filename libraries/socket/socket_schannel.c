@@ -187,9 +187,8 @@ static int handshake(SSL* ssl) {
             sent = sendAll(ssl->fd, (const char*)out[0].pvBuffer, out[0].cbBuffer);
         for (int i = 0; i < 2; i++)
             if (out[i].pvBuffer) FreeContextBuffer(out[i].pvBuffer);
-        if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED ||
-            status == SEC_I_INCOMPLETE_CREDENTIALS)
-            keepExtra(ssl, &in[1]);
+        /* Asked for a client certificate, the call consumed nothing: the same input again. */
+        if (status == SEC_E_OK || status == SEC_I_CONTINUE_NEEDED) keepExtra(ssl, &in[1]);
         if (!sent) return failed(WSAGetLastError());
         if (status == SEC_E_OK) {
             status = QueryContextAttributesW(&ssl->context, SECPKG_ATTR_STREAM_SIZES, &ssl->sizes);
@@ -197,9 +196,8 @@ static int handshake(SSL* ssl) {
             ssl->established = 1;
             return 1;
         }
-        /* Asked for a client certificate: the handshake goes on without one. */
         if (status == SEC_I_INCOMPLETE_CREDENTIALS && !withoutCertificate++) {
-            needInput = 0;
+            needInput = 0; /* the handshake goes on without a certificate */
             continue;
         }
         if (status != SEC_I_CONTINUE_NEEDED) return failed(status);
@@ -238,6 +236,15 @@ void tlsFree(SocketRecord* s) {
     s->tls = NULL;
 }
 
+/* Narrow text to wide, one character per byte as the script's text was cut to bytes. */
+static wchar_t* widenBytes(const char* text) {
+    size_t n = strlen(text);
+    wchar_t* wide = (wchar_t*)calloc(n + 1, sizeof(wchar_t));
+    for (size_t i = 0; wide && i < n; i++)
+        wide[i] = (unsigned char)text[i];
+    return wide;
+}
+
 int tlsClientStart(SocketRecord* s, const char* host) {
     tlsFree(s);
     if (!(s->tls = newCredentials()) || !acquire(s->tls, 0)) {
@@ -247,12 +254,8 @@ int tlsClientStart(SocketRecord* s, const char* host) {
     }
     if (!(s->ssl = newConnection(s->tls, s->fd, 0))) return TLS_NO_CONNECTION;
     struct in_addr literal;
-    if (inet_pton(AF_INET, host, &literal) != 1) {
-        size_t n = strlen(host);
-        if (!(s->ssl->target = (wchar_t*)calloc(n + 1, sizeof(wchar_t)))) return TLS_NO_CONNECTION;
-        for (size_t i = 0; i < n; i++)
-            s->ssl->target[i] = (unsigned char)host[i];
-    }
+    if (inet_pton(AF_INET, host, &literal) != 1 && !(s->ssl->target = widenBytes(host)))
+        return TLS_NO_CONNECTION;
     return TLS_OK;
 }
 
@@ -273,15 +276,6 @@ char* tlsPeerSubject(SSL* ssl) {
     char* subject = subjectLine(&cert->pCertInfo->Subject);
     CertFreeCertificateContext(cert);
     return subject;
-}
-
-/* Narrow text to wide, one character per byte as the script's text was cut to bytes. */
-static wchar_t* widenBytes(const char* text) {
-    size_t n = strlen(text);
-    wchar_t* wide = (wchar_t*)calloc(n + 1, sizeof(wchar_t));
-    for (size_t i = 0; wide && i < n; i++)
-        wide[i] = (unsigned char)text[i];
-    return wide;
 }
 
 int tlsServerStart(SocketRecord* s, const char* cert, const char* key, const char* password) {
