@@ -28,7 +28,7 @@ set_target_properties(capsule PROPERTIES SOURCES platforms/win32/main.cpp WIN32_
 target_link_options(capsule PRIVATE -municode -static)
 
 # The module libraries that Windows has (bin/m<name>.dll): SQLite (from its amalgamation),
-# serial ports and sockets (no TLS). SNMP and USB are Linux-only.
+# serial ports and sockets (TLS through Schannel). SNMP and USB are Linux-only.
 include(cmake/module_library.cmake)
 add_subdirectory(libraries/sqlite)
 add_subdirectory(libraries/serial)

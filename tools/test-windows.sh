@@ -6,13 +6,14 @@
 # script leaves its log and exit code 1, a packed service goes through the service
 # manager, a shortcut is saved, the power and service calls Wine does not show are read
 # behind their seams, and the script tests run in the Windows test runner.
-# Needs the Linux build (build/capsule-pack, build/test-runner-app), socat, and npm for the
-# SQLite amalgamation (cached after the first run).
+# Needs the Linux build (build/capsule-pack, build/test-runner-app), socat, openssl and curl
+# (the TLS test's peers, Linux programs that Wine starts), and npm for the SQLite
+# amalgamation (cached after the first run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The script tests whose facilities the Windows layer has; the module libraries' tests among
 # them run with the x86-64 DLLs in bin/ beside the test runner.
-tests=(compression console file filesystem library modules mutex package process recursion registry serial socket stress sysinfo threads)
+tests=(compression console file filesystem library modules mutex package process recursion registry serial socket socket_tls stress sysinfo threads)
 
 tools/setup.sh
 # The module libraries Windows has. SQLite comes as its amalgamation from the npm registry
@@ -208,5 +209,10 @@ check "a service installed anew and again" seam service_calls platforms/win32/se
 for t in "${tests[@]}"; do
     check "script test $t" run "$work/capsule-test.exe" "$PWD/tests/scripts/${t}_test.js"
 done
+# What Wine cannot show: its Schannel has no server side (AcceptSecurityContext answers
+# SEC_E_UNSUPPORTED_FUNCTION) and its key storage provider keeps no named keys.
+echo "windows: left for a real Windows machine: the TLS server cases of socket_tls_test.js" \
+    "(a script server reached by openssl s_client and curl, TLS 1.1 refused, bind with a key" \
+    "and its pass phrase): Wine's Schannel has no server side"
 echo "windows: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

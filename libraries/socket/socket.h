@@ -15,7 +15,8 @@
 #include <stddef.h>
 #ifdef _WIN32
 /* Winsock. A socket is kept as an int: Windows hands out small handle values, and
- * INVALID_SOCKET becomes -1. There is no TLS: SSL and SSL_CTX stay opaque. */
+ * INVALID_SOCKET becomes -1. SSL and SSL_CTX are Schannel's connection and credentials
+ * (socket_schannel.c). */
 #include <winsock2.h>
 #include <ws2tcpip.h>
 typedef struct ssl_st SSL;
@@ -85,8 +86,8 @@ int resolveHost(const char* host, struct in_addr* out);
 int validPort(int port);
 const char* dottedQuad(struct in_addr address, char* out); /* INET_ADDRSTRLEN bytes */
 
-/* TLS (socket_tls.c; socket_tls_none.c on Windows); none touches the engine. Results of the steps
- * that can fail: */
+/* TLS (socket_tls.c; socket_schannel.c on Windows); none touches the engine. Results of the
+ * steps that can fail: */
 enum {
     TLS_OK,
     TLS_NO_CONTEXT,
@@ -98,12 +99,38 @@ enum {
 int tlsClientStart(SocketRecord* s, const char* host);       /* a new client connection */
 int tlsHandshake(SocketRecord* s, char* error, size_t size); /* on the connected socket */
 char* tlsPeerSubject(SSL* ssl); /* the peer certificate's subject line (free it), or null */
-int tlsServerStart(SocketRecord* s, const char* cert, const char* key); /* a listener's context */
+/* A listener's context: its certificate chain and key (PEM files; password: the key's pass
+ * phrase, null for none). */
+int tlsServerStart(SocketRecord* s, const char* cert, const char* key, const char* password);
 int tlsAccepted(SocketRecord* listener, SocketRecord* c); /* 1: c is a server connection */
 int tlsRead(SSL* ssl, char* buffer, int size);
 int tlsWrite(SSL* ssl, const char* data, int size);
 void tlsFree(SocketRecord* s); /* says goodbye, frees the connection and the context */
 const char* tlsErrorText(char* buffer, size_t size);
+
+/* Socket.createSSLCertificate's descriptor (socket_certificate.c) and the platform's maker of
+ * the certificate, which touches no engine value. */
+typedef struct CertificateRequest {
+    const HostChar* keyFile; /* the files as the script names them */
+    const HostChar* outputFile;
+    char* keyName; /* the same in UTF-8 */
+    char* outputName;
+    const char* password;
+    const char* names[4]; /* by certificateNameFields */
+    long serial;
+    long notBefore, notAfter;
+} CertificateRequest;
+enum {
+    CERTIFICATE_MADE,
+    CERTIFICATE_NO_KEY_FILE,
+    CERTIFICATE_NO_KEY,
+    CERTIFICATE_NO_OUTPUT_FILE,
+    CERTIFICATE_NOT_MADE
+};
+extern const char* const certificateNameFields[4]; /* "CN", "O", "OU", "C" */
+/* The PEM text (malloc'd) and its length; the reason in error (size bytes) for the last two. */
+int certificateMake(const CertificateRequest* d, char** pem, size_t* length, char* error,
+                    size_t size);
 
 /* The natives. */
 int socketConnect(HostContext*, HostObject*, unsigned, HostValue*, HostValue*);

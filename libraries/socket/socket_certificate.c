@@ -1,5 +1,7 @@
 /* Socket.createSSLCertificate(descriptor): a self-signed X.509 v3 server certificate over
- * an existing private key, signed with SHA-256, returned as PEM text.
+ * an existing private key, signed with SHA-256, returned as PEM text. This file reads the
+ * descriptor and reports; certificateMake (socket_certificate_openssl.c, or
+ * socket_certificate_win.c on Windows) makes the certificate.
  *
  * descriptor: keyFile (PEM private key), password (its pass phrase), outputFile
  * (optional: the PEM is also written there), CN, O, OU, C (the subject, also the issuer;
@@ -10,113 +12,11 @@
 
 #include "module_path.h"
 
-#include <openssl/err.h>
-#include <openssl/pem.h>
-#include <openssl/x509v3.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-typedef struct Descriptor {
-    char* keyFile;
-    char* outputFile;
-    const char* password;
-    const char* names[4]; /* CN, O, OU, C */
-    long serial;
-    long notBefore, notAfter;
-} Descriptor;
-
-static const char* const nameFields[4] = {"CN", "O", "OU", "C"};
-
-enum { MADE, NO_KEY_FILE, NO_KEY, NO_OUTPUT_FILE, NO_CERTIFICATE };
-
-static int addExtension(X509* x, int nid, const char* value) {
-    X509V3_CTX ctx;
-    X509V3_set_ctx_nodb(&ctx);
-    X509V3_set_ctx(&ctx, x, x, NULL, NULL, 0);
-    X509_EXTENSION* e = X509V3_EXT_conf_nid(NULL, &ctx, nid, value);
-    int ok = e && X509_add_ext(x, e, -1);
-    X509_EXTENSION_free(e);
-    return ok;
-}
-
-/* The certificate's name and extensions: subject = issuer; the common name also as the
- * subject alternative name, which is where browsers look for the host. */
-static int describe(X509* x, const Descriptor* d) {
-    X509_NAME* name = X509_get_subject_name(x);
-    for (int i = 0; i < 4; i++)
-        if (d->names[i] && *d->names[i] &&
-            !X509_NAME_add_entry_by_txt(name, nameFields[i], MBSTRING_ASC,
-                                        (const unsigned char*)d->names[i], -1, -1, 0))
-            return 0;
-    if (!X509_set_issuer_name(x, name)) return 0;
-    if (!addExtension(x, NID_basic_constraints, "critical,CA:FALSE") ||
-        !addExtension(x, NID_subject_key_identifier, "hash") ||
-        !addExtension(x, NID_ext_key_usage, "serverAuth"))
-        return 0;
-    const char* cn = d->names[0];
-    if (cn && *cn && strlen(cn) < 256) {
-        char alt[272];
-        struct in_addr literal;
-        snprintf(alt, sizeof alt, "%s:%s", inet_pton(AF_INET, cn, &literal) == 1 ? "IP" : "DNS",
-                 cn);
-        addExtension(x, NID_subject_alt_name, alt); /* a name that is no host name: left out */
-        ERR_clear_error();
-    }
-    return 1;
-}
-
-/* Signs with SHA-256; keys that choose their own digest (Ed25519, Ed448) with none. */
-static int sign(X509* x, EVP_PKEY* key) {
-    const EVP_MD* md =
-        EVP_PKEY_is_a(key, "ED25519") || EVP_PKEY_is_a(key, "ED448") ? NULL : EVP_sha256();
-    return X509_sign(x, key, md) > 0;
-}
-
-/* Hands OpenSSL the descriptor's pass phrase; without one an encrypted key fails to load
- * (rather than asking on the terminal). */
-static int passPhrase(char* buffer, int size, int writing, void* data) {
-    (void)writing;
-    const char* password = (const char*)data;
-    int n = password ? (int)strlen(password) : 0;
-    if (n > size) n = size;
-    if (n) memcpy(buffer, password, (size_t)n);
-    return n;
-}
-
-/* Makes the certificate and its PEM text (malloc'd) without touching the engine. */
-static int makeCertificate(const Descriptor* d, char** pem, size_t* length) {
-    FILE* f = fopen(d->keyFile, "r");
-    if (!f) return NO_KEY_FILE;
-    EVP_PKEY* key = PEM_read_PrivateKey(f, NULL, passPhrase, (void*)d->password);
-    fclose(f);
-    if (!key) return NO_KEY;
-    X509* x = X509_new();
-    BIO* mem = BIO_new(BIO_s_mem());
-    int code = NO_CERTIFICATE;
-    if (x && mem && X509_set_version(x, X509_VERSION_3) &&
-        ASN1_INTEGER_set(X509_get_serialNumber(x), d->serial) &&
-        X509_gmtime_adj(X509_getm_notBefore(x), d->notBefore) &&
-        X509_gmtime_adj(X509_getm_notAfter(x), d->notAfter) && X509_set_pubkey(x, key) &&
-        describe(x, d) && sign(x, key) && PEM_write_bio_X509(mem, x)) {
-        char* data;
-        long n = BIO_get_mem_data(mem, &data);
-        if (n > 0 && (*pem = (char*)malloc((size_t)n))) {
-            memcpy(*pem, data, (size_t)n);
-            *length = (size_t)n;
-            code = MADE;
-        }
-    }
-    if (code == MADE && d->outputFile) {
-        FILE* out = fopen(d->outputFile, "w");
-        if (!out || !PEM_write_X509(out, x)) code = NO_OUTPUT_FILE;
-        if (out && fclose(out) != 0) code = NO_OUTPUT_FILE;
-    }
-    BIO_free(mem);
-    X509_free(x);
-    EVP_PKEY_free(key);
-    return code;
-}
+const char* const certificateNameFields[4] = {"CN", "O", "OU", "C"};
 
 static double numberField(HostContext* cx, HostObject* obj, const char* name, double def) {
     return obj ? api->propertyAsNumber(cx, obj, name, def) : def;
@@ -128,40 +28,43 @@ int socketCreateCertificate(HostContext* cx, HostObject* self, unsigned argc, Ho
     (void)self;
     if (argc < 1) return formatError(cx, "Socket.createSSLCertificate(<certificat descriptor>)");
     HostObject* obj = hostToObject(argv[0]);
-    Descriptor d;
+    CertificateRequest d;
     memset(&d, 0, sizeof d);
-    d.keyFile = hostPathProperty(api, cx, obj, "keyFile");
-    d.outputFile = hostPathProperty(api, cx, obj, "outputFile");
+    d.keyFile = obj ? api->propertyAsChars(cx, obj, "keyFile", NULL) : NULL;
+    d.outputFile = obj ? api->propertyAsChars(cx, obj, "outputFile", NULL) : NULL;
+    /* The names in UTF-8, as the runtime's file functions take them: Linux opens these,
+     * Windows the script's UTF-16 text, which those functions end up with too. */
+    d.keyName = hostPathFromChars(d.keyFile);
+    d.outputName = hostPathFromChars(d.outputFile);
     d.password = textProperty(cx, obj, "password");
     for (int i = 0; i < 4; i++)
-        d.names[i] = textProperty(cx, obj, nameFields[i]);
+        d.names[i] = textProperty(cx, obj, certificateNameFields[i]);
     d.serial = toInteger(numberField(cx, obj, "serial", 0));
     d.notBefore = toInteger(numberField(cx, obj, "notBefore", 0));
     d.notAfter = toInteger(numberField(cx, obj, "notAfter", 31449600));
     char* pem = NULL;
     size_t length = 0;
-    int code = NO_KEY_FILE;
-    if (d.keyFile) {
+    char error[256] = "";
+    int code = CERTIFICATE_NO_KEY_FILE;
+    if (d.keyName && (!d.outputFile || d.outputName)) {
         int depth = api->suspendRequest(cx);
-        code = makeCertificate(&d, &pem, &length);
+        code = certificateMake(&d, &pem, &length, error, sizeof error);
         api->resumeRequest(cx, depth);
     }
-    char error[256];
-    if (code == NO_KEY_FILE || code == NO_OUTPUT_FILE)
+    if (code == CERTIFICATE_NO_KEY_FILE || code == CERTIFICATE_NO_OUTPUT_FILE)
         api->reportError(cx, "createSSLCertificate: Unable to open file '%s'",
-                         code == NO_KEY_FILE ? (d.keyFile ? d.keyFile : "undefined")
-                                             : d.outputFile);
-    else if (code == NO_KEY)
+                         code == CERTIFICATE_NO_OUTPUT_FILE ? d.outputName
+                         : d.keyName                        ? d.keyName
+                                                            : "undefined");
+    else if (code == CERTIFICATE_NO_KEY)
         api->reportError(cx, "createSSLCertificate: Unable to read the private key '%s': %s",
-                         d.keyFile, tlsErrorText(error, sizeof error));
-    else if (code == NO_CERTIFICATE)
-        api->reportError(cx, "createSSLCertificate: Unable to make the certificate: %s",
-                         tlsErrorText(error, sizeof error));
+                         d.keyName, error);
+    else if (code == CERTIFICATE_NOT_MADE)
+        api->reportError(cx, "createSSLCertificate: Unable to make the certificate: %s", error);
     else
         *rval = api->newStringN(cx, pem, length);
-    ERR_clear_error();
     free(pem);
-    free(d.keyFile);
-    free(d.outputFile);
-    return code == MADE;
+    free(d.keyName);
+    free(d.outputName);
+    return code == CERTIFICATE_MADE;
 }

@@ -130,9 +130,6 @@ static int socketConstruct(HostContext* cx, HostObject* self, unsigned argc, Hos
                : !strcmp(name, "ssl") ? SOCKET_SSL
                : !strcmp(name, "udp") ? SOCKET_UDP
                                       : 0;
-#ifdef _WIN32
-    if (type == SOCKET_SSL) return fail(cx, "Socket: SSL sockets are not available on Windows");
-#endif
     int fd = -1;
     if (type)
         fd = keepFromChildren(

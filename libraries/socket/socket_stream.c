@@ -97,9 +97,9 @@ enum { BOUND, NO_SSL_CONTEXT, NO_CERTIFICATES, NO_BIND, NO_LISTEN };
 /* The blocking part of bind. A host name that does not resolve is an error rather than
  * any address, which would open the service on every network of the machine. */
 static int bindSocket(SocketRecord* s, const char* host, int port, const char* cert,
-                      const char* key, struct in_addr* address) {
+                      const char* key, const char* password, struct in_addr* address) {
     if (s->type == SOCKET_SSL) {
-        int started = tlsServerStart(s, cert, key);
+        int started = tlsServerStart(s, cert, key, password);
         if (started != TLS_OK) return started == TLS_NO_CONTEXT ? NO_SSL_CONTEXT : NO_CERTIFICATES;
     }
     address->s_addr = htonl(INADDR_ANY);
@@ -129,6 +129,7 @@ int socketBind(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv
     int port = toInteger(api->toNumber(cx, argv[1]));
     const char* cert = textProperty(cx, self, "cert");
     const char* key = textProperty(cx, self, "key");
+    const char* password = textProperty(cx, self, "password");
     if (!cert) cert = "undefined";
     if (!key) key = "undefined";
     /* The files are named as the runtime's file functions name them. */
@@ -143,8 +144,8 @@ int socketBind(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv
     keepTarget(s, host, port);
     struct in_addr address;
     int depth = suspendOn(cx, s);
-    int code =
-        bindSocket(s, host, port, certFile ? certFile : cert, keyFile ? keyFile : key, &address);
+    int code = bindSocket(s, host, port, certFile ? certFile : cert, keyFile ? keyFile : key,
+                          password, &address);
     free(certFile);
     free(keyFile);
     if (!resumeOn(cx, s, depth)) {

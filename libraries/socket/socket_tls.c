@@ -1,6 +1,6 @@
 /* TLS over OpenSSL 3: contexts for clients and servers (TLS 1.2 and later), connections on
  * a socket, reads and writes. Nothing here touches the engine, so all of it may run with
- * the request suspended.
+ * the request suspended. OpenSSL itself is loaded on the first use (socket_openssl.c).
  *
  * Connections reach their socket through a small I/O layer of our own rather than
  * OpenSSL's socket layer, which writes with write(): a peer that has gone away would then
@@ -11,14 +11,13 @@
  * waiting without end if each receive had the time-out to itself.
  */
 #include "socket.h"
+#include "socket_openssl.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <openssl/err.h>
 #include <poll.h>
 #include <pthread.h>
-#include <openssl/x509.h>
 #include <stdio.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -112,10 +111,9 @@ static long layerControl(BIO* b, int command, long number, void* pointer) {
     return 0;
 }
 
-/* OpenSSL seeds its generator from the operating system; its initialisation and ours run
- * once, whichever threads come first. */
+/* OpenSSL's start and ours run once, whichever threads come first. */
 static void start(void) {
-    OPENSSL_init_ssl(0, NULL);
+    if (!opensslStart(NULL, 0)) return;
     socketLayer = BIO_meth_new(BIO_get_new_index() | BIO_TYPE_SOURCE_SINK | BIO_TYPE_DESCRIPTOR,
                                "capsule socket");
     BIO_meth_set_write(socketLayer, layerWrite);
@@ -124,13 +122,15 @@ static void start(void) {
     BIO_meth_set_destroy(socketLayer, layerDestroy);
 }
 
-static void tlsStart(void) {
+/* 1 when OpenSSL is ready. */
+static int tlsStart(void) {
     pthread_once(&started, start);
+    return socketLayer != NULL;
 }
 
 /* A context that speaks TLS 1.2 or later and asks nothing of the peer's certificate. */
 static SSL_CTX* tlsContext(int server) {
-    tlsStart();
+    if (!tlsStart()) return NULL;
     SSL_CTX* ctx = SSL_CTX_new(server ? TLS_server_method() : TLS_client_method());
     if (ctx && !SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION)) {
         SSL_CTX_free(ctx);
@@ -139,8 +139,12 @@ static SSL_CTX* tlsContext(int server) {
     return ctx;
 }
 
-/* The certificate (PEM, a chain allowed) and its private key (PEM); 1 when they match. */
-static int tlsLoadCertificate(SSL_CTX* ctx, const char* cert, const char* key) {
+/* The certificate (PEM, a chain allowed) and its private key (PEM, encrypted with the pass
+ * phrase); 1 when they match. */
+static int tlsLoadCertificate(SSL_CTX* ctx, const char* cert, const char* key,
+                              const char* password) {
+    SSL_CTX_set_default_passwd_cb(ctx, opensslPassPhrase);
+    SSL_CTX_set_default_passwd_cb_userdata(ctx, (void*)password);
     return SSL_CTX_use_certificate_chain_file(ctx, cert) == 1 &&
            SSL_CTX_use_PrivateKey_file(ctx, key, SSL_FILETYPE_PEM) == 1 &&
            SSL_CTX_check_private_key(ctx) == 1;
@@ -185,8 +189,10 @@ static void tlsClose(SSL* ssl, int fd) {
     ERR_clear_error();
 }
 
-/* The text of this thread's latest OpenSSL error, else of errno. */
+/* The text of this thread's latest OpenSSL error, else of errno; why OpenSSL did not load
+ * when it did not. */
 const char* tlsErrorText(char* buffer, size_t size) {
+    if (!opensslStart(buffer, size)) return buffer;
     unsigned long e = ERR_peek_last_error();
     if (e)
         ERR_error_string_n(e, buffer, size);
@@ -241,10 +247,12 @@ char* tlsPeerSubject(SSL* ssl) {
     return subject;
 }
 
-int tlsServerStart(SocketRecord* s, const char* cert, const char* key) {
+int tlsServerStart(SocketRecord* s, const char* cert, const char* key, const char* password) {
     if (s->tls) SSL_CTX_free(s->tls);
     if (!(s->tls = tlsContext(1))) return TLS_NO_CONTEXT;
-    return tlsLoadCertificate(s->tls, cert, key) ? TLS_OK : TLS_NO_CERTIFICATES;
+    int loaded = tlsLoadCertificate(s->tls, cert, key, password);
+    SSL_CTX_set_default_passwd_cb_userdata(s->tls, NULL); /* the text lives no longer */
+    return loaded ? TLS_OK : TLS_NO_CERTIFICATES;
 }
 
 /* A server connection on the listener's context; its handshake happens on the first read

@@ -3,8 +3,16 @@
 // reached by openssl s_client and curl, a script client against openssl s_server, and
 // peers that break the protocol. Every program started here runs under `timeout` and is
 // killed at the end whatever happens; files live in a scratch folder removed at the end.
+//
+// On Windows (Schannel) the peers are the same programs: under Wine the Linux ones, run
+// through /bin/sh; on a real Windows machine those of Git for Windows (sh, openssl, curl on
+// PATH). Wine's Schannel has no server side and its key storage provider keeps no named
+// keys, so the cases of a script TLS server run on a real Windows machine only.
 
-var loaded = System.loadModule("bin/msocket.so");
+var loaded = System.loadModule(moduleLibrary("bin/msocket"));
+var underWine = onWindows && !!System.enumRegistry({root: "HKEY_LOCAL_MACHINE", path: "Software\\Wine"});
+var serverSide = !underWine;
+if (!serverSide) System.print("note: the TLS server cases need a real Windows machine (Wine's Schannel has no server side)");
 var scratch = File.getCurrentWorkingDir() + "/socket_tls_test_" + System.getPID();
 var started = []; // pid files of background programs
 
@@ -20,17 +28,24 @@ function readFile(name) {
 }
 
 // Runs a shell command line in the scratch folder; waits unless background is given,
-// in which case the program's pid is kept for the clean-up.
+// in which case the program's pid is kept for the clean-up. The wait is for a file that the
+// line's shell writes at its end: Wine does not wait for the Linux programs it starts.
 function shell(line, background) {
     var name = "cmd" + (shell.count = (shell.count || 0) + 1) + ".sh";
     var f = new File(path(name), "wb");
     if (background) {
         started.push(path(name + ".pid"));
         line = "echo $$ > " + name + ".pid; exec " + line;
+    } else {
+        line = "(" + line + "\n); echo > " + name + ".done";
     }
     f.write(line + "\n");
     f.close();
-    assertTrue(System.exec("sh " + name, scratch, !background), "ran: " + line);
+    assertTrue(System.exec((underWine ? "/bin/sh " : "sh ") + name, scratch, !background),
+               "ran: " + line);
+    if (!background)
+        assertTrue(waitUntil(function () { return File.status(path(name + ".done")); }, 60000),
+                   "ended: " + line);
 }
 
 // A socket of the type bound to 127.0.0.1 on a free port (its `port`), with a certificate.
@@ -48,9 +63,24 @@ function freePort() {
     return port;
 }
 
-function recvAll(s) {
+// openssl s_server for one connection on a free port of 127.0.0.1, its output in the file
+// named out; the port.
+function opensslServer(options, out) {
+    var port = freePort();
+    shell("timeout 30 openssl s_server -accept 127.0.0.1:" + port + " " + options +
+          " -naccept 1 > " + out + " 2>&1", true);
+    assertTrue(waitUntil(function () {
+        return File.status(path(out)) && readFile(out).indexOf("ACCEPT") >= 0;
+    }, 10000), "s_server ready");
+    return port;
+}
+
+// The page of s_server -www, read up to its end. (s_server waits for the client's goodbye
+// before it closes, and Wine's Schannel hands the server's goodbye over with the last data
+// without saying that it came: reading on would wait for its time-out.)
+function recvPage(s) {
     var got = "";
-    for (var i = 0; i < 1000; i++) {
+    for (var i = 0; i < 1000 && got.indexOf("</HTML>") < 0; i++) {
         var part = s.recv();
         if (part === "") break;
         got += part;
@@ -104,8 +134,20 @@ function firstTlsUse(port) {
     }
 }
 
+// How many of the process's mappings are of libssl.
+function libsslMappings() {
+    shell("grep -c libssl /proc/" + System.getPID() + "/maps > maps.out");
+    return parseInt(readFile("maps.out"), 10);
+}
+
 assertTrue(File.createDir(scratch), "scratch folder made");
 try {
+    if (!onWindows) test("OpenSSL is loaded on the first TLS use, not with the module", function () {
+        assertEq(libsslMappings(), 0, "libssl before");
+        new Socket("ssl").close();
+        assertEq(libsslMappings(), 0, "libssl after making a socket");
+    });
+
     test("two threads reach the first TLS use at once", function () {
         firstUse = [];
         var port = freePort();
@@ -114,10 +156,12 @@ try {
         assertTrue(waitUntil(function () { return firstUse.length === 2; }), "both done");
         assertEq(firstUse[0], "Socket.connect: connect error on '127.0.0.1'");
         assertEq(firstUse[1], firstUse[0]);
+        if (!onWindows) assertTrue(libsslMappings() > 0, "libssl loaded");
     });
 
     shell("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -aes-128-cbc " +
-          "-pass pass:secret -out key.pem 2>/dev/null");
+          "-pass pass:secret -out key.pem 2>/dev/null; " +
+          "openssl pkey -in key.pem -passin pass:secret -out plainkey.pem");
     var pem;
 
     test("createSSLCertificate: a SHA-256 X.509 v3 certificate over the key", function () {
@@ -125,7 +169,8 @@ try {
                                            outputFile: path("cert.pem"), CN: "localhost",
                                            O: "Capsule", OU: "Test", C: "DE", serial: 7});
         assertTrue(/^-----BEGIN CERTIFICATE-----\n[^]*-----END CERTIFICATE-----\n$/.test(pem), pem);
-        assertEq(readFile("cert.pem"), pem, "the file holds the same PEM");
+        // Written in text mode: with CR LF line ends on Windows.
+        assertEq(readFile("cert.pem"), onWindows ? pem.replace(/\n/g, "\r\n") : pem, "the file");
         shell("openssl x509 -in cert.pem -noout -text > cert.txt; " +
               "openssl x509 -in cert.pem -noout -checkend 31363200 >/dev/null; echo $? > in363days; " +
               "openssl x509 -in cert.pem -noout -checkend 31536000 >/dev/null; echo $? > in365days");
@@ -139,6 +184,35 @@ try {
         assertEq(readFile("in365days"), "1\n", "expired in 365 days");
     });
 
+    test("createSSLCertificate over each form of key that openssl writes", function () {
+        shell("openssl genrsa -out rsa.pem 2048 2>/dev/null; " +
+              "openssl pkey -in rsa.pem -traditional -out rsa-traditional.pem; " +
+              "openssl pkey -in rsa.pem -traditional -aes128 -passout pass:pw -out rsa-traditional-aes.pem; " +
+              "openssl pkey -in rsa.pem -des3 -passout pass:pw -out rsa-des3.pem; " +
+              "openssl pkey -in key.pem -passin pass:secret -traditional -out ec-traditional.pem; " +
+              "openssl pkey -in key.pem -passin pass:secret -aes256 -passout pass:pw -out ec-aes256.pem; " +
+              "openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-384 -out p384.pem");
+        var keys = [["rsa.pem", ""], ["rsa-traditional.pem", ""], ["rsa-traditional-aes.pem", "pw"],
+                    ["rsa-des3.pem", "pw"], ["ec-traditional.pem", ""], ["ec-aes256.pem", "pw"]];
+        // Wine's BCrypt signs with P-256 keys only.
+        if (!underWine) keys.push(["p384.pem", ""]);
+        var check = "";
+        for (var i = 0; i < keys.length; i++) {
+            Socket.createSSLCertificate({keyFile: path(keys[i][0]), password: keys[i][1],
+                                         outputFile: path("made" + i + ".pem"), CN: "127.0.0.1"});
+            // Signed by the key, carrying its public half, with the address as alternative name.
+            check += "openssl verify -partial_chain -CAfile made" + i + ".pem made" + i + ".pem; " +
+                     "openssl x509 -in made" + i + ".pem -noout -pubkey | cmp - pub" + i + ".pem && " +
+                     "openssl x509 -in made" + i + ".pem -noout -ext subjectAltName | grep -c 'IP Address:127.0.0.1'; ";
+            shell("openssl pkey -in " + keys[i][0] + " -passin pass:" + keys[i][1] + " -pubout -out pub" + i + ".pem");
+        }
+        shell("(" + check + ") > made.out 2>&1");
+        var expected = "";
+        for (i = 0; i < keys.length; i++)
+            expected += "made" + i + ".pem: OK\n1\n";
+        assertEq(readFile("made.out"), expected);
+    });
+
     test("createSSLCertificate and bind failures", function () {
         var cases = [
             [{keyFile: path("none.pem")}, "createSSLCertificate: Unable to open file '" + path("none.pem") + "'"],
@@ -150,15 +224,29 @@ try {
             var m = assertThrows(function () { Socket.createSSLCertificate(cases[i][0]); }).message;
             assertEq(m.substr(0, cases[i][1].length), cases[i][1]);
         }
-        var s = new Socket("ssl");
-        s.cert = path("none.pem");
-        assertEq(assertThrows(function () { s.bind("127.0.0.1", freePort()); }).message,
-                 "Socket.bind: Unable to load SSL certificates '" + path("none.pem") + "' or key 'undefined'");
-        assertEq(s.peer, undefined, "closed");
+        // cert, key, password: a missing file, a wrong pass phrase, a key of another certificate.
+        var binds = [[path("none.pem"), undefined, undefined], [path("cert.pem"), path("key.pem"), "wrong"],
+                     [path("cert.pem"), path("rsa.pem"), undefined]];
+        for (i = 0; i < binds.length; i++) {
+            var s = new Socket("ssl");
+            s.cert = binds[i][0];
+            s.key = binds[i][1];
+            s.password = binds[i][2];
+            assertEq(assertThrows(function () { s.bind("127.0.0.1", freePort()); }).message,
+                     "Socket.bind: Unable to load SSL certificates '" + binds[i][0] + "' or key '" + binds[i][1] + "'");
+            assertEq(s.peer, undefined, "closed");
+        }
+        if (serverSide) {
+            var encrypted = listenLoopback("ssl", function (s) {
+                s.cert = path("cert.pem");
+                s.key = path("key.pem");
+                s.password = "secret";
+            });
+            encrypted.close();
+        }
     });
 
-    test("a script TLS server reached by openssl s_client and curl; TLS 1.1 refused", function () {
-        shell("openssl pkey -in key.pem -passin pass:secret -out plainkey.pem");
+    if (serverSide) test("a script TLS server reached by openssl s_client and curl; TLS 1.1 refused", function () {
         tlsListener = listen("ssl", path("cert.pem"), path("plainkey.pem"));
         tlsServed = 0;
         tlsServerEnd = undefined;
@@ -204,51 +292,69 @@ try {
             f.write(readFile(name));
             f.close();
         });
-        listen("ssl", dir + "/cert.pem", dir + "/plainkey.pem").close();
+        Socket.createSSLCertificate({keyFile: dir + "/plainkey.pem", outputFile: dir + "/made.pem",
+                                     CN: "localhost"});
+        assertTrue(File.status(dir + "/made.pem"), "File sees the certificate made");
+        if (serverSide) listen("ssl", dir + "/cert.pem", dir + "/plainkey.pem").close();
     });
 
     test("the time-out bounds a whole TLS handshake, however slowly the peer sends", function () {
-        var server = listen("ssl", path("cert.pem"), path("plainkey.pem")), took = [];
+        var server = serverSide ? listen("ssl", path("cert.pem"), path("plainkey.pem")) : null;
+        var took = [], start;
         trickleListener = listen("tcp");
         trickles = 0;
-        // A server's handshake, inside its first recv.
-        System.createThread("trickle(" + server.port + ")");
-        var c = server.accept(), start = Date.now();
-        c.setTimeout(1);
-        assertEq(c.recv(), "", "recv");
-        took.push(Date.now() - start);
-        c.close();
-        // A client's handshake, inside connect.
-        System.createThread("trickle(0)");
-        var client = new Socket("ssl");
-        client.setTimeout(1);
-        start = Date.now();
-        assertThrows(function () { client.connect("127.0.0.1", trickleListener.port); }, "connect");
-        took.push(Date.now() - start);
-        for (var i = 0; i < took.length; i++)
-            assertTrue(took[i] >= 900 && took[i] < 2500, "took " + took[i] + " ms");
-        assertTrue(waitUntil(function () { return trickles === 2; }, 10000), "the peers ended");
-        server.close();
-        trickleListener.close();
+        try {
+            // A server's handshake, inside its first recv.
+            if (server) {
+                System.createThread("trickle(" + server.port + ")");
+                var c = server.accept();
+                start = Date.now();
+                c.setTimeout(1);
+                assertEq(c.recv(), "", "recv");
+                took.push(Date.now() - start);
+                c.close();
+            }
+            // A client's handshake, inside connect.
+            System.createThread("trickle(0)");
+            var client = new Socket("ssl");
+            client.setTimeout(1);
+            start = Date.now();
+            assertThrows(function () { client.connect("127.0.0.1", trickleListener.port); }, "connect");
+            took.push(Date.now() - start);
+            for (var i = 0; i < took.length; i++)
+                assertTrue(took[i] >= 900 && took[i] < 2500, "took " + took[i] + " ms");
+            assertTrue(waitUntil(function () { return trickles === took.length; }, 10000), "the peers ended");
+        } finally {
+            if (server) server.close();
+            trickleListener.close();
+        }
     });
 
     test("a script TLS client against openssl s_server: ssl holds the subject", function () {
         shell("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 1 " +
-              "-keyout peer.key -out peer.pem -subj '/CN=Peer Test/O=Elsewhere' 2>/dev/null");
-        var port = freePort();
-        shell("timeout 30 openssl s_server -accept 127.0.0.1:" + port + " -cert peer.pem " +
-              "-key peer.key -www -naccept 1 > server.out 2>&1", true);
-        assertTrue(waitUntil(function () {
-            return File.status(path("server.out")) && readFile("server.out").indexOf("ACCEPT") >= 0;
-        }, 10000), "s_server ready");
+              "-keyout peer.key -out peer.pem -utf8 -subj '/CN=Peer Test/O=Elsewhere/OU=R\xc3\xa9seau' 2>/dev/null");
+        // A second context for the name localhost: s_server says when a client names it.
+        var port = opensslServer("-cert peer.pem -key peer.key -www -servername localhost " +
+                                 "-cert2 peer.pem -key2 peer.key", "server.out");
         var s = new Socket("ssl");
         s.connect("localhost", port);
-        assertEq(s.ssl, "/CN=Peer Test/O=Elsewhere");
+        assertEq(s.ssl, "/CN=Peer Test/O=Elsewhere/OU=R\\xC3\\xA9seau");
         assertEq(s.ip, "127.0.0.1");
         assertTrue(s.send("GET / HTTP/1.0\r\n\r\n") > 0, "sent");
-        var page = recvAll(s);
+        var page = recvPage(s);
         assertTrue(page.indexOf("HTTP/1.0 200 ok") === 0, "page: " + page);
         s.close();
+        assertTrue(waitUntil(function () {
+            return readFile("server.out").indexOf('Hostname in TLS extension: "localhost"') >= 0;
+        }, 10000), "the server name sent");
+    });
+
+    test("a script TLS client refuses a server that speaks TLS 1.1 at most", function () {
+        var port = opensslServer("-cert peer.pem -key peer.key -www -tls1_1 -cipher DEFAULT@SECLEVEL=0",
+                                 "server11.out");
+        var s = new Socket("ssl");
+        var m = assertThrows(function () { s.connect("127.0.0.1", port); }).message;
+        assertTrue(/^Socket\.connect: SSL connect error '.+' on '127\.0\.0\.1'$/.test(m), m);
     });
 
     test("a TLS client meeting plain text reports the failed handshake", function () {
