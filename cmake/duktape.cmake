@@ -47,6 +47,6 @@ file(COPY_FILE "${DUK_GEN}/duktape.cpp.new" "${DUK_GEN}/duktape.cpp" ONLY_IF_DIF
 
 # Compiled through core/engine_duktape.cpp, which includes the copy and adds the exit path.
 add_library(duktape STATIC "${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp")
-target_include_directories(duktape PUBLIC "${DUK_GEN}")
+target_include_directories(duktape PUBLIC "${DUK_GEN}" PRIVATE "${CMAKE_SOURCE_DIR}")
 target_compile_options(duktape PRIVATE -w)
 set_target_properties(duktape PROPERTIES POSITION_INDEPENDENT_CODE ON)
