@@ -86,6 +86,7 @@ void fail(duk_context* ctx, duk_errcode_t code, const char* fmt, ...) {
 }
 
 void defineMethod(duk_context* ctx, duk_idx_t obj, const char* name, duk_c_function fn, int nargs) {
+    obj = duk_normalize_index(ctx, obj);
     duk_push_string(ctx, name);
     duk_push_c_function(ctx, fn, nargs);
     duk_def_prop(ctx, obj, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WC);
@@ -514,7 +515,7 @@ void pushSetting(duk_context* ctx, int which, bool defaults) {
 void setSetting(duk_context* ctx, int which, duk_idx_t value) {
     Settings& s = state().settings;
     Format& f = settingsFormat();
-    bool b = duk_to_boolean(ctx, value);
+    bool b = which != kIndent && duk_to_boolean(ctx, value);
     switch (which) {
     case kIgnoreComments:
         s.ignoreComments = b;

@@ -33,7 +33,7 @@ Node* requireNode(duk_context* ctx) {
 }
 
 void nameArg(duk_context* ctx, duk_idx_t i, Name& n, bool attribute = false) {
-    if (duk_get_top(ctx) > i && !duk_is_undefined(ctx, i)) {
+    if (i >= 0 && duk_get_top(ctx) > i && !duk_is_undefined(ctx, i)) {
         toName(ctx, i, n, attribute);
     } else {
         n.q.name.local = retain(starName());

@@ -61,6 +61,7 @@ struct Builder {
     std::string text;    // character data not yet made a node (UTF-8)
     std::string scratch; // conversions
     Vec<Ns> pending;     // namespaces declared for the next element
+    Vec<Ns> top;         // those of the wrapper (the default namespace)
     std::string failure; // our own reason to stop
 };
 
@@ -90,6 +91,23 @@ void readName(Builder& b, const char* s, Name& name) {
     if (c) name.prefix = internUtf8(b, c + 1, strlen(c + 1));
 }
 
+// An element's namespaces are all those in scope at it, inherited ones included (its
+// infoset's in-scope namespaces, as ECMA-357 10.3.2.1 maps them), so that each element
+// read out of a document keeps the declarations it needs; the writer declares only those
+// its ancestors do not. An empty default namespace needs no declaration at the top.
+void inheritNamespaces(Builder& b, Node* e) {
+    const Vec<Ns>& outer = b.cur ? b.cur->ns : b.top;
+    e->ns = b.pending;
+    b.pending = Vec<Ns>();
+    for (const Ns& ns : outer) {
+        if (!b.cur && isEmpty(ns.prefix) && isEmpty(ns.uri)) continue;
+        bool shadowed = false;
+        for (const Ns& own : e->ns)
+            if (own.prefix == ns.prefix) shadowed = true;
+        if (!shadowed) e->ns.push({retain(ns.prefix), retain(ns.uri)});
+    }
+}
+
 // Puts a new node (a root of its own) into the open element, or among the results.
 void place(Builder& b, Node* n) {
     Vec<Node*>& to = b.cur ? b.cur->kids : *b.out;
@@ -105,6 +123,8 @@ void place(Builder& b, Node* n) {
     }
     n->parent = b.cur;
     n->root = b.cur->root;
+    for (Node* a : n->attrs)
+        a->root = n->root;
     b.cur->kids.push(n);
 }
 
@@ -145,12 +165,9 @@ template <class F> void guarded(void* data, F&& f) {
 
 void onStart(void* data, const XML_Char* name, const XML_Char** atts) {
     guarded(data, [&](Builder& b) {
-        if (b.depth++ == 0) { // the wrapper
-            for (Ns& ns : b.pending) {
-                release(ns.prefix);
-                release(ns.uri);
-            }
-            b.pending.n = 0;
+        if (b.depth++ == 0) { // the wrapper: its default namespace is in scope below
+            b.top = b.pending;
+            b.pending = Vec<Ns>();
             return;
         }
         if (b.depth > kMaxDepth + 1) return stop(b, "elements nested too deep");
@@ -158,8 +175,7 @@ void onStart(void* data, const XML_Char* name, const XML_Char** atts) {
         Node* e = newNode(kElement);
         try {
             readName(b, name, e->name);
-            e->ns = b.pending;
-            b.pending = Vec<Ns>();
+            inheritNamespaces(b, e);
             for (int i = 0; atts[i]; i += 2) {
                 Node* a = newNode(kAttribute);
                 try {
@@ -182,8 +198,8 @@ void onStart(void* data, const XML_Char* name, const XML_Char** atts) {
 
 void onEnd(void* data, const XML_Char*) {
     guarded(data, [&](Builder& b) {
-        if (--b.depth == 0) return;
         flushText(b);
+        if (--b.depth == 0) return;
         b.cur = b.cur->parent;
     });
 }
@@ -390,11 +406,13 @@ bool parse(const char* text, size_t size, const ParseOptions& options, Vec<Node*
     bool exhausted = !ok && (XML_GetErrorCode(p) == XML_ERROR_NO_MEMORY ||
                              b.failure.find("memory") != std::string::npos);
     XML_ParserFree(p);
-    for (Ns& ns : b.pending) {
-        release(ns.prefix);
-        release(ns.uri);
+    for (Vec<Ns>* v : {&b.pending, &b.top}) {
+        for (Ns& ns : *v) {
+            release(ns.prefix);
+            release(ns.uri);
+        }
+        v->clear();
     }
-    b.pending.clear();
     if (ok) return true;
     for (uint32_t i = first; i < out.n; i++) {
         Hold drop(out[i]);

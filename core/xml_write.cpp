@@ -227,8 +227,12 @@ bool writeStart(Writer& w, Open& o, bool top) {
     const Node* x = o.n;
     o.scope = w.scope.size();
     indent(w, o.level);
-    for (const Ns& ns : x->ns)
-        if (boundUri(w, ns.prefix) != ns.uri) w.scope.push_back(ns);
+    for (const Ns& ns : x->ns) {
+        Str* bound = boundUri(w, ns.prefix);
+        // The empty default namespace is in force where nothing else is.
+        if (bound == ns.uri || (!bound && isEmpty(ns.prefix) && isEmpty(ns.uri))) continue;
+        w.scope.push_back(ns);
+    }
     o.prefix = prefixFor(w, x->name, false, top ? x->parent : nullptr);
     std::vector<Str*> attrPrefixes;
     for (const Node* a : x->attrs)
