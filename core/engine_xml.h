@@ -73,8 +73,8 @@ template <class F> duk_ret_t guard(duk_context* ctx, F&& f) {
         return f();
     } catch (xml::Fault& e) {
         fault = e.message;
-    } catch (xml::Exhausted&) {
-        fault = nullptr;
+    } catch (xml::Exhausted& e) {
+        if (e.what) fail(ctx, DUK_ERR_RANGE_ERROR, "%s", e.what);
     }
     if (fault) fail(ctx, DUK_ERR_TYPE_ERROR, "%s", fault);
     fail(ctx, DUK_ERR_RANGE_ERROR, "XML memory limit of %u MiB reached",

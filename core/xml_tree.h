@@ -14,7 +14,9 @@ namespace xml {
 // Every block of the model is counted. Past the limit an allocation first asks the
 // reclaimer (a garbage collection that drops unreachable wrappers), then throws Exhausted.
 constexpr size_t kMemoryLimit = size_t(256) << 20;
-struct Exhausted {};
+struct Exhausted {
+    const char* what = nullptr; // a more precise reason, when there is one
+};
 void* allocate(size_t size);
 void deallocate(void* p, size_t size);
 size_t memoryInUse();

@@ -79,8 +79,10 @@ struct Writer {
     }
 };
 
+constexpr const char* kTooLong = "XML text longer than 64 MiB";
+
 void check(const Writer& w) {
-    if (w.out.size() > kMaxText) throw Exhausted();
+    if (w.out.size() > kMaxText) throw Exhausted{kTooLong};
 }
 
 void indent(Writer& w, uint32_t level) {
@@ -342,7 +344,7 @@ void writeList(std::string& out, const List* l, const Format& f) {
     for (uint32_t i = 0; i < l->items.n; i++) {
         if (i && f.pretty) out += '\n';
         writeNode(out, l->items[i], f);
-        if (out.size() > kMaxText) throw Exhausted();
+        if (out.size() > kMaxText) throw Exhausted{kTooLong};
     }
 }
 
