@@ -457,13 +457,14 @@ duk_ret_t parent(duk_context* ctx) {
                 duk_push_null(ctx);
             return 1;
         }
-        Node* p = v.list->items.n ? v.list->items[0]->parent : nullptr;
+        if (!v.list->items.n) return 0;
+        Node* p = v.list->items[0]->parent;
         for (Node* n : v.list->items)
-            if (n->parent != p) p = nullptr;
+            if (n->parent != p) return 0;
         if (p)
             pushNode(ctx, p);
         else
-            duk_push_undefined(ctx);
+            duk_push_null(ctx);
         return 1;
     });
 }

@@ -272,11 +272,14 @@ void installTraps(duk_context* ctx) {
     duk_get_prop_string(ctx, -2, "toStringTag");
     gToStringTag = duk_get_heapptr(ctx, -1);
     duk_pop_3(ctx);
-    // XML.prototype and XMLList.prototype answer toSource for x.toSource().
+    // XML.prototype and XMLList.prototype answer x.toSource() and x.__iterator__().
     for (void* proto : {s.xmlProto, s.listProto}) {
         duk_push_heapptr(ctx, proto);
         duk_push_string(ctx, "toSource");
         duk_push_heapptr(ctx, s.toSource);
+        duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WC);
+        duk_push_string(ctx, "__iterator__");
+        duk_push_heapptr(ctx, s.iterator);
         duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WC);
         duk_pop(ctx);
     }

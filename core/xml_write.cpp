@@ -241,19 +241,20 @@ bool writeStart(Writer& w, Open& o, bool top) {
         attrPrefixes.push_back(prefixFor(w, a->name, true, top ? x : nullptr));
     w.out += '<';
     appendQName(w, o.prefix, x->name.local);
-    for (size_t i = o.scope; i < w.scope.size(); i++) {
-        w.out += isEmpty(w.scope[i].prefix) ? " xmlns" : " xmlns:";
-        w.out.append(w.scope[i].prefix->data, w.scope[i].prefix->size);
-        w.out += "=\"";
-        escapeAttribute(w.out, w.scope[i].uri->data, w.scope[i].uri->size, w.f.source);
-        w.out += '"';
-    }
+    // Attributes, then the namespace declarations, as the engine of that era writes them.
     for (uint32_t i = 0; i < x->attrs.n; i++) {
         const Node* a = x->attrs[i];
         w.out += ' ';
         appendQName(w, attrPrefixes[i], a->name.local);
         w.out += "=\"";
         escapeAttribute(w.out, a->value->data, a->value->size, w.f.source);
+        w.out += '"';
+    }
+    for (size_t i = o.scope; i < w.scope.size(); i++) {
+        w.out += isEmpty(w.scope[i].prefix) ? " xmlns" : " xmlns:";
+        w.out.append(w.scope[i].prefix->data, w.scope[i].prefix->size);
+        w.out += "=\"";
+        escapeAttribute(w.out, w.scope[i].uri->data, w.scope[i].uri->size, w.f.source);
         w.out += '"';
     }
     if (!x->kids.n) {
