@@ -11,6 +11,7 @@
 #define XML_DTD 1
 #include <expat.h>
 #include <string.h>
+#include <string_view>
 
 namespace xml {
 
@@ -264,8 +265,8 @@ void onNamespace(void* data, const XML_Char* prefix, const XML_Char* uri) {
 size_t skipMarkup(const char* s, size_t n, size_t i) {
     auto at = [&](const char* w) { return n - i >= strlen(w) && memcmp(s + i, w, strlen(w)) == 0; };
     auto after = [&](const char* w) {
-        const char* e = static_cast<const char*>(memmem(s + i, n - i, w, strlen(w)));
-        return e ? static_cast<size_t>(e - s) + strlen(w) : n;
+        size_t e = std::string_view(s, n).find(w, i);
+        return e == std::string_view::npos ? n : e + strlen(w);
     };
     if (at("<!--")) return after("-->");
     if (at("<?")) return after("?>");
@@ -283,8 +284,8 @@ size_t skipMarkup(const char* s, size_t n, size_t i) {
         } else if (c == ']') {
             brackets--;
         } else if (c == '<' && n - j >= 4 && memcmp(s + j, "<!--", 4) == 0) {
-            const char* e = static_cast<const char*>(memmem(s + j, n - j, "-->", 3));
-            j = e ? static_cast<size_t>(e - s) + 2 : n;
+            size_t e = std::string_view(s, n).find("-->", j);
+            j = e == std::string_view::npos ? n : e + 2;
         } else if (c == '>' && brackets <= 0) {
             return j + 1;
         }
