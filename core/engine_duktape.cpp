@@ -136,11 +136,16 @@ int duk_host_e4x_add(duk_hthread* thr) {
     return 1;
 }
 
-int duk_host_e4x_equals(duk_hthread* thr, duk_tval* tv_x, duk_tval* tv_y, duk_bool_t* out) {
-    if (!e4xOperand(thr, tv_x) && !e4xOperand(thr, tv_y)) return 0;
-    duk_push_tval(thr, tv_x);
-    duk_push_tval(thr, tv_y);
-    *out = gE4x.equals(thr) ? 1 : 0;
-    duk_pop_2(thr);
-    return 1;
+// Script's == (and !=): E4X's comparison where an XML value, a Namespace or a QName is
+// on either side, the engine's otherwise.
+duk_bool_t duk_host_equals(duk_hthread* thr, duk_tval* tv_x, duk_tval* tv_y) {
+    if (DUK_UNLIKELY(gE4x.handler != nullptr) && (DUK_TVAL_IS_OBJECT(tv_x) || DUK_TVAL_IS_OBJECT(tv_y)) &&
+        (e4xOperand(thr, tv_x) || e4xOperand(thr, tv_y))) {
+        duk_push_tval(thr, tv_x);
+        duk_push_tval(thr, tv_y);
+        bool eq = gE4x.equals(thr);
+        duk_pop_2(thr);
+        return eq ? 1 : 0;
+    }
+    return duk_js_equals(thr, tv_x, tv_y);
 }
