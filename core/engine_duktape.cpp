@@ -139,7 +139,8 @@ int duk_host_e4x_add(duk_hthread* thr) {
 // Script's == (and !=): E4X's comparison where an XML value, a Namespace or a QName is
 // on either side, the engine's otherwise.
 duk_bool_t duk_host_equals(duk_hthread* thr, duk_tval* tv_x, duk_tval* tv_y) {
-    if (DUK_UNLIKELY(gE4x.handler != nullptr) && (DUK_TVAL_IS_OBJECT(tv_x) || DUK_TVAL_IS_OBJECT(tv_y)) &&
+    if (DUK_UNLIKELY(gE4x.handler != nullptr) &&
+        (DUK_TVAL_IS_OBJECT(tv_x) || DUK_TVAL_IS_OBJECT(tv_y)) &&
         (e4xOperand(thr, tv_x) || e4xOperand(thr, tv_y))) {
         duk_push_tval(thr, tv_x);
         duk_push_tval(thr, tv_y);

@@ -127,6 +127,7 @@ duk_ret_t filter(duk_context* ctx) {
         for (uint32_t i = 0; i < n; i++) {
             if (v.list && i >= v.list->items.n) break; // the predicate shortened the list
             Node* item = v.node ? v.node : v.list->items[i];
+            Hold held(item); // the predicate may take it out of the list and its tree
             duk_dup(ctx, 1);
             duk_dup(ctx, 2);
             pushNode(ctx, item);
