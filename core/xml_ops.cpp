@@ -189,26 +189,11 @@ void removeIndex(List* x, uint32_t i) {
 
 Ref descendants(Node* x, const Query& q) {
     Ref r = freshList(nullptr, nullptr, nullptr);
-    if (q.attr) {
-        for (Node* a : x->attrs)
-            if (matchAttr(a, q)) append(r.list, a);
-    }
-    std::vector<std::pair<Node*, uint32_t>> stack{{x, 0}};
-    while (!stack.empty()) {
-        auto& [n, i] = stack.back();
-        if (i == n->kids.n) {
-            stack.pop_back();
-            continue;
-        }
-        Node* k = n->kids[i++];
-        if (q.attr) {
-            for (Node* a : k->attrs)
-                if (matchAttr(a, q)) append(r.list, a);
-        } else if (matchKid(k, q)) {
-            append(r.list, k);
-        }
-        if (k->kids.n) stack.push_back({k, 0});
-    }
+    eachNode(x, [&](Node* m) {
+        bool found = q.attr ? m->kind == kAttribute && matchAttr(m, q)
+                            : m != x && m->kind != kAttribute && matchKid(m, q);
+        if (found) append(r.list, m);
+    });
     return r;
 }
 

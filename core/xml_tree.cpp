@@ -78,26 +78,6 @@ void freeTree(Node* top) {
     }
 }
 
-// Calls f on every node of the subtree (attributes included), parents before children.
-template <class F> void eachNode(Node* top, F&& f) {
-    std::vector<std::pair<Node*, uint32_t>> stack{{top, 0}};
-    f(top);
-    for (Node* a : top->attrs)
-        f(a);
-    while (!stack.empty()) {
-        auto& [n, i] = stack.back();
-        if (i == n->kids.n) {
-            stack.pop_back();
-            continue;
-        }
-        Node* k = n->kids[i++];
-        f(k);
-        for (Node* a : k->attrs)
-            f(a);
-        if (k->kids.n) stack.push_back({k, 0});
-    }
-}
-
 // Takes the subtree under n (just unlinked from its parent) out of its tree.
 void detach(Node* n) {
     Node* old = n->root;

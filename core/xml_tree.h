@@ -8,6 +8,8 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <utility>
+#include <vector>
 
 namespace xml {
 
@@ -129,6 +131,10 @@ bool equalNodes(const Node* a, const Node* b); // ECMA-357 [[Equals]] of two nod
 bool hasSimpleContent(const Node* n);
 bool hasComplexContent(const Node* n);
 
+// Calls f on every node under top, top included, each before its children and each
+// element's attributes right after it (document order).
+template <class F> void eachNode(Node* top, F&& f);
+
 // Namespaces: in-scope declarations of an element (ECMA-357 AddInScopeNamespace).
 void addNamespace(Node* element, Str* prefix, Str* uri);
 // Visits the namespaces in scope at n, nearest first, each prefix once.
@@ -160,6 +166,25 @@ struct Counts {
     size_t bytes, nodes, lists;
 };
 Counts counts();
+
+template <class F> void eachNode(Node* top, F&& f) {
+    std::vector<std::pair<Node*, uint32_t>> stack{{top, 0}};
+    f(top);
+    for (Node* a : top->attrs)
+        f(a);
+    while (!stack.empty()) {
+        auto& [n, i] = stack.back();
+        if (i == n->kids.n) {
+            stack.pop_back();
+            continue;
+        }
+        Node* k = n->kids[i++];
+        f(k);
+        for (Node* a : k->attrs)
+            f(a);
+        if (k->kids.n) stack.push_back({k, 0});
+    }
+}
 
 template <class F> void eachNamespaceInScope(const Node* n, F&& f) {
     for (const Node* y = n; y; y = y->parent) {
