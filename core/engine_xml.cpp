@@ -172,10 +172,16 @@ Value valueAt(duk_context* ctx, duk_idx_t idx) {
     return fromSlot(duk_host_e4x_slot(ctx, idx));
 }
 
+// The prototypes stand for an empty text node and an empty list (as ECMA-357 makes them),
+// so that XML.prototype.toString() and the like answer.
 Value thisValue(duk_context* ctx) {
     duk_push_this(ctx);
     Value v = valueAt(ctx, -1);
+    void* self = duk_get_heapptr(ctx, -1);
     duk_pop(ctx);
+    State& s = state();
+    if (!v && self && self == s.xmlProto) v.node = s.emptyText;
+    if (!v && self && self == s.listProto) v.list = s.emptyList;
     if (!v) fail(ctx, DUK_ERR_TYPE_ERROR, "not an XML or XMLList object");
     return v;
 }
@@ -587,6 +593,11 @@ duk_ret_t setSettings(duk_context* ctx) {
 duk_ret_t install(duk_context* ctx) {
     duk_idx_t global = 0;
     State& s = state();
+    s.emptyText = newNode(kText);
+    s.emptyText->value = retain(emptyName());
+    ref(s.emptyText);
+    s.emptyList = newList();
+    ref(s.emptyList);
     s.defaultUri = retain(emptyName());
     s.defaultPrefix = retain(emptyName());
     defineClass(ctx, global, "XML", xmlConstructor, 1, &s.xmlProto);

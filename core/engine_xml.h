@@ -42,6 +42,8 @@ struct State {
     void* iterator = nullptr;
     void* toSource = nullptr;
     Settings settings;
+    xml::Node* emptyText = nullptr;    // what XML.prototype stands for
+    xml::List* emptyList = nullptr;    // and XMLList.prototype
     xml::Str* defaultUri = nullptr;    // default xml namespace ("" at first)
     xml::Str* defaultPrefix = nullptr; // its prefix, null when unknown
 };

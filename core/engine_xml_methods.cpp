@@ -199,17 +199,29 @@ duk_ret_t descendantsMethod(duk_context* ctx) {
     });
 }
 
+// An XML property by that name, else an own property of the object itself (the methods
+// of the prototypes).
 duk_ret_t hasOwnProperty(duk_context* ctx) {
     return guard(ctx, [&] {
         Value v = thisValue(ctx);
         uint32_t i;
         bool found;
-        if (indexKey(ctx, 0, &i) || (duk_is_string(ctx, 0) && indexKey(ctx, 0, &i))) {
+        if (indexKey(ctx, 0, &i)) {
             found = v.node ? i == 0 : i < v.list->items.n;
         } else {
             Name n;
             toName(ctx, 0, n);
             found = v.node ? has(v.node, n.q) : has(v.list, n.q);
+        }
+        duk_push_this(ctx);
+        if (!found && !valueAt(ctx, -1)) {
+            duk_get_global_string(ctx, "Object");
+            duk_get_prop_string(ctx, -1, "prototype");
+            duk_get_prop_string(ctx, -1, "hasOwnProperty");
+            duk_dup(ctx, -4);
+            duk_dup(ctx, 0);
+            duk_call_method(ctx, 1);
+            found = duk_to_boolean(ctx, -1);
         }
         duk_push_boolean(ctx, found);
         return 1;

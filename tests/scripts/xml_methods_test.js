@@ -162,6 +162,9 @@ table("XML and XMLList constructors, settings (13.4.1-13.4.3, 13.5.1-13.5.2)", [
     ['XML.ignoreComments = false; XML.setSettings(); XML.ignoreComments', true],
     ['XML.defaultSettings().prettyIndent', 2],
     ['[XML.prototype.constructor === XML, XMLList.prototype.constructor === XMLList, XML.length]', "[true, true, 1]"],
+    ['[XML.prototype.hasOwnProperty("toString"), XML.prototype.hasOwnProperty("b"), X("<a/>").hasOwnProperty("toString")]',
+     "[true, false, false]"],
+    ['[XML.prototype.toString(), XML.prototype.nodeKind(), XMLList.prototype.length()]', "[, text, 0]"],
 ]);
 
 // uneval and toSource give the initialiser form.
