@@ -89,6 +89,16 @@ void duk_host_set_e4x(duk_context* ctx, const duk_host_e4x* hooks) {
     gE4x = *hooks;
 }
 
+void duk_host_collect_quietly(duk_context* ctx) {
+    duk_heap* heap = reinterpret_cast<duk_hthread*>(ctx)->heap;
+    duk_small_uint_t flags = heap->ms_base_flags;
+    heap->ms_base_flags |= DUK_MS_FLAG_NO_OBJECT_COMPACTION;
+    heap->pf_prevent_count++;
+    duk_heap_mark_and_sweep(heap, 0);
+    heap->pf_prevent_count--;
+    heap->ms_base_flags = flags;
+}
+
 void duk_host_set_slot(duk_context* ctx, duk_idx_t idx, void* slot) {
     duk_hthread* thr = reinterpret_cast<duk_hthread*>(ctx);
     duk_hobject* obj = duk_require_hobject(thr, idx);

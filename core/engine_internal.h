@@ -30,6 +30,9 @@ struct duk_host_e4x {
     bool (*equals)(duk_context* ctx);                 // x == y for the values at -2 and -1
 };
 void duk_host_set_e4x(duk_context* ctx, const duk_host_e4x* hooks);
+// A full collection that runs no finalizer and moves no object (they wait for the next
+// one): safe inside a native that walks a tree which script could otherwise change.
+void duk_host_collect_quietly(duk_context* ctx);
 // The slot (a native pointer in a hidden own property): set on any object (proxies too),
 // read from any object, or read from an XML proxy only (null for any other value).
 void duk_host_set_slot(duk_context* ctx, duk_idx_t idx, void* slot);

@@ -69,11 +69,10 @@ void wrapperFreed(void* slot) {
 }
 
 // Past the model's memory limit: collect, so that unreachable wrappers let their trees go.
+// Without finalizers: no script may run in the middle of a native's tree walk.
 void reclaim() {
     duk_context* ctx = thread().ctx;
-    if (!ctx) return;
-    duk_gc(ctx, 0);
-    duk_gc(ctx, 0);
+    if (ctx) duk_host_collect_quietly(ctx);
 }
 
 } // namespace
