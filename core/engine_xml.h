@@ -63,6 +63,7 @@ void pushList(duk_context* ctx, xml::List* l);
 void pushRef(duk_context* ctx, const xml::Ref& r);
 Value valueAt(duk_context* ctx, duk_idx_t idx); // empty for anything but an XML value
 Value thisValue(duk_context* ctx);              // `this`, or a TypeError
+xml::Node* thisNode(duk_context* ctx);          // `this` as an XML node, or a TypeError
 bool isNamespace(duk_context* ctx, duk_idx_t idx);
 bool isQName(duk_context* ctx, duk_idx_t idx);
 
@@ -131,8 +132,9 @@ void pushToXMLList(duk_context* ctx, duk_idx_t idx); // XMLList(value)
 // The natives of each part, installed by the unit.
 void installTraps(duk_context* ctx);   // the handler and the functions it hands out
 void installMethods(duk_context* ctx); // XML.prototype and XMLList.prototype at -2, -1
-void installNames(duk_context* ctx);   // Namespace, QName, isXMLName on the global at -1
-void installLang(duk_context* ctx);    // __lang.xml, the object at -1
+void installNameMethods(duk_context* ctx, duk_idx_t xmlProto);
+void installNames(duk_context* ctx); // Namespace, QName, isXMLName on the global at -1
+void installLang(duk_context* ctx);  // __lang.xml, the object at -1
 // The engine's calls into E4X for method calls, + and ==.
 void callMethod(duk_context* ctx, duk_idx_t self);
 void addValues(duk_context* ctx);

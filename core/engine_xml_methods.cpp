@@ -26,12 +26,6 @@ Items itemsOf(const Value& v) {
     return v.node ? Items{&v.node, 1} : Items{v.list->items.p, v.list->items.n};
 }
 
-Node* requireNode(duk_context* ctx) {
-    Value v = thisValue(ctx);
-    if (!v.node) fail(ctx, DUK_ERR_TYPE_ERROR, "not an XML object");
-    return v.node;
-}
-
 void nameArg(duk_context* ctx, duk_idx_t i, Name& n, bool attribute = false) {
     if (i >= 0 && duk_get_top(ctx) > i && !duk_is_undefined(ctx, i)) {
         toName(ctx, i, n, attribute);
@@ -104,7 +98,7 @@ duk_ret_t child(duk_context* ctx) {
 }
 
 duk_ret_t childIndex(duk_context* ctx) {
-    Node* x = requireNode(ctx);
+    Node* x = thisNode(ctx);
     if (!x->parent || x->kind == kAttribute)
         duk_push_int(ctx, -1);
     else
@@ -250,19 +244,6 @@ duk_ret_t hasSimpleContent(duk_context* ctx) {
     return 1;
 }
 
-duk_ret_t inScopeNamespaces(duk_context* ctx) {
-    return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
-        duk_push_array(ctx);
-        duk_uarridx_t i = 0;
-        eachNamespaceInScope(x, [&](const Ns& ns) {
-            pushNamespace(ctx, ns.prefix, ns.uri);
-            duk_put_prop_index(ctx, -2, i++);
-        });
-        return 1;
-    });
-}
-
 // The child that child1 names: an XML value, or a list of one.
 Node* childArg(duk_context* ctx, duk_idx_t i) {
     Value c = valueAt(ctx, i);
@@ -272,7 +253,7 @@ Node* childArg(duk_context* ctx, duk_idx_t i) {
 
 duk_ret_t insertChild(duk_context* ctx, bool after) {
     return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
+        Node* x = thisNode(ctx);
         duk_push_this(ctx);
         if (x->kind != kElement) return 0;
         Assigned a(ctx, 1);
@@ -298,7 +279,7 @@ duk_ret_t insertChildBefore(duk_context* ctx) {
 
 duk_ret_t appendChild(duk_context* ctx) {
     return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
+        Node* x = thisNode(ctx);
         Assigned a(ctx, 0);
         insert(x, x->kids.n, a.val);
         duk_push_this(ctx);
@@ -308,7 +289,7 @@ duk_ret_t appendChild(duk_context* ctx) {
 
 duk_ret_t prependChild(duk_context* ctx) {
     return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
+        Node* x = thisNode(ctx);
         Assigned a(ctx, 0);
         insert(x, 0, a.val);
         duk_push_this(ctx);
@@ -322,93 +303,10 @@ duk_ret_t length(duk_context* ctx) {
     return 1;
 }
 
-bool unnamed(const Node* x) {
-    return x->kind == kText || x->kind == kComment;
-}
-
-duk_ret_t localName(duk_context* ctx) {
-    Node* x = requireNode(ctx);
-    pushStr(ctx, unnamed(x) ? nullptr : x->name.local);
-    return 1;
-}
-
-duk_ret_t name(duk_context* ctx) {
-    return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
-        if (unnamed(x))
-            duk_push_null(ctx);
-        else
-            pushQName(ctx, x->name);
-        return 1;
-    });
-}
-
-// ECMA-357 [[GetNamespace]] of x's name among the namespaces in scope at x.
-void pushNameNamespace(duk_context* ctx, const Node* x) {
-    const Ns* found = nullptr;
-    std::vector<Ns> scope;
-    eachNamespaceInScope(x->kind == kAttribute && x->parent ? x->parent : x,
-                         [&](const Ns& ns) { scope.push_back(ns); });
-    for (const Ns& ns : scope) {
-        if (ns.uri != x->name.uri) continue;
-        if (x->kind == kAttribute && isEmpty(ns.prefix) && !isEmpty(ns.uri)) continue;
-        if (!found || ns.prefix == x->name.prefix) found = &ns;
-    }
-    if (found) return pushNamespace(ctx, found->prefix, found->uri);
-    const Str* prefix = isEmpty(x->name.uri) ? emptyName() : x->name.prefix;
-    pushNamespace(ctx, prefix, x->name.uri);
-}
-
-duk_ret_t namespaceMethod(duk_context* ctx) {
-    return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
-        if (duk_get_top(ctx) == 0) {
-            if (unnamed(x) || x->kind == kInstruction)
-                duk_push_null(ctx);
-            else
-                pushNameNamespace(ctx, x);
-            return 1;
-        }
-        Str* prefix = internAt(ctx, 0);
-        const Ns* found = nullptr;
-        std::vector<Ns> scope;
-        eachNamespaceInScope(x, [&](const Ns& ns) { scope.push_back(ns); });
-        for (const Ns& ns : scope)
-            if (ns.prefix == prefix && !found) found = &ns;
-        release(prefix);
-        if (found)
-            pushNamespace(ctx, found->prefix, found->uri);
-        else
-            duk_push_undefined(ctx);
-        return 1;
-    });
-}
-
-duk_ret_t namespaceDeclarations(duk_context* ctx) {
-    return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
-        duk_push_array(ctx);
-        if (x->kind != kElement) return 1;
-        std::vector<Ns> ancestors;
-        if (x->parent)
-            eachNamespaceInScope(x->parent, [&](const Ns& ns) { ancestors.push_back(ns); });
-        duk_uarridx_t i = 0;
-        for (const Ns& ns : x->ns) {
-            bool inherited = false;
-            for (const Ns& a : ancestors)
-                if (a.prefix == ns.prefix && a.uri == ns.uri) inherited = true;
-            if (inherited) continue;
-            pushNamespace(ctx, ns.prefix, ns.uri);
-            duk_put_prop_index(ctx, -2, i++);
-        }
-        return 1;
-    });
-}
-
 duk_ret_t nodeKind(duk_context* ctx) {
     static const char* const kNames[] = {"element", "attribute", "text", "comment",
                                          "processing-instruction"};
-    duk_push_string(ctx, kNames[requireNode(ctx)->kind]);
+    duk_push_string(ctx, kNames[thisNode(ctx)->kind]);
     return 1;
 }
 
@@ -489,40 +387,9 @@ duk_ret_t propertyIsEnumerable(duk_context* ctx) {
     return 1;
 }
 
-duk_ret_t removeNamespace(duk_context* ctx) {
-    return guard(ctx, [&] {
-        Node* top = requireNode(ctx);
-        Str *prefix, *uri;
-        namespaceOf(ctx, 0, &prefix, &uri);
-        std::vector<Node*> stack{top};
-        while (!stack.empty()) {
-            Node* x = stack.back();
-            stack.pop_back();
-            if (x->kind != kElement || x->name.uri == uri) continue;
-            bool used = false;
-            for (Node* a : x->attrs)
-                if (a->name.uri == uri) used = true;
-            if (used) continue;
-            for (uint32_t i = x->ns.n; i-- > 0;) {
-                Ns& ns = x->ns[i];
-                if (ns.uri != uri || (prefix && ns.prefix != prefix)) continue;
-                release(ns.prefix);
-                release(ns.uri);
-                x->ns.erase(i);
-            }
-            for (Node* k : x->kids)
-                stack.push_back(k);
-        }
-        release(prefix);
-        release(uri);
-        duk_push_this(ctx);
-        return 1;
-    });
-}
-
 duk_ret_t replaceMethod(duk_context* ctx) {
     return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
+        Node* x = thisNode(ctx);
         duk_push_this(ctx);
         if (x->kind != kElement) return 1;
         Assigned a(ctx, 1);
@@ -555,82 +422,13 @@ duk_ret_t replaceMethod(duk_context* ctx) {
 
 duk_ret_t setChildren(duk_context* ctx) {
     return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
+        Node* x = thisNode(ctx);
         Assigned a(ctx, 0);
         Query all;
         all.name.local = starName();
         put(x, all, a.val, state().defaultUri);
         duk_push_this(ctx);
         return 1;
-    });
-}
-
-void requireName(duk_context* ctx, const Str* local) {
-    if (!isXmlName(local->data, local->size))
-        fail(ctx, DUK_ERR_TYPE_ERROR, "'%s' is not an XML name", local->data);
-}
-
-duk_ret_t setLocalName(duk_context* ctx) {
-    return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
-        if (unnamed(x)) return 0;
-        Name n;
-        if (isQName(ctx, 0))
-            qnameOf(ctx, 0, n.q.name);
-        else
-            n.q.name.local = internAt(ctx, 0);
-        requireName(ctx, n.q.name.local);
-        release(x->name.local);
-        x->name.local = retain(n.q.name.local);
-        return 0;
-    });
-}
-
-duk_ret_t setName(duk_context* ctx) {
-    return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
-        if (unnamed(x)) return 0;
-        Name n;
-        if (isQName(ctx, 0)) {
-            qnameOf(ctx, 0, n.q.name);
-            if (!n.q.name.uri) {
-                n.q.name.uri = retain(state().defaultUri);
-                release(n.q.name.prefix);
-                n.q.name.prefix = retain(state().defaultPrefix);
-            }
-        } else {
-            n.q.name.local = internAt(ctx, 0);
-            n.q.name.uri = retain(state().defaultUri);
-            n.q.name.prefix = retain(state().defaultPrefix);
-        }
-        requireName(ctx, n.q.name.local);
-        if (x->kind == kInstruction) {
-            release(n.q.name.uri);
-            n.q.name.uri = retain(emptyName());
-        }
-        xml::setName(x->name, n.q.name);
-        Node* holder = x->kind == kAttribute ? x->parent : x;
-        if (holder) addNamespace(holder, n.q.name.prefix, n.q.name.uri);
-        return 0;
-    });
-}
-
-duk_ret_t setNamespace(duk_context* ctx) {
-    return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
-        if (unnamed(x) || x->kind == kInstruction) return 0;
-        Str *prefix, *uri;
-        namespaceOf(ctx, 0, &prefix, &uri);
-        xml::Name n;
-        n.uri = uri;
-        n.local = x->name.local;
-        n.prefix = prefix;
-        xml::setName(x->name, n);
-        Node* holder = x->kind == kAttribute ? x->parent : x;
-        if (holder) addNamespace(holder, prefix, uri);
-        release(prefix);
-        release(uri);
-        return 0;
     });
 }
 
@@ -679,43 +477,20 @@ const duk_function_list_entry kShared[] = {
     {"valueOf", valueOf, 0},
     {nullptr, nullptr, 0}};
 
-const duk_function_list_entry kXmlOnly[] = {{"addNamespace", nullptr, 1}, // below
-                                            {"appendChild", appendChild, 1},
+const duk_function_list_entry kXmlOnly[] = {{"appendChild", appendChild, 1},
                                             {"childIndex", childIndex, 0},
-                                            {"inScopeNamespaces", inScopeNamespaces, 0},
                                             {"insertChildAfter", insertChildAfter, 2},
                                             {"insertChildBefore", insertChildBefore, 2},
-                                            {"localName", localName, 0},
-                                            {"name", name, 0},
-                                            {"namespace", namespaceMethod, DUK_VARARGS},
-                                            {"namespaceDeclarations", namespaceDeclarations, 0},
                                             {"nodeKind", nodeKind, 0},
                                             {"prependChild", prependChild, 1},
-                                            {"removeNamespace", removeNamespace, 1},
                                             {"replace", replaceMethod, 2},
                                             {"setChildren", setChildren, 1},
-                                            {"setLocalName", setLocalName, 1},
-                                            {"setName", setName, 1},
-                                            {"setNamespace", setNamespace, 1},
                                             {nullptr, nullptr, 0}};
-
-duk_ret_t addNamespaceMethod(duk_context* ctx) {
-    return guard(ctx, [&] {
-        Node* x = requireNode(ctx);
-        Str *prefix, *uri;
-        namespaceOf(ctx, 0, &prefix, &uri);
-        addNamespace(x, prefix, uri);
-        release(prefix);
-        release(uri);
-        duk_push_this(ctx);
-        return 1;
-    });
-}
 
 void defineAll(duk_context* ctx, duk_idx_t obj, const duk_function_list_entry* list) {
     for (; list->key; list++) {
         duk_push_string(ctx, list->key);
-        duk_push_c_function(ctx, list->value ? list->value : addNamespaceMethod, list->nargs);
+        duk_push_c_function(ctx, list->value, list->nargs);
         duk_def_prop(ctx, obj, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_WC);
     }
 }
@@ -727,6 +502,7 @@ void installMethods(duk_context* ctx) {
     defineAll(ctx, xmlProto, kShared);
     defineAll(ctx, listProto, kShared);
     defineAll(ctx, xmlProto, kXmlOnly);
+    installNameMethods(ctx, xmlProto);
 }
 
 } // namespace e4x
