@@ -7,4 +7,5 @@ add_custom_command(OUTPUT "${lang_units_cpp}"
     COMMAND ${CMAKE_COMMAND} "-DOUT=${lang_units_cpp}" "-DUNITS=${lang_units}"
             -P "${CMAKE_SOURCE_DIR}/cmake/embed_lang.cmake"
     DEPENDS ${lang_units} "${CMAKE_SOURCE_DIR}/cmake/embed_lang.cmake"
-    COMMENT "Embedding the language library units" VERBATIM)
+    COMMENT "Embedding the language library units"
+    VERBATIM) # the list of units holds semicolons, which a shell would take for separators

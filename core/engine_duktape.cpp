@@ -3,6 +3,8 @@
 // needs from its internals: the helpers below, and the files included at the end.
 #include "duktape.cpp"
 
+#include "core/engine_internal.h"
+
 // Runs the finalizer of every object that still has one, as destroying the heap does, but
 // frees nothing: the process is about to end and gives the memory back whole. It skips the
 // three full collections and the block-by-block freeing of duk_destroy_heap, which for a
@@ -87,3 +89,125 @@ void duk_host_reserve_entries(duk_context* ctx, duk_idx_t idx, duk_uint32_t n) {
 
 // The source text of compiled functions, kept by the patched compiler.
 #include "core/engine_funcsource.cpp"
+
+// E4X (core/engine_xml*.cpp): XML values are proxies whose handler is the E4X handler; a
+// pointer to the native value sits in a hidden own property of the proxy (its "slot", read
+// here without proxy behaviour) and of the proxy's target (where the traps find it). The
+// engine calls in at a proxy's end, for method calls, typeof, + and == (the 30-e4x patch).
+namespace {
+duk_host_e4x gE4x;
+duk_hstring* gSlotKey = nullptr;
+duk_hstring* gTypeofXml = nullptr;
+
+void* ownSlot(duk_heap* heap, duk_hobject* obj) {
+    for (duk_uint_fast32_t i = 0; i < DUK_HOBJECT_GET_ENEXT(obj); i++) {
+        if (DUK_HOBJECT_E_GET_KEY(heap, obj, i) != gSlotKey) continue;
+        if (DUK_HOBJECT_E_SLOT_IS_ACCESSOR(heap, obj, i)) return nullptr;
+        duk_tval* tv = DUK_HOBJECT_E_GET_VALUE_TVAL_PTR(heap, obj, i);
+        return DUK_TVAL_IS_POINTER(tv) ? DUK_TVAL_GET_POINTER(tv) : nullptr;
+    }
+    return nullptr;
+}
+
+duk_hobject* e4xProxy(duk_tval* tv) {
+    if (!gE4x.handler || !DUK_TVAL_IS_OBJECT(tv)) return nullptr;
+    duk_hobject* o = DUK_TVAL_GET_OBJECT(tv);
+    if (!DUK_HOBJECT_IS_PROXY(o) || reinterpret_cast<duk_hproxy*>(o)->handler != gE4x.handler)
+        return nullptr;
+    return o;
+}
+
+// XML values, and the Namespace and QName objects that == compares by value.
+bool e4xOperand(duk_hthread* thr, duk_tval* tv) {
+    if (e4xProxy(tv)) return true;
+    if (!gE4x.handler || !DUK_TVAL_IS_OBJECT(tv)) return false;
+    duk_hobject* proto = DUK_HOBJECT_GET_PROTOTYPE(thr->heap, DUK_TVAL_GET_OBJECT(tv));
+    return proto && (proto == gE4x.namespaceProto || proto == gE4x.qnameProto);
+}
+} // namespace
+
+void duk_host_set_e4x(duk_context* ctx, const duk_host_e4x* hooks) {
+    duk_hthread* thr = reinterpret_cast<duk_hthread*>(ctx);
+    // The key and the typeof name stay reachable from the stash for the heap's life.
+    duk_push_global_stash(ctx);
+    duk_push_literal(ctx, DUK_HIDDEN_SYMBOL("e4xSlot"));
+    gSlotKey = duk_known_hstring(thr, -1);
+    duk_put_prop_literal(ctx, -2, DUK_HIDDEN_SYMBOL("e4xSlotKey"));
+    duk_push_literal(ctx, "xml");
+    gTypeofXml = duk_known_hstring(thr, -1);
+    duk_put_prop_literal(ctx, -2, DUK_HIDDEN_SYMBOL("e4xTypeof"));
+    duk_pop(ctx);
+    gE4x = *hooks;
+}
+
+void duk_host_collect_quietly(duk_context* ctx) {
+    duk_heap* heap = reinterpret_cast<duk_hthread*>(ctx)->heap;
+    duk_small_uint_t flags = heap->ms_base_flags;
+    heap->ms_base_flags |= DUK_MS_FLAG_NO_OBJECT_COMPACTION;
+    heap->pf_prevent_count++;
+    duk_heap_mark_and_sweep(heap, 0);
+    heap->pf_prevent_count--;
+    heap->ms_base_flags = flags;
+}
+
+void duk_host_set_slot(duk_context* ctx, duk_idx_t idx, void* slot) {
+    duk_hthread* thr = reinterpret_cast<duk_hthread*>(ctx);
+    duk_hobject* obj = duk_require_hobject(thr, idx);
+    duk_push_pointer(ctx, slot);
+    duk_hobject_define_property_internal(thr, obj, gSlotKey, DUK_PROPDESC_FLAGS_NONE);
+}
+
+void* duk_host_get_slot(duk_context* ctx, duk_idx_t idx) {
+    duk_hthread* thr = reinterpret_cast<duk_hthread*>(ctx);
+    duk_hobject* obj = duk_get_hobject(thr, idx);
+    return obj && gSlotKey ? ownSlot(thr->heap, obj) : nullptr;
+}
+
+void* duk_host_e4x_slot(duk_context* ctx, duk_idx_t idx) {
+    duk_hthread* thr = reinterpret_cast<duk_hthread*>(ctx);
+    duk_tval* tv = duk_get_tval(thr, idx);
+    duk_hobject* p = tv ? e4xProxy(tv) : nullptr;
+    return p ? ownSlot(thr->heap, p) : nullptr;
+}
+
+void duk_host_proxy_freed(duk_heap* heap, duk_hobject* h) {
+    if (!gE4x.handler || reinterpret_cast<duk_hproxy*>(h)->handler != gE4x.handler) return;
+    if (void* slot = ownSlot(heap, h)) gE4x.freed(slot);
+}
+
+int duk_host_e4x_value(duk_tval* tv) {
+    return e4xProxy(tv) != nullptr;
+}
+
+void duk_host_e4x_method(duk_hthread* thr, duk_tval* tv_obj, duk_tval* tv_key) {
+    duk_idx_t self = static_cast<duk_idx_t>(tv_obj - thr->valstack_bottom);
+    duk_push_tval(thr, tv_key);
+    gE4x.method(thr, self);
+}
+
+duk_hstring* duk_host_typeof(duk_hthread* thr, duk_tval* tv) {
+    if (e4xProxy(tv)) return gTypeofXml;
+    return DUK_HTHREAD_GET_STRING(thr, duk_js_typeof_stridx(tv));
+}
+
+int duk_host_e4x_add(duk_hthread* thr) {
+    if (!e4xProxy(DUK_GET_TVAL_NEGIDX(thr, -2)) || !e4xProxy(DUK_GET_TVAL_NEGIDX(thr, -1)))
+        return 0;
+    gE4x.add(thr);
+    return 1;
+}
+
+// Script's == (and !=): E4X's comparison where an XML value, a Namespace or a QName is
+// on either side, the engine's otherwise.
+duk_bool_t duk_host_equals(duk_hthread* thr, duk_tval* tv_x, duk_tval* tv_y) {
+    if (DUK_UNLIKELY(gE4x.handler != nullptr) &&
+        (DUK_TVAL_IS_OBJECT(tv_x) || DUK_TVAL_IS_OBJECT(tv_y)) &&
+        (e4xOperand(thr, tv_x) || e4xOperand(thr, tv_y))) {
+        duk_push_tval(thr, tv_x);
+        duk_push_tval(thr, tv_y);
+        bool eq = gE4x.equals(thr);
+        duk_pop_2(thr);
+        return eq ? 1 : 0;
+    }
+    return duk_js_equals(thr, tv_x, tv_y);
+}

@@ -39,6 +39,27 @@ duk_bool_t duk_host_enum_next(duk_context* ctx);
 // __lang.each(v): the marker whose for-in gives the values of v.
 duk_ret_t duk_host_each(duk_context* ctx);
 
+// E4X support in the engine (core/engine_duktape.cpp; the engine calls in through the
+// 30-e4x patch). Registered once, when the XML unit is first used.
+struct duk_host_e4x {
+    void* handler;             // the handler of every XML and XMLList proxy
+    void* namespaceProto;      // Namespace.prototype and QName.prototype: == compares their
+    void* qnameProto;          // objects by value
+    void (*freed)(void* slot); // a proxy's end: drop what its slot holds
+    void (*method)(duk_context* ctx, duk_idx_t self); // [... key] -> [... function]
+    void (*add)(duk_context* ctx);                    // [... x y] -> [... x + y], both XML values
+    bool (*equals)(duk_context* ctx);                 // x == y for the values at -2 and -1
+};
+void duk_host_set_e4x(duk_context* ctx, const duk_host_e4x* hooks);
+// A full collection that runs no finalizer and moves no object (they wait for the next
+// one): safe inside a native that walks a tree which script could otherwise change.
+void duk_host_collect_quietly(duk_context* ctx);
+// The slot (a native pointer in a hidden own property): set on any object (proxies too),
+// read from any object, or read from an XML proxy only (null for any other value).
+void duk_host_set_slot(duk_context* ctx, duk_idx_t idx, void* slot);
+void* duk_host_get_slot(duk_context* ctx, duk_idx_t idx);
+void* duk_host_e4x_slot(duk_context* ctx, duk_idx_t idx);
+
 namespace engine {
 
 // Per OS thread: its context, its request depth and what a running native has pending.

@@ -91,4 +91,41 @@ std::string validUtf8(const std::string& s) {
     return toUtf8(reinterpret_cast<const uint16_t*>(w.data()), w.size());
 }
 
+// Three-byte surrogates start with 0xED followed by 0xA0..0xBF; four-byte sequences start
+// with 0xF0..0xF4. Runs of other bytes are copied whole.
+void cesu8ToUtf8(const char* s, size_t n, std::string& out) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    size_t start = 0;
+    for (size_t i = 0; i + 5 < n; i++) {
+        if (p[i] != 0xED || (p[i + 1] & 0xF0) != 0xA0 || p[i + 3] != 0xED ||
+            (p[i + 4] & 0xF0) != 0xB0)
+            continue;
+        uint32_t hi = ((p[i + 1] & 0x0F) << 6) | (p[i + 2] & 0x3F);
+        uint32_t lo = ((p[i + 4] & 0x0F) << 6) | (p[i + 5] & 0x3F);
+        out.append(s + start, i - start);
+        putUtf8(out, 0x10000 + (hi << 10) + lo);
+        i += 5;
+        start = i + 1;
+    }
+    out.append(s + start, n - start);
+}
+
+void utf8ToCesu8(const char* s, size_t n, std::string& out) {
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
+    size_t start = 0;
+    for (size_t i = 0; i + 3 < n; i++) {
+        if (p[i] < 0xF0 || p[i] > 0xF4) continue;
+        uint32_t cp = ((p[i] & 0x07) << 18) | ((p[i + 1] & 0x3F) << 12) | ((p[i + 2] & 0x3F) << 6) |
+                      (p[i + 3] & 0x3F);
+        if (cp < 0x10000 || cp > 0x10FFFF) continue;
+        out.append(s + start, i - start);
+        cp -= 0x10000;
+        putUtf8(out, 0xD800 + (cp >> 10));
+        putUtf8(out, 0xDC00 + (cp & 0x3FF));
+        i += 3;
+        start = i + 1;
+    }
+    out.append(s + start, n - start);
+}
+
 } // namespace text

@@ -18,6 +18,13 @@ std::string toUtf8(const uint16_t* s, size_t n);
 // lone surrogate) replaced by U+FFFD: for files that must be valid UTF-8.
 std::string validUtf8(const std::string& s);
 
+// The engine's own encoding (CESU-8: a code point above U+FFFF as two three-byte
+// surrogates) to UTF-8 (four bytes for such a code point) and back, appended to out. The
+// two agree everywhere else, so the text is copied as it is; a lone surrogate stays in its
+// three-byte form, which a UTF-8 reader then refuses.
+void cesu8ToUtf8(const char* s, size_t n, std::string& out);
+void utf8ToCesu8(const char* s, size_t n, std::string& out);
+
 } // namespace text
 
 #endif

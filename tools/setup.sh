@@ -4,6 +4,8 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config patch duktape-dev libgtest-dev libgmock-dev zlib1g-dev procps
           libsqlite3-dev sqlite3
+          libexpat1-dev # E4X: the XML parser
+          rhino # E4X: the peer of bench/xml.sh
           libusb-dev # the USB module: the libusb 0.1 interface
           socat  # pseudo-terminal pairs for the serial module's tests
           libssl-dev openssl curl wrk # socket module: OpenSSL; its tests' peers; its benchmark's load

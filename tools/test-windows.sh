@@ -7,13 +7,14 @@
 # manager, a shortcut is saved, the power and service calls Wine does not show are read
 # behind their seams, and the script tests run in the Windows test runner.
 # Needs the Linux build (build/capsule-pack, build/test-runner-app), socat, openssl and curl
-# (the TLS test's peers, Linux programs that Wine starts), and npm for the SQLite
-# amalgamation (cached after the first run).
+# (the TLS test's peers, Linux programs that Wine starts), npm for the SQLite amalgamation
+# and apt for expat's source (both cached after the first run).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 # The script tests whose facilities the Windows layer has; the module libraries' tests among
 # them run with the x86-64 DLLs in bin/ beside the test runner.
-tests=(compression console file filesystem library modules mutex package process recursion registry serial socket socket_tls stress sysinfo threads)
+tests=(compression console file filesystem library modules mutex package process recursion registry serial socket socket_tls stress sysinfo threads
+       xml_methods xml_ops xml_text)
 
 tools/setup.sh
 # The module libraries Windows has. SQLite comes as its amalgamation from the npm registry
@@ -25,11 +26,13 @@ if sqlite=$(tools/fetch-sqlite-amalgamation.sh); then
 else
     echo "windows: no SQLite amalgamation to be had: msqlite.dll and its test left out"
 fi
+# expat's source for E4X, from Debian's source package (cached in third_party/).
+expat=$(tools/fetch-expat-source.sh)
 for target in x86_64:build-win64 i686:build-win32; do
     dir=${target#*:}
     cmake -S . -B "$dir" -G Ninja --no-warn-unused-cli -DCAPSULE_TESTS=OFF \
         -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/mingw-${target%%:*}.cmake" \
-        -DCAPSULE_SQLITE_AMALGAMATION="${sqlite:+$PWD/$sqlite}" >/dev/null
+        -DCAPSULE_SQLITE_AMALGAMATION="${sqlite:+$PWD/$sqlite}" -DCAPSULE_EXPAT_SOURCE="$PWD/$expat" >/dev/null
     cmake --build "$dir" --target capsule "${modules[@]}"
 done
 
