@@ -87,3 +87,6 @@ void duk_host_reserve_entries(duk_context* ctx, duk_idx_t idx, duk_uint32_t n) {
 
 // The source text of compiled functions, kept by the patched compiler.
 #include "core/engine_funcsource.cpp"
+
+// `__proto__: v` in object literals, from the patched compiler and MPUTOBJ instruction.
+#include "core/engine_proto_literal.cpp"
