@@ -189,6 +189,18 @@ table("__defineGetter__ and its kin", [
     ["Object.prototype.propertyIsEnumerable('__defineGetter__')", "false"],
 ]);
 
+table("__proto__ in an object literal sets the prototype; Math and JSON write their names", [
+    ["var p = {x: 1}, o = {__proto__: p, y: 2}; [o.x, Object.getPrototypeOf(o) === p, uneval(o)]",
+     '[1, true, "({y:2})"]'],
+    ["var o = {'__proto__': null}; [Object.getPrototypeOf(o), o.toString]", "[null, (void 0)]"],
+    ["({__proto__: {get x() { return 1; }}}).__lookupGetter__('x')()", "1"],
+    ["Object.getPrototypeOf({__proto__: 5}) === Object.prototype", "true"],
+    ["var __proto__ = []; [{__proto__}, {['__proto__']: []}].map(Object.getPrototypeOf)" +
+     ".every(function (p) { return p === Object.prototype; })", "true"],
+    ["[uneval(Math), Math.toSource(), uneval({j: JSON}), uneval(Object.create(Math))]",
+     '["Math", "Math", "({j:JSON})", "({})"]'],
+]);
+
 table("Date's string forms, and Date.parse reads them back", [
     ["new Date(Date.UTC(2026, 11, 9, 3, 47, 15)).toUTCString()", '"Wed, 09 Dec 2026 03:47:15 GMT"'],
     ["new Date(0).toGMTString()", '"Thu, 01 Jan 1970 00:00:00 GMT"'],
