@@ -84,11 +84,29 @@ void duk_host_reserve_entries(duk_context* ctx, duk_idx_t idx, duk_uint32_t n) {
     if (need > DUK_HOBJECT_GET_ESIZE(obj)) duk_hobject_resize_entrypart(thr, obj, need);
 }
 
+// "Math" or "JSON" when the object at idx is that built-in namespace object (an object of
+// its class, which scripts cannot make), nullptr otherwise.
+const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
+    duk_hobject* obj = duk_get_hobject(reinterpret_cast<duk_hthread*>(ctx), idx);
+    if (!obj) return nullptr;
+    switch (DUK_HOBJECT_GET_CLASS_NUMBER(obj)) {
+    case DUK_HOBJECT_CLASS_MATH:
+        return "Math";
+    case DUK_HOBJECT_CLASS_JSON:
+        return "JSON";
+    default:
+        return nullptr;
+    }
+}
+
 // The language's for-in, called from the patched INITENUM and NEXTENUM instructions.
 #include "core/engine_forin.cpp"
 
 // The source text of compiled functions, kept by the patched compiler.
 #include "core/engine_funcsource.cpp"
+
+// `__proto__: v` in object literals, from the patched compiler and MPUTOBJ instruction.
+#include "core/engine_proto_literal.cpp"
 
 // E4X (core/engine_xml*.cpp): XML values are proxies whose handler is the E4X handler; a
 // pointer to the native value sits in a hidden own property of the proxy (its "slot", read

@@ -10,6 +10,8 @@
 // the array part of objects directly.
 #include "core/engine_internal.h"
 
+#include <cassert>
+
 namespace {
 
 // The enumerators made here are arrays (the engine's own are bare objects) with these slots.
@@ -79,13 +81,12 @@ void createIterator(duk_hthread* thr, duk_small_uint_t flags) {
     if (!duk_is_callable(thr, -1)) typeError(thr, "__iterator__ is not a function");
     duk_dup(thr, -2);
     duk_push_boolean(thr, !(flags & engine::kEnumValues));
-    duk_call_method(thr, 1);
+    duk_call_method(thr, 1); // [... obj iterator]
     if (!duk_is_object(thr, -1)) typeError(thr, "__iterator__ returned a primitive value");
     duk_get_prop_literal(thr, -1, "next");
     duk_push_undefined(thr);
-    pushEnumerator(thr, kIterator, 0, flags); // [... obj method enum]
-    duk_replace(thr, -3);
-    duk_pop(thr);
+    pushEnumerator(thr, kIterator, 0, flags); // [... obj enum]
+    duk_replace(thr, -2);
 }
 
 // [... enum] -> [... next] (true) or [...] (false), as duk_hobject_enumerator_next.
@@ -178,10 +179,8 @@ bool stepArray(duk_hthread* thr, duk_hobject* e) {
     return true;
 }
 
-} // namespace
-
-void duk_host_enum_create(duk_hthread* thr, duk_small_uint_t flags) {
-    duk_require_stack(thr, 8);
+// [... value] -> [... enum]
+void createEnum(duk_hthread* thr, duk_small_uint_t flags) {
     duk_hobject* obj = duk_require_hobject(thr, -1);
     if (isEachMarker(thr, obj)) {
         flags |= engine::kEnumValues;
@@ -220,12 +219,12 @@ void duk_host_enum_create(duk_hthread* thr, duk_small_uint_t flags) {
     }
 }
 
-duk_bool_t duk_host_enum_next(duk_hthread* thr) {
+// [... enum] -> [... next] (true) or [...] (false)
+bool nextEnum(duk_hthread* thr) {
     duk_hobject* e = duk_require_hobject(thr, -1);
     if (!DUK_HOBJECT_HAS_EXOTIC_ARRAY(e) || !DUK_HOBJECT_HAS_ARRAY_PART(e) ||
         DUK_HOBJECT_GET_ASIZE(e) < kSlotCount)
         return duk_hobject_enumerator_next(thr, 0);
-    duk_require_stack(thr, 8);
     switch (slotNumber(thr, e, kKind)) {
     case kIterator:
         return stepIterator(thr, e);
@@ -239,6 +238,26 @@ duk_bool_t duk_host_enum_next(duk_hthread* thr) {
         duk_remove(thr, -2);
         return true;
     }
+}
+
+} // namespace
+
+// INITENUM and NEXTENUM run these with the enumerated value, or the enumerator, one slot
+// above the function's registers: taking or leaving one slot more or less would shift the
+// frame's top into (or away from) its registers, so the balance is checked in debug builds.
+void duk_host_enum_create(duk_hthread* thr, duk_small_uint_t flags) {
+    duk_require_stack(thr, 8);
+    [[maybe_unused]] const duk_idx_t top = duk_get_top(thr);
+    createEnum(thr, flags);
+    assert(duk_get_top(thr) == top);
+}
+
+duk_bool_t duk_host_enum_next(duk_hthread* thr) {
+    duk_require_stack(thr, 8);
+    [[maybe_unused]] const duk_idx_t top = duk_get_top(thr);
+    bool more = nextEnum(thr);
+    assert(duk_get_top(thr) == (more ? top : top - 1));
+    return more;
 }
 
 // __lang.each(v): the marker that makes a for-in enumerate the values of v.

@@ -25,6 +25,9 @@ void duk_host_define_accessor(duk_context* ctx, duk_idx_t objIdx, duk_idx_t gett
 // Makes room in the object at idx for n more properties.
 void duk_host_reserve_entries(duk_context* ctx, duk_idx_t idx, duk_uint32_t n);
 
+// "Math" or "JSON" for those built-in objects, nullptr for any other value.
+const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx);
+
 // Pushes the text of the function at idx (core/engine_funcsource.cpp): its source as
 // compiled, in parentheses for toSource when it is a function expression (forSource), or
 // "function name() {\n    [native code]\n}"; false (nothing pushed) for a non-function.

@@ -372,6 +372,10 @@ void appendValue(Writer& w, duk_idx_t idx, bool top) {
         appendArray(w, idx);
         return;
     }
+    if (const char* name = duk_host_namespace_name(ctx, idx)) { // Math, JSON: their names
+        w.text += name;
+        return;
+    }
     callBuiltin(w, kObjectToString, idx);
     std::string tag = duk_get_string(ctx, -1); // "[object Class]", ASCII for built-in classes
     duk_pop(ctx);

@@ -108,6 +108,34 @@ table("for each gives the values of the enumerable properties in for-in order", 
     ["values({get g() { return 'got'; }})", '["got"]'],
 ]);
 
+// The engine's for-in runs the enumeration one value-stack slot above the function's
+// registers: a slot taken or left behind shifts the frame's top, and the next call's
+// arguments overwrite the highest register. Each loop body here is `out += ...` (no call
+// that would reset the frame), followed by an object literal whose last value sits in the
+// highest register; a row is the loop and what it appends to `out`.
+test("every kind of enumeration leaves the function's frame as it found it", function () {
+    var rows = [
+        ["for (var x in counter(2)) out += x", "01"],
+        ["for (var x in __lang.each(counter(2))) out += x", "01"],
+        ["for (var x in counter(2)) { out += x; break; }", "0"],
+        ["try { for (var x in counter(2)) throw x; } catch (e) { out += e; }", "0"],
+        ["try { for (var x in {__iterator__: function () { return {next: function () { throw 7; }}; }}) ; }" +
+         " catch (e) { out += e; }", "7"],
+        ["var c = counter(2); for (var x in c) for (var y in __lang.each(c)) out += x + y", "0112"],
+        ["var o = {a: 1, b: 2}; for (var x in o) for (var y in o) { out += x + y; if (y == 'a') break; }", "aaba"],
+        ["var i = Iterator({a: 1, b: 2}, true), j = Iterator([5, 6]);" +
+         " for (var x in i) for (var y in j) { out += x + y; break; }", "a0,5b1,6"],
+        ["for (var x in Iterator([5])) out += x", "0,5"],
+        ["for (var x in __lang.each(null)) out += x", ""],
+        ["for (var x in __lang.each([4, 5])) out += x", "45"],
+        ["for (var x in __lang.each({p: 1, q: 2})) out += x", "12"],
+    ];
+    for (var i = 0; i < rows.length; i++) {
+        var f = Function("var out = ''; " + rows[i][0] + "; return [out, {a: 1, b: 2, c: 3}];");
+        assertEq(uneval(f()), uneval([rows[i][1], {a: 1, b: 2, c: 3}]), rows[i][0]);
+    }
+});
+
 table("for-in over arrays walks the indexes one at a time, in the same order", [
     ["keys([5, 6])", '["0", "1"]'],
     ["var a = [5]; a.x = 1; keys(a)", '["0", "x"]'],
@@ -159,6 +187,16 @@ table("__defineGetter__ and its kin", [
     ["({}).__lookupSetter__('x')", "(void 0)"],
     ["({}).__defineGetter__('x', 5)", "throws TypeError"],
     ["Object.prototype.propertyIsEnumerable('__defineGetter__')", "false"],
+]);
+
+table("__proto__ in an object literal sets the prototype; Math and JSON write their names", [
+    ["var p = {x: 1}, o = {__proto__: p, y: 2}; [o.x, Object.getPrototypeOf(o) === p, uneval(o)]",
+     '[1, true, "({y:2})"]'],
+    ["var o = {'__proto__': null}; [Object.getPrototypeOf(o), o.toString]", "[null, (void 0)]"],
+    ["({__proto__: {get x() { return 1; }}}).__lookupGetter__('x')()", "1"],
+    ["Object.getPrototypeOf({__proto__: 5}) === Object.prototype", "true"],
+    ["[uneval(Math), Math.toSource(), uneval({j: JSON}), uneval(Object.create(Math))]",
+     '["Math", "Math", "({j:JSON})", "({})"]'],
 ]);
 
 table("Date's string forms, and Date.parse reads them back", [
