@@ -1,0 +1,130 @@
+// The translator's parser: recursive descent over the tokens of lexer.h, building the tree
+// of ast.h for ECMAScript 5.1 with the JavaScript 1.6-1.8 additions. Statements are in
+// parse_stmt.cpp, expressions and patterns in parse_expr.cpp. It also builds the scopes
+// (declarations as they are met) and records each name reference with the scope it was
+// met in, for scope.cpp to resolve.
+#ifndef CAPSULE_TRANSLATOR_PARSER_H
+#define CAPSULE_TRANSLATOR_PARSER_H
+
+#include "core/translator/ast.h"
+#include "core/translator/lexer.h"
+
+#include <string>
+#include <vector>
+
+namespace translator {
+
+// A located error: the parser throws it, translate() turns it into its result.
+struct SyntaxFailure {
+    uint32_t line;
+    std::string message;
+    bool typeError;
+};
+
+enum ParseMode { PARSE_PROGRAM, PARSE_EVAL, PARSE_FUNCTION };
+
+class Parser {
+  public:
+    Parser(const char* src, size_t len, Arena* arena);
+    // The whole source as a program (or eval code, or a function expression, as the
+    // engine's compiler takes it). Throws SyntaxFailure.
+    Node* parse(ParseMode mode, bool strict);
+
+    std::vector<Token> tokens;     // every token consumed, in order
+    std::vector<Node*> refs;       // name references, each with node->scope set
+    std::vector<Scope*> functions; // function scopes, outermost first
+    std::vector<Scope*> scopes;    // every scope, in order of creation
+    const char* src() const { return lex_.src(); }
+
+  private:
+    friend struct ExprParser;
+    // tokens
+    void advance();
+    const Token& peek();
+    bool is(int t) const { return cur_.type == t; }
+    bool isName(const char* s) const;
+    bool accept(int t);
+    void expect(int t, const char* what);
+    void semicolon();
+    Name nameOf(const Token& t);
+    [[noreturn]] void fail(const char* msg);
+    [[noreturn]] void failAt(uint32_t line, const char* msg, bool typeError = false);
+    void enter();
+    void leave() { depth_--; }
+
+    Node* make(NodeKind k, const Token& first);
+    Node* finish(Node* n);
+    Node** toList(const std::vector<Node*>& v, uint32_t* count);
+
+    // scopes
+    Scope* pushScope(ScopeKind k, Node* owner);
+    void popScope() { scope_ = scope_->parent; }
+    Binding* declare(Scope* s, const Name& n, BindKind k, Node* decl);
+    void declarePattern(Node* target, BindKind k, Scope* s);
+    Scope* varScope() const { return scope_->fn; }
+    Node* nameRef(const Token& t);
+
+    // statements (parse_stmt.cpp)
+    Node* statement();
+    Node* statementList(NodeKind kind, const Token& first, int endTok);
+    Node* block();
+    Node* variables(int kind, bool noIn);
+    Node* ifStatement();
+    Node* forStatement();
+    Node* forIn(Node* n, Node* left, bool each);
+    Node* switchStatement();
+    Node* tryStatement();
+    Node* letStatement();
+    Node* jump(NodeKind k);
+    Node* labelled(const Token& name);
+    Node* functionNode(bool declaration, bool keyword);
+    Node* functionBody(Node* fn);
+
+    // expressions (parse_expr.cpp)
+    Node* expression(bool noIn = false);
+    Node* assignment(bool noIn = false);
+    Node* conditional(bool noIn);
+    Node* binary(int minPrec, bool noIn);
+    Node* unary();
+    Node* postfix();
+    Node* leftHandSide(bool allowCall);
+    Node* primary();
+    Node* arrayLiteral();
+    Node* objectLiteral();
+    Node* parenthesized();
+    Node* comprehension(NodeKind kind, Node* expr, const Token& first, int endTok);
+    Node* letExpression();
+    Node* yieldExpression(bool noIn);
+    void arguments(Node* call);
+    Node* toPattern(Node* n, bool binding);
+    Node* bindingTarget();
+    bool isTarget(Node* n) const;
+
+    struct Label {
+        Name name;
+        Node* stmt;
+        bool loop, sw;
+        bool direct; // right after a label
+    };
+
+    Lexer lex_;
+    Arena* arena_;
+    Token cur_, ahead_;
+    bool haveAhead_ = false;
+    uint32_t prevEnd_ = 0;
+    int depth_ = 0;
+    Scope* scope_ = nullptr;
+    std::vector<Label> labels_;
+    std::vector<Name> pendingLabels_;
+    bool direct_ = false, directNext_ = false;
+    int loopDepth_ = 0; // loops of the current function around the current point
+    bool inFunction_ = false;
+};
+
+// Maximum nesting of statements and expressions; deeper source is a SyntaxError rather
+// than a stack overflow.
+constexpr int kMaxDepth = 400;
+
+} // namespace translator
+
+#endif

@@ -1,0 +1,394 @@
+// The writer's generators: a generator function becomes a function that returns
+// __lang.gen(stateFunction, tryTable). Its variables move to the function around the state
+// function (so they live between resumptions); the body becomes
+//   $L: for (;;) [try {] switch ($g.s) { case 0: ... } [} catch (e) { $g.fail(e); }]
+// where each statement that holds a yield is split into states (a yield sets the next state
+// and returns its value; its value on resumption is $g.v), and the rest is written as it
+// stands. try statements that hold a yield become zones of the try table, through which
+// core/lang/generator.js finds the catch or finally block of an exception, a jump or a
+// return. Every statement stays on its own line; the glue goes on the current one.
+#include "core/translator/writer.h"
+
+namespace translator {
+
+std::string Writer::jumpText(int state, int zone) {
+    Gen& g = *fn_->gen;
+    bool fin = false;
+    for (int z = g.zone; z != zone && z >= 0; z = g.table[z * 4])
+        if (g.table[z * 4 + 3] >= 0) fin = true;
+    if (fin)
+        return g.g + ".jump(" + std::to_string(state) + ", " + std::to_string(zone) +
+               "); continue " + g.loop + ";";
+    std::string r;
+    if (zone != g.zone) r = g.g + ".t = " + std::to_string(zone) + "; ";
+    return r + g.g + ".s = " + std::to_string(state) + "; continue " + g.loop + ";";
+}
+
+int Writer::newState() {
+    return fn_->gen->states++;
+}
+
+void Writer::mark(int state) {
+    text(" case " + std::to_string(state) + ":");
+}
+
+// A statement of a generator's body that holds no yield but reaches beyond itself: return,
+// and break or continue to a statement that was split into states.
+void Writer::writeGeneratorStatement(Node* n) {
+    Gen& g = *fn_->gen;
+    if (n->flags & F_YIELD) {
+        explodeStatement(n);
+        return;
+    }
+    switch (n->kind) {
+    case N_RETURN: {
+        bool fin = false;
+        for (int z = g.zone; z >= 0; z = g.table[z * 4])
+            if (g.table[z * 4 + 3] >= 0) fin = true;
+        token(n->start, "{");
+        text(fin ? g.g + ".jump(-1, -1); continue " + g.loop + ";}"
+                 : "return void (" + g.g + ".s = -1);}");
+        return;
+    }
+    case N_BREAK:
+    case N_CONTINUE: {
+        auto it = g.targets.find(n->target);
+        if (it == g.targets.end()) break; // a statement around it that was not split
+        const Target& t = it->second;
+        token(n->start, "{");
+        text(jumpText(n->kind == N_BREAK ? t.brk : t.cont, t.zone) + "}");
+        return;
+    }
+    default:
+        break;
+    }
+    writeHoles(n);
+}
+
+// The function's body, from statement `first` (the prologue is written): `at` is where the
+// variables go, once known.
+void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
+    Gen g;
+    g.g = prefix() + "g";
+    g.loop = prefix() + "L";
+    ctx.gen = &g;
+    ctx.thisName = prefix() + "this";
+    ctx.argsName = prefix() + "args";
+    Node* body = fn->b;
+    if (body->kind != N_BODY)
+        throw SyntaxFailure{fn->line, "a generator needs a function body in braces", false};
+    text("return __lang.gen(function (" + g.g + ") { " + g.loop + ": for (;;) ");
+    size_t tryAt = out_.size();
+    text("switch (" + g.g + ".s) { case 0:");
+    for (uint32_t i = first; i < body->count; i++)
+        genStatement(body->list[i]);
+    text(" " + g.g + ".s = -1; return; default: return; }");
+    if (!g.table.empty()) {
+        text(" } catch (" + prefix() + "e) { " + g.g + ".fail(" + prefix() + "e); }");
+        out_.insert(tryAt, "try { ");
+    }
+    text(" }");
+    if (!g.table.empty()) {
+        text(", [");
+        for (size_t i = 0; i < g.table.size(); i++)
+            text((i ? "," : "") + std::to_string(g.table[i]));
+        text("]");
+    }
+    text(");");
+    copy(body->end - 1, body->end); // }
+    // The variables of the body, now of the function around the state function.
+    if (ctx.scope->usesThis) ctx.vars.push_back(ctx.thisName + " = this");
+    if (ctx.scope->usesArguments) ctx.vars.push_back(ctx.argsName + " = arguments");
+    for (Binding* b = ctx.scope->first; b; b = b->next)
+        if (b->kind == B_VAR || b->kind == B_LET || b->kind == B_CONST)
+            ctx.vars.push_back(name_(b));
+    for (Scope* s : p_.scopes) {
+        if (s == ctx.scope || s->fn != ctx.scope) continue;
+        for (Binding* b = s->first; b; b = b->next)
+            if (!b->rename.empty()) ctx.vars.push_back(b->rename);
+    }
+    insertVars(at, ctx);
+    ctx.gen = nullptr;
+}
+
+std::string Writer::name_(Binding* b) {
+    return b->rename.empty() ? b->name.str() : b->rename;
+}
+
+// One statement of a state machine: split when it holds a yield, else written as it stands
+// (with the generator's forms for var, return, break and continue).
+void Writer::genStatement(Node* s) {
+    write(s);
+}
+
+void Writer::exitTry(int parent, int fin, int end) {
+    Gen& g = *fn_->gen;
+    std::string r = g.g + ".t = " + std::to_string(parent) + "; ";
+    if (fin >= 0) {
+        r += g.g + ".p[" + std::to_string(fin) + "] = null; " + g.g +
+             ".s = " + std::to_string(fin) + "; continue " + g.loop + ";";
+    } else {
+        r += g.g + ".s = " + std::to_string(end) + "; continue " + g.loop + ";";
+    }
+    text(r);
+}
+
+// A statement that holds a yield, split into states.
+void Writer::explodeStatement(Node* n) {
+    Gen& g = *fn_->gen;
+    at(n);
+    // The semicolon inserted after the statement's last token is written here, at its end.
+    uint32_t last = tokenAt(n->end);
+    if (last) p_.tokens[last - 1].asi = false;
+    auto cond = [&](Node* e, bool whenTrue, int state, int zone) {
+        Parts c = explode(e);
+        text(whenTrue ? " if (" : " if (!(");
+        writeParts(c);
+        text(whenTrue ? ") {" : ")) {");
+        text(jumpText(state, zone) + "}");
+    };
+    auto exprStatement = [&](Node* e) {
+        Parts p = explode(e);
+        if (p.size() == 1 && !p[0].node && (p[0].text == g.g + ".v" || p[0].text.empty())) return;
+        text(" ");
+        writeParts(p);
+        text(";");
+    };
+    switch (n->kind) {
+    case N_BLOCK:
+    case N_BODY:
+        for (uint32_t i = 0; i < n->count; i++)
+            genStatement(n->list[i]);
+        return;
+    case N_EXPR:
+        exprStatement(n->a);
+        return;
+    case N_VAR:
+        explodeVar(n);
+        return;
+    case N_THROW: {
+        Parts p = explode(n->a);
+        text(" throw ");
+        writeParts(p);
+        text(";");
+        return;
+    }
+    case N_IF: {
+        int elseState = newState(), end = n->c ? newState() : elseState;
+        cond(n->a, false, elseState, g.zone);
+        genStatement(n->b);
+        if (n->c) {
+            text(" " + jumpText(end, g.zone));
+            mark(elseState);
+            genStatement(n->c);
+        }
+        mark(end);
+        return;
+    }
+    case N_WHILE: {
+        int top = newState(), end = newState();
+        mark(top);
+        cond(n->a, false, end, g.zone);
+        g.targets[n] = Target{end, top, g.zone};
+        genStatement(n->b);
+        text(" " + jumpText(top, g.zone));
+        mark(end);
+        return;
+    }
+    case N_DOWHILE: {
+        int top = newState(), test = newState(), end = newState();
+        mark(top);
+        g.targets[n] = Target{end, test, g.zone};
+        genStatement(n->b);
+        mark(test);
+        cond(n->a, true, top, g.zone);
+        mark(end);
+        return;
+    }
+    case N_FOR: {
+        if (n->a) {
+            if (n->a->kind == N_VAR) {
+                explodeVar(n->a);
+            } else {
+                exprStatement(n->a);
+            }
+        }
+        int top = newState(), update = newState(), end = newState();
+        mark(top);
+        if (n->b) cond(n->b, false, end, g.zone);
+        g.targets[n] = Target{end, update, g.zone};
+        genStatement(n->d);
+        mark(update);
+        if (n->c) exprStatement(n->c);
+        text(" " + jumpText(top, g.zone));
+        mark(end);
+        return;
+    }
+    case N_FORIN: {
+        Node* target = headTarget(n->a);
+        int mode = n->op == 1                                                    ? 1
+                   : (target->kind == N_ARRAYPAT || target->kind == N_OBJECTPAT) ? 2
+                                                                                 : 0;
+        std::string it = temp();
+        Parts obj = explode(n->b);
+        text(" " + it + " = __lang.iter(");
+        writeParts(obj);
+        text(", " + std::to_string(mode) + ");");
+        int top = newState(), end = newState();
+        mark(top);
+        text(" if (!" + it + ".step()) {" + jumpText(end, g.zone) + "} ");
+        assignHead(n->a, it + ".v", true);
+        text(";");
+        g.targets[n] = Target{end, top, g.zone};
+        genStatement(n->d);
+        text(" " + jumpText(top, g.zone));
+        mark(end);
+        return;
+    }
+    case N_LABEL: {
+        int end = newState();
+        g.targets[n] = Target{end, -1, g.zone};
+        genStatement(n->a);
+        mark(end);
+        return;
+    }
+    case N_SWITCH: {
+        std::string d = temp();
+        Parts disc = explode(n->a);
+        text(" " + d + " = ");
+        writeParts(disc);
+        text(";");
+        std::vector<int> states;
+        int end = newState(), deflt = end;
+        for (uint32_t i = 0; i < n->count; i++) {
+            states.push_back(newState());
+            if (!n->list[i]->a) deflt = states.back();
+        }
+        for (uint32_t i = 0; i < n->count; i++) {
+            Node* c = n->list[i];
+            if (!c->a) continue;
+            Parts t = explode(c->a);
+            text(" if (" + d + " === (");
+            writeParts(t);
+            text(")) {" + jumpText(states[i], g.zone) + "}");
+        }
+        text(" " + jumpText(deflt, g.zone));
+        g.targets[n] = Target{end, -1, g.zone};
+        for (uint32_t i = 0; i < n->count; i++) {
+            mark(states[i]);
+            for (uint32_t j = 0; j < n->list[i]->count; j++)
+                genStatement(n->list[i]->list[j]);
+        }
+        mark(end);
+        return;
+    }
+    case N_TRY:
+        explodeTry(n);
+        return;
+    case N_LETSTMT: {
+        for (uint32_t i = 0; i < n->count; i++) {
+            Node* d = n->list[i];
+            Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};
+            if (d->a->kind == N_NAME) {
+                text(" " + name(d->a) + " = ");
+                writeParts(v);
+                text(";");
+            } else {
+                Parts t = spill(v);
+                text(" ");
+                destructure(d->a, t[0].text, true);
+                text(";");
+            }
+        }
+        genStatement(n->a);
+        return;
+    }
+    case N_WITH:
+        throw SyntaxFailure{n->line, "yield inside a with statement is not supported", false};
+    default:
+        throw SyntaxFailure{n->line, "yield is not supported here", false};
+    }
+}
+
+// var/let/const whose values hold a yield: one assignment per declaration, in order.
+void Writer::explodeVar(Node* n) {
+    for (uint32_t i = 0; i < n->count; i++) {
+        Node* d = n->list[i];
+        bool reset = n->op == K_LET && n->scope->kind != S_FUNCTION;
+        if (!d->b && !reset) continue;
+        at(d);
+        Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};
+        if (d->a->kind == N_NAME) {
+            text(" " + name(d->a) + " = ");
+            writeParts(v);
+            text(";");
+        } else {
+            Parts t = spill(v);
+            text(" ");
+            destructure(d->a, t[0].text, true);
+            text(";");
+        }
+    }
+}
+
+// try/catch/finally holding a yield: a zone for the try block (and one for the catch blocks
+// when a finally follows), the catch clauses in turn (guards tested in order, the exception
+// thrown again when none holds), the finally block ending in $g.done, which goes on with
+// what was pending: the next state, a jump, a return, or the exception.
+void Writer::explodeTry(Node* n) {
+    Gen& g = *fn_->gen;
+    int parent = g.zone;
+    bool hasCatch = n->count > 0, hasFin = n->b != nullptr;
+    int catchState = hasCatch ? newState() : -1, fin = hasFin ? newState() : -1, end = newState();
+    int zt = static_cast<int>(g.table.size() / 4);
+    g.table.insert(g.table.end(), {parent, catchState, parent, fin});
+    int zc = parent;
+    if (hasCatch && hasFin) {
+        zc = static_cast<int>(g.table.size() / 4);
+        g.table.insert(g.table.end(), {parent, -1, parent, fin});
+        g.table[zt * 4 + 2] = zc;
+    }
+    at(n);
+    text(" " + g.g + ".t = " + std::to_string(zt) + ";");
+    g.zone = zt;
+    genStatement(n->a);
+    g.zone = parent;
+    text(" ");
+    exitTry(parent, fin, end);
+    if (hasCatch) {
+        mark(catchState);
+        g.zone = zc;
+        bool unconditional = false;
+        for (uint32_t i = 0; i < n->count; i++) {
+            Node* c = n->list[i];
+            text(" " + name(c->a) + " = " + g.g + ".e;");
+            int next = -1;
+            if (c->b) {
+                next = newState();
+                Parts guard = explode(c->b);
+                text(" if (!(");
+                writeParts(guard);
+                text(")) {" + jumpText(next, zc) + "}");
+            } else {
+                unconditional = true;
+            }
+            genStatement(c->c);
+            g.zone = parent;
+            text(" ");
+            exitTry(parent, fin, end);
+            g.zone = zc;
+            if (next >= 0) mark(next);
+        }
+        if (!unconditional) text(" throw " + g.g + ".e;");
+        g.zone = parent;
+    }
+    if (hasFin) {
+        mark(fin);
+        genStatement(n->b);
+        text(" " + g.g + ".s = " + std::to_string(end) + "; " + g.g + ".done(" +
+             std::to_string(fin) + "); continue " + g.loop + ";");
+    }
+    mark(end);
+}
+
+} // namespace translator
