@@ -1,7 +1,9 @@
 // The engine's compilation unit: Duktape's single-file source (copied into the build tree
 // by cmake/duktape.cmake, with the project's duk_config.h) and the one thing the host needs
-// from its internals.
+// from its internals, and the hook of the script language's translator.
 #include "duktape.cpp"
+
+#include "core/engine_translate.h"
 
 // Runs the finalizer of every object that still has one, as destroying the heap does, but
 // frees nothing: the process is about to end and gives the memory back whole. It skips the
@@ -35,4 +37,21 @@ void duk_host_define_member(duk_context* ctx, duk_idx_t objIdx, duk_bool_t writa
     duk_hobject_define_property_internal(thr, obj, key,
                                          writable ? DUK_PROPDESC_FLAGS_WEC : DUK_PROPDESC_FLAGS_EC);
     duk_pop(thr); // the value went with the definition
+}
+
+// The start of every compilation (core/duktape/10-translate.patch): the translation of the
+// script language replaces the input, or its error is thrown from inside the compilation,
+// which makes it read like the engine's own syntax errors (the message ends in
+// "(line N)", fileName and lineNumber name the script's line).
+void duk_host_translate(duk_compiler_ctx* comp_ctx, duk_lexer_point* pt, duk_small_uint_t flags) {
+    duk_hthread* thr = comp_ctx->thr;
+    TranslateError error;
+    if (capsuleTranslate(thr, &comp_ctx->lex.input, &comp_ctx->lex.input_length, flags, &error) >=
+        0)
+        return;
+    pt->offset = 0;
+    pt->line = 1;
+    DUK_LEXER_SETPOINT(&comp_ctx->lex, pt); // the error's line information reads the window
+    comp_ctx->curr_token.start_line = error.line;
+    duk_error(thr, error.code, "%s", duk_get_string(thr, -1));
 }
