@@ -33,7 +33,7 @@ bool precedesOperand(const char* p, size_t n) {
     case 2:
         return is(p, n, "in") || is(p, n, "do");
     case 3:
-        return is(p, n, "new");
+        return is(p, n, "new") || is(p, n, "var"); // var [a, b] = ...
     case 4:
         return is(p, n, "case") || is(p, n, "void") || is(p, n, "else");
     case 5:

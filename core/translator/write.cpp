@@ -62,7 +62,11 @@ void Writer::copy(uint32_t from, uint32_t to) {
                 begin = from;
             toLine(t.line - countLines(src_ + begin, src_ + t.start));
             if (joins(out_, src_[begin])) out_ += ' ';
-            out_.append(src_ + begin, tok(last).end - begin);
+            uint32_t stop = tok(last).end;
+            while (stop < to && (src_[stop] == ' ' || src_[stop] == '\t'))
+                stop++; // the spacing before what follows, when it is plain
+            if (stop < to) stop = tok(last).end;
+            out_.append(src_ + begin, stop - begin);
             outLine_ = t.line + countLines(src_ + t.start, src_ + tok(last).end);
             if (tok(last).asi) out_ += ';';
             return;
