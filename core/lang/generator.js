@@ -23,8 +23,23 @@ function method(name, fn) {
                           {value: fn, writable: true, configurable: true});
 }
 
+// A TypeError blamed on the script line that called the generator's method, `depth` calls
+// of this unit up (as the engine's own errors name the calling line, not this unit's).
+function typeError(message, depth) {
+    var e = new TypeError(message);
+    var caller = Duktape.act(-3 - depth); // -1 is act, -2 this function
+    if (caller && caller.function) {
+        Object.defineProperty(e, "lineNumber", {value: caller.lineNumber, writable: true,
+                                               configurable: true});
+        Object.defineProperty(e, "fileName", {value: caller.function.fileName, writable: true,
+                                             configurable: true});
+    }
+    return e;
+}
+
 function running() {
-    return new TypeError("already executing generator");
+    var e = typeError("already executing generator", 2); // no tail call: one level more
+    return e;
 }
 
 // The body runs from the current state: the value it yields, or StopIteration at its end.
@@ -41,7 +56,7 @@ function run(g) {
     if (g.s < 0) throw StopIteration;
     if (g.c) {
         g.s = -1;
-        throw new TypeError("yield from closing generator");
+        throw typeError("yield from closing generator", 2);
     }
     return x;
 }
@@ -67,8 +82,8 @@ method("next", function () {
 method("send", function (v) {
     if (this.r) throw running();
     if (this.s === 0 && v !== undefined)
-        throw new TypeError("attempt to send " + (typeof v === "string" ? JSON.stringify(v) : String(v)) +
-                            " to newborn generator");
+        throw typeError("attempt to send " + (typeof v === "string" ? JSON.stringify(v) : String(v)) +
+                        " to newborn generator", 1);
     if (this.s < 0) throw StopIteration;
     this.v = v;
     return run(this);

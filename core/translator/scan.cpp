@@ -108,6 +108,7 @@ bool Scanner::run() {
     int catchState = 0;        // catch ( name -> 3
     bool forSeen = false;      // the last token was `for`
     bool objectKey = false;    // after { or , of an object literal
+    int accessor = 0;          // get/set in an object literal (1), then its name (2)
     while (true) {
         if (!skipSpace()) return true; // unterminated comment: the full parse reports it
         if (p_ >= end_) return false;
@@ -150,9 +151,11 @@ bool Scanner::run() {
             } else {
                 forSeen = false;
             }
+            accessor = accessor == 1 ? 2 : 0;
             if (objectKey) {
                 char next = nextChar();
                 if (next == ',' || next == '}') return true; // {a, b}
+                if (is(start, n, "get") || is(start, n, "set")) accessor = 1;
             }
             objectKey = false;
             if (is(start, n, "function")) functionSeen = true;
@@ -221,7 +224,7 @@ bool Scanner::run() {
             uint8_t flags = 0;
             if (c != '(' && operand == false) flags |= B_OPERAND;
             if (depth_ && (stack_[depth_ - 1].flags & B_PARAMS) && c != '(') return true;
-            if (c == '(' && functionSeen) flags |= B_PARAMS;
+            if (c == '(' && (functionSeen || accessor == 2)) flags |= B_PARAMS;
             if (c == '(' && prevName &&
                 (is(prevName, prevLen, "if") || is(prevName, prevLen, "while") ||
                  is(prevName, prevLen, "for") || is(prevName, prevLen, "with") ||
@@ -266,6 +269,7 @@ bool Scanner::run() {
             operand = false;
         }
         objectKey = key;
+        accessor = 0;
         prevName = nullptr;
         functionSeen = false;
     }
