@@ -1,21 +1,21 @@
 // provides: __lang.gen __lang.iter
 // Generator objects for the translator's state machines (core/translator/write_gen.cpp).
-// A generator function returns __lang.gen(f, table): f(g) runs the body from state g.s
-// until a yield (it sets the next state and returns the value) or the end (g.s = -1); g.v
-// is the value sent in. `table` lists the try zones of the body, four numbers each: the
-// enclosing zone, the catch block's state, the zone of the catch block and the finally
-// block's state (-1 for none); g.t is the zone the body is in, and g.p[finally state] what
-// that finally block has pending (a throw, a jump or a return).
-function Generator(f, table) {
-    this.f = f;
-    this.s = 0;         // 0 newborn, -1 done
-    this.v = undefined; // the value of the yield being resumed
-    this.r = false;     // running
+// A generator function returns __lang.gen(step, table, registers). step is the generator's
+// next(): called on the generator, it runs the body from state this.s (marking it -2,
+// running, meanwhile) until a yield (it stores the next state and returns the value) or the
+// end (it throws StopIteration); its argument is the value sent in. `registers` holds the
+// body's variables between steps. `table` lists the try zones of the body, four numbers
+// each: the enclosing zone, the catch block's state, the zone of the catch block and the
+// finally block's state (-1 for none); this.t is the zone the body is in, this.p[finally
+// state] what that finally block has pending (a throw, a jump or a return).
+function Generator(step, table, registers) {
+    this.s = 0; // 0 newborn, -1 done, -2 running
+    this.next = step;
+    this.l = registers;
     this.t = -1;
     this.T = table;
     this.p = table ? [] : null;
     this.e = undefined; // the exception a catch block receives
-    this.c = false;     // closing
 }
 
 function method(name, fn) {
@@ -37,92 +37,55 @@ function typeError(message, depth) {
     return e;
 }
 
-function running() {
-    var e = typeError("already executing generator", 2); // no tail call: one level more
-    return e;
-}
-
-// The body runs from the current state: the value it yields, or StopIteration at its end.
-function run(g) {
-    g.r = true;
-    try {
-        var x = g.f(g);
-    } catch (e) {
-        g.s = -1;
-        g.r = false;
-        throw e;
+// What a step of a generator that cannot run throws.
+method("stop", function () {
+    if (this.s === -2) {
+        var e = typeError("already executing generator", 2); // stop, and the step
+        return e;
     }
-    g.r = false;
-    if (g.s < 0) throw StopIteration;
-    if (g.c) {
-        g.s = -1;
-        throw typeError("yield from closing generator", 2);
-    }
-    return x;
-}
-
-method("next", function () {
-    if (this.r) throw running();
-    if (this.s < 0) throw StopIteration;
-    this.v = undefined;
-    // run(this), written out: this is the path of every step of a loop.
-    this.r = true;
-    try {
-        var x = this.f(this);
-    } catch (e) {
-        this.s = -1;
-        this.r = false;
-        throw e;
-    }
-    this.r = false;
-    if (this.s < 0) throw StopIteration;
-    return x;
+    return StopIteration;
 });
 
 method("send", function (v) {
-    if (this.r) throw running();
     if (this.s === 0 && v !== undefined)
         throw typeError("attempt to send " + (typeof v === "string" ? JSON.stringify(v) : String(v)) +
                         " to newborn generator", 1);
-    if (this.s < 0) throw StopIteration;
-    this.v = v;
-    return run(this);
+    return this.next(v);
 });
 
 method("throw", function (e) {
-    if (this.r) throw running();
+    if (this.s === -2) throw this.stop();
     if (this.s <= 0) {
         this.s = -1;
         throw e;
     }
-    this.r = true;
-    try {
-        this.fail(e); // to the catch or finally block around the yield, or out
-    } catch (x) {
-        this.r = false;
-        throw x;
-    }
-    return run(this);
+    this.s = -1;
+    this.s = this.fail(e); // to the catch or finally block around the yield, or out
+    return this.next();
 });
 
 // Runs the finally blocks around the yield the generator waits at; a yield in one of them
 // is a TypeError.
 method("close", function () {
-    if (this.r) throw running();
+    if (this.s === -2) throw this.stop();
     if (this.s <= 0) {
         this.s = -1;
         return;
     }
-    this.jump(-1, -1);
-    if (this.s < 0) return;
-    this.c = true;
-    try {
-        run(this);
-    } catch (e) {
-        this.c = false;
-        if (e !== StopIteration) throw e;
+    var state = this.jump(-1, -1);
+    if (state < 0) {
+        this.s = -1;
+        return;
     }
-    this.c = false;
+    this.s = state;
+    try {
+        this.next();
+    } catch (e) {
+        if (e === StopIteration) return;
+        throw e;
+    }
+    this.s = -1;
+    throw typeError("yield from closing generator", 1);
 });
 
 method("__iterator__", function () {
@@ -133,8 +96,8 @@ method("toString", function () {
     return "[object Generator]";
 });
 
-// An exception in zone this.t: to the catch block of the innermost zone that has one, or
-// to a finally block with the exception pending, or out of the generator.
+// An exception in zone this.t: the state of the catch block of the innermost zone that has
+// one, or of a finally block with the exception pending; or out of the generator.
 method("fail", function (e) {
     var T = this.T;
     for (var z = this.t; z >= 0; z = T[z * 4]) {
@@ -142,21 +105,19 @@ method("fail", function (e) {
         if (T[i + 1] >= 0) {
             this.t = T[i + 2];
             this.e = e;
-            this.s = T[i + 1];
-            return;
+            return T[i + 1];
         }
         if (T[i + 3] >= 0) {
             this.t = T[i];
             this.p[T[i + 3]] = {t: 1, v: e};
-            this.s = T[i + 3];
-            return;
+            return T[i + 3];
         }
     }
-    this.s = -1;
     throw e;
 });
 
-// A jump to state s of zone tz (a return: -1, -1) through the finally blocks on the way.
+// A jump to state s of zone tz (a return: -1, -1) through the finally blocks on the way:
+// the state to go to.
 method("jump", function (s, tz) {
     var T = this.T;
     if (T) {
@@ -165,26 +126,25 @@ method("jump", function (s, tz) {
             if (T[i + 3] >= 0) {
                 this.t = T[i];
                 this.p[T[i + 3]] = {t: 2, s: s, z: tz};
-                this.s = T[i + 3];
-                return;
+                return T[i + 3];
             }
         }
     }
     this.t = tz;
-    this.s = s;
+    return s;
 });
 
-// The end of finally block `fin`: on with what it interrupted.
-method("done", function (fin) {
+// The end of finally block `fin`: on with what it interrupted, or to state `next`.
+method("done", function (fin, next) {
     var c = this.p[fin];
-    if (!c) return;
+    if (!c) return next;
     this.p[fin] = null;
     if (c.t === 1) throw c.v;
-    this.jump(c.s, c.z);
+    return this.jump(c.s, c.z);
 });
 
-__lang.gen = function (f, table) {
-    return new Generator(f, table);
+__lang.gen = function (step, table, registers) {
+    return new Generator(step, table, registers);
 };
 
 // A for-in or for-each loop inside a generator, which cannot stay inside the engine's own

@@ -82,7 +82,12 @@ void Writer::writeGenExpr(Node* n) {
     ctx.scope = fn_->scope;
     ctx.parent = fn_;
     FnCtx* saved = fn_;
-    std::string g = prefix() + "g", loop = prefix() + "L";
+    Gen g;
+    g.g = prefix() + "g";
+    g.loop = prefix() + "L";
+    g.s = prefix() + "s";
+    g.v = prefix() + "v";
+    g.r = prefix() + "r";
     bool ownThis = saved->thisName == "this";
     ctx.thisName = ownThis ? prefix() + "this" : saved->thisName;
     ctx.argsName = saved->argsName;
@@ -96,20 +101,19 @@ void Writer::writeGenExpr(Node* n) {
     std::vector<std::string> iters;
     for (uint32_t i = 0; i < n->count; i++)
         iters.push_back(temp());
-    text(" return __lang.gen(function (" + g + ") { " + loop + ": for (;;) switch (" + g +
-         ".s) { case 0: ");
+    size_t start = out_.size();
+    text(" return __lang.gen(" + stepHead(g) + "switch (" + g.s + ") { case 0: ");
+    auto jump = [&](const std::string& state) {
+        return g.s + " = " + state + "; continue " + g.loop + ";";
+    };
     for (uint32_t i = 0; i < n->count; i++) {
         Node* c = n->list[i];
         int mode = c->op == 1 ? 1 : isPattern(c->a) ? 2 : 0;
         text(iters[i] + " = __lang.iter(");
         write(c->b);
         text(", " + std::to_string(mode) + "); case " + std::to_string(i + 1) + ": if (!" +
-             iters[i] + ".step()) { ");
-        if (i == 0) {
-            text(g + ".s = -1; return; } ");
-        } else {
-            text(g + ".s = " + std::to_string(i) + "; continue " + loop + "; } ");
-        }
+             iters[i] + ".step()) { " + (i ? jump(std::to_string(i)) : "break " + g.loop + ";") +
+             " } ");
         if (isPattern(c->a)) {
             destructure(c->a, iters[i] + ".v", true);
         } else {
@@ -121,12 +125,14 @@ void Writer::writeGenExpr(Node* n) {
     if (n->b) {
         text("if (!(");
         write(n->b);
-        text(")) { " + g + ".s = " + inner + "; continue " + loop + "; } ");
+        text(")) { " + jump(inner) + " } ");
     }
-    text(g + ".s = " + inner + "; return ");
+    text(g.r + " = ");
     write(n->a);
-    text("; default: return; } }); })");
+    text("; " + g.g + ".s = " + inner + "; return " + g.r + "; default: break " + g.loop + "; }" +
+         stepTail(g) + "); })");
     text(ownThis ? ".call(this)" : "()");
+    placeRegisters(g, start, {}, {});
     insertVars(at, ctx);
     fn_ = saved;
 }

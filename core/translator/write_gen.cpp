@@ -1,10 +1,14 @@
 // The writer's generators: a generator function becomes a function that returns
-// __lang.gen(stateFunction, tryTable). Its variables move to the function around the state
-// function (so they live between resumptions); the body becomes
-//   $L: for (;;) [try {] switch ($g.s) { case 0: ... } [} catch (e) { $g.fail(e); }]
-// where each statement that holds a yield is split into states (a yield sets the next state
-// and returns its value; its value on resumption is $g.v), and the rest is written as it
-// stands. try statements that hold a yield become zones of the try table, through which
+// __lang.gen(step, tryTable, registers). step is the generator's own next(): called as a
+// method of the generator object ($g), it takes the state from $g.s (marking the generator
+// running with -2) and runs the body from there, written as
+//   $L: for (;;) [try {] switch ($s) { case 0: ... } [} catch (e) { $s = $g.fail(e); }]
+// where each statement that holds a yield is split into states (a yield stores the next
+// state in $g.s and returns its value; the value sent in on resumption is the argument $v),
+// and the rest is written as it stands. The body's variables are locals of the step
+// function, stored in the array $g.l at each yield and read back at each step, unless a
+// closure made in the body may keep them: then they are variables of the function around.
+// try statements that hold a yield become zones of the try table, through which
 // core/lang/generator.js finds the catch or finally block of an exception, a jump or a
 // return. Every statement stays on its own line; the glue goes on the current one.
 #include "core/translator/writer.h"
@@ -17,11 +21,33 @@ std::string Writer::jumpText(int state, int zone) {
     for (int z = g.zone; z != zone && z >= 0; z = g.table[z * 4])
         if (g.table[z * 4 + 3] >= 0) fin = true;
     if (fin)
-        return g.g + ".jump(" + std::to_string(state) + ", " + std::to_string(zone) +
+        return g.s + " = " + g.g + ".jump(" + std::to_string(state) + ", " + std::to_string(zone) +
                "); continue " + g.loop + ";";
     std::string r;
     if (zone != g.zone) r = g.g + ".t = " + std::to_string(zone) + "; ";
-    return r + g.g + ".s = " + std::to_string(state) + "; continue " + g.loop + ";";
+    return r + g.s + " = " + std::to_string(state) + "; continue " + g.loop + ";";
+}
+
+// The yield of `value` (parts): the value first, then the state to resume at, the
+// registers, and the return.
+void Writer::yieldText(const Parts& value, int state) {
+    Gen& g = *fn_->gen;
+    bool simple = value.size() == 1 &&
+                  (value[0].node ? (value[0].node->kind == N_NAME ||
+                                    (value[0].node->kind == N_ATOM && value[0].node->op != K_THIS))
+                                 : value[0].text == "void 0");
+    if (!simple) {
+        text(" " + g.r + " = ");
+        writeParts(value);
+        text(";");
+    }
+    text(" " + g.g + ".s = " + std::to_string(state) + ";" + kSaveMark + " return ");
+    if (simple) {
+        writeParts(value);
+    } else {
+        text(g.r);
+    }
+    text(";");
 }
 
 int Writer::newState() {
@@ -46,8 +72,8 @@ void Writer::writeGeneratorStatement(Node* n) {
         for (int z = g.zone; z >= 0; z = g.table[z * 4])
             if (g.table[z * 4 + 3] >= 0) fin = true;
         token(n->start, "{");
-        text(fin ? g.g + ".jump(-1, -1); continue " + g.loop + ";}"
-                 : "return void (" + g.g + ".s = -1);}");
+        text(fin ? g.s + " = " + g.g + ".jump(-1, -1); continue " + g.loop + ";}"
+                 : "break " + g.loop + ";}");
         return;
     }
     case N_BREAK:
@@ -67,48 +93,178 @@ void Writer::writeGeneratorStatement(Node* n) {
 
 // The function's body, from statement `first` (the prologue is written): `at` is where the
 // variables go, once known.
+// Whether a closure made in the body may keep its variables (or a with statement look them
+// up by name): then they cannot be locals of the step function.
+static bool keepsVariables(Node* n) {
+    if (!n) return false;
+    if (n->kind == N_FUNCTION || n->kind == N_GENEXPR || n->kind == N_WITH) return true;
+    for (Node* k : {n->a, n->b, n->c, n->d})
+        if (keepsVariables(k)) return true;
+    for (uint32_t i = 0; i < n->count; i++)
+        if (keepsVariables(n->list[i])) return true;
+    return false;
+}
+
+// The step function's head, up to the dispatch loop.
+std::string Writer::stepHead(Gen& g) {
+    return "function (" + g.v + ") {var " + g.g + " = this, " + g.s + " = " + g.g + ".s, " + g.r +
+           "; if (" + g.s + " < 0) throw " + g.g + ".stop(); " + g.g + ".s = -2;" + kLoadMark +
+           " try { " + g.loop + ": for (;;) ";
+}
+
+// The step function from the dispatch's end: a normal end of the body, an exception (the
+// generator is done either way); then the try table.
+std::string Writer::stepTail(Gen& g) {
+    std::string e = prefix() + "e", t;
+    if (!g.table.empty())
+        t += " } catch (" + e + ") { " + g.s + " = " + g.g + ".fail(" + e + "); }";
+    t += " } catch (" + e + ") { " + g.g + ".s = -1; throw " + e + "; } " + g.g +
+         ".s = -1; throw StopIteration; }";
+    if (g.table.empty()) return t + ", null";
+    t += ", [";
+    for (size_t i = 0; i < g.table.size(); i++)
+        t += (i ? "," : "") + std::to_string(g.table[i]);
+    return t + "]";
+}
+
+// Puts the registers in place of the marks written from `from` on: their loading at the
+// step's head, their storing at each yield. Returns their initial values.
+std::string Writer::placeRegisters(Gen& g, size_t from, const std::vector<std::string>& regs,
+                                   const std::vector<std::string>& initial) {
+    std::string load, save, init, l = prefix() + "l";
+    for (size_t i = 0; i < regs.size(); i++) {
+        std::string at = l + "[" + std::to_string(i) + "]";
+        load += ", " + regs[i] + " = " + at;
+        // Only what the body may change needs storing.
+        if (assigned_.count(regs[i]) || initial[i] == "void 0")
+            save += (save.empty() ? " " : ", ") + at + " = " + regs[i];
+        init += (i ? ", " : "") + initial[i];
+    }
+    if (!regs.empty()) load = " var " + l + " = " + g.g + ".l" + load + ";";
+    if (!save.empty()) save += ";";
+    std::string out;
+    out.reserve(out_.size() - from + load.size() + 64);
+    for (size_t i = from; i < out_.size(); i++) {
+        if (out_[i] == kLoadMark[0]) {
+            out += load;
+        } else if (out_[i] == kSaveMark[0]) {
+            out += save;
+        } else {
+            out += out_[i];
+        }
+    }
+    out_.resize(from);
+    out_ += out;
+    return init;
+}
+
+// The function's body, from statement `first` (the prologue is written): `at` is where the
+// variables go, once known.
 void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     Gen g;
     g.g = prefix() + "g";
     g.loop = prefix() + "L";
+    g.s = prefix() + "s";
+    g.v = prefix() + "v";
+    g.r = prefix() + "r";
     ctx.gen = &g;
     ctx.thisName = prefix() + "this";
     ctx.argsName = prefix() + "args";
     Node* body = fn->b;
     if (body->kind != N_BODY)
         throw SyntaxFailure{fn->line, "a generator needs a function body in braces", false};
-    text("return __lang.gen(function (" + g.g + ") { " + g.loop + ": for (;;) ");
+    bool registers = !ctx.scope->hasEval && !keepsVariables(body);
+    assigned_.clear();
+    if (registers) collectAssigned(body);
+    size_t start = out_.size();
+    text("return __lang.gen(" + stepHead(g));
     size_t tryAt = out_.size();
-    text("switch (" + g.g + ".s) { case 0:");
+    text("switch (" + g.s + ") { case 0:");
     for (uint32_t i = first; i < body->count; i++)
         genStatement(body->list[i]);
-    text(" " + g.g + ".s = -1; return; default: return; }");
-    if (!g.table.empty()) {
-        text(" } catch (" + prefix() + "e) { " + g.g + ".fail(" + prefix() + "e); }");
-        out_.insert(tryAt, "try { ");
+    text(" break " + g.loop + "; default: break " + g.loop + "; }");
+    if (!g.table.empty()) out_.insert(tryAt, "try { ");
+    text(stepTail(g));
+    // The variables of the body, and what they start with.
+    std::vector<std::string> regs, initial;
+    auto add = [&](const std::string& name, const std::string& value) {
+        regs.push_back(name);
+        initial.push_back(value);
+    };
+    if (ctx.scope->usesThis) add(ctx.thisName, "this");
+    if (ctx.scope->usesArguments) add(ctx.argsName, "arguments");
+    for (Binding* b = ctx.scope->first; b; b = b->next) {
+        if (b->kind == B_PARAM && registers) add(name_(b), name_(b));
+        if (b->kind == B_VAR || b->kind == B_LET || b->kind == B_CONST) add(name_(b), "void 0");
     }
-    text(" }");
-    if (!g.table.empty()) {
-        text(", [");
-        for (size_t i = 0; i < g.table.size(); i++)
-            text((i ? "," : "") + std::to_string(g.table[i]));
-        text("]");
-    }
-    text(");");
-    copy(body->end - 1, body->end); // }
-    // The variables of the body, now of the function around the state function.
-    if (ctx.scope->usesThis) ctx.vars.push_back(ctx.thisName + " = this");
-    if (ctx.scope->usesArguments) ctx.vars.push_back(ctx.argsName + " = arguments");
-    for (Binding* b = ctx.scope->first; b; b = b->next)
-        if (b->kind == B_VAR || b->kind == B_LET || b->kind == B_CONST)
-            ctx.vars.push_back(name_(b));
     for (Scope* s : p_.scopes) {
         if (s == ctx.scope || s->fn != ctx.scope) continue;
         for (Binding* b = s->first; b; b = b->next)
-            if (!b->rename.empty()) ctx.vars.push_back(b->rename);
+            if (!b->rename.empty()) add(b->rename, "void 0");
     }
+    for (int i = 1; i <= ctx.tempsMax; i++)
+        add(prefix() + std::to_string(i), "void 0");
+    if (registers) {
+        text(", [" + placeRegisters(g, start, regs, initial) + "]);");
+        ctx.tempsMax = 0; // registers of the step function
+    } else {
+        placeRegisters(g, start, {}, {});
+        text(");");
+        for (size_t i = 0; i < regs.size(); i++) {
+            if (regs[i].compare(0, prefix().size(), prefix()) == 0 &&
+                regs[i].find_first_not_of("0123456789", prefix().size()) == std::string::npos)
+                continue; // a temporary: declared with the others
+            ctx.vars.push_back(initial[i] == "void 0" ? regs[i] : regs[i] + " = " + initial[i]);
+        }
+    }
+    copy(body->end - 1, body->end); // }
     insertVars(at, ctx);
     ctx.gen = nullptr;
+}
+
+// The names (as written) that the body assigns to: declarations with a value, assignments,
+// increments, for-in heads, destructuring and catch parameters.
+void Writer::collectAssigned(Node* n) {
+    if (!n) return;
+    auto target = [&](Node* t, auto&& self) -> void {
+        if (!t) return;
+        if (t->kind == N_NAME) {
+            assigned_.insert(name(t));
+        } else if (t->kind == N_ARRAYPAT || t->kind == N_OBJECTPAT) {
+            for (uint32_t i = 0; i < t->count; i++)
+                if (t->list[i]) self(t->kind == N_ARRAYPAT ? t->list[i] : t->list[i]->b, self);
+        } else if (t->kind == N_VAR) {
+            for (uint32_t i = 0; i < t->count; i++)
+                self(t->list[i]->a, self);
+        } else if (t->kind == N_PAREN) {
+            self(t->a, self);
+        }
+    };
+    switch (n->kind) {
+    case N_ASSIGN:
+        target(n->a, target);
+        break;
+    case N_UNARY:
+    case N_POSTFIX:
+        if (n->op == P_INC || n->op == P_DEC) target(n->a, target);
+        break;
+    case N_DECL:
+        target(n->a, target);
+        break;
+    case N_FORIN:
+    case N_FORCLAUSE:
+        target(n->a, target);
+        break;
+    case N_CATCH:
+        target(n->a, target);
+        break;
+    default:
+        break;
+    }
+    for (Node* k : {n->a, n->b, n->c, n->d})
+        collectAssigned(k);
+    for (uint32_t i = 0; i < n->count; i++)
+        collectAssigned(n->list[i]);
 }
 
 std::string Writer::name_(Binding* b) {
@@ -124,12 +280,8 @@ void Writer::genStatement(Node* s) {
 void Writer::exitTry(int parent, int fin, int end) {
     Gen& g = *fn_->gen;
     std::string r = g.g + ".t = " + std::to_string(parent) + "; ";
-    if (fin >= 0) {
-        r += g.g + ".p[" + std::to_string(fin) + "] = null; " + g.g +
-             ".s = " + std::to_string(fin) + "; continue " + g.loop + ";";
-    } else {
-        r += g.g + ".s = " + std::to_string(end) + "; continue " + g.loop + ";";
-    }
+    if (fin >= 0) r += g.g + ".p[" + std::to_string(fin) + "] = null; ";
+    r += g.s + " = " + std::to_string(fin >= 0 ? fin : end) + "; continue " + g.loop + ";";
     text(r);
 }
 
@@ -149,7 +301,7 @@ void Writer::explodeStatement(Node* n) {
     };
     auto exprStatement = [&](Node* e) {
         Parts p = explode(e);
-        if (p.size() == 1 && !p[0].node && (p[0].text == g.g + ".v" || p[0].text.empty())) return;
+        if (p.size() == 1 && !p[0].node && (p[0].text == g.v || p[0].text.empty())) return;
         text(" ");
         writeParts(p);
         text(";");
@@ -385,8 +537,8 @@ void Writer::explodeTry(Node* n) {
     if (hasFin) {
         mark(fin);
         genStatement(n->b);
-        text(" " + g.g + ".s = " + std::to_string(end) + "; " + g.g + ".done(" +
-             std::to_string(fin) + "); continue " + g.loop + ";");
+        text(" " + g.s + " = " + g.g + ".done(" + std::to_string(fin) + ", " + std::to_string(end) +
+             "); continue " + g.loop + ";");
     }
     mark(end);
 }

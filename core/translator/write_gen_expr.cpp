@@ -122,7 +122,7 @@ Parts Writer::spill(const Parts& p) {
         !(p[0].node->flags & F_DIRTY))
         return p;
     if (p.size() == 1 && !p[0].node && p[0].text.compare(0, prefix().size(), prefix()) == 0 &&
-        p[0].text != fn_->gen->g + ".v")
+        p[0].text != fn_->gen->v)
         return p;
     std::string t = temp();
     text(" " + t + " = ");
@@ -157,11 +157,9 @@ Parts Writer::explode(Node* e) {
         Parts v = e->a ? explode(e->a) : Parts{Part{nullptr, "void 0"}};
         int s = newState();
         at(e);
-        text(" " + g.g + ".s = " + std::to_string(s) + "; return ");
-        writeParts(v);
-        text(";");
+        yieldText(v, s);
         mark(s);
-        return Parts{Part{nullptr, g.g + ".v"}};
+        return Parts{Part{nullptr, g.v}};
     }
     case N_PAREN:
         return wrap("(", explode(e->a), ")");

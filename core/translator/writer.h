@@ -11,6 +11,7 @@
 #include "core/translator/parser.h"
 #include "core/translator/resolve.h"
 
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -26,6 +27,7 @@ struct Target {
 // The state machine being written.
 struct Gen {
     std::string g, loop;    // the generator object's name, the dispatch loop's label
+    std::string s, v, r;    // the state, the value sent in, the value being yielded
     int states = 1;         // the next state number (0 is the start)
     int zone = -1;          // the current try zone
     std::vector<int> table; // per zone: parent, catch state, catch zone, finally state
@@ -41,6 +43,13 @@ struct FnCtx {
     Gen* gen = nullptr;             // inside a generator's state function
     std::string thisName, argsName; // what `this` and `arguments` are written as
 };
+
+// Where the generator writer puts the loading and storing of a step function's registers
+// once it knows them: control characters that the writer's own text never holds (in source
+// text they only appear inside literals and comments, which a generator body written with
+// them... is scanned from its start: see placeRegisters).
+constexpr const char* kLoadMark = "\x01";
+constexpr const char* kSaveMark = "\x02";
 
 // A piece of an expression: text, or a node written when the piece is.
 struct Part {
@@ -118,9 +127,16 @@ class Writer {
     void explodeTry(Node* n);
     void exitTry(int parent, int fin, int end);
     std::string jumpText(int state, int zone);
+    void yieldText(const Parts& value, int state);
+    std::string stepHead(Gen& g);
+    std::string stepTail(Gen& g);
+    std::string placeRegisters(Gen& g, size_t from, const std::vector<std::string>& regs,
+                               const std::vector<std::string>& initial);
     int newState();
     void mark(int state);
     std::string name_(Binding* b);
+    void collectAssigned(Node* n);
+    std::set<std::string> assigned_; // names a generator body assigns to
     // An expression holding a yield: the statements up to its last yield are written, the
     // rest comes back as parts (write_gen_expr.cpp).
     Parts explode(Node* e);
