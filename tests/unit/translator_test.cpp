@@ -64,7 +64,7 @@ const Case kForms[] = {
     {"var $x = 1; function g(n) { yield $x + n; }",
      "var $x = 1;function g(n) {return __lang.gen(function ($$v) {var $$g = this, $$s = $$g.s, "
      "$$r; if ($$s < 0) throw $$g.stop(); $$g.s = -2; var $$l = $$g.l, n = $$l[0]; try { $$L: for "
-     "(;;) switch ($$s) { case 0: $$r = $x + n; $$g.s = 1; $$l[0] = n; return $$r; case 1: break "
+     "(;;) switch ($$s) { case 0: $$r = $x + n; $$g.s = 1; return $$r; case 1: break "
      "$$L; default: break $$L; } } catch ($$e) { $$g.s = -1; throw $$e; } $$g.s = -1; throw "
      "StopIteration; }, null, [n]);}"},
 };
