@@ -9,6 +9,8 @@
 #include <string.h>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace translator {
@@ -142,7 +144,16 @@ struct Scope {
     bool strict = false;
     Node* valueReturn = nullptr; // the first `return value;`
     int depth = 0;               // nesting of functions
+    Binding* last = nullptr;
+    uint32_t count = 0;
+    std::unordered_map<std::string_view, Binding*>* index = nullptr; // beyond a few names
+    Scope* nextInFn = nullptr;  // the next scope (not a function's) of the same function
+    Scope* firstInFn = nullptr; // function scopes: the first of those
     Binding* find(const Name& n) const {
+        if (index) {
+            auto it = index->find(std::string_view(n.p, n.n));
+            return it == index->end() ? nullptr : it->second;
+        }
         for (Binding* b = first; b; b = b->next)
             if (b->name == n) return b;
         return nullptr;
@@ -173,8 +184,26 @@ class Arena {
         bindings_.push_back(b);
         return b;
     }
+    // Appends b to the scope's bindings (indexed by name once there are more than a few).
+    void add(Scope* s, Binding* b) {
+        if (s->last) {
+            s->last->next = b;
+        } else {
+            s->first = b;
+        }
+        s->last = b;
+        if (++s->count == 9) {
+            maps_.emplace_back(new std::unordered_map<std::string_view, Binding*>());
+            s->index = maps_.back().get();
+            for (Binding* o = s->first; o; o = o->next)
+                s->index->emplace(std::string_view(o->name.p, o->name.n), o);
+        } else if (s->index) {
+            s->index->emplace(std::string_view(b->name.p, b->name.n), b);
+        }
+    }
 
   private:
+    std::vector<std::unique_ptr<std::unordered_map<std::string_view, Binding*>>> maps_;
     static constexpr size_t kBlock = 64 * 1024;
     std::vector<std::unique_ptr<char[]>> blocks_;
     std::vector<Binding*> bindings_;

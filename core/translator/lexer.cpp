@@ -19,6 +19,12 @@ size_t lineBreakAt(const char* p, const char* end) {
 
 uint32_t countLines(const char* p, const char* end) {
     uint32_t n = 0;
+    // Line feeds alone, unless a CR or the lead byte of U+2028/U+2029 is there too.
+    if (!memchr(p, '\r', end - p) && !memchr(p, 0xE2, end - p)) {
+        for (const char* q; (q = static_cast<const char*>(memchr(p, '\n', end - p))); p = q + 1)
+            n++;
+        return n;
+    }
     while (p < end) {
         const char* q = static_cast<const char*>(memchr(p, '\n', end - p));
         const char* stop = q ? q : end;
@@ -58,6 +64,11 @@ namespace {
 struct Keyword {
     const char* text;
     Tok tok;
+    size_t length;
+    constexpr Keyword(const char* t, Tok k) : text(t), tok(k), length(0) {
+        while (t[length])
+            length++;
+    }
 };
 const Keyword kKeywords[] = {
     {"break", K_BREAK},
@@ -94,10 +105,26 @@ const Keyword kKeywords[] = {
     {"yield", K_YIELD},
 };
 
+// The keyword a name spells (T_NAME if none): by length and first letter, then the text.
 Tok keyword(const char* p, size_t n) {
-    if (n < 2 || n > 10 || p[0] < 'b' || p[0] > 'y') return T_NAME;
-    for (const Keyword& k : kKeywords) {
-        if (k.text[0] == p[0] && strlen(k.text) == n && !memcmp(k.text, p, n)) return k.tok;
+    if (n < 2 || n > 10 || p[0] < 'a' || p[0] > 'z') return T_NAME;
+    // The table is in alphabetical order: where each first letter starts.
+    static const struct Starts {
+        uint8_t at[27];
+        Starts() {
+            size_t k = 0, count = sizeof kKeywords / sizeof kKeywords[0];
+            for (int c = 0; c < 26; c++) {
+                while (k < count && kKeywords[k].text[0] < 'a' + c)
+                    k++;
+                at[c] = static_cast<uint8_t>(k);
+            }
+            at[26] = static_cast<uint8_t>(count);
+        }
+    } starts;
+    int c = p[0] - 'a';
+    for (int k = starts.at[c]; k < starts.at[c + 1]; k++) {
+        const Keyword& w = kKeywords[k];
+        if (w.length == n && !memcmp(w.text, p, n)) return w.tok;
     }
     return T_NAME;
 }

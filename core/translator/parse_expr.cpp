@@ -211,10 +211,11 @@ void Parser::arguments(Node* call) {
     std::vector<Node*> args;
     if (!is(P_RPAREN)) {
         do {
+            Mark mark = here();
             Node* a = assignment();
             if (is(K_FOR) && args.empty()) {
                 // f(x for (x in o)): a generator expression as the only argument.
-                a = comprehension(N_GENEXPR, a, open, P_RPAREN);
+                a = comprehension(N_GENEXPR, a, open, P_RPAREN, mark);
                 args.push_back(a);
                 break;
             }
@@ -335,8 +336,10 @@ Node* Parser::arrayLiteral() {
             list.push_back(nullptr);
             continue;
         }
+        Mark mark = here();
         Node* e = assignment();
-        if (is(K_FOR) && list.empty()) return comprehension(N_COMPREHENSION, e, first, P_RBRACKET);
+        if (is(K_FOR) && list.empty())
+            return comprehension(N_COMPREHENSION, e, first, P_RBRACKET, mark);
         list.push_back(e);
         if (!is(P_RBRACKET)) expect(P_COMMA, "missing ] after element list");
     }
@@ -393,8 +396,9 @@ Node* Parser::parenthesized() {
     Token first = cur_;
     advance(); // (
     Node* n = make(N_PAREN, first);
+    Mark mark = here();
     Node* e = assignment();
-    if (is(K_FOR)) return comprehension(N_GENEXPR, e, first, P_RPAREN);
+    if (is(K_FOR)) return comprehension(N_GENEXPR, e, first, P_RPAREN, mark);
     if (is(P_COMMA)) {
         Node* c = make(N_COMMA, cur_);
         c->start = e->start;
@@ -412,7 +416,7 @@ Node* Parser::parenthesized() {
 
 // [expr for (x in o) ... if (c)] and (expr for ...): expr was parsed before the `for` was
 // seen, in the scope around; its names move into the comprehension's own scope.
-Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int endTok) {
+Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int endTok, Mark mark) {
     Node* n = make(kind, first);
     Scope* outer = scope_;
     Scope* s = arena_->make<Scope>();
@@ -422,13 +426,13 @@ Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int e
     s->node = n;
     s->inLoop = loopDepth_ > 0;
     n->scope = s;
-    for (Node* r : refs)
-        if (r->scope == outer && r->start >= expr->start && r->end <= expr->end) r->scope = s;
-    for (Scope* f : scopes)
-        if (f->parent == outer && f->node && f->node->start >= expr->start &&
-            f->node->end <= expr->end)
-            f->parent = s;
+    for (size_t i = mark.refs; i < refs.size(); i++)
+        if (refs[i]->scope == outer) refs[i]->scope = s;
+    for (size_t i = mark.scopes; i < scopes.size(); i++)
+        if (scopes[i]->parent == outer) scopes[i]->parent = s;
     scopes.push_back(s);
+    s->nextInFn = s->fn->firstInFn;
+    s->fn->firstInFn = s;
     scope_ = s;
     n->a = expr;
     std::vector<Node*> clauses;

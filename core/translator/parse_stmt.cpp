@@ -137,6 +137,8 @@ Scope* Parser::pushScope(ScopeKind k, Node* owner) {
     } else {
         s->fn = scope_->fn;
         s->inLoop = loopDepth_ > 0;
+        s->nextInFn = s->fn->firstInFn;
+        s->fn->firstInFn = s;
     }
     scope_ = s;
     return s;
@@ -166,10 +168,7 @@ Binding* Parser::declare(Scope* s, const Name& n, BindKind k, Node* decl) {
     b->kind = k;
     b->scope = s;
     b->decl = decl;
-    Binding** tail = &s->first;
-    while (*tail)
-        tail = &(*tail)->next;
-    *tail = b;
+    arena_->add(s, b);
     return b;
 }
 

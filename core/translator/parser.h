@@ -92,7 +92,13 @@ class Parser {
     Node* arrayLiteral();
     Node* objectLiteral();
     Node* parenthesized();
-    Node* comprehension(NodeKind kind, Node* expr, const Token& first, int endTok);
+    // Where the references and scopes of an expression begin (for a comprehension, whose
+    // expression is parsed before its `for` shows what it is).
+    struct Mark {
+        size_t refs, scopes;
+    };
+    Mark here() const { return Mark{refs.size(), scopes.size()}; }
+    Node* comprehension(NodeKind kind, Node* expr, const Token& first, int endTok, Mark mark);
     Node* letExpression();
     Node* yieldExpression(bool noIn);
     void arguments(Node* call);

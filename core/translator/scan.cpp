@@ -2,7 +2,8 @@
 // anything beyond ECMAScript 5.1 (let, const, yield, for each, destructuring, expression
 // closures, comprehensions, generator expressions, conditional catch, shorthand
 // properties). A source it passes reaches the engine untouched; a false alarm only costs a
-// full translation, which then finds nothing to change.
+// full translation, which then finds nothing to change. Every source the engine compiles
+// goes through it, so it works from a table of character classes, byte by byte.
 #include "core/translator/translate.h"
 #include "core/translator/lexer.h"
 
@@ -12,74 +13,140 @@ namespace translator {
 
 namespace {
 
+enum CharClass : uint8_t { C_OTHER, C_SPACE, C_IDENT, C_QUOTE, C_SLASH, C_HIGH, C_DOT };
+
+struct Classes {
+    uint8_t c[256];
+    constexpr Classes() : c() {
+        for (int i = 0; i < 256; i++) {
+            c[i] = C_OTHER;
+            if ((i >= 'a' && i <= 'z') || (i >= 'A' && i <= 'Z') || (i >= '0' && i <= '9') ||
+                i == '$' || i == '_' || i == '\\')
+                c[i] = C_IDENT;
+            if (i >= 0x80) c[i] = C_HIGH;
+        }
+        for (char s : {' ', '\t', '\n', '\r', '\v', '\f'})
+            c[static_cast<unsigned char>(s)] = C_SPACE;
+        c['"'] = c['\''] = C_QUOTE;
+        c['/'] = C_SLASH;
+        c['.'] = C_DOT;
+    }
+};
+constexpr Classes kClasses;
+
+inline uint8_t cls(char c) {
+    return kClasses.c[static_cast<unsigned char>(c)];
+}
+
+// The words that matter to the scan.
+enum Word : uint8_t {
+    W_NAME, // any other name: an operand
+    W_FLAG, // let, yield, const: translate
+    W_EACH,
+    W_FOR,
+    W_CATCH,
+    W_IF,
+    W_HEAD, // while, with, switch: a parenthesized head follows
+    W_FUNCTION,
+    W_GETSET,
+    W_KEYWORD, // in, do, new, var, case, void, else, throw, return, typeof, delete,
+               // instanceof: an operand follows
+};
+
+inline bool eq(const char* p, const char* w, size_t n) {
+    return !memcmp(p, w, n);
+}
+
+Word word(const char* p, size_t n) {
+    switch (n) {
+    case 2:
+        if (eq(p, "if", 2)) return W_IF;
+        if (eq(p, "in", 2) || eq(p, "do", 2)) return W_KEYWORD;
+        break;
+    case 3:
+        if (eq(p, "let", 3)) return W_FLAG;
+        if (eq(p, "for", 3)) return W_FOR;
+        if (eq(p, "var", 3) || eq(p, "new", 3)) return W_KEYWORD;
+        if (eq(p, "get", 3) || eq(p, "set", 3)) return W_GETSET;
+        break;
+    case 4:
+        if (eq(p, "each", 4)) return W_EACH;
+        if (eq(p, "with", 4)) return W_HEAD;
+        if (eq(p, "case", 4) || eq(p, "void", 4) || eq(p, "else", 4)) return W_KEYWORD;
+        break;
+    case 5:
+        if (eq(p, "yield", 5) || eq(p, "const", 5)) return W_FLAG;
+        if (eq(p, "catch", 5)) return W_CATCH;
+        if (eq(p, "while", 5)) return W_HEAD;
+        if (eq(p, "throw", 5)) return W_KEYWORD;
+        break;
+    case 6:
+        if (eq(p, "switch", 6)) return W_HEAD;
+        if (eq(p, "return", 6) || eq(p, "typeof", 6) || eq(p, "delete", 6)) return W_KEYWORD;
+        break;
+    case 8:
+        if (eq(p, "function", 8)) return W_FUNCTION;
+        break;
+    case 10:
+        if (eq(p, "instanceof", 10)) return W_KEYWORD;
+        break;
+    }
+    return W_NAME;
+}
+
 enum BracketFlags : uint8_t {
     B_OPERAND = 1, // [ or { where an operand was expected: an array or object literal
     B_PARAMS = 2,  // ( of a function's parameters
     B_HEAD = 4,    // ( of if/while/for/with/switch/catch: an operand does not end there
 };
 
-struct Bracket {
-    char kind;
-    uint8_t flags;
-};
-
-bool is(const char* p, size_t n, const char* word) {
-    return strlen(word) == n && !memcmp(p, word, n);
-}
-
-// Names after which an operand is expected (the ones an operand may follow are all others).
-bool precedesOperand(const char* p, size_t n) {
-    switch (n) {
-    case 2:
-        return is(p, n, "in") || is(p, n, "do");
-    case 3:
-        return is(p, n, "new") || is(p, n, "var"); // var [a, b] = ...
-    case 4:
-        return is(p, n, "case") || is(p, n, "void") || is(p, n, "else");
-    case 5:
-        return is(p, n, "throw");
-    case 6:
-        return is(p, n, "return") || is(p, n, "typeof") || is(p, n, "delete");
-    case 10:
-        return is(p, n, "instanceof");
-    }
-    return false;
-}
-
 class Scanner {
   public:
-    Scanner(const char* src, size_t len) : s_(src), end_(src + len), p_(src) {}
+    Scanner(const char* src, size_t len) : end_(src + len), p_(src) {}
     bool run();
 
   private:
-    // The next significant character after white space and comments (0 at the end).
-    char nextChar();
     bool skipSpace();
+    char nextChar();
+    void name() {
+        while (p_ < end_) {
+            uint8_t c = cls(*p_);
+            if (c == C_IDENT) {
+                p_++;
+            } else if (c == C_HIGH && !lineBreakAt(p_, end_) && !unicodeSpaceAt(p_, end_)) {
+                p_++;
+            } else {
+                return;
+            }
+        }
+    }
 
-    const char* s_;
     const char* end_;
     const char* p_;
     static constexpr int kStack = 256;
-    Bracket stack_[kStack];
+    uint8_t kinds_[kStack], flags_[kStack];
     int depth_ = 0;
 };
 
+// Skips white space and comments; false at an unterminated comment.
 bool Scanner::skipSpace() {
     while (p_ < end_) {
-        unsigned char c = *p_;
-        if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f') {
+        uint8_t c = cls(*p_);
+        if (c == C_SPACE) {
             p_++;
-        } else if (c == '/' && p_ + 1 < end_ && p_[1] == '/') {
+        } else if (c == C_SLASH && p_ + 1 < end_ && p_[1] == '/') {
             while (p_ < end_ && *p_ != '\n' && *p_ != '\r')
                 p_++;
-        } else if (c == '/' && p_ + 1 < end_ && p_[1] == '*') {
+        } else if (c == C_SLASH && p_ + 1 < end_ && p_[1] == '*') {
             const char* close = p_ + 2;
             while (close + 1 < end_ && !(close[0] == '*' && close[1] == '/'))
                 close++;
             if (close + 1 >= end_) return false;
             p_ = close + 2;
-        } else if (c >= 0x80 && (lineBreakAt(p_, end_) || unicodeSpaceAt(p_, end_))) {
-            p_ += lineBreakAt(p_, end_) + unicodeSpaceAt(p_, end_);
+        } else if (c == C_HIGH) {
+            size_t n = lineBreakAt(p_, end_) + unicodeSpaceAt(p_, end_);
+            if (!n) return true;
+            p_ += n;
         } else {
             return true;
         }
@@ -87,114 +154,107 @@ bool Scanner::skipSpace() {
     return true;
 }
 
+// The next significant character, without moving (0 at the end; '!' for `==`, 'I' for the
+// keyword `in`).
 char Scanner::nextChar() {
     const char* save = p_;
     skipSpace();
     char c = p_ < end_ ? *p_ : 0;
-    // `==` is no assignment: report it as something else.
     if (c == '=' && p_ + 1 < end_ && p_[1] == '=') c = '!';
-    if (c == 'i' && p_ + 2 <= end_ && p_[1] == 'n' &&
-        (p_ + 2 == end_ || !isIdentByte(static_cast<unsigned char>(p_[2]))))
-        c = 'I'; // the keyword in
+    if (c == 'i' && p_ + 1 < end_ && p_[1] == 'n' && (p_ + 2 == end_ || cls(p_[2]) != C_IDENT))
+        c = 'I';
     p_ = save;
     return c;
 }
 
 bool Scanner::run() {
-    bool operand = false;           // the last token ended an operand
-    const char* prevName = nullptr; // the last token, when it was a name
-    size_t prevLen = 0;
-    bool functionSeen = false; // `function` [name] awaits its parameter list
-    int catchState = 0;        // catch ( name -> 3
-    bool forSeen = false;      // the last token was `for`
-    bool objectKey = false;    // after { or , of an object literal
-    int accessor = 0;          // get/set in an object literal (1), then its name (2)
-    while (true) {
+    bool operand = false;   // the last token ended an operand
+    Word prev = W_KEYWORD;  // the last token, when it was a name
+    bool function = false;  // `function` [name] awaits its parameter list
+    int catchState = 0;     // catch ( name  ->  3
+    bool objectKey = false; // after { or , of an object literal
+    int accessor = 0;       // get/set in an object literal (1), then its name (2)
+    for (;;) {
         if (!skipSpace()) return true; // unterminated comment: the full parse reports it
         if (p_ >= end_) return false;
-        unsigned char c = *p_;
         const char* start = p_;
-        if (isIdentByte(c) || c == '\\') {
-            while (p_ < end_ && (isIdentByte(static_cast<unsigned char>(*p_)) || *p_ == '\\')) {
-                if (static_cast<unsigned char>(*p_) >= 0x80 &&
-                    (lineBreakAt(p_, end_) || unicodeSpaceAt(p_, end_)))
-                    break;
-                p_++;
-            }
-            size_t n = p_ - start;
+        char c = *p_;
+        uint8_t k = cls(c);
+        if (k == C_IDENT || k == C_HIGH) {
+            p_++;
+            name();
             if (c >= '0' && c <= '9') {
-                // A number: its digits, a fraction and an exponent with a sign.
+                // A number: digits and letters, a fraction, an exponent with a sign.
                 if (p_ < end_ && *p_ == '.') {
                     p_++;
-                    while (p_ < end_ && isIdentByte(static_cast<unsigned char>(*p_)))
-                        p_++;
+                    name();
                 }
                 if ((p_[-1] == 'e' || p_[-1] == 'E') && p_ < end_ && (*p_ == '+' || *p_ == '-')) {
                     p_++;
-                    while (p_ < end_ && isIdentByte(static_cast<unsigned char>(*p_)))
-                        p_++;
+                    name();
                 }
                 operand = true;
-                prevName = nullptr;
-                forSeen = false;
-                objectKey = false;
+                prev = W_NAME;
                 catchState = 0;
+                objectKey = false;
+                accessor = 0;
                 continue;
             }
-            if (is(start, n, "let") || is(start, n, "yield") || is(start, n, "const")) return true;
-            if (forSeen && is(start, n, "each")) return true;
-            if (catchState == 3 && is(start, n, "if")) return true;
-            catchState = catchState == 2 ? 3 : is(start, n, "catch") ? 1 : 0;
-            if (is(start, n, "for")) {
+            Word w = word(start, p_ - start);
+            switch (w) {
+            case W_FLAG:
+                return true;
+            case W_EACH:
+                if (prev == W_FOR) return true;
+                break;
+            case W_FOR:
                 if (operand) return true; // [x for ...], (x for ...)
-                forSeen = true;
-            } else {
-                forSeen = false;
+                break;
+            case W_IF:
+                if (catchState == 3) return true;
+                break;
+            case W_FUNCTION:
+                function = true;
+                break;
+            default:
+                break;
             }
+            catchState = catchState == 2 ? 3 : w == W_CATCH ? 1 : 0;
             accessor = accessor == 1 ? 2 : 0;
             if (objectKey) {
                 char next = nextChar();
                 if (next == ',' || next == '}') return true; // {a, b}
-                if (is(start, n, "get") || is(start, n, "set")) accessor = 1;
+                if (w == W_GETSET) accessor = 1;
             }
             objectKey = false;
-            if (is(start, n, "function")) functionSeen = true;
-            operand = !precedesOperand(start, n);
-            prevName = start;
-            prevLen = n;
+            operand = w != W_KEYWORD;
+            prev = w;
             continue;
         }
-        forSeen = false;
-        if (catchState == 1 && c == '(') {
-            catchState = 2;
-        } else {
-            catchState = 0;
-        }
+        p_++;
+        catchState = catchState == 1 && c == '(' ? 2 : 0;
         bool key = false;
         switch (c) {
         case '"':
         case '\'':
-            for (p_++; p_ < end_ && *p_ != (char)c; p_++)
+            while (p_ < end_ && *p_ != c) {
                 if (*p_ == '\\') p_++;
+                p_++;
+            }
             p_++;
             operand = true;
             break;
         case '.':
-            p_++;
             if (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
-                while (p_ < end_ && isIdentByte(static_cast<unsigned char>(*p_)))
-                    p_++;
-                operand = true;
+                name();
             } else {
-                // After a dot comes a property name, never a keyword's meaning.
+                // After a dot comes a property name, whatever it spells.
                 skipSpace();
-                while (p_ < end_ && (isIdentByte(static_cast<unsigned char>(*p_)) || *p_ == '\\'))
-                    p_++;
-                operand = true;
+                name();
             }
+            operand = true;
             break;
         case '/':
-            p_++;
             if (!operand) {
                 bool inClass = false;
                 for (; p_ < end_; p_++) {
@@ -210,8 +270,7 @@ bool Scanner::run() {
                     }
                 }
                 p_++;
-                while (p_ < end_ && isIdentByte(static_cast<unsigned char>(*p_)))
-                    p_++;
+                name(); // flags
                 operand = true;
             } else {
                 operand = false;
@@ -220,19 +279,15 @@ bool Scanner::run() {
         case '(':
         case '[':
         case '{': {
-            p_++;
             uint8_t flags = 0;
-            if (c != '(' && operand == false) flags |= B_OPERAND;
-            if (depth_ && (stack_[depth_ - 1].flags & B_PARAMS) && c != '(') return true;
-            if (c == '(' && (functionSeen || accessor == 2)) flags |= B_PARAMS;
-            if (c == '(' && prevName &&
-                (is(prevName, prevLen, "if") || is(prevName, prevLen, "while") ||
-                 is(prevName, prevLen, "for") || is(prevName, prevLen, "with") ||
-                 is(prevName, prevLen, "switch") || is(prevName, prevLen, "catch")))
+            if (c != '(' && !operand) flags |= B_OPERAND;
+            if (depth_ && (flags_[depth_ - 1] & B_PARAMS) && c != '(') return true;
+            if (c == '(' && (function || accessor == 2)) flags |= B_PARAMS;
+            if (c == '(' && (prev == W_IF || prev == W_FOR || prev == W_HEAD || prev == W_CATCH))
                 flags |= B_HEAD;
             if (depth_ == kStack) return true;
-            stack_[depth_++] = Bracket{static_cast<char>(c), flags};
-            functionSeen = false;
+            kinds_[depth_] = static_cast<uint8_t>(c);
+            flags_[depth_++] = flags;
             operand = false;
             key = c == '{' && (flags & B_OPERAND);
             break;
@@ -240,38 +295,33 @@ bool Scanner::run() {
         case ')':
         case ']':
         case '}': {
-            p_++;
-            Bracket b = depth_ ? stack_[--depth_] : Bracket{0, 0};
+            uint8_t flags = depth_ ? flags_[--depth_] : 0;
             char next = nextChar();
-            if ((b.flags & B_OPERAND) && (next == '=' || next == 'I')) return true;
-            if ((b.flags & B_PARAMS) && next != '{') return true; // expression closure
-            operand = c == ']' || (c == ')' && !(b.flags & B_HEAD)) ||
-                      (c == '}' && (b.flags & B_OPERAND));
+            if ((flags & B_OPERAND) && (next == '=' || next == 'I')) return true;
+            if ((flags & B_PARAMS) && next != '{') return true; // expression closure
+            operand =
+                c == ']' || (c == ')' && !(flags & B_HEAD)) || (c == '}' && (flags & B_OPERAND));
             break;
         }
         case ',':
-            p_++;
-            key =
-                depth_ && stack_[depth_ - 1].kind == '{' && (stack_[depth_ - 1].flags & B_OPERAND);
+            key = depth_ && kinds_[depth_ - 1] == '{' && (flags_[depth_ - 1] & B_OPERAND);
             operand = false;
             break;
         case '+':
         case '-':
-            p_++;
-            if (p_ < end_ && *p_ == (char)c) {
+            if (p_ < end_ && *p_ == c) {
                 p_++; // ++ and -- keep what came before
             } else {
                 operand = false;
             }
             break;
         default:
-            p_++;
             operand = false;
         }
         objectKey = key;
         accessor = 0;
-        prevName = nullptr;
-        functionSeen = false;
+        prev = W_KEYWORD;
+        function = false;
     }
 }
 

@@ -18,12 +18,19 @@ void Writer::toLine(uint32_t line) {
     }
 }
 
+// The index of the first token that starts at or after offset. Most lookups go forward a
+// little from the last one: those are tried before a search.
 uint32_t Writer::tokenAt(uint32_t offset) const {
     const std::vector<Token>& t = p_.tokens;
-    return static_cast<uint32_t>(
+    uint32_t n = static_cast<uint32_t>(t.size()), h = hint_;
+    for (uint32_t i = h; i < n && i < h + 4; i++) {
+        if (t[i].start >= offset && (i == 0 || t[i - 1].start < offset)) return hint_ = i;
+    }
+    hint_ = static_cast<uint32_t>(
         std::lower_bound(t.begin(), t.end(), offset,
                          [](const Token& a, uint32_t o) { return a.start < o; }) -
         t.begin());
+    return hint_;
 }
 
 namespace {
@@ -54,9 +61,8 @@ void Writer::copy(uint32_t from, uint32_t to) {
         if (outLine_ <= t.line) {
             // In step with the source from here on: copy the rest whole, with the spacing
             // before the first token when that is on the output's line.
-            uint32_t last = i;
-            while (last + 1 < end && tok(last + 1).end <= to)
-                last++;
+            uint32_t last = tokenAt(to) - 1; // ranges end where a token ends
+            if (last < i) last = i;
             uint32_t begin = t.start;
             if (from < t.start && t.line - countLines(src_ + from, src_ + t.start) >= outLine_)
                 begin = from;
@@ -67,7 +73,7 @@ void Writer::copy(uint32_t from, uint32_t to) {
                 stop++; // the spacing before what follows, when it is plain
             if (stop < to) stop = tok(last).end;
             out_.append(src_ + begin, stop - begin);
-            outLine_ = t.line + countLines(src_ + t.start, src_ + tok(last).end);
+            outLine_ = tok(last).line + countLines(src_ + tok(last).start, src_ + tok(last).end);
             if (tok(last).asi) out_ += ';';
             return;
         }
@@ -124,23 +130,33 @@ bool isStatement(NodeKind k) {
     return k >= N_BODY;
 }
 
-// Children in source order (a parser never makes them overlap).
-void children(Node* n, std::vector<Node*>* out) {
-    for (Node* k : {n->a, n->b, n->c, n->d})
-        if (k) out->push_back(k);
-    for (uint32_t i = 0; i < n->count; i++)
-        if (n->list[i]) out->push_back(n->list[i]);
-    std::sort(out->begin(), out->end(), [](Node* x, Node* y) { return x->start < y->start; });
-}
-
 } // namespace
 
-// The node's source with each child written in its place.
+// The node's source with each child written in its place: the fixed children (sorted, at
+// most four) merged with the list (in source order already).
 void Writer::writeHoles(Node* n) {
-    std::vector<Node*> kids;
-    children(n, &kids);
-    uint32_t pos = n->start;
-    for (Node* k : kids) {
+    Node* fixed[4];
+    int nf = 0;
+    for (Node* k : {n->a, n->b, n->c, n->d}) {
+        if (!k) continue;
+        int i = nf++;
+        for (; i > 0 && fixed[i - 1]->start > k->start; i--)
+            fixed[i] = fixed[i - 1];
+        fixed[i] = k;
+    }
+    uint32_t pos = n->start, li = 0;
+    int fi = 0;
+    for (;;) {
+        while (li < n->count && !n->list[li])
+            li++; // holes
+        Node* k;
+        if (fi < nf && (li >= n->count || fixed[fi]->start <= n->list[li]->start)) {
+            k = fixed[fi++];
+        } else if (li < n->count) {
+            k = n->list[li++];
+        } else {
+            break;
+        }
         if (k->start < pos) continue; // a shorthand property's value shares its key's text
         copy(pos, k->start);
         write(k);
@@ -366,7 +382,10 @@ std::string Writer::run(Node* root) {
     out_.reserve(p_.tokens.empty() ? 16 : p_.tokens.back().end + p_.tokens.back().end / 8 + 64);
     writeBody(root, nullptr, "");
     // The source's line count stays the same: a last line break, if any.
-    toLine(1 + countLines(src_, src_ + root->end));
+    if (!p_.tokens.empty()) {
+        const Token& last = p_.tokens.back();
+        toLine(last.line + countLines(src_ + last.start, src_ + root->end));
+    }
     fn_ = nullptr;
     return std::move(out_);
 }

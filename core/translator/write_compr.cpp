@@ -101,8 +101,9 @@ void Writer::writeGenExpr(Node* n) {
     std::vector<std::string> iters;
     for (uint32_t i = 0; i < n->count; i++)
         iters.push_back(temp());
-    size_t start = out_.size();
-    text(" return __lang.gen(" + stepHead(g) + "switch (" + g.s + ") { case 0: ");
+    size_t load;
+    text(" return __lang.gen(");
+    text(stepHead(g, &load) + "switch (" + g.s + ") { case 0: ");
     auto jump = [&](const std::string& state) {
         return g.s + " = " + state + "; continue " + g.loop + ";";
     };
@@ -130,9 +131,8 @@ void Writer::writeGenExpr(Node* n) {
     text(g.r + " = ");
     write(n->a);
     text("; " + g.g + ".s = " + inner + "; return " + g.r + "; default: break " + g.loop + "; }" +
-         stepTail(g) + "); })");
+         stepTail(g) + " }, null); })");
     text(ownThis ? ".call(this)" : "()");
-    placeRegisters(g, start, {}, {});
     insertVars(at, ctx);
     fn_ = saved;
 }

@@ -28,26 +28,14 @@ std::string Writer::jumpText(int state, int zone) {
     return r + g.s + " = " + std::to_string(state) + "; continue " + g.loop + ";";
 }
 
-// The yield of `value` (parts): the value first, then the state to resume at, the
-// registers, and the return.
+// The yield of `value` (parts): the value first, then the state to resume at; out through
+// the step's end, which stores the registers, or straight out when there are none.
 void Writer::yieldText(const Parts& value, int state) {
     Gen& g = *fn_->gen;
-    bool simple = value.size() == 1 &&
-                  (value[0].node ? (value[0].node->kind == N_NAME ||
-                                    (value[0].node->kind == N_ATOM && value[0].node->op != K_THIS))
-                                 : value[0].text == "void 0");
-    if (!simple) {
-        text(" " + g.r + " = ");
-        writeParts(value);
-        text(";");
-    }
-    text(" " + g.g + ".s = " + std::to_string(state) + ";" + kSaveMark + " return ");
-    if (simple) {
-        writeParts(value);
-    } else {
-        text(g.r);
-    }
-    text(";");
+    text(" " + g.r + " = ");
+    writeParts(value);
+    text("; " + g.g + ".s = " + std::to_string(state) + ";" +
+         (g.registers ? " break " + g.exit + ";" : " return " + g.r + ";"));
 }
 
 int Writer::newState() {
@@ -105,56 +93,42 @@ static bool keepsVariables(Node* n) {
     return false;
 }
 
-// The step function's head, up to the dispatch loop.
-std::string Writer::stepHead(Gen& g) {
-    return "function (" + g.v + ") {var " + g.g + " = this, " + g.s + " = " + g.g + ".s, " + g.r +
-           "; if (" + g.s + " < 0) throw " + g.g + ".stop(); " + g.g + ".s = -2;" + kLoadMark +
-           " try { " + g.loop + ": for (;;) ";
+// The step function's head, up to the dispatch loop (the registers' loading goes in at
+// `load` once they are known).
+std::string Writer::stepHead(Gen& g, size_t* load) {
+    std::string h = "function (" + g.v + ") {var " + g.g + " = this, " + g.s + " = " + g.g +
+                    ".s, " + g.r + "; if (" + g.s + " < 0) throw " + g.g + ".stop(); " + g.g +
+                    ".s = -2;";
+    *load = out_.size() + h.size();
+    return h + (g.registers ? " " + g.exit + ": {" : "") + " try { " + g.loop + ": for (;;) ";
 }
 
-// The step function from the dispatch's end: a normal end of the body, an exception (the
-// generator is done either way); then the try table.
+// The step function from the dispatch's end: an exception or a normal end of the body end
+// the generator; a yield leaves through the end, which stores the registers.
 std::string Writer::stepTail(Gen& g) {
     std::string e = prefix() + "e", t;
     if (!g.table.empty())
         t += " } catch (" + e + ") { " + g.s + " = " + g.g + ".fail(" + e + "); }";
     t += " } catch (" + e + ") { " + g.g + ".s = -1; throw " + e + "; } " + g.g +
-         ".s = -1; throw StopIteration; }";
-    if (g.table.empty()) return t + ", null";
-    t += ", [";
-    for (size_t i = 0; i < g.table.size(); i++)
-        t += (i ? "," : "") + std::to_string(g.table[i]);
-    return t + "]";
+         ".s = -1; throw StopIteration;";
+    return t;
 }
 
-// Puts the registers in place of the marks written from `from` on: their loading at the
-// step's head, their storing at each yield. Returns their initial values.
-std::string Writer::placeRegisters(Gen& g, size_t from, const std::vector<std::string>& regs,
+// The registers: their loading inserted at `load`, their storing at the step's end. Returns
+// their initial values.
+std::string Writer::placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
                                    const std::vector<std::string>& initial) {
-    std::string load, save, init, l = prefix() + "l";
+    std::string in, save, init, l = prefix() + "l";
     for (size_t i = 0; i < regs.size(); i++) {
         std::string at = l + "[" + std::to_string(i) + "]";
-        load += ", " + regs[i] + " = " + at;
+        in += ", " + regs[i] + " = " + at;
         // Only what the body may change needs storing.
         if (assigned_.count(regs[i]) || initial[i] == "void 0")
             save += (save.empty() ? " " : ", ") + at + " = " + regs[i];
         init += (i ? ", " : "") + initial[i];
     }
-    if (!regs.empty()) load = " var " + l + " = " + g.g + ".l" + load + ";";
-    if (!save.empty()) save += ";";
-    std::string out;
-    out.reserve(out_.size() - from + load.size() + 64);
-    for (size_t i = from; i < out_.size(); i++) {
-        if (out_[i] == kLoadMark[0]) {
-            out += load;
-        } else if (out_[i] == kSaveMark[0]) {
-            out += save;
-        } else {
-            out += out_[i];
-        }
-    }
-    out_.resize(from);
-    out_ += out;
+    text(" }" + save + (save.empty() ? " " : "; ") + "return " + g.r + "; }");
+    if (!regs.empty()) out_.insert(load, " var " + l + " = " + g.g + ".l" + in + ";");
     return init;
 }
 
@@ -174,10 +148,13 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     if (body->kind != N_BODY)
         throw SyntaxFailure{fn->line, "a generator needs a function body in braces", false};
     bool registers = !ctx.scope->hasEval && !keepsVariables(body);
+    g.registers = registers;
+    g.exit = prefix() + "Y";
     assigned_.clear();
     if (registers) collectAssigned(body);
-    size_t start = out_.size();
-    text("return __lang.gen(" + stepHead(g));
+    size_t load;
+    text("return __lang.gen(");
+    text(stepHead(g, &load));
     size_t tryAt = out_.size();
     text("switch (" + g.s + ") { case 0:");
     for (uint32_t i = first; i < body->count; i++)
@@ -185,6 +162,13 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     text(" break " + g.loop + "; default: break " + g.loop + "; }");
     if (!g.table.empty()) out_.insert(tryAt, "try { ");
     text(stepTail(g));
+    std::string table = ", null";
+    if (!g.table.empty()) {
+        table = ", [";
+        for (size_t i = 0; i < g.table.size(); i++)
+            table += (i ? "," : "") + std::to_string(g.table[i]);
+        table += "]";
+    }
     // The variables of the body, and what they start with.
     std::vector<std::string> regs, initial;
     auto add = [&](const std::string& name, const std::string& value) {
@@ -197,19 +181,17 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
         if (b->kind == B_PARAM && registers) add(name_(b), name_(b));
         if (b->kind == B_VAR || b->kind == B_LET || b->kind == B_CONST) add(name_(b), "void 0");
     }
-    for (Scope* s : p_.scopes) {
-        if (s == ctx.scope || s->fn != ctx.scope) continue;
+    for (Scope* s = ctx.scope->firstInFn; s; s = s->nextInFn)
         for (Binding* b = s->first; b; b = b->next)
             if (!b->rename.empty()) add(b->rename, "void 0");
-    }
     for (int i = 1; i <= ctx.tempsMax; i++)
         add(prefix() + std::to_string(i), "void 0");
     if (registers) {
-        text(", [" + placeRegisters(g, start, regs, initial) + "]);");
+        std::string init = placeRegisters(g, load, regs, initial);
+        text(table + ", [" + init + "]);");
         ctx.tempsMax = 0; // registers of the step function
     } else {
-        placeRegisters(g, start, {}, {});
-        text(");");
+        text(" }" + table + ");");
         for (size_t i = 0; i < regs.size(); i++) {
             if (regs[i].compare(0, prefix().size(), prefix()) == 0 &&
                 regs[i].find_first_not_of("0123456789", prefix().size()) == std::string::npos)

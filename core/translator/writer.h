@@ -28,6 +28,8 @@ struct Target {
 struct Gen {
     std::string g, loop;    // the generator object's name, the dispatch loop's label
     std::string s, v, r;    // the state, the value sent in, the value being yielded
+    std::string exit;       // the label of the step's end, where registers are stored
+    bool registers = false; // the body's variables are locals of the step
     int states = 1;         // the next state number (0 is the start)
     int zone = -1;          // the current try zone
     std::vector<int> table; // per zone: parent, catch state, catch zone, finally state
@@ -43,13 +45,6 @@ struct FnCtx {
     Gen* gen = nullptr;             // inside a generator's state function
     std::string thisName, argsName; // what `this` and `arguments` are written as
 };
-
-// Where the generator writer puts the loading and storing of a step function's registers
-// once it knows them: control characters that the writer's own text never holds (in source
-// text they only appear inside literals and comments, which a generator body written with
-// them... is scanned from its start: see placeRegisters).
-constexpr const char* kLoadMark = "\x01";
-constexpr const char* kSaveMark = "\x02";
 
 // A piece of an expression: text, or a node written when the piece is.
 struct Part {
@@ -128,9 +123,9 @@ class Writer {
     void exitTry(int parent, int fin, int end);
     std::string jumpText(int state, int zone);
     void yieldText(const Parts& value, int state);
-    std::string stepHead(Gen& g);
+    std::string stepHead(Gen& g, size_t* load);
     std::string stepTail(Gen& g);
-    std::string placeRegisters(Gen& g, size_t from, const std::vector<std::string>& regs,
+    std::string placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
                                const std::vector<std::string>& initial);
     int newState();
     void mark(int state);
@@ -149,6 +144,7 @@ class Writer {
     std::string out_;
     uint32_t outLine_ = 1;
     FnCtx* fn_ = nullptr;
+    mutable uint32_t hint_ = 0; // the last answer of tokenAt
 };
 
 // Appends a part of text to p.

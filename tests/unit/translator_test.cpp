@@ -57,16 +57,16 @@ const Case kForms[] = {
     {"a = let (x = 1) x + 1;", "var x$1;a = (x$1 = 1, x$1 + 1);"},
     {"let (x = 1, y) { f(x, y); }", "{var x$1 = 1, y$2 = void 0;{ f(x$1, y$2); }}"},
     {"function g() { yield 1; }",
-     "function g() {return __lang.gen(function ($v) {var $g = this, $s = $g.s, $r; if ($s < 0) "
-     "throw $g.stop(); $g.s = -2; try { $L: for (;;) switch ($s) { case 0: $g.s = 1; return 1; "
-     "case 1: break $L; default: break $L; } } catch ($e) { $g.s = -1; throw $e; } $g.s = -1; "
-     "throw StopIteration; }, null, []);}"},
+     "function g() {return __lang.gen(function ($v) {var $g = this, $s = $g.s, $r; if ($s < 0)"
+     " throw $g.stop(); $g.s = -2; $Y: { try { $L: for (;;) switch ($s) { case 0: $r = 1; $g.s"
+     " = 1; break $Y; case 1: break $L; default: break $L; } } catch ($e) { $g.s = -1; throw $"
+     "e; } $g.s = -1; throw StopIteration; } return $r; }, null, []);}"},
     {"var $x = 1; function g(n) { yield $x + n; }",
-     "var $x = 1;function g(n) {return __lang.gen(function ($$v) {var $$g = this, $$s = $$g.s, "
-     "$$r; if ($$s < 0) throw $$g.stop(); $$g.s = -2; var $$l = $$g.l, n = $$l[0]; try { $$L: for "
-     "(;;) switch ($$s) { case 0: $$r = $x + n; $$g.s = 1; return $$r; case 1: break "
-     "$$L; default: break $$L; } } catch ($$e) { $$g.s = -1; throw $$e; } $$g.s = -1; throw "
-     "StopIteration; }, null, [n]);}"},
+     "var $x = 1;function g(n) {return __lang.gen(function ($$v) {var $$g = this, $$s = $$g.s,"
+     " $$r; if ($$s < 0) throw $$g.stop(); $$g.s = -2; var $$l = $$g.l, n = $$l[0]; $$Y: { try"
+     " { $$L: for (;;) switch ($$s) { case 0: $$r = $x + n; $$g.s = 1; break $$Y; case 1: brea"
+     "k $$L; default: break $$L; } } catch ($$e) { $$g.s = -1; throw $$e; } $$g.s = -1; throw "
+     "StopIteration; } return $$r; }, null, [n]);}"},
 };
 
 TEST(Translator, WritesEachConstruct) {

@@ -1,0 +1,40 @@
+// The translator on any text: it returns (no crash, no hang, deep nesting an error rather
+// than an overflow), and whatever it writes compiles in the engine.
+#include "core/translator/translate.h"
+
+#include "duktape.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+duk_context* heap() {
+    static duk_context* ctx = duk_create_heap_default();
+    if (!ctx) abort();
+    return ctx;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const char* text = reinterpret_cast<const char*>(data);
+    for (int flags : {0, translator::TRANSLATE_EVAL}) {
+        translator::Translation t = translator::translate(text, size, flags);
+        if (!t.changed) continue;
+        // Rules of strict code that the translator leaves to the engine.
+        if (memmem(text, size, "use strict", 10)) continue;
+        duk_context* ctx = heap();
+        duk_push_string(ctx, "fuzz");
+        if (duk_pcompile_lstring_filename(ctx, flags ? DUK_COMPILE_EVAL : 0, t.text.data(),
+                                          t.text.size()) != 0 &&
+            duk_get_error_code(ctx, -1) == DUK_ERR_SYNTAX_ERROR) {
+            fprintf(stderr, "the translation does not compile: %s\n--- source\n%.*s\n--- written\n%s\n",
+                    duk_safe_to_string(ctx, -1), static_cast<int>(size), text, t.text.c_str());
+            abort();
+        }
+        duk_set_top(ctx, 0);
+    }
+    return 0;
+}
