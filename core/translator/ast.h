@@ -80,6 +80,7 @@ enum NodeFlags : uint16_t {
     F_EXPLODE = 32,  // a statement of a generator split into states
     F_STRICT = 64,   // function: strict code
     F_ASI = 128,     // statement ended by an inserted semicolon
+    F_TARGET = 256,  // a name assigned to (=, op=, ++, --)
 };
 
 struct Name {
@@ -139,7 +140,8 @@ struct Scope {
     bool fresh = false;       // block: needs a fresh binding per entry (writer)
     // function scopes only
     bool generator = false;
-    bool hasEval = false; // a direct eval call inside (bindings keep their names)
+    bool hasEval = false;   // a direct eval call inside (bindings keep their names)
+    bool keepsVars = false; // a closure or with inside may keep the variables by name
     bool usesThis = false, usesArguments = false;
     bool strict = false;
     Node* valueReturn = nullptr; // the first `return value;`

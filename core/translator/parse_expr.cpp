@@ -95,6 +95,7 @@ Node* Parser::assignment(bool noIn) {
             } else if (!isTarget(left)) {
                 fail("invalid assignment left-hand side");
             }
+            if (left->kind == N_NAME) left->flags |= F_TARGET;
             advance();
             n = make(N_ASSIGN, first);
             n->op = static_cast<uint8_t>(op);
@@ -113,6 +114,8 @@ Node* Parser::yieldExpression(bool noIn) {
     for (Scope* s = scope_; s != s->fn; s = s->parent)
         if (s->kind == S_COMPREHENSION) fail("yield in a comprehension is not supported");
     scope_->fn->generator = true;
+    flag(first.start);
+    yields.push_back({scope_->fn, first.start});
     advance();
     Node* n = make(N_YIELD, first);
     switch (cur_.type) {
@@ -185,6 +188,7 @@ Node* Parser::unary() {
         n->a = unary();
         leave();
         if ((op == P_INC || op == P_DEC) && !isTarget(n->a)) fail("invalid increment operand");
+        if ((op == P_INC || op == P_DEC) && n->a->kind == N_NAME) n->a->flags |= F_TARGET;
         return finish(n);
     }
     }
@@ -196,6 +200,7 @@ Node* Parser::postfix() {
     Node* e = leftHandSide(true);
     if ((is(P_INC) || is(P_DEC)) && !cur_.nl) {
         if (!isTarget(e)) fail("invalid increment operand");
+        if (e->kind == N_NAME) e->flags |= F_TARGET;
         Node* n = make(N_POSTFIX, first);
         n->op = cur_.type;
         n->a = e;
@@ -380,6 +385,7 @@ Node* Parser::objectLiteral() {
             p->b = assignment();
         } else if (keyTok.type == T_NAME && (is(P_COMMA) || is(P_RBRACE))) {
             p->op = 3; // {a, b}: shorthand for {a: a, b: b}
+            flag(pfirst.start);
             p->b = nameRef(keyTok);
         } else {
             fail("missing : after property id");
@@ -418,7 +424,9 @@ Node* Parser::parenthesized() {
 // seen, in the scope around; its names move into the comprehension's own scope.
 Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int endTok, Mark mark) {
     Node* n = make(kind, first);
+    flag(first.start);
     Scope* outer = scope_;
+    if (kind == N_GENEXPR) outer->fn->keepsVars = true;
     Scope* s = arena_->make<Scope>();
     s->kind = S_COMPREHENSION;
     s->parent = outer;
@@ -427,7 +435,7 @@ Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int e
     s->inLoop = loopDepth_ > 0;
     n->scope = s;
     for (size_t i = mark.refs; i < refs.size(); i++)
-        if (refs[i]->scope == outer) refs[i]->scope = s;
+        if (refs[i].scope == outer) refs[i].scope = s;
     for (size_t i = mark.scopes; i < scopes.size(); i++)
         if (scopes[i]->parent == outer) scopes[i]->parent = s;
     scopes.push_back(s);
@@ -471,6 +479,7 @@ Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int e
 // for a let statement, an assignment expression otherwise) sees the new names.
 Node* Parser::letExpression() {
     Token first = cur_;
+    flag(first.start);
     advance(); // let
     expect(P_LPAREN, "missing ( after let");
     std::vector<Node*> decls;
@@ -509,6 +518,7 @@ Node* Parser::bindingTarget() {
         advance();
         finish(n);
     } else if (is(P_LBRACKET)) {
+        flag(first.start);
         advance();
         n = make(N_ARRAYPAT, first);
         std::vector<Node*> list;
@@ -524,6 +534,7 @@ Node* Parser::bindingTarget() {
         n->list = toList(list, &n->count);
         finish(n);
     } else if (is(P_LBRACE)) {
+        flag(first.start);
         advance();
         n = make(N_OBJECTPAT, first);
         std::vector<Node*> list;
@@ -567,12 +578,14 @@ Node* Parser::bindingTarget() {
 // pattern; its names stay references.
 Node* Parser::toPattern(Node* n, bool binding) {
     if (n->kind == N_ARRAY) {
+        flag(n->start);
         n->kind = N_ARRAYPAT;
         for (uint32_t i = 0; i < n->count; i++)
             if (n->list[i]) n->list[i] = toPattern(n->list[i], binding);
         return n;
     }
     if (n->kind == N_OBJECT) {
+        flag(n->start);
         n->kind = N_OBJECTPAT;
         for (uint32_t i = 0; i < n->count; i++) {
             Node* p = n->list[i];

@@ -163,6 +163,8 @@ Binding* Parser::declare(Scope* s, const Name& n, BindKind k, Node* decl) {
         if (k == B_FUNC) old->kind = B_FUNC;
         return old;
     }
+    if (k == B_LET || k == B_CONST || k == B_CATCH) wanted.insert(std::string_view(n.p, n.n));
+    if (!s->first && (s->kind == S_BLOCK || s->kind == S_CATCH)) blocks.push_back(s);
     Binding* b = arena_->binding();
     b->name = n;
     b->kind = k;
@@ -189,7 +191,7 @@ Node* Parser::nameRef(const Token& t) {
     Node* n = make(N_NAME, t);
     n->name = nameOf(t);
     n->end = t.end;
-    refs.push_back(n);
+    refs.push_back(Ref{n->name, scope_, n});
     return n;
 }
 
@@ -254,6 +256,7 @@ Node* Parser::functionNode(bool declaration, bool keyword) {
     if (keyword) advance(); // function
     Node* fn = make(N_FUNCTION, first);
     Scope* outer = scope_;
+    outer->fn->keepsVars = true; // a closure
     if (keyword && is(T_NAME)) {
         Node* name = make(N_NAME, cur_);
         name->name = nameOf(cur_);
@@ -287,9 +290,11 @@ Node* Parser::functionNode(bool declaration, bool keyword) {
     if (is(P_LBRACE)) {
         fn->b = functionBody(fn);
     } else {
+        flag(first.start); // an expression closure
         fn->b = assignment();
     }
     finish(fn);
+    if (s->generator) flag(first.start);
     if (s->strict) fn->flags |= F_STRICT;
     if (s->generator && s->valueReturn) {
         std::string m = "generator function " + (fn->a ? fn->a->name.str() : std::string()) +
@@ -421,6 +426,7 @@ Node* Parser::statement() {
         break;
     }
     case K_WITH:
+        scope_->fn->keepsVars = true;
         advance();
         n = make(N_WITH, first);
         expect(P_LPAREN, "missing ( before with-statement object");
@@ -478,6 +484,7 @@ Node* Parser::variables(int kind, bool noIn) {
     advance();
     Node* n = make(N_VAR, first);
     n->op = static_cast<uint8_t>(kind);
+    if (kind != K_VAR) flag(first.start);
     BindKind bk = kind == K_VAR ? B_VAR : kind == K_LET ? B_LET : B_CONST;
     Scope* target = kind == K_LET ? scope_ : varScope();
     std::vector<Node*> list;
@@ -518,6 +525,7 @@ Node* Parser::forStatement() {
     bool each = false;
     if (isName("each")) {
         each = true;
+        flag(first.start);
         advance();
     }
     Node* n = make(N_FOR, first);
@@ -696,6 +704,7 @@ Node* Parser::tryStatement() {
         p->binding = declare(s, p->name, B_CATCH, p);
         c->a = p;
         if (accept(K_IF)) {
+            flag(cfirst.start);
             c->b = expression();
         } else {
             unconditional = true;

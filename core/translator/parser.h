@@ -10,6 +10,8 @@
 #include "core/translator/lexer.h"
 
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace translator {
@@ -30,10 +32,27 @@ class Parser {
     // engine's compiler takes it). Throws SyntaxFailure.
     Node* parse(ParseMode mode, bool strict);
 
-    std::vector<Token> tokens;     // every token consumed, in order
-    std::vector<Node*> refs;       // name references, each with node->scope set
+    std::vector<Token> tokens; // every token consumed, in order
+    // A name reference, with the scope it was met in (kept apart from the node, which the
+    // resolution reads only for the few references that meet a let or const).
+    struct Ref {
+        Name name;
+        Scope* scope;
+        Node* node;
+    };
+    std::vector<Ref> refs;
     std::vector<Scope*> functions; // function scopes, outermost first
     std::vector<Scope*> scopes;    // every scope, in order of creation
+    // Source offsets inside every node that must be written differently (the writer asks
+    // whether a node's range holds one), sorted once the parse is done; and each yield's
+    // offset with its function, sorted by function.
+    std::vector<uint32_t> dirty;
+    std::vector<std::pair<Scope*, uint32_t>> yields;
+    void flag(uint32_t at) { dirty.push_back(at); }
+    // Names declared with let or const (or as a catch parameter): only references to these
+    // need resolving. Block and catch scopes that declare anything.
+    std::unordered_set<std::string_view> wanted;
+    std::vector<Scope*> blocks;
     const char* src() const { return lex_.src(); }
 
   private:

@@ -1,11 +1,11 @@
 // The translator's middle stage: resolves the name references that may meet a let, a const
 // or a renamed catch parameter, decides how each block-scoped binding is written (renamed
 // to a unique function-level variable, or kept in a fresh scope per entry when a closure
-// made inside a loop captures it), and marks the nodes the writer cannot copy as they stand.
+// made inside a loop captures it), and flags what the writer cannot copy as it stands.
 #include "core/translator/resolve.h"
 
+#include <algorithm>
 #include <string_view>
-#include <unordered_set>
 
 namespace translator {
 
@@ -46,28 +46,25 @@ std::string Names::fresh(const Name& base) {
     }
 }
 
-// Marks the function scopes between a reference's scope and the binding's as crossed.
+// Resolves the references that may meet a let, a const or a catch parameter of a generator
+// (crossing a function marks the binding captured), decides each block binding's form, and
+// flags in the parser's list the offsets to write differently: renamed names and
+// assignments to a const.
 void resolve(Parser& p, Names& names) {
-    std::unordered_set<std::string_view> wanted;
-    for (Scope* s : p.scopes) {
-        bool gen = s->fn->generator;
-        for (Binding* b = s->first; b; b = b->next) {
-            if (b->kind == B_LET || b->kind == B_CONST || (gen && b->kind == B_CATCH))
-                wanted.insert(view(b->name));
-        }
-    }
-    for (Node* r : p.refs) {
-        if (isArguments(r->name)) {
+    std::vector<Node*> resolved;
+    for (const Parser::Ref& ref : p.refs) {
+        if (isArguments(ref.name)) {
             // Generators read their `arguments` through a saved copy.
-            Scope* f = r->scope->fn;
-            if (!f->find(r->name)) f->usesArguments = true;
+            Scope* f = ref.scope->fn;
+            if (!f->find(ref.name)) f->usesArguments = true;
         }
-        if (wanted.empty() || !wanted.count(view(r->name))) continue;
+        if (p.wanted.empty() || !p.wanted.count(view(ref.name))) continue;
         bool crossed = false;
-        for (Scope* s = r->scope; s; s = s->parent) {
-            if (Binding* b = s->find(r->name)) {
-                r->binding = b;
+        for (Scope* s = ref.scope; s; s = s->parent) {
+            if (Binding* b = s->find(ref.name)) {
+                ref.node->binding = b;
                 if (crossed) b->captured = true;
+                resolved.push_back(ref.node);
                 break;
             }
             if (s->kind == S_FUNCTION || (s->kind == S_COMPREHENSION && s->node->kind == N_GENEXPR))
@@ -75,156 +72,37 @@ void resolve(Parser& p, Names& names) {
         }
     }
     // How each block-scoped binding is written.
-    for (Scope* s : p.scopes) {
-        if (s->kind == S_FUNCTION || s->kind == S_COMPREHENSION) continue;
+    for (Scope* s : p.blocks) {
         bool gen = s->fn->generator;
         if (s->kind == S_CATCH) {
-            if (gen)
-                for (Binding* b = s->first; b; b = b->next)
+            if (gen) {
+                for (Binding* b = s->first; b; b = b->next) {
                     b->rename = names.fresh(b->name);
+                    if (b->decl) p.flag(b->decl->start);
+                }
+            }
             continue;
         }
         bool fresh = false;
         for (Binding* b = s->first; b; b = b->next)
             if (b->captured && s->inLoop) fresh = true;
         // A direct eval looks names up at run time: they keep their own names then.
-        if (s->fn->hasEval && s->first) fresh = true;
+        if (s->fn->hasEval) fresh = true;
         if (gen) fresh = false; // a generator's states cannot sit inside a catch block
-        s->fresh = fresh && s->first;
-        if (s->fresh) continue;
-        for (Binding* b = s->first; b; b = b->next)
+        s->fresh = fresh;
+        if (fresh) continue;
+        for (Binding* b = s->first; b; b = b->next) {
             b->rename = names.fresh(b->name);
-    }
-}
-
-// ---- marking -------------------------------------------------------------------------
-
-namespace {
-
-struct Marker {
-    bool inGenerator = false;
-
-    bool mark(Node* n) {
-        if (!n) return false;
-        bool dirty = false;
-        uint16_t yield = 0;
-        auto kid = [&](Node* k) {
-            if (!k) return;
-            if (mark(k)) dirty = true;
-            if (k->kind != N_FUNCTION) yield |= k->flags & F_YIELD;
-        };
-        switch (n->kind) {
-        case N_FUNCTION: {
-            bool saved = inGenerator;
-            inGenerator = n->scope->generator;
-            kid(n->a);
-            for (uint32_t i = 0; i < n->count; i++) {
-                kid(n->list[i]);
-                if (n->list[i]->kind != N_NAME) dirty = true;
-            }
-            kid(n->b);
-            if (n->b && n->b->kind != N_BODY) dirty = true; // expression closure
-            if (inGenerator) dirty = true;
-            inGenerator = saved;
-            yield = 0;
-            break;
+            if (b->decl) p.flag(b->decl->start);
         }
-        case N_NAME:
-            if (n->binding && !n->binding->rename.empty()) dirty = true;
-            if (inGenerator && isArguments(n->name) && !n->binding) dirty = true;
-            break;
-        case N_ATOM:
-            if (inGenerator && n->op == K_THIS) dirty = true;
-            break;
-        case N_YIELD:
-            kid(n->a);
-            yield = F_YIELD;
-            dirty = true;
-            break;
-        case N_PROP:
-            kid(n->a);
-            kid(n->b);
-            if (n->op == 3) dirty = true;
-            break;
-        case N_ASSIGN:
-        case N_UNARY:
-        case N_POSTFIX:
-            kid(n->a);
-            kid(n->b);
-            if (n->a && n->a->kind == N_NAME && n->a->binding && n->a->binding->kind == B_CONST &&
-                (n->kind == N_ASSIGN || n->op == P_INC || n->op == P_DEC))
-                dirty = true;
-            if (n->a && (n->a->kind == N_ARRAYPAT || n->a->kind == N_OBJECTPAT)) dirty = true;
-            break;
-        case N_VAR:
-            for (uint32_t i = 0; i < n->count; i++)
-                kid(n->list[i]);
-            if (n->op != K_VAR || inGenerator) dirty = true;
-            for (uint32_t i = 0; i < n->count; i++)
-                if (n->list[i]->a->kind != N_NAME) dirty = true;
-            break;
-        case N_FORIN:
-            kid(n->a);
-            kid(n->b);
-            kid(n->d);
-            if (n->op || (n->a->kind != N_VAR && n->a->kind != N_NAME && n->a->kind != N_MEMBER &&
-                          n->a->kind != N_INDEX && n->a->kind != N_PAREN && n->a->kind != N_CALL))
-                dirty = true;
-            if (n->scope->fresh) dirty = true;
-            break;
-        case N_BLOCK:
-        case N_FOR:
-        case N_SWITCH:
-            kid(n->a);
-            kid(n->b);
-            kid(n->c);
-            kid(n->d);
-            for (uint32_t i = 0; i < n->count; i++)
-                kid(n->list[i]);
-            if (n->scope && n->scope->fresh) dirty = true;
-            break;
-        case N_TRY:
-            kid(n->a);
-            kid(n->b);
-            for (uint32_t i = 0; i < n->count; i++) {
-                kid(n->list[i]);
-                if (n->list[i]->b) dirty = true; // catch (e if guard)
-            }
-            break;
-        case N_RETURN:
-        case N_BREAK:
-        case N_CONTINUE:
-            kid(n->a);
-            if (inGenerator) dirty = true;
-            break;
-        case N_LETEXPR:
-        case N_LETSTMT:
-        case N_COMPREHENSION:
-        case N_GENEXPR:
-        case N_ARRAYPAT:
-        case N_OBJECTPAT:
-            dirty = true;
-            [[fallthrough]];
-        default:
-            kid(n->a);
-            kid(n->b);
-            kid(n->c);
-            kid(n->d);
-            for (uint32_t i = 0; i < n->count; i++)
-                kid(n->list[i]);
-        }
-        if (n->kind == N_WITH && inGenerator && yield) dirty = true;
-        if (dirty) n->flags |= F_DIRTY;
-        n->flags |= yield;
-        return dirty;
     }
-};
-
-} // namespace
-
-bool markDirty(Node* root) {
-    Marker m;
-    return m.mark(root);
+    for (Node* r : resolved) {
+        Binding* b = r->binding;
+        if (!b->rename.empty() || (b->kind == B_CONST && (r->flags & F_TARGET))) p.flag(r->start);
+    }
+    std::sort(p.dirty.begin(), p.dirty.end());
+    p.dirty.erase(std::unique(p.dirty.begin(), p.dirty.end()), p.dirty.end());
+    std::sort(p.yields.begin(), p.yields.end());
 }
 
 } // namespace translator

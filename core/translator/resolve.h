@@ -1,5 +1,5 @@
 // The translator's middle stage (resolve.cpp): name resolution for block-scoped bindings,
-// how each is written, and the marking of nodes that cannot be copied as they stand.
+// how each is written, and the flagging of what cannot be copied as it stands.
 #ifndef CAPSULE_TRANSLATOR_RESOLVE_H
 #define CAPSULE_TRANSLATOR_RESOLVE_H
 
@@ -26,8 +26,6 @@ class Names {
 };
 
 void resolve(Parser& p, Names& names);
-// Sets F_DIRTY and F_YIELD below root; true when anything is dirty.
-bool markDirty(Node* root);
 
 } // namespace translator
 

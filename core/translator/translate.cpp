@@ -19,7 +19,7 @@ Translation translate(const char* src, size_t len, int flags) {
         Node* root = parser.parse(mode, flags & TRANSLATE_STRICT);
         Names names(parser.tokens, src);
         resolve(parser, names);
-        if (!markDirty(root)) return t;
+        if (parser.dirty.empty()) return t;
         Writer writer(parser, names);
         t.text = writer.run(root);
         t.changed = true;

@@ -172,15 +172,29 @@ void Writer::writeStatementEnd(Node* n) {
     if (!out_.empty() && out_.back() != ';') out_ += ';';
 }
 
+bool Writer::isDirty(const Node* n) const {
+    const std::vector<uint32_t>& d = p_.dirty;
+    auto it = std::lower_bound(d.begin(), d.end(), n->start);
+    return it != d.end() && *it < n->end;
+}
+
+bool Writer::hasYield(const Node* n) const {
+    if (!n || !fn_ || !fn_->gen) return false;
+    const Gen& g = *fn_->gen;
+    auto it = std::lower_bound(
+        g.yields, g.yieldsEnd, n->start,
+        [](const std::pair<Scope*, uint32_t>& y, uint32_t at) { return y.second < at; });
+    return it != g.yieldsEnd && it->second < n->end;
+}
+
 void Writer::write(Node* n) {
-    if (!(n->flags & F_DIRTY)) {
+    if (!fn_->rewriteAll && !isDirty(n)) {
         copy(n->start, n->end);
         return;
     }
     int temps = fn_ ? fn_->tempsUsed : 0;
     if (fn_ && fn_->gen && isStatement(n->kind) && n->kind != N_BODY &&
-        ((n->flags & F_YIELD) || n->kind == N_RETURN || n->kind == N_BREAK ||
-         n->kind == N_CONTINUE)) {
+        (hasYield(n) || n->kind == N_RETURN || n->kind == N_BREAK || n->kind == N_CONTINUE)) {
         writeGeneratorStatement(n);
         fn_->tempsUsed = temps;
         return;
@@ -195,8 +209,12 @@ void Writer::write(Node* n) {
         }
         break;
     case N_ATOM:
-        token(n->start, fn_->thisName.c_str());
-        break; // `this` in a generator
+        if (n->op == K_THIS) {
+            token(n->start, fn_->thisName.c_str()); // `this` in a generator
+        } else {
+            copy(n->start, n->end);
+        }
+        break;
     case N_FUNCTION:
         writeFunction(n);
         break;

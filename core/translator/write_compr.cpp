@@ -23,6 +23,7 @@ void Writer::writeComprehension(Node* n) {
     ctx.parent = fn_;
     ctx.thisName = fn_->thisName;
     ctx.argsName = fn_->argsName;
+    ctx.rewriteAll = fn_->rewriteAll;
     FnCtx* saved = fn_;
     at(n);
     text("(function () {");
@@ -91,6 +92,7 @@ void Writer::writeGenExpr(Node* n) {
     bool ownThis = saved->thisName == "this";
     ctx.thisName = ownThis ? prefix() + "this" : saved->thisName;
     ctx.argsName = saved->argsName;
+    ctx.rewriteAll = true; // `this` and `arguments` of the function around
     at(n);
     text("(function () {");
     size_t at = out_.size();

@@ -13,6 +13,8 @@
 // return. Every statement stays on its own line; the glue goes on the current one.
 #include "core/translator/writer.h"
 
+#include <algorithm>
+
 namespace translator {
 
 std::string Writer::jumpText(int state, int zone) {
@@ -50,7 +52,7 @@ void Writer::mark(int state) {
 // and break or continue to a statement that was split into states.
 void Writer::writeGeneratorStatement(Node* n) {
     Gen& g = *fn_->gen;
-    if (n->flags & F_YIELD) {
+    if (hasYield(n)) {
         explodeStatement(n);
         return;
     }
@@ -81,18 +83,6 @@ void Writer::writeGeneratorStatement(Node* n) {
 
 // The function's body, from statement `first` (the prologue is written): `at` is where the
 // variables go, once known.
-// Whether a closure made in the body may keep its variables (or a with statement look them
-// up by name): then they cannot be locals of the step function.
-static bool keepsVariables(Node* n) {
-    if (!n) return false;
-    if (n->kind == N_FUNCTION || n->kind == N_GENEXPR || n->kind == N_WITH) return true;
-    for (Node* k : {n->a, n->b, n->c, n->d})
-        if (keepsVariables(k)) return true;
-    for (uint32_t i = 0; i < n->count; i++)
-        if (keepsVariables(n->list[i])) return true;
-    return false;
-}
-
 // The step function's head, up to the dispatch loop (the registers' loading goes in at
 // `load` once they are known).
 std::string Writer::stepHead(Gen& g, size_t* load) {
@@ -147,7 +137,14 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     Node* body = fn->b;
     if (body->kind != N_BODY)
         throw SyntaxFailure{fn->line, "a generator needs a function body in braces", false};
-    bool registers = !ctx.scope->hasEval && !keepsVariables(body);
+    bool registers = !ctx.scope->hasEval && !ctx.scope->keepsVars;
+    ctx.rewriteAll = true;
+    const auto& ys = p_.yields;
+    g.yields = ys.data() +
+               (std::lower_bound(ys.begin(), ys.end(), std::make_pair(ctx.scope, 0u)) - ys.begin());
+    g.yieldsEnd =
+        ys.data() +
+        (std::upper_bound(ys.begin(), ys.end(), std::make_pair(ctx.scope, ~0u)) - ys.begin());
     g.registers = registers;
     g.exit = prefix() + "Y";
     assigned_.clear();

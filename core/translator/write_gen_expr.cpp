@@ -8,10 +8,6 @@ namespace translator {
 
 namespace {
 
-bool hasYield(Node* n) {
-    return n && (n->flags & F_YIELD);
-}
-
 const char* opText(int t) {
     switch (t) {
     case P_LOR:
@@ -119,7 +115,7 @@ Parts wrap(const char* open, const Parts& p, const char* close) {
 // The parts written now into a temporary, unless they are a constant or already one.
 Parts Writer::spill(const Parts& p) {
     if (p.size() == 1 && p[0].node && p[0].node->kind == N_ATOM && p[0].node->op != K_THIS &&
-        !(p[0].node->flags & F_DIRTY))
+        !isDirty(p[0].node))
         return p;
     if (p.size() == 1 && !p[0].node && p[0].text.compare(0, prefix().size(), prefix()) == 0 &&
         p[0].text != fn_->gen->v)

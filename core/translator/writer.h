@@ -30,6 +30,9 @@ struct Gen {
     std::string s, v, r;    // the state, the value sent in, the value being yielded
     std::string exit;       // the label of the step's end, where registers are stored
     bool registers = false; // the body's variables are locals of the step
+    // The yields of the generator's own body (offsets, sorted).
+    const std::pair<Scope*, uint32_t>* yields = nullptr;
+    const std::pair<Scope*, uint32_t>* yieldsEnd = nullptr;
     int states = 1;         // the next state number (0 is the start)
     int zone = -1;          // the current try zone
     std::vector<int> table; // per zone: parent, catch state, catch zone, finally state
@@ -44,6 +47,8 @@ struct FnCtx {
     std::vector<std::string> vars;  // variables to declare at the top (beyond temporaries)
     Gen* gen = nullptr;             // inside a generator's state function
     std::string thisName, argsName; // what `this` and `arguments` are written as
+    bool rewriteAll = false;        // a generator's body: every node written anew (for
+                                    // var, return, this... ), none copied whole
 };
 
 // A piece of an expression: text, or a node written when the piece is.
@@ -61,6 +66,10 @@ class Writer {
 
     // ---- output (write.cpp) ----
     void write(Node* n);
+    // Whether the node's text holds something written differently (or, in a generator, a
+    // yield of the generator's own).
+    bool isDirty(const Node* n) const;
+    bool hasYield(const Node* n) const;
     void copy(uint32_t from, uint32_t to);
     void text(const std::string& s) { out_ += s; }
     void text(const char* s) { out_ += s; }

@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <string>
 
 namespace {
 
@@ -19,8 +20,25 @@ duk_context* heap() {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const char* text = reinterpret_cast<const char*>(data);
-    for (int flags : {0, translator::TRANSLATE_EVAL}) {
+    // Source reaches the compiler as UTF-8: each byte of the input a character, as narrow
+    // script text is. The translator takes any non-ASCII character for a letter of a name
+    // (the engine checks them): bytes that are none in Latin-1 stand for one that is.
+    std::string source;
+    for (size_t i = 0; i < size; i++) {
+        unsigned c = data[i];
+        if (c < 0x80) {
+            source += static_cast<char>(c);
+            continue;
+        }
+        bool letter = c == 0xA0 || c == 0xAA || c == 0xB5 || c == 0xBA ||
+                      (c >= 0xC0 && c != 0xD7 && c != 0xF7);
+        if (!letter) c = 0xE9;
+        source += static_cast<char>(0xC0 | (c >> 6));
+        source += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    const char* text = source.data();
+    size = source.size();
+    for (int flags : {0, static_cast<int>(translator::TRANSLATE_EVAL)}) {
         translator::Translation t = translator::translate(text, size, flags);
         if (!t.changed) continue;
         // Rules of strict code that the translator leaves to the engine.
@@ -30,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (duk_pcompile_lstring_filename(ctx, flags ? DUK_COMPILE_EVAL : 0, t.text.data(),
                                           t.text.size()) != 0 &&
             duk_get_error_code(ctx, -1) == DUK_ERR_SYNTAX_ERROR) {
-            fprintf(stderr, "the translation does not compile: %s\n--- source\n%.*s\n--- written\n%s\n",
+            fprintf(stderr,
+                    "the translation does not compile: %s\n--- source\n%.*s\n--- written\n%s\n",
                     duk_safe_to_string(ctx, -1), static_cast<int>(size), text, t.text.c_str());
             abort();
         }
