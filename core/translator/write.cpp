@@ -165,11 +165,19 @@ void Writer::writeHoles(Node* n) {
     copy(pos, n->end);
 }
 
-// A statement written differently keeps the semicolon the parser inserted after it.
-void Writer::writeStatementEnd(Node* n) {
+// A statement written differently keeps the semicolon the parser inserted after it, at its
+// end: its last token may come out in the middle of what is written (`c = 5` of a const,
+// `let y` before `= void 0`), where the semicolon is taken off while the statement is
+// written.
+bool Writer::takeStatementEnd(Node* n) {
     uint32_t i = tokenAt(n->end);
-    if (i == 0 || !tok(i - 1).asi) return;
-    if (!out_.empty() && out_.back() != ';') out_ += ';';
+    if (i == 0 || !tok(i - 1).asi) return false;
+    p_.tokens[i - 1].asi = false;
+    return true;
+}
+
+void Writer::writeStatementEnd(bool asi) {
+    if (asi && !out_.empty() && out_.back() != ';') out_ += ';';
 }
 
 bool Writer::isDirty(const Node* n) const {
@@ -193,9 +201,12 @@ void Writer::write(Node* n) {
         return;
     }
     int temps = fn_ ? fn_->tempsUsed : 0;
-    if (fn_ && fn_->gen && isStatement(n->kind) && n->kind != N_BODY &&
+    bool statement = isStatement(n->kind) && n->kind != N_BODY;
+    bool asi = statement && takeStatementEnd(n);
+    if (fn_ && fn_->gen && statement &&
         (hasYield(n) || n->kind == N_RETURN || n->kind == N_BREAK || n->kind == N_CONTINUE)) {
         writeGeneratorStatement(n);
+        writeStatementEnd(asi);
         fn_->tempsUsed = temps;
         return;
     }
@@ -275,7 +286,7 @@ void Writer::write(Node* n) {
     default:
         writeHoles(n);
     }
-    if (isStatement(n->kind)) writeStatementEnd(n);
+    writeStatementEnd(asi);
     if (fn_) fn_->tempsUsed = temps;
 }
 

@@ -89,7 +89,8 @@ class Writer {
 
   private:
     void writeHoles(Node* n);
-    void writeStatementEnd(Node* n);
+    bool takeStatementEnd(Node* n);
+    void writeStatementEnd(bool asi);
     void writeFunction(Node* n);
     void writeBody(Node* body, Node* fn, const std::string& head);
     void insertVars(size_t at, FnCtx& ctx);
