@@ -37,8 +37,21 @@ function typeError(message, depth) {
     return e;
 }
 
+// A step that an exception left (the body's exceptions pass through, for speed) leaves
+// the generator marked running: it is done unless its step is still on the call stack.
+function settle(g, from) {
+    if (g.s !== -2) return;
+    for (var level = from || -2;; level--) {
+        var a = Duktape.act(level);
+        if (!a) break;
+        if (a.function === g.next) return;
+    }
+    g.s = -1;
+}
+
 // What a step of a generator that cannot run throws.
 method("stop", function () {
+    settle(this, -5); // above act, settle, stop and the step that asks
     if (this.s === -2) {
         var e = typeError("already executing generator", 2); // stop, and the step
         return e;
@@ -47,6 +60,7 @@ method("stop", function () {
 });
 
 method("send", function (v) {
+    settle(this);
     if (this.s === 0 && v !== undefined)
         throw typeError("attempt to send " + (typeof v === "string" ? JSON.stringify(v) : String(v)) +
                         " to newborn generator", 1);
@@ -54,6 +68,7 @@ method("send", function (v) {
 });
 
 method("throw", function (e) {
+    settle(this);
     if (this.s === -2) throw this.stop();
     if (this.s <= 0) {
         this.s = -1;
@@ -67,6 +82,7 @@ method("throw", function (e) {
 // Runs the finally blocks around the yield the generator waits at; a yield in one of them
 // is a TypeError.
 method("close", function () {
+    settle(this);
     if (this.s === -2) throw this.stop();
     if (this.s <= 0) {
         this.s = -1;
@@ -81,6 +97,7 @@ method("close", function () {
     try {
         this.next();
     } catch (e) {
+        this.s = -1;
         if (e === StopIteration) return;
         throw e;
     }

@@ -90,17 +90,17 @@ std::string Writer::stepHead(Gen& g, size_t* load) {
                     ".s, " + g.r + "; if (" + g.s + " < 0) throw " + g.g + ".stop(); " + g.g +
                     ".s = -2;";
     *load = out_.size() + h.size();
-    return h + (g.registers ? " " + g.exit + ": {" : "") + " try { " + g.loop + ": for (;;) ";
+    return h + (g.registers ? " " + g.exit + ": {" : "") + " " + g.loop + ": for (;;) ";
 }
 
-// The step function from the dispatch's end: an exception or a normal end of the body end
-// the generator; a yield leaves through the end, which stores the registers.
+// The step function from the dispatch's end: the end of the body ends the generator; a
+// yield leaves through the end, which stores the registers. (An exception out of the body
+// leaves the generator marked running: core/lang/generator.js finds it is not, and done.)
 std::string Writer::stepTail(Gen& g) {
     std::string e = prefix() + "e", t;
     if (!g.table.empty())
         t += " } catch (" + e + ") { " + g.s + " = " + g.g + ".fail(" + e + "); }";
-    t += " } catch (" + e + ") { " + g.g + ".s = -1; throw " + e + "; } " + g.g +
-         ".s = -1; throw StopIteration;";
+    t += " " + g.g + ".s = -1; throw StopIteration;";
     return t;
 }
 

@@ -73,6 +73,9 @@ var kValues = [
     ["function f() { try { yield 1; return; } finally { log.push('fin'); } } var log = [];" +
      " var g = f(); g.next(); try { g.next(); } catch (e) { log.push(e === StopIteration); } log",
      "[\"fin\", true]"],
+    ["function f() { yield 1; throw 5; } var g = f(), r = [g.next()]; try { g.next(); }" +
+     " catch (e) { r.push(e); } try { g.next(); } catch (e) { r.push(e === StopIteration); } r",
+     "[1, 5, true]"],
     ["function f() { yield 1; } var g = f(); [g.__iterator__() === g, String(g)]",
      "[true, \"[object Generator]\"]"],
 ];

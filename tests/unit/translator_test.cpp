@@ -58,15 +58,14 @@ const Case kForms[] = {
     {"let (x = 1, y) { f(x, y); }", "{var x$1 = 1, y$2 = void 0;{ f(x$1, y$2); }}"},
     {"function g() { yield 1; }",
      "function g() {return __lang.gen(function ($v) {var $g = this, $s = $g.s, $r; if ($s < 0)"
-     " throw $g.stop(); $g.s = -2; $Y: { try { $L: for (;;) switch ($s) { case 0: $r = 1; $g.s"
-     " = 1; break $Y; case 1: break $L; default: break $L; } } catch ($e) { $g.s = -1; throw $"
-     "e; } $g.s = -1; throw StopIteration; } return $r; }, null, []);}"},
+     " throw $g.stop(); $g.s = -2; $Y: { $L: for (;;) switch ($s) { case 0: $r = 1; $g.s = 1; "
+     "break $Y; case 1: break $L; default: break $L; } $g.s = -1; throw StopIteration; } retur"
+     "n $r; }, null, []);}"},
     {"var $x = 1; function g(n) { yield $x + n; }",
      "var $x = 1;function g(n) {return __lang.gen(function ($$v) {var $$g = this, $$s = $$g.s,"
-     " $$r; if ($$s < 0) throw $$g.stop(); $$g.s = -2; var $$l = $$g.l, n = $$l[0]; $$Y: { try"
-     " { $$L: for (;;) switch ($$s) { case 0: $$r = $x + n; $$g.s = 1; break $$Y; case 1: brea"
-     "k $$L; default: break $$L; } } catch ($$e) { $$g.s = -1; throw $$e; } $$g.s = -1; throw "
-     "StopIteration; } return $$r; }, null, [n]);}"},
+     " $$r; if ($$s < 0) throw $$g.stop(); $$g.s = -2; var $$l = $$g.l, n = $$l[0]; $$Y: { $$L"
+     ": for (;;) switch ($$s) { case 0: $$r = $x + n; $$g.s = 1; break $$Y; case 1: break $$L;"
+     " default: break $$L; } $$g.s = -1; throw StopIteration; } return $$r; }, null, [n]);}"},
 };
 
 TEST(Translator, WritesEachConstruct) {
