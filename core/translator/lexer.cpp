@@ -229,6 +229,10 @@ void Lexer::scanNumber(Token* t) {
         if (!isHex(peekChar(pos_))) return fail("invalid number");
         while (isHex(peekChar(pos_)))
             pos_++;
+    } else if (peekChar(pos_) == '0' && isDigit(peekChar(pos_ + 1))) {
+        // A legacy octal (or decimal with a leading zero): digits only, as the engine reads it.
+        while (isDigit(peekChar(pos_)))
+            pos_++;
     } else {
         while (isDigit(peekChar(pos_)))
             pos_++;
