@@ -49,6 +49,7 @@ file(COPY_FILE "${DUK_GEN}/duktape.cpp.new" "${DUK_GEN}/duktape.cpp" ONLY_IF_DIF
 # which the engine's compiler calls through core/engine_translate.cpp.
 add_library(capsule_translator STATIC
     core/translator/lexer.cpp
+    core/translator/parse_base.cpp
     core/translator/parse_expr.cpp
     core/translator/parse_stmt.cpp
     core/translator/resolve.cpp
