@@ -76,6 +76,54 @@ var kValues = [
     ["function f() { yield 1; throw 5; } var g = f(), r = [g.next()]; try { g.next(); }" +
      " catch (e) { r.push(e); } try { g.next(); } catch (e) { r.push(e === StopIteration); } r",
      "[1, 5, true]"],
+    ["function f() { try { try { yield 1; } finally { log.push(1); } } finally { log.push(2); } }" +
+     " var log = [], g = f(); g.next(); g.close(); log", "[1, 2]"],
+    ["function f() { for (var i = 0; i < 3; i++) { try { if (i == 1) break; yield i; }" +
+     " finally { log.push('f' + i); } } yield 'after'; } var log = [], g = f(), r = [];" +
+     " try { for (;;) r.push(g.next()); } catch (e) {} r.concat(log)",
+     "[0, \"after\", \"f0\", \"f1\"]"],
+    ["function f() { try { yield 1; } catch (e) { yield 'c' + e; } finally { yield 'fin'; }" +
+     " yield 'end'; } var g = f(), r = [g.next(), g.throw(2), g.next(), g.next()]; r",
+     "[1, \"c2\", \"fin\", \"end\"]"],
+    ["function f() { out: try { yield 1; break out; } finally { log.push('f'); } yield 2; }" +
+     " var log = [], g = f(); [g.next(), g.next(), log.length]", "[1, 2, 1]"],
+    ["function f() { var x = 1, get = function () { return x; }; yield get(); x = 2;" +
+     " yield get(); } var g = f(); [g.next(), g.next()]", "[1, 2]"],
+    ["function f() { var r = [(yield 1), (yield 2)]; var o = {a: (yield 3)}; yield r.concat(o.a); }" +
+     " var g = f(); g.next(); g.send('a'); g.send('b'); g.send('c')",
+     "[\"a\", \"b\", \"c\"]"],
+    ["function f() { var x = (yield 1) || (yield 2); yield x; } var g = f(); g.next();" +
+     " [g.send(0), g.send(5)]", "[2, 5]"],
+    ["function f(a) { yield Math.max(a, (yield a * 2)); } var g = f(3); [g.next(), g.send(10)]",
+     "[6, 10]"],
+    ["function f() { yield 1; } var g = f(); g.next(); try { g.next(); } catch (e) {}" +
+     " try { g.send(1); 'no' } catch (e) { e === StopIteration }", "true"],
+    ["var c = 0; var g = (c++ for (x in [1, 2])); [c, g.next(), c]", "[0, 0, 1]"],
+    ["function f() { let a = 1; { let a = 2; yield a; } yield a; } var g = f();" +
+     " [g.next(), g.next()]", "[2, 1]"],
+    // let and const, more
+    ["var fs = []; for (var j = 0; j < 2; j++) for (let k in {a: 1}) fs.push(function () {" +
+     " return k + j; }); fs.map(function (f) { return f(); })", "[\"a2\", \"a2\"]"],
+    ["function f() { let x = 'f'; return (function () { return x; })(); } f()", "\"f\""],
+    ["var r = []; for (var i = 0; i < 2; i++) { let v = i; try { throw v; } catch (e) {" +
+     " let w = e * 10; r.push(function () { return v + w; }); } } r.map(function (f) {" +
+     " return f(); })", "[0, 11]"],
+    ["(function () { 'use strict'; const k = 1; try { k = 2; } catch (e) { return e.name; } })()",
+     "\"TypeError\""],
+    ["eval('let e1 = 5; e1 * 2')", "10"],
+    // destructuring, more
+    ["var a, b; var v = ([a, , b] = [1, 2, 3]); [v.length, a, b]", "[3, 1, 3]"],
+    ["var a = 1, b = 2, c = 3; [a, b, c] = [c, a, b]; [a, b, c]", "[3, 1, 2]"],
+    ["var {'a-b': x, 0: y} = {'a-b': 1, 0: 2}; x + y", "3"],
+    ["[k + v for ([k, v] in {a: 1, b: 2})]", "[\"a1\", \"b2\"]"],
+    ["function f() { return [1, [2, 3]]; } var [p, [, q]] = f(); p + q", "4"],
+    // expression closures, conditional catch, more
+    ["[1, 2].map(function (x) x + 1)", "[2, 3]"],
+    ["(function () ({a: 1}))().a", "1"],
+    ["var log = []; try { try { throw 1; } catch (e if e > 5) { log.push('no'); } finally {" +
+     " log.push('fin'); } } catch (e) { log.push('out' + e); } log", "[\"fin\", \"out1\"]"],
+    ["try { try { throw 3; } catch (e if (function () { throw 'guard'; })()) { 1 } catch (e) {" +
+     " 'second' } } catch (x) { 'out ' + x }", "\"out guard\""],
     ["function f() { yield 1; } var g = f(); [g.__iterator__() === g, String(g)]",
      "[true, \"[object Generator]\"]"],
 ];
@@ -110,6 +158,9 @@ var kErrors = [
     ["function f() {\n var g = yield;\n g.next();\n}\nvar g = f(); g.next(); g.send(g);", "TypeError", 3],
     ["function f() { try { yield 1; } finally {\n yield 2; } }\nvar g = f(); g.next();\ng.close();", "TypeError", 4],
     ["let ok = 1;\n\n\nundefinedName;", "ReferenceError", 4],
+    ["function g() {\n yield 1;\n null.x;\n}\nvar it = g(); it.next(); it.next();", "TypeError", 3],
+    ["{\n let a = 1;\n a.b.c;\n}", "TypeError", 3],
+    ["var r = [x\n for (x in {a: 1})\n if (x.y.z)];", "TypeError", 3],
 ];
 
 test("errors name the kind and the line of the script", function () {
