@@ -97,7 +97,7 @@ void Parser::failAt(uint32_t line, const char* msg, bool typeError) {
 }
 
 void Parser::enter() {
-    if (++depth_ > kMaxDepth) fail("nesting too deep");
+    if (++depth_ > kMaxDepth) fail(kTooDeep);
 }
 
 Node* Parser::make(NodeKind k, const Token& first) {

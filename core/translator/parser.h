@@ -150,6 +150,7 @@ class Parser {
 // Maximum nesting of statements and expressions; deeper source is a SyntaxError rather
 // than a stack overflow.
 constexpr int kMaxDepth = 400;
+constexpr const char* kTooDeep = "nesting too deep";
 
 } // namespace translator
 

@@ -8,6 +8,7 @@
 #include "core/translator/lexer.h"
 
 #include <string.h>
+#include <vector>
 
 namespace translator {
 
@@ -102,7 +103,10 @@ enum BracketFlags : uint8_t {
 
 class Scanner {
   public:
-    Scanner(const char* src, size_t len) : end_(src + len), p_(src) {}
+    Scanner(const char* src, size_t len) : end_(src + len), p_(src) {
+        kinds_.resize(64);
+        flags_.resize(64);
+    }
     bool run();
 
   private:
@@ -123,8 +127,8 @@ class Scanner {
 
     const char* end_;
     const char* p_;
-    static constexpr int kStack = 256;
-    uint8_t kinds_[kStack], flags_[kStack];
+    // The open brackets: their kind and flags (as deep as the source nests them).
+    std::vector<uint8_t> kinds_, flags_;
     int depth_ = 0;
 };
 
@@ -285,7 +289,10 @@ bool Scanner::run() {
             if (c == '(' && (function || accessor == 2)) flags |= B_PARAMS;
             if (c == '(' && (prev == W_IF || prev == W_FOR || prev == W_HEAD || prev == W_CATCH))
                 flags |= B_HEAD;
-            if (depth_ == kStack) return true;
+            if (depth_ == static_cast<int>(kinds_.size())) {
+                kinds_.push_back(0);
+                flags_.push_back(0);
+            }
             kinds_[depth_] = static_cast<uint8_t>(c);
             flags_[depth_++] = flags;
             operand = false;
