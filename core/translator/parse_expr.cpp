@@ -477,7 +477,7 @@ Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int e
 
 // let (x = 1, [a, b] = f()) body: the initialisers see the scope around, the body (a block
 // for a let statement, an assignment expression otherwise) sees the new names.
-Node* Parser::letExpression() {
+Node* Parser::letExpression(bool statement) {
     Token first = cur_;
     flag(first.start);
     advance(); // let
@@ -496,7 +496,9 @@ Node* Parser::letExpression() {
         } while (accept(P_COMMA));
     }
     expect(P_RPAREN, "missing ) after let head");
-    Node* n = make(is(P_LBRACE) ? N_LETSTMT : N_LETEXPR, first);
+    // A block after the head makes a let statement where a statement stands; in an expression
+    // the brace opens an object literal.
+    Node* n = make(statement && is(P_LBRACE) ? N_LETSTMT : N_LETEXPR, first);
     Scope* s = pushScope(S_BLOCK, n);
     n->scope = s;
     for (Node* d : decls)

@@ -533,7 +533,7 @@ Node* Parser::tryStatement() {
 // let (x = 1, y) { ... } as a statement; `let (...) expr;` is an expression statement.
 Node* Parser::letStatement() {
     Token first = cur_;
-    Node* head = letExpression();
+    Node* head = letExpression(true);
     if (head->kind == N_LETSTMT) return head;
     Node* n = make(N_EXPR, first);
     n->a = head;
