@@ -20,8 +20,8 @@ duk_context* heap() {
 // The body of a regular expression literal is copied as it stands and checked by the
 // engine's own regular expression compiler only.
 bool regExpError(const char* message) {
-    for (const char* word :
-         {"regexp", "pattern", "quantifier", "character class", "range", "backreference", "escape"})
+    for (const char* word : {"regexp", "pattern", "quantifier", "character class", "range",
+                             "backreference", "escape", "parenthesis", "atom"})
         if (strstr(message, word)) return true;
     return false;
 }
