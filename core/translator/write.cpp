@@ -375,8 +375,10 @@ void Writer::writeFunction(Node* n) {
             destructure(p, t, true);
             outLine_ = line;
             saveOut.swap(out_);
-            head += head.empty() ? "var " : ", ";
-            head += saveOut;
+            if (!saveOut.empty()) { // an empty pattern takes nothing apart
+                head += head.empty() ? "var " : ", ";
+                head += saveOut;
+            }
         }
         pos = p->end;
     }

@@ -40,6 +40,7 @@ const Case kForms[] = {
     {"x = [a, b] = f();", "var $1;x = ($1 = f(), a = $1[0], b = $1[1], $1);"},
     {"function f() { [a, b] = [b, a]; }",
      "function f() {var $1, $2;$1 = b, $2 = a, a = $1, b = $2; }"},
+    {"function f([], {c}) {}", "function f($p0, $p1) {var c = $p1.c;}"},
     {"function f([a, b], {c}) { return a; }",
      "function f($p0, $p1) {var a = $p0[0], b = $p0[1], c = $p1.c;return a; }"},
     {"for (var [k, v] in o) ;",
