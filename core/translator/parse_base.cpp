@@ -187,9 +187,18 @@ void Parser::declarePattern(Node* t, BindKind k, Scope* s) {
     }
 }
 
+// The words ECMAScript 5.1 keeps for later: no name may be one (the engine agrees).
+bool reserved(const Name& n) {
+    static const char* const kWords[] = {"class", "enum", "export", "extends", "import", "super"};
+    for (const char* w : kWords)
+        if (n.n == strlen(w) && !memcmp(n.p, w, n.n)) return true;
+    return false;
+}
+
 Node* Parser::nameRef(const Token& t) {
     Node* n = make(N_NAME, t);
     n->name = nameOf(t);
+    if (reserved(n->name)) failAt(t.line, "reserved word used as a name");
     n->end = t.end;
     refs.push_back(Ref{n->name, scope_, n});
     return n;

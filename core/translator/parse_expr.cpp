@@ -517,6 +517,7 @@ Node* Parser::bindingTarget() {
     if (is(T_NAME)) {
         n = make(N_NAME, first);
         n->name = nameOf(cur_);
+        if (reserved(n->name)) fail("reserved word used as a name");
         advance();
         finish(n);
     } else if (is(P_LBRACKET)) {

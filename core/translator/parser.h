@@ -149,6 +149,9 @@ class Parser {
 
 // Maximum nesting of statements and expressions; deeper source is a SyntaxError rather
 // than a stack overflow.
+// Whether a name is one of the words ECMAScript 5.1 keeps for later (class, enum ...).
+bool reserved(const Name& n);
+
 constexpr int kMaxDepth = 400;
 constexpr const char* kTooDeep = "nesting too deep";
 
