@@ -219,8 +219,12 @@ void Parser::arguments(Node* call) {
             Mark mark = here();
             Node* a = assignment();
             if (is(K_FOR) && args.empty()) {
-                // f(x for (x in o)): a generator expression as the only argument.
-                a = comprehension(N_GENEXPR, a, open, P_RPAREN, mark);
+                // f(x for (x in o)): a generator expression as the only argument, without
+                // parentheses of its own (the call's close it).
+                Token from = open;
+                from.start = a->start;
+                from.line = a->line;
+                a = comprehension(N_GENEXPR, a, from, 0, mark);
                 args.push_back(a);
                 break;
             }
@@ -470,8 +474,9 @@ Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int e
     }
     scope_ = outer;
     n->list = toList(clauses, &n->count);
-    expect(endTok, endTok == P_RBRACKET ? "missing ] after element list"
-                                        : "missing ) after generator expression");
+    if (endTok)
+        expect(endTok, endTok == P_RBRACKET ? "missing ] after element list"
+                                            : "missing ) after generator expression");
     return finish(n);
 }
 

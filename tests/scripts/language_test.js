@@ -40,6 +40,7 @@ var kValues = [
     ["[[i, j] for (i in {a: 1, b: 2}) for (j in {c: 3}) if (i != 'b')]", "[[\"a\", \"c\"]]"],
     ["var i = 'kept'; [i for (i in {x: 1})]; i", "\"kept\""],
     ["var g = (k + '!' for (k in {a: 1, b: 2})); [g.next(), g.next()]", "[\"a!\", \"b!\"]"],
+    ["(function (g) { return g.next(); })(k + '?' for (k in {a: 1}))", "\"a?\""],
     // expression closures and conditional catch
     ["(function (x) x * x)(7)", "49"],
     ["({get v() 5}).v", "5"],
