@@ -53,11 +53,37 @@ foreach(p ${duk_patches})
 endforeach()
 file(COPY_FILE "${DUK_GEN}/duktape.cpp.new" "${DUK_GEN}/duktape.cpp" ONLY_IF_DIFFERENT)
 
+# The translator of the script language (a pure library: text in, text or an error out),
+# which the engine's compiler calls through core/engine_translate.cpp.
+add_library(capsule_translator STATIC
+    core/translator/lexer.cpp
+    core/translator/parse_base.cpp
+    core/translator/parse_expr.cpp
+    core/translator/parse_stmt.cpp
+    core/translator/resolve.cpp
+    core/translator/scan.cpp
+    core/translator/translate.cpp
+    core/translator/write.cpp
+    core/translator/write_compr.cpp
+    core/translator/write_gen.cpp
+    core/translator/write_gen_expr.cpp
+    core/translator/write_let.cpp
+    core/translator/write_pattern.cpp)
+target_include_directories(capsule_translator PUBLIC "${CMAKE_SOURCE_DIR}")
+target_compile_options(capsule_translator PRIVATE -Wall -Wextra)
+set_target_properties(capsule_translator PROPERTIES POSITION_INDEPENDENT_CODE ON)
+
 # Compiled through core/engine_duktape.cpp, which includes the copy and adds the exit path;
-# core/engine_date.cpp is the date provider that the configuration names.
-add_library(duktape STATIC "${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp" "${CMAKE_SOURCE_DIR}/core/engine_date.cpp")
+# core/engine_date.cpp is the date provider that the configuration names, and
+# core/engine_translate.cpp the compiler's call into the translator.
+add_library(duktape STATIC "${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp"
+                           "${CMAKE_SOURCE_DIR}/core/engine_date.cpp"
+                           "${CMAKE_SOURCE_DIR}/core/engine_translate.cpp")
 target_include_directories(duktape PUBLIC "${DUK_GEN}")
 target_include_directories(duktape PRIVATE "${CMAKE_SOURCE_DIR}")
+target_link_libraries(duktape PUBLIC capsule_translator)
 set_source_files_properties("${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp" PROPERTIES COMPILE_OPTIONS -w)
-set_source_files_properties("${CMAKE_SOURCE_DIR}/core/engine_date.cpp" PROPERTIES COMPILE_OPTIONS "-Wall;-Wextra")
+set_source_files_properties("${CMAKE_SOURCE_DIR}/core/engine_date.cpp"
+                            "${CMAKE_SOURCE_DIR}/core/engine_translate.cpp"
+                            PROPERTIES COMPILE_OPTIONS "-Wall;-Wextra")
 set_target_properties(duktape PROPERTIES POSITION_INDEPENDENT_CODE ON)

@@ -1,7 +1,8 @@
 # Writes OUT, a C++ file holding the language library units (core/lang/*.js) as text, with
 # the paths each one provides (its first line: "// provides: Name Array.forEach ...") and
 # the table of natives it is given (a line "// natives: tableName", optional).
-#   cmake -DOUT=<file.cpp> -DUNITS="<a.js;b.js>" -P embed_lang.cmake
+#   cmake -DOUT=<file.cpp> -DUNITS="<a.js|b.js>" -P embed_lang.cmake
+string(REPLACE "|" ";" UNITS "${UNITS}")
 set(decls "")
 set(rows "")
 foreach(f ${UNITS})

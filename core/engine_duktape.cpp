@@ -1,9 +1,11 @@
 // The engine's compilation unit: Duktape's single-file source (copied into the build tree
 // by cmake/duktape.cmake, with the project's duk_config.h and patches) and what the host
-// needs from its internals: the helpers below, and the files included at the end.
+// needs from its internals: the helpers below, the translator's hook, and the files included
+// at the end.
 #include "duktape.cpp"
 
 #include "core/engine_internal.h"
+#include "core/engine_translate.h"
 
 // Runs the finalizer of every object that still has one, as destroying the heap does, but
 // frees nothing: the process is about to end and gives the memory back whole. It skips the
@@ -228,4 +230,20 @@ duk_bool_t duk_host_equals(duk_hthread* thr, duk_tval* tv_x, duk_tval* tv_y) {
         return eq ? 1 : 0;
     }
     return duk_js_equals(thr, tv_x, tv_y);
+
+// The start of every compilation (core/duktape/10-translate.patch): the translation of the
+// script language replaces the input, or its error is thrown from inside the compilation,
+// which makes it read like the engine's own syntax errors (the message ends in
+// "(line N)", fileName and lineNumber name the script's line).
+void duk_host_translate(duk_compiler_ctx* comp_ctx, duk_lexer_point* pt, duk_small_uint_t flags) {
+    duk_hthread* thr = comp_ctx->thr;
+    TranslateError error;
+    if (capsuleTranslate(thr, &comp_ctx->lex.input, &comp_ctx->lex.input_length, flags, &error) >=
+        0)
+        return;
+    pt->offset = 0;
+    pt->line = 1;
+    DUK_LEXER_SETPOINT(&comp_ctx->lex, pt); // the error's line information reads the window
+    comp_ctx->curr_token.start_line = error.line;
+    duk_error(thr, error.code, "%s", duk_get_string(thr, -1));
 }

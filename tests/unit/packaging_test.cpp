@@ -491,6 +491,16 @@ TEST_F(PackagingTest, BareRuntimeReportsTheMissingEntryScript) {
               "(new Error(\"Unable to load 'scripts/autorun.js'\", \"startupScript\", 1))\n");
 }
 
+// The example application of the README, packed by the build (it is written in the script
+// language: a generator, let and for each).
+TEST_F(PackagingTest, HelloExampleRuns) {
+    Result r = run(selfFolder() + "/hello", {"tester"}, root);
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.out.find("Hello, tester!"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("scripts/greeting.js"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("One file carries the runtime"), std::string::npos) << r.out;
+}
+
 // An error that the application does not catch is printed in its source form and is a
 // failure of the process, so that a service manager or a shell sees it.
 TEST_F(PackagingTest, ExceptionOfThePackedAppIsPrintedAndExitsOne) {

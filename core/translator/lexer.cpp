@@ -1,0 +1,431 @@
+// The translator's lexer (lexer.h): white space and comments, names and keywords, numbers,
+// strings, punctuators, and regular expressions on the parser's request.
+#include "core/translator/lexer.h"
+
+#include <string.h>
+
+namespace translator {
+
+size_t lineBreakAt(const char* p, const char* end) {
+    if (p >= end) return 0;
+    if (*p == '\n') return 1;
+    if (*p == '\r') return (p + 1 < end && p[1] == '\n') ? 2 : 1;
+    if (static_cast<unsigned char>(*p) == 0xE2 && end - p >= 3 &&
+        static_cast<unsigned char>(p[1]) == 0x80 &&
+        (static_cast<unsigned char>(p[2]) == 0xA8 || static_cast<unsigned char>(p[2]) == 0xA9))
+        return 3;
+    return 0;
+}
+
+uint32_t countLines(const char* p, const char* end) {
+    uint32_t n = 0;
+    // Line feeds alone, unless a CR or the lead byte of U+2028/U+2029 is there too.
+    if (!memchr(p, '\r', end - p) && !memchr(p, 0xE2, end - p)) {
+        for (const char* q; (q = static_cast<const char*>(memchr(p, '\n', end - p))); p = q + 1)
+            n++;
+        return n;
+    }
+    while (p < end) {
+        const char* q = static_cast<const char*>(memchr(p, '\n', end - p));
+        const char* stop = q ? q : end;
+        // CR and the two Unicode terminators are rare: look for them only where they may be.
+        for (const char* s = p; s < stop; s++) {
+            unsigned char c = *s;
+            if (c == '\r') {
+                if (s + 1 == stop && q) continue; // CRLF: the LF counts
+                n++;
+            } else if (c == 0xE2 && lineBreakAt(s, end) == 3) {
+                n++;
+                s += 2;
+            }
+        }
+        if (!q) break;
+        n++;
+        p = q + 1;
+    }
+    return n;
+}
+
+size_t unicodeSpaceAt(const char* p, const char* end) {
+    const unsigned char* u = reinterpret_cast<const unsigned char*>(p);
+    size_t left = end - p;
+    if (left >= 2 && u[0] == 0xC2 && u[1] == 0xA0) return 2;
+    if (left < 3) return 0;
+    if (u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF) return 3;
+    if (u[0] == 0xE1 && u[1] == 0x9A && u[2] == 0x80) return 3;
+    if (u[0] == 0xE2 && u[1] == 0x80 && (u[2] <= 0x8A || u[2] == 0xAF)) return 3;
+    if (u[0] == 0xE2 && u[1] == 0x81 && u[2] == 0x9F) return 3;
+    if (u[0] == 0xE3 && u[1] == 0x80 && u[2] == 0x80) return 3;
+    return 0;
+}
+
+namespace {
+
+struct Keyword {
+    const char* text;
+    Tok tok;
+    size_t length;
+    constexpr Keyword(const char* t, Tok k) : text(t), tok(k), length(0) {
+        while (t[length])
+            length++;
+    }
+};
+const Keyword kKeywords[] = {
+    {"break", K_BREAK},
+    {"case", K_CASE},
+    {"catch", K_CATCH},
+    {"const", K_CONST},
+    {"continue", K_CONTINUE},
+    {"debugger", K_DEBUGGER},
+    {"default", K_DEFAULT},
+    {"delete", K_DELETE},
+    {"do", K_DO},
+    {"else", K_ELSE},
+    {"false", K_FALSE},
+    {"finally", K_FINALLY},
+    {"for", K_FOR},
+    {"function", K_FUNCTION},
+    {"if", K_IF},
+    {"in", K_IN},
+    {"instanceof", K_INSTANCEOF},
+    {"let", K_LET},
+    {"new", K_NEW},
+    {"null", K_NULL},
+    {"return", K_RETURN},
+    {"switch", K_SWITCH},
+    {"this", K_THIS},
+    {"throw", K_THROW},
+    {"true", K_TRUE},
+    {"try", K_TRY},
+    {"typeof", K_TYPEOF},
+    {"var", K_VAR},
+    {"void", K_VOID},
+    {"while", K_WHILE},
+    {"with", K_WITH},
+    {"yield", K_YIELD},
+};
+
+// The keyword a name spells (T_NAME if none): by length and first letter, then the text.
+Tok keyword(const char* p, size_t n) {
+    if (n < 2 || n > 10 || p[0] < 'a' || p[0] > 'z') return T_NAME;
+    // The table is in alphabetical order: where each first letter starts.
+    static const struct Starts {
+        uint8_t at[27];
+        Starts() {
+            size_t k = 0, count = sizeof kKeywords / sizeof kKeywords[0];
+            for (int c = 0; c < 26; c++) {
+                while (k < count && kKeywords[k].text[0] < 'a' + c)
+                    k++;
+                at[c] = static_cast<uint8_t>(k);
+            }
+            at[26] = static_cast<uint8_t>(count);
+        }
+    } starts;
+    int c = p[0] - 'a';
+    for (int k = starts.at[c]; k < starts.at[c + 1]; k++) {
+        const Keyword& w = kKeywords[k];
+        if (w.length == n && !memcmp(w.text, p, n)) return w.tok;
+    }
+    return T_NAME;
+}
+
+bool isDigit(int c) {
+    return c >= '0' && c <= '9';
+}
+bool isHex(int c) {
+    return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+} // namespace
+
+Lexer::Lexer(const char* src, size_t len) : src_(src), len_(len) {
+    // A first line `#!...` (a script run as a program) is a comment.
+    if (len >= 2 && src[0] == '#' && src[1] == '!')
+        while (pos_ < len_ && !lineBreakAt(src_ + pos_, src_ + len_))
+            pos_++;
+}
+
+void Lexer::fail(const char* msg) {
+    if (!error_) {
+        error_ = msg;
+        errorLine_ = line_;
+    }
+    pos_ = len_;
+}
+
+// Skips white space and comments; sets *nl when a line terminator was among them.
+bool Lexer::skipSpace(bool* nl) {
+    const char* end = src_ + len_;
+    for (;;) {
+        int c = peekChar(pos_);
+        if (c == ' ' || c == '\t' || c == '\v' || c == '\f') {
+            pos_++;
+        } else if (c == '\n' || c == '\r') {
+            pos_ += lineBreakAt(src_ + pos_, end);
+            line_++;
+            *nl = true;
+        } else if (c == '/' && peekChar(pos_ + 1) == '/') {
+            pos_ += 2;
+            while (pos_ < len_ && !lineBreakAt(src_ + pos_, end))
+                pos_++;
+        } else if (c == '/' && peekChar(pos_ + 1) == '*') {
+            uint32_t startLine = line_;
+            size_t close = pos_ + 2;
+            for (;;) {
+                if (close + 1 >= len_) {
+                    line_ = startLine;
+                    fail("unterminated comment");
+                    return false;
+                }
+                if (src_[close] == '*' && src_[close + 1] == '/') break;
+                close++;
+            }
+            uint32_t n = countLines(src_ + pos_, src_ + close);
+            if (n) *nl = true;
+            line_ += n;
+            pos_ = close + 2;
+        } else if (c >= 0x80) {
+            size_t n = lineBreakAt(src_ + pos_, end);
+            if (n) {
+                pos_ += n;
+                line_++;
+                *nl = true;
+            } else if ((n = unicodeSpaceAt(src_ + pos_, end))) {
+                pos_ += n;
+            } else {
+                return true;
+            }
+        } else {
+            return true;
+        }
+    }
+}
+
+void Lexer::scanName(Token* t) {
+    const char* end = src_ + len_;
+    for (;;) {
+        int c = peekChar(pos_);
+        if (c == '\\') {
+            if (peekChar(pos_ + 1) != 'u') return fail("invalid escape in a name");
+            for (int i = 2; i < 6; i++)
+                if (!isHex(peekChar(pos_ + i))) return fail("invalid escape in a name");
+            t->escaped = true;
+            pos_ += 6;
+        } else if (c >= 0x80) {
+            if (lineBreakAt(src_ + pos_, end) || unicodeSpaceAt(src_ + pos_, end)) return;
+            pos_++;
+        } else if (c >= 0 && isIdentByte(c)) {
+            pos_++;
+        } else {
+            return;
+        }
+    }
+}
+
+void Lexer::scanNumber(Token* t) {
+    (void)t;
+    if (peekChar(pos_) == '0' && (peekChar(pos_ + 1) == 'x' || peekChar(pos_ + 1) == 'X')) {
+        pos_ += 2;
+        if (!isHex(peekChar(pos_))) return fail("invalid number");
+        while (isHex(peekChar(pos_)))
+            pos_++;
+    } else if (peekChar(pos_) == '0' && isDigit(peekChar(pos_ + 1))) {
+        // A legacy octal (or decimal with a leading zero): digits only, as the engine reads it.
+        while (isDigit(peekChar(pos_)))
+            pos_++;
+    } else {
+        while (isDigit(peekChar(pos_)))
+            pos_++;
+        if (peekChar(pos_) == '.') {
+            pos_++;
+            while (isDigit(peekChar(pos_)))
+                pos_++;
+        }
+        int c = peekChar(pos_);
+        if (c == 'e' || c == 'E') {
+            size_t at = pos_ + 1;
+            if (peekChar(at) == '+' || peekChar(at) == '-') at++;
+            if (!isDigit(peekChar(at))) return fail("invalid number");
+            pos_ = at;
+            while (isDigit(peekChar(pos_)))
+                pos_++;
+        }
+    }
+    int c = peekChar(pos_);
+    if (c >= 0 && isIdentByte(c)) fail("invalid number");
+}
+
+void Lexer::scanString(Token* t, int quote) {
+    (void)t;
+    const char* end = src_ + len_;
+    pos_++;
+    for (;;) {
+        int c = peekChar(pos_);
+        if (c < 0) return fail("unterminated string");
+        if (c == quote) {
+            pos_++;
+            return;
+        }
+        if (c == '\\') {
+            pos_++;
+            size_t n = lineBreakAt(src_ + pos_, end);
+            if (n) {
+                pos_ += n;
+                line_++;
+            } else if (pos_ < len_) {
+                pos_++;
+            }
+            continue;
+        }
+        if (c == '\n' || c == '\r' || (c == 0xE2 && lineBreakAt(src_ + pos_, end)))
+            return fail("unterminated string");
+        pos_++;
+    }
+}
+
+int Lexer::punctuator() {
+    int c = peekChar(pos_), c1 = peekChar(pos_ + 1), c2 = peekChar(pos_ + 2);
+    auto take = [&](int n, int tok) {
+        pos_ += n;
+        return tok;
+    };
+    switch (c) {
+    case '{':
+        return take(1, P_LBRACE);
+    case '}':
+        return take(1, P_RBRACE);
+    case '(':
+        return take(1, P_LPAREN);
+    case ')':
+        return take(1, P_RPAREN);
+    case '[':
+        return take(1, P_LBRACKET);
+    case ']':
+        return take(1, P_RBRACKET);
+    case ';':
+        return take(1, P_SEMI);
+    case ',':
+        return take(1, P_COMMA);
+    case '?':
+        return take(1, P_QUESTION);
+    case '~':
+        return take(1, P_BNOT);
+    case '@':
+        return take(1, P_AT);
+    case '.':
+        return c1 == '.' ? take(2, P_DOTDOT) : take(1, P_DOT);
+    case ':':
+        return c1 == ':' ? take(2, P_COLONCOLON) : take(1, P_COLON);
+    case '<':
+        if (c1 == '<') return c2 == '=' ? take(3, P_SHL_EQ) : take(2, P_SHL);
+        return c1 == '=' ? take(2, P_LE) : take(1, P_LT);
+    case '>':
+        if (c1 == '>') {
+            if (c2 == '>') return peekChar(pos_ + 3) == '=' ? take(4, P_USHR_EQ) : take(3, P_USHR);
+            return c2 == '=' ? take(3, P_SHR_EQ) : take(2, P_SHR);
+        }
+        return c1 == '=' ? take(2, P_GE) : take(1, P_GT);
+    case '=':
+        if (c1 == '=') return c2 == '=' ? take(3, P_SEQ) : take(2, P_EQ);
+        return take(1, P_ASSIGN);
+    case '!':
+        if (c1 == '=') return c2 == '=' ? take(3, P_SNE) : take(2, P_NE);
+        return take(1, P_NOT);
+    case '+':
+        if (c1 == '+') return take(2, P_INC);
+        return c1 == '=' ? take(2, P_ADD_EQ) : take(1, P_ADD);
+    case '-':
+        if (c1 == '-') return take(2, P_DEC);
+        return c1 == '=' ? take(2, P_SUB_EQ) : take(1, P_SUB);
+    case '*':
+        return c1 == '=' ? take(2, P_MUL_EQ) : take(1, P_MUL);
+    case '/':
+        return c1 == '=' ? take(2, P_DIV_EQ) : take(1, P_DIV);
+    case '%':
+        return c1 == '=' ? take(2, P_MOD_EQ) : take(1, P_MOD);
+    case '&':
+        if (c1 == '&') return take(2, P_LAND);
+        return c1 == '=' ? take(2, P_BAND_EQ) : take(1, P_BAND);
+    case '|':
+        if (c1 == '|') return take(2, P_LOR);
+        return c1 == '=' ? take(2, P_BOR_EQ) : take(1, P_BOR);
+    case '^':
+        return c1 == '=' ? take(2, P_BXOR_EQ) : take(1, P_BXOR);
+    }
+    return -1;
+}
+
+Token Lexer::next() {
+    Token t;
+    bool nl = false;
+    if (!skipSpace(&nl) || pos_ >= len_) {
+        t.type = T_EOF;
+        t.start = t.end = static_cast<uint32_t>(len_);
+        t.line = line_;
+        t.nl = nl;
+        return t;
+    }
+    t.nl = nl;
+    t.start = static_cast<uint32_t>(pos_);
+    t.line = line_;
+    int c = peekChar(pos_);
+    if (isDigit(c) || (c == '.' && isDigit(peekChar(pos_ + 1)))) {
+        t.type = T_NUMBER;
+        scanNumber(&t);
+    } else if (c == '"' || c == '\'') {
+        t.type = T_STRING;
+        scanString(&t, c);
+    } else if (isIdentByte(c) || c == '\\') {
+        scanName(&t);
+        t.type = t.escaped ? T_NAME : keyword(src_ + t.start, pos_ - t.start);
+    } else {
+        int p = punctuator();
+        if (p < 0) {
+            fail("invalid character");
+        } else {
+            t.type = static_cast<uint8_t>(p);
+        }
+    }
+    if (error_) t.type = T_EOF;
+    t.end = static_cast<uint32_t>(pos_);
+    return t;
+}
+
+Token Lexer::rescanRegExp(const Token& tok) {
+    const char* end = src_ + len_;
+    pos_ = tok.start + 1;
+    line_ = tok.line;
+    Token t = tok;
+    t.type = T_REGEXP;
+    bool inClass = false;
+    for (;;) {
+        int c = peekChar(pos_);
+        if (c < 0 || lineBreakAt(src_ + pos_, end)) {
+            fail("unterminated regular expression");
+            t.type = T_EOF;
+            return t;
+        }
+        pos_++;
+        if (c == '\\') {
+            if (pos_ >= len_ || lineBreakAt(src_ + pos_, end)) continue; // reported above
+            pos_++;
+        } else if (c == '[') {
+            inClass = true;
+        } else if (c == ']') {
+            inClass = false;
+        } else if (c == '/' && !inClass) {
+            break;
+        }
+    }
+    scanName(&t); // flags
+    t.escaped = false;
+    t.end = static_cast<uint32_t>(pos_);
+    return t;
+}
+
+void Lexer::reset(const Token& tok) {
+    pos_ = tok.start;
+    line_ = tok.line;
+}
+
+} // namespace translator

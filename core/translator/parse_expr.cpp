@@ -1,0 +1,610 @@
+// The parser's expressions: ECMAScript 5.1 operators by precedence climbing, literals (a
+// regular expression where an operand is expected), and the JavaScript 1.7/1.8 forms:
+// yield, let expressions, array comprehensions, generator expressions and destructuring
+// patterns (parsed as literals first and turned into patterns when `=` follows).
+#include "core/translator/parser.h"
+
+namespace translator {
+
+namespace {
+
+// Binding power of binary operators; 0 for tokens that are none.
+int precedence(int t, bool noIn) {
+    switch (t) {
+    case P_LOR:
+        return 1;
+    case P_LAND:
+        return 2;
+    case P_BOR:
+        return 3;
+    case P_BXOR:
+        return 4;
+    case P_BAND:
+        return 5;
+    case P_EQ:
+    case P_NE:
+    case P_SEQ:
+    case P_SNE:
+        return 6;
+    case P_LT:
+    case P_GT:
+    case P_LE:
+    case P_GE:
+    case K_INSTANCEOF:
+        return 7;
+    case K_IN:
+        return noIn ? 0 : 7;
+    case P_SHL:
+    case P_SHR:
+    case P_USHR:
+        return 8;
+    case P_ADD:
+    case P_SUB:
+        return 9;
+    case P_MUL:
+    case P_DIV:
+    case P_MOD:
+        return 10;
+    }
+    return 0;
+}
+
+} // namespace
+
+Node* Parser::expression(bool noIn) {
+    Token first = cur_;
+    Node* e = assignment(noIn);
+    if (!is(P_COMMA)) return e;
+    Node* n = make(N_COMMA, first);
+    std::vector<Node*> list{e};
+    while (accept(P_COMMA))
+        list.push_back(assignment(noIn));
+    n->list = toList(list, &n->count);
+    return finish(n);
+}
+
+bool Parser::isTarget(Node* n) const {
+    switch (n->kind) {
+    case N_NAME:
+    case N_MEMBER:
+    case N_INDEX:
+    case N_CALL:
+        return true;
+    case N_PAREN:
+        return isTarget(n->a);
+    default:
+        return false;
+    }
+}
+
+Node* Parser::assignment(bool noIn) {
+    enter();
+    Token first = cur_;
+    Node* n;
+    if (is(K_YIELD)) {
+        n = yieldExpression(noIn);
+    } else if (is(K_LET) && peek().type == P_LPAREN) {
+        n = letExpression();
+    } else {
+        n = conditional(noIn);
+        if (isAssignOp(cur_.type)) {
+            int op = cur_.type;
+            Node* left = n;
+            if (op == P_ASSIGN && (left->kind == N_ARRAY || left->kind == N_OBJECT)) {
+                left = toPattern(left, false);
+            } else if (!isTarget(left)) {
+                fail("invalid assignment left-hand side");
+            }
+            if (left->kind == N_NAME) left->flags |= F_TARGET;
+            advance();
+            n = make(N_ASSIGN, first);
+            n->op = static_cast<uint8_t>(op);
+            n->a = left;
+            n->b = assignment(noIn);
+            finish(n);
+        }
+    }
+    leave();
+    return n;
+}
+
+Node* Parser::yieldExpression(bool noIn) {
+    Token first = cur_;
+    if (!inFunction_) fail("yield must be in a function");
+    for (Scope* s = scope_; s != s->fn; s = s->parent)
+        if (s->kind == S_COMPREHENSION) fail("yield in a comprehension is not supported");
+    scope_->fn->generator = true;
+    flag(first.start);
+    yields.push_back({scope_->fn, first.start});
+    advance();
+    Node* n = make(N_YIELD, first);
+    switch (cur_.type) {
+    case P_RPAREN:
+    case P_RBRACKET:
+    case P_RBRACE:
+    case P_COMMA:
+    case P_SEMI:
+    case P_COLON:
+    case T_EOF:
+        break;
+    default:
+        if (!cur_.nl && !(noIn && is(K_IN))) n->a = assignment(noIn);
+    }
+    return finish(n);
+}
+
+Node* Parser::conditional(bool noIn) {
+    Token first = cur_;
+    Node* c = binary(1, noIn);
+    if (!is(P_QUESTION)) return c;
+    advance();
+    Node* n = make(N_COND, first);
+    n->a = c;
+    n->b = assignment(false);
+    expect(P_COLON, "missing : in conditional expression");
+    n->c = assignment(noIn);
+    return finish(n);
+}
+
+// Each operator of a left-associative chain nests the tree one level deeper: the chain
+// counts towards the depth limit as long as it lasts.
+Node* Parser::binary(int minPrec, bool noIn) {
+    Token first = cur_;
+    int saved = depth_;
+    Node* left = unary();
+    for (;;) {
+        int prec = precedence(cur_.type, noIn);
+        if (!prec || prec < minPrec) break;
+        int op = cur_.type;
+        advance();
+        enter();
+        Node* n = make(N_BINARY, first);
+        n->op = static_cast<uint8_t>(op);
+        n->a = left;
+        n->b = binary(prec + 1, noIn);
+        left = finish(n);
+    }
+    depth_ = saved;
+    return left;
+}
+
+Node* Parser::unary() {
+    Token first = cur_;
+    switch (cur_.type) {
+    case K_DELETE:
+    case K_VOID:
+    case K_TYPEOF:
+    case P_ADD:
+    case P_SUB:
+    case P_BNOT:
+    case P_NOT:
+    case P_INC:
+    case P_DEC: {
+        int op = cur_.type;
+        advance();
+        enter();
+        Node* n = make(N_UNARY, first);
+        n->op = static_cast<uint8_t>(op);
+        n->a = unary();
+        leave();
+        if ((op == P_INC || op == P_DEC) && !isTarget(n->a)) fail("invalid increment operand");
+        if ((op == P_INC || op == P_DEC) && n->a->kind == N_NAME) n->a->flags |= F_TARGET;
+        return finish(n);
+    }
+    }
+    return postfix();
+}
+
+Node* Parser::postfix() {
+    Token first = cur_;
+    Node* e = leftHandSide(true);
+    if ((is(P_INC) || is(P_DEC)) && !cur_.nl) {
+        if (!isTarget(e)) fail("invalid increment operand");
+        if (e->kind == N_NAME) e->flags |= F_TARGET;
+        Node* n = make(N_POSTFIX, first);
+        n->op = cur_.type;
+        n->a = e;
+        advance();
+        return finish(n);
+    }
+    return e;
+}
+
+void Parser::arguments(Node* call) {
+    Token open = cur_;
+    advance(); // (
+    std::vector<Node*> args;
+    if (!is(P_RPAREN)) {
+        do {
+            Mark mark = here();
+            Node* a = assignment();
+            if (is(K_FOR) && args.empty()) {
+                // f(x for (x in o)): a generator expression as the only argument, without
+                // parentheses of its own (the call's close it).
+                Token from = open;
+                from.start = a->start;
+                from.line = a->line;
+                a = comprehension(N_GENEXPR, a, from, 0, mark);
+                args.push_back(a);
+                break;
+            }
+            args.push_back(a);
+        } while (accept(P_COMMA));
+    }
+    expect(P_RPAREN, "missing ) after argument list");
+    call->list = toList(args, &call->count);
+}
+
+Node* Parser::leftHandSide(bool allowCall) {
+    int saved = depth_;
+    enter();
+    Token first = cur_;
+    Node* e;
+    if (is(K_NEW)) {
+        advance();
+        Node* n = make(N_NEW, first);
+        n->a = leftHandSide(false);
+        if (is(P_LPAREN)) {
+            arguments(n);
+        } else {
+            n->flags |= F_NOARGS;
+        }
+        e = finish(n);
+    } else {
+        e = primary();
+    }
+    for (;;) {
+        if (is(P_DOT) || is(P_LBRACKET) || (is(P_LPAREN) && allowCall)) enter();
+        if (is(P_DOT)) {
+            advance();
+            if (cur_.type != T_NAME && !isKeyword(cur_.type)) fail("missing name after . operator");
+            Node* n = make(N_MEMBER, first);
+            n->a = e;
+            n->name = nameOf(cur_);
+            advance();
+            e = finish(n);
+        } else if (is(P_LBRACKET)) {
+            advance();
+            Node* n = make(N_INDEX, first);
+            n->a = e;
+            n->b = expression();
+            expect(P_RBRACKET, "missing ] in index expression");
+            e = finish(n);
+        } else if (is(P_LPAREN) && allowCall) {
+            Node* n = make(N_CALL, first);
+            n->a = e;
+            if (e->kind == N_NAME && e->name.n == 4 && !memcmp(e->name.p, "eval", 4)) {
+                // A direct eval sees the names of every scope around it.
+                for (Scope* s = scope_; s; s = s->parent)
+                    s->fn->hasEval = true;
+            }
+            arguments(n);
+            e = finish(n);
+        } else {
+            break;
+        }
+    }
+    depth_ = saved;
+    return e;
+}
+
+Node* Parser::primary() {
+    Token first = cur_;
+    Node* n;
+    switch (cur_.type) {
+    case T_NAME:
+        n = nameRef(cur_);
+        advance();
+        return n;
+    case K_THIS:
+        scope_->fn->usesThis = true;
+        [[fallthrough]];
+    case K_NULL:
+    case K_TRUE:
+    case K_FALSE:
+    case T_NUMBER:
+    case T_STRING:
+        n = make(N_ATOM, first);
+        n->op = cur_.type;
+        advance();
+        return finish(n);
+    case P_DIV:
+    case P_DIV_EQ:
+        haveAhead_ = false;
+        cur_ = lex_.rescanRegExp(cur_);
+        if (lex_.failed()) failAt(lex_.errorLine(), lex_.error());
+        n = make(N_ATOM, cur_);
+        n->op = T_REGEXP;
+        advance();
+        return finish(n);
+    case P_LBRACKET:
+        return arrayLiteral();
+    case P_LBRACE:
+        return objectLiteral();
+    case P_LPAREN:
+        return parenthesized();
+    case K_FUNCTION:
+        return functionNode(false, true);
+    case K_LET:
+        if (peek().type == P_LPAREN) return letExpression();
+        break;
+    case T_EOF:
+        fail("syntax error: unexpected end of input");
+    }
+    fail("syntax error");
+}
+
+Node* Parser::arrayLiteral() {
+    Token first = cur_;
+    advance(); // [
+    Node* n = make(N_ARRAY, first);
+    std::vector<Node*> list;
+    while (!is(P_RBRACKET)) {
+        if (is(P_COMMA)) {
+            advance();
+            list.push_back(nullptr);
+            continue;
+        }
+        Mark mark = here();
+        Node* e = assignment();
+        if (is(K_FOR) && list.empty())
+            return comprehension(N_COMPREHENSION, e, first, P_RBRACKET, mark);
+        list.push_back(e);
+        if (!is(P_RBRACKET)) expect(P_COMMA, "missing ] after element list");
+    }
+    advance();
+    n->list = toList(list, &n->count);
+    return finish(n);
+}
+
+Node* Parser::objectLiteral() {
+    Token first = cur_;
+    advance(); // {
+    Node* n = make(N_OBJECT, first);
+    std::vector<Node*> list;
+    while (!is(P_RBRACE)) {
+        Token pfirst = cur_;
+        Node* p = make(N_PROP, pfirst);
+        bool accessor = false;
+        if ((isName("get") || isName("set")) && peek().type != P_COLON && peek().type != P_COMMA &&
+            peek().type != P_RBRACE && peek().type != P_LPAREN) {
+            p->op = src()[cur_.start] == 'g' ? 1 : 2;
+            accessor = true;
+            advance();
+        }
+        if (cur_.type != T_NAME && cur_.type != T_STRING && cur_.type != T_NUMBER &&
+            !isKeyword(cur_.type))
+            fail("invalid property id");
+        Node* key = make(N_ATOM, cur_);
+        key->op = cur_.type;
+        key->name = nameOf(cur_);
+        Token keyTok = cur_;
+        advance();
+        key->end = prevEnd_;
+        p->a = key;
+        if (accessor) {
+            // get name() {...}: the rest is a function without the keyword and name.
+            p->b = functionNode(false, false);
+        } else if (accept(P_COLON)) {
+            p->b = assignment();
+        } else if (keyTok.type == T_NAME && (is(P_COMMA) || is(P_RBRACE))) {
+            p->op = 3; // {a, b}: shorthand for {a: a, b: b}
+            flag(pfirst.start);
+            p->b = nameRef(keyTok);
+        } else {
+            fail("missing : after property id");
+        }
+        list.push_back(finish(p));
+        if (!is(P_RBRACE)) expect(P_COMMA, "missing } after property list");
+    }
+    advance();
+    n->list = toList(list, &n->count);
+    return finish(n);
+}
+
+Node* Parser::parenthesized() {
+    Token first = cur_;
+    advance(); // (
+    Node* n = make(N_PAREN, first);
+    Mark mark = here();
+    Node* e = assignment();
+    if (is(K_FOR)) return comprehension(N_GENEXPR, e, first, P_RPAREN, mark);
+    if (is(P_COMMA)) {
+        Node* c = make(N_COMMA, cur_);
+        c->start = e->start;
+        c->line = e->line;
+        std::vector<Node*> list{e};
+        while (accept(P_COMMA))
+            list.push_back(assignment());
+        c->list = toList(list, &c->count);
+        e = finish(c);
+    }
+    expect(P_RPAREN, "missing ) in parenthetical");
+    n->a = e;
+    return finish(n);
+}
+
+// [expr for (x in o) ... if (c)] and (expr for ...): expr was parsed before the `for` was
+// seen, in the scope around; its names move into the comprehension's own scope.
+Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int endTok, Mark mark) {
+    Node* n = make(kind, first);
+    flag(first.start);
+    Scope* outer = scope_;
+    if (kind == N_GENEXPR) outer->fn->keepsVars = true;
+    Scope* s = arena_->make<Scope>();
+    s->kind = S_COMPREHENSION;
+    s->parent = outer;
+    s->fn = outer->fn;
+    s->node = n;
+    s->inLoop = loopDepth_ > 0;
+    n->scope = s;
+    for (size_t i = mark.refs; i < refs.size(); i++)
+        if (refs[i].scope == outer) refs[i].scope = s;
+    for (size_t i = mark.scopes; i < scopes.size(); i++)
+        if (scopes[i]->parent == outer) scopes[i]->parent = s;
+    scopes.push_back(s);
+    s->nextInFn = s->fn->firstInFn;
+    s->fn->firstInFn = s;
+    scope_ = s;
+    n->a = expr;
+    std::vector<Node*> clauses;
+    while (is(K_FOR)) {
+        Token cfirst = cur_;
+        advance();
+        Node* c = make(N_FORCLAUSE, cfirst);
+        if (isName("each")) {
+            c->op = 1;
+            advance();
+        }
+        expect(P_LPAREN, "missing ( after for");
+        c->a = bindingTarget();
+        if (!c->op && (c->a->kind == N_OBJECTPAT || (c->a->kind == N_ARRAYPAT && c->a->count != 2)))
+            fail("left-hand side of for..in loop must be an array of length 2 to accept "
+                 "key/value pair");
+        expect(K_IN, "missing in after for");
+        c->b = expression();
+        expect(P_RPAREN, "missing ) after for-loop control");
+        declarePattern(c->a, B_LET, s);
+        clauses.push_back(finish(c));
+    }
+    if (accept(K_IF)) {
+        expect(P_LPAREN, "missing ( before condition");
+        n->b = expression();
+        expect(P_RPAREN, "missing ) after condition");
+    }
+    scope_ = outer;
+    n->list = toList(clauses, &n->count);
+    if (endTok)
+        expect(endTok, endTok == P_RBRACKET ? "missing ] after element list"
+                                            : "missing ) after generator expression");
+    return finish(n);
+}
+
+// let (x = 1, [a, b] = f()) body: the initialisers see the scope around, the body (a block
+// for a let statement, an assignment expression otherwise) sees the new names.
+Node* Parser::letExpression(bool statement) {
+    Token first = cur_;
+    flag(first.start);
+    advance(); // let
+    expect(P_LPAREN, "missing ( after let");
+    std::vector<Node*> decls;
+    if (!is(P_RPAREN)) {
+        do {
+            Node* d = make(N_DECL, cur_);
+            d->a = bindingTarget();
+            if (accept(P_ASSIGN)) {
+                d->b = assignment();
+            } else if (d->a->kind != N_NAME) {
+                fail("missing = in destructuring declaration");
+            }
+            decls.push_back(finish(d));
+        } while (accept(P_COMMA));
+    }
+    expect(P_RPAREN, "missing ) after let head");
+    // A block after the head makes a let statement where a statement stands; in an expression
+    // the brace opens an object literal.
+    Node* n = make(statement && is(P_LBRACE) ? N_LETSTMT : N_LETEXPR, first);
+    Scope* s = pushScope(S_BLOCK, n);
+    n->scope = s;
+    for (Node* d : decls)
+        declarePattern(d->a, B_LET, s);
+    n->list = toList(decls, &n->count);
+    n->a = n->kind == N_LETSTMT ? block() : assignment();
+    popScope();
+    return finish(n);
+}
+
+// A name or a pattern being declared (var, let, const, parameters, comprehension heads).
+Node* Parser::bindingTarget() {
+    enter();
+    Token first = cur_;
+    Node* n;
+    if (is(T_NAME)) {
+        n = make(N_NAME, first);
+        n->name = nameOf(cur_);
+        if (reserved(n->name)) fail("reserved word used as a name");
+        advance();
+        finish(n);
+    } else if (is(P_LBRACKET)) {
+        flag(first.start);
+        advance();
+        n = make(N_ARRAYPAT, first);
+        std::vector<Node*> list;
+        while (!is(P_RBRACKET)) {
+            if (accept(P_COMMA)) {
+                list.push_back(nullptr);
+                continue;
+            }
+            list.push_back(bindingTarget());
+            if (!is(P_RBRACKET)) expect(P_COMMA, "missing ] after element list");
+        }
+        advance();
+        n->list = toList(list, &n->count);
+        finish(n);
+    } else if (is(P_LBRACE)) {
+        flag(first.start);
+        advance();
+        n = make(N_OBJECTPAT, first);
+        std::vector<Node*> list;
+        while (!is(P_RBRACE)) {
+            Node* p = make(N_PROP, cur_);
+            if (cur_.type != T_NAME && cur_.type != T_STRING && cur_.type != T_NUMBER &&
+                !isKeyword(cur_.type))
+                fail("invalid property id");
+            Node* key = make(N_ATOM, cur_);
+            key->op = cur_.type;
+            key->name = nameOf(cur_);
+            Token keyTok = cur_;
+            advance();
+            key->end = prevEnd_;
+            p->a = key;
+            if (accept(P_COLON)) {
+                p->b = bindingTarget();
+            } else if (keyTok.type == T_NAME) {
+                p->op = 3;
+                Node* t = make(N_NAME, keyTok);
+                t->name = key->name;
+                t->end = keyTok.end;
+                p->b = t;
+            } else {
+                fail("missing : after property id");
+            }
+            list.push_back(finish(p));
+            if (!is(P_RBRACE)) expect(P_COMMA, "missing } after property list");
+        }
+        advance();
+        n->list = toList(list, &n->count);
+        finish(n);
+    } else {
+        fail("missing variable name");
+    }
+    leave();
+    return n;
+}
+
+// An array or object literal on the left of `=` (or of `in` in a for-in head) becomes a
+// pattern; its names stay references.
+Node* Parser::toPattern(Node* n, bool binding) {
+    if (n->kind == N_ARRAY) {
+        flag(n->start);
+        n->kind = N_ARRAYPAT;
+        for (uint32_t i = 0; i < n->count; i++)
+            if (n->list[i]) n->list[i] = toPattern(n->list[i], binding);
+        return n;
+    }
+    if (n->kind == N_OBJECT) {
+        flag(n->start);
+        n->kind = N_OBJECTPAT;
+        for (uint32_t i = 0; i < n->count; i++) {
+            Node* p = n->list[i];
+            if (p->op == 1 || p->op == 2) failAt(p->line, "invalid destructuring target");
+            p->b = toPattern(p->b, binding);
+        }
+        return n;
+    }
+    if (n->kind == N_ARRAYPAT || n->kind == N_OBJECTPAT) return n;
+    if (!isTarget(n) || n->kind == N_CALL) failAt(n->line, "invalid destructuring target");
+    return n;
+}
+
+} // namespace translator

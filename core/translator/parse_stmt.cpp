@@ -1,0 +1,545 @@
+// The parser's programs, functions and statements: the whole of ECMAScript 5.1 with
+// automatic semicolons, plus `for each`, `let` declarations and statements, `const`,
+// destructuring declarations, conditional catch clauses and expression closures.
+#include "core/translator/parser.h"
+
+namespace translator {
+
+// ---- programs and functions ----------------------------------------------------------
+
+Node* Parser::parse(ParseMode mode, bool strict) {
+    advance();
+    if (mode == PARSE_FUNCTION) {
+        // The engine compiles `function (args) {body}` as one function expression.
+        Scope* top = pushScope(S_FUNCTION, nullptr);
+        top->strict = strict;
+        Token first = cur_;
+        Node* prog = make(N_BODY, first);
+        top->node = prog;
+        if (!is(K_FUNCTION)) fail("function expected");
+        std::vector<Node*> one{functionNode(false, true)};
+        if (!is(T_EOF)) fail("unexpected text after the function");
+        prog->list = toList(one, &prog->count);
+        prog->end = static_cast<uint32_t>(lex_.size());
+        return prog;
+    }
+    Scope* top = pushScope(S_FUNCTION, nullptr);
+    top->strict = strict;
+    Token first = cur_;
+    first.start = 0;
+    first.line = 1;
+    Node* prog = statementList(N_BODY, first, T_EOF);
+    top->node = prog;
+    prog->scope = top;
+    prog->end = static_cast<uint32_t>(lex_.size());
+    return prog;
+}
+
+// Statements up to endTok (not consumed), as a node of the kind; a body's directive
+// prologue sets its function's strictness.
+Node* Parser::statementList(NodeKind kind, const Token& first, int endTok) {
+    Node* n = make(kind, first);
+    std::vector<Node*> list;
+    bool prologue = kind == N_BODY;
+    while (!is(endTok)) {
+        if (is(T_EOF)) fail("missing } in compound statement");
+        if (prologue) {
+            if (is(T_STRING)) {
+                uint32_t len = cur_.end - cur_.start;
+                if (len == 12 && !memcmp(src() + cur_.start + 1, "use strict", 10))
+                    scope_->fn->strict = true;
+            } else {
+                prologue = false;
+            }
+        }
+        list.push_back(statement());
+    }
+    n->list = toList(list, &n->count);
+    return finish(n);
+}
+
+// function name(params) body, or (keyword false) the params and body of a getter or
+// setter. The body is a block, or one assignment expression (an expression closure).
+Node* Parser::functionNode(bool declaration, bool keyword) {
+    enter();
+    Token first = cur_;
+    if (keyword) advance(); // function
+    Node* fn = make(N_FUNCTION, first);
+    Scope* outer = scope_;
+    outer->fn->keepsVars = true; // a closure
+    if (keyword && is(T_NAME)) {
+        Node* name = make(N_NAME, cur_);
+        name->name = nameOf(cur_);
+        name->end = cur_.end;
+        fn->a = name;
+        advance();
+        if (declaration) name->binding = declare(outer->fn, name->name, B_FUNC, name);
+    } else if (declaration) {
+        fail("missing name after function keyword");
+    }
+    Scope* s = pushScope(S_FUNCTION, fn);
+    s->strict = outer->fn->strict;
+    fn->scope = s;
+    int savedLoops = loopDepth_;
+    bool savedIn = inFunction_;
+    std::vector<Label> savedLabels;
+    savedLabels.swap(labels_);
+    loopDepth_ = 0;
+    inFunction_ = true;
+    expect(P_LPAREN, "missing ( before formal parameters");
+    std::vector<Node*> params;
+    if (!is(P_RPAREN)) {
+        do {
+            Node* p = bindingTarget();
+            declarePattern(p, B_PARAM, s);
+            params.push_back(p);
+        } while (accept(P_COMMA));
+    }
+    expect(P_RPAREN, "missing ) after formal parameters");
+    fn->list = toList(params, &fn->count);
+    if (is(P_LBRACE)) {
+        fn->b = functionBody(fn);
+    } else {
+        flag(first.start); // an expression closure
+        fn->b = assignment();
+    }
+    finish(fn);
+    if (s->generator) flag(first.start);
+    if (s->strict) fn->flags |= F_STRICT;
+    if (s->generator && s->valueReturn) {
+        std::string m = "generator function " + (fn->a ? fn->a->name.str() : std::string()) +
+                        " returns a value";
+        char* p = static_cast<char*>(arena_->alloc(m.size() + 1));
+        memcpy(p, m.c_str(), m.size() + 1);
+        failAt(s->valueReturn->line, p, true);
+    }
+    loopDepth_ = savedLoops;
+    inFunction_ = savedIn;
+    labels_.swap(savedLabels);
+    popScope();
+    leave();
+    return fn;
+}
+
+Node* Parser::functionBody(Node* fn) {
+    Token first = cur_;
+    advance(); // {
+    Node* body = statementList(N_BODY, first, P_RBRACE);
+    advance(); // }
+    body->scope = fn->scope;
+    return finish(body);
+}
+
+// ---- statements ----------------------------------------------------------------------
+
+Node* Parser::block() {
+    Token first = cur_;
+    expect(P_LBRACE, "missing {");
+    Node* n = make(N_BLOCK, first);
+    Scope* s = pushScope(S_BLOCK, n);
+    std::vector<Node*> list;
+    while (!is(P_RBRACE)) {
+        if (is(T_EOF)) fail("missing } in compound statement");
+        list.push_back(statement());
+    }
+    advance();
+    popScope();
+    n->scope = s;
+    n->list = toList(list, &n->count);
+    return finish(n);
+}
+
+Node* Parser::statement() {
+    enter();
+    Token first = cur_;
+    // Whether a label stands right before this statement (a loop then answers `continue`
+    // with that label).
+    direct_ = directNext_;
+    directNext_ = false;
+    Node* n = nullptr;
+    switch (cur_.type) {
+    case P_LBRACE:
+        n = block();
+        break;
+    case K_VAR:
+    case K_CONST:
+        n = variables(cur_.type, false);
+        semicolon();
+        finish(n);
+        break;
+    case K_LET:
+        if (peek().type == P_LPAREN) {
+            n = letStatement();
+        } else {
+            n = variables(K_LET, false);
+            semicolon();
+            finish(n);
+        }
+        break;
+    case P_SEMI:
+        n = make(N_EMPTY, first);
+        advance();
+        finish(n);
+        break;
+    case K_IF:
+        n = ifStatement();
+        break;
+    case K_FOR:
+        n = forStatement();
+        break;
+    case K_WHILE: {
+        advance();
+        n = make(N_WHILE, first);
+        labels_.push_back({Name(), n, true, false, direct_});
+        expect(P_LPAREN, "missing ( before condition");
+        n->a = expression();
+        expect(P_RPAREN, "missing ) after condition");
+        loopDepth_++;
+        n->b = statement();
+        loopDepth_--;
+        labels_.pop_back();
+        finish(n);
+        break;
+    }
+    case K_DO: {
+        advance();
+        n = make(N_DOWHILE, first);
+        labels_.push_back({Name(), n, true, false, direct_});
+        loopDepth_++;
+        n->b = statement();
+        loopDepth_--;
+        labels_.pop_back();
+        expect(K_WHILE, "missing while after do-loop body");
+        expect(P_LPAREN, "missing ( before condition");
+        n->a = expression();
+        expect(P_RPAREN, "missing ) after condition");
+        accept(P_SEMI); // always optional after do-while
+        finish(n);
+        break;
+    }
+    case K_CONTINUE:
+        n = jump(N_CONTINUE);
+        break;
+    case K_BREAK:
+        n = jump(N_BREAK);
+        break;
+    case K_RETURN: {
+        if (!inFunction_) fail("return not in function");
+        advance();
+        n = make(N_RETURN, first);
+        if (!is(P_SEMI) && !is(P_RBRACE) && !is(T_EOF) && !cur_.nl) {
+            n->a = expression();
+            if (!scope_->fn->valueReturn) scope_->fn->valueReturn = n;
+        }
+        semicolon();
+        finish(n);
+        break;
+    }
+    case K_WITH:
+        scope_->fn->keepsVars = true;
+        advance();
+        n = make(N_WITH, first);
+        expect(P_LPAREN, "missing ( before with-statement object");
+        n->a = expression();
+        expect(P_RPAREN, "missing ) after with-statement object");
+        n->b = statement();
+        finish(n);
+        break;
+    case K_SWITCH:
+        n = switchStatement();
+        break;
+    case K_THROW:
+        advance();
+        n = make(N_THROW, first);
+        if (cur_.nl) fail("line break after throw");
+        n->a = expression();
+        semicolon();
+        finish(n);
+        break;
+    case K_TRY:
+        n = tryStatement();
+        break;
+    case K_DEBUGGER:
+        advance();
+        n = make(N_DEBUGGER, first);
+        semicolon();
+        finish(n);
+        break;
+    case K_FUNCTION: {
+        n = make(N_FUNCDECL, first);
+        n->a = functionNode(true, true);
+        if (n->a->b && n->a->b->kind != N_BODY) semicolon(); // expression closure
+        finish(n);
+        break;
+    }
+    case T_NAME:
+        if (peek().type == P_COLON) {
+            n = labelled(first);
+            break;
+        }
+        [[fallthrough]];
+    default:
+        n = make(N_EXPR, first);
+        n->a = expression();
+        n->a->flags |= F_STATEMENT;
+        semicolon();
+        finish(n);
+    }
+    leave();
+    return n;
+}
+
+Node* Parser::variables(int kind, bool noIn) {
+    Token first = cur_;
+    advance();
+    Node* n = make(N_VAR, first);
+    n->op = static_cast<uint8_t>(kind);
+    if (kind != K_VAR) flag(first.start);
+    BindKind bk = kind == K_VAR ? B_VAR : kind == K_LET ? B_LET : B_CONST;
+    Scope* target = kind == K_LET ? scope_ : varScope();
+    std::vector<Node*> list;
+    do {
+        Token dfirst = cur_;
+        Node* d = make(N_DECL, dfirst);
+        d->a = bindingTarget();
+        if (accept(P_ASSIGN)) {
+            d->b = assignment(noIn);
+        } else if (d->a->kind != N_NAME && !(noIn && is(K_IN))) {
+            fail("missing = in destructuring declaration");
+        }
+        declarePattern(d->a, bk, target);
+        list.push_back(finish(d));
+    } while (accept(P_COMMA));
+    n->list = toList(list, &n->count);
+    return finish(n);
+}
+
+Node* Parser::ifStatement() {
+    Token first = cur_;
+    advance();
+    Node* n = make(N_IF, first);
+    expect(P_LPAREN, "missing ( before condition");
+    n->a = expression();
+    expect(P_RPAREN, "missing ) after condition");
+    n->b = statement();
+    if (accept(K_ELSE)) n->c = statement();
+    return finish(n);
+}
+
+// for (init; test; update), for (x in o), for each (x in o), each with var, let or a
+// pattern on the left.
+Node* Parser::forStatement() {
+    Token first = cur_;
+    bool direct = direct_;
+    advance();
+    bool each = false;
+    if (isName("each")) {
+        each = true;
+        flag(first.start);
+        advance();
+    }
+    Node* n = make(N_FOR, first);
+    Scope* s = pushScope(S_BLOCK, n);
+    n->scope = s;
+    expect(P_LPAREN, "missing ( after for");
+    Node* init = nullptr;
+    if (is(K_VAR) || is(K_CONST) || (is(K_LET) && peek().type != P_LPAREN)) {
+        init = variables(cur_.type, true);
+    } else if (!is(P_SEMI)) {
+        init = expression(true);
+    }
+    labels_.push_back({Name(), n, true, false, direct});
+    if (is(K_IN)) {
+        forIn(n, init, each);
+    } else {
+        if (each) fail("missing in after for each");
+        if (init && init->kind == N_VAR) {
+            for (uint32_t i = 0; i < init->count; i++)
+                if (init->list[i]->a->kind != N_NAME && !init->list[i]->b)
+                    fail("missing = in destructuring declaration");
+        }
+        n->a = init;
+        expect(P_SEMI, "missing ; after for-loop initializer");
+        if (!is(P_SEMI)) n->b = expression();
+        expect(P_SEMI, "missing ; after for-loop condition");
+        if (!is(P_RPAREN)) n->c = expression();
+        expect(P_RPAREN, "missing ) after for-loop control");
+        loopDepth_++;
+        n->d = statement();
+        loopDepth_--;
+    }
+    labels_.pop_back();
+    popScope();
+    return finish(n);
+}
+
+Node* Parser::forIn(Node* n, Node* left, bool each) {
+    n->kind = N_FORIN;
+    n->op = each ? 1 : 0;
+    if (!left) fail("invalid for/in left-hand side");
+    if (left->kind == N_VAR) {
+        if (left->count != 1) fail("invalid for/in left-hand side");
+    } else {
+        if (left->kind == N_ARRAY || left->kind == N_OBJECT) left = toPattern(left, false);
+        if (!isTarget(left) && left->kind != N_ARRAYPAT && left->kind != N_OBJECTPAT)
+            fail("invalid for/in left-hand side");
+    }
+    Node* target = left->kind == N_VAR ? left->list[0]->a : left;
+    // `for ([k, v] in o)` walks key and value pairs: only that pattern is allowed there.
+    if (!each &&
+        (target->kind == N_OBJECTPAT || (target->kind == N_ARRAYPAT && target->count != 2)))
+        fail(
+            "left-hand side of for..in loop must be an array of length 2 to accept key/value pair");
+    n->a = left;
+    advance(); // in
+    n->b = expression();
+    expect(P_RPAREN, "missing ) after for-loop control");
+    loopDepth_++;
+    n->d = statement();
+    loopDepth_--;
+    return n;
+}
+
+Node* Parser::jump(NodeKind k) {
+    Token first = cur_;
+    advance();
+    Node* n = make(k, first);
+    if (is(T_NAME) && !cur_.nl) {
+        n->name = nameOf(cur_);
+        advance();
+        for (size_t i = labels_.size(); i-- > 0;) {
+            if (labels_[i].name.n && labels_[i].name == n->name) {
+                n->target = labels_[i].stmt;
+                if (k == N_CONTINUE) {
+                    // The loop the label (or a chain of labels) stands right before.
+                    size_t j = i + 1;
+                    while (j < labels_.size() && labels_[j].name.n && labels_[j].direct)
+                        j++;
+                    bool ok = j < labels_.size() && labels_[j].loop && labels_[j].direct;
+                    if (!ok) fail("invalid continue");
+                    n->target = labels_[j].stmt;
+                }
+                break;
+            }
+        }
+        if (!n->target) fail("label not found");
+    } else {
+        for (size_t i = labels_.size(); i-- > 0;) {
+            if (labels_[i].loop || (k == N_BREAK && labels_[i].sw)) {
+                n->target = labels_[i].stmt;
+                break;
+            }
+        }
+        if (!n->target) fail(k == N_BREAK ? "invalid break" : "invalid continue");
+    }
+    semicolon();
+    return finish(n);
+}
+
+Node* Parser::labelled(const Token& first) {
+    Node* n = make(N_LABEL, first);
+    n->name = nameOf(cur_);
+    for (const Label& l : labels_)
+        if (l.name.n && l.name == n->name) fail("duplicate label");
+    advance();
+    advance(); // :
+    labels_.push_back({n->name, n, false, false, direct_});
+    // A loop right after the label registers itself as directly labelled, so that
+    // `continue label` finds it (see jump()).
+    directNext_ = true;
+    n->a = statement();
+    labels_.pop_back();
+    return finish(n);
+}
+
+Node* Parser::switchStatement() {
+    Token first = cur_;
+    advance();
+    Node* n = make(N_SWITCH, first);
+    expect(P_LPAREN, "missing ( before switch expression");
+    n->a = expression();
+    expect(P_RPAREN, "missing ) after switch expression");
+    expect(P_LBRACE, "missing { before switch body");
+    Scope* s = pushScope(S_BLOCK, n);
+    n->scope = s;
+    labels_.push_back({Name(), n, false, true, false});
+    std::vector<Node*> cases;
+    bool haveDefault = false;
+    while (!is(P_RBRACE)) {
+        Token cfirst = cur_;
+        Node* c = make(N_CASE, cfirst);
+        if (accept(K_DEFAULT)) {
+            if (haveDefault) fail("more than one switch default");
+            haveDefault = true;
+        } else {
+            expect(K_CASE, "invalid switch statement");
+            c->a = expression();
+        }
+        expect(P_COLON, "missing : after case label");
+        std::vector<Node*> list;
+        while (!is(K_CASE) && !is(K_DEFAULT) && !is(P_RBRACE)) {
+            if (is(T_EOF)) fail("missing } in switch statement");
+            list.push_back(statement());
+        }
+        c->list = toList(list, &c->count);
+        cases.push_back(finish(c));
+    }
+    advance();
+    labels_.pop_back();
+    popScope();
+    n->list = toList(cases, &n->count);
+    return finish(n);
+}
+
+Node* Parser::tryStatement() {
+    Token first = cur_;
+    advance();
+    Node* n = make(N_TRY, first);
+    n->a = block();
+    std::vector<Node*> catches;
+    bool unconditional = false;
+    while (is(K_CATCH)) {
+        if (unconditional) fail("catch after unconditional catch");
+        Token cfirst = cur_;
+        advance();
+        Node* c = make(N_CATCH, cfirst);
+        Scope* s = pushScope(S_CATCH, c);
+        c->scope = s;
+        expect(P_LPAREN, "missing ( before catch");
+        if (!is(T_NAME)) fail("missing identifier in catch");
+        Node* p = make(N_NAME, cur_);
+        p->name = nameOf(cur_);
+        p->end = cur_.end;
+        advance();
+        p->binding = declare(s, p->name, B_CATCH, p);
+        c->a = p;
+        if (accept(K_IF)) {
+            flag(cfirst.start);
+            c->b = expression();
+        } else {
+            unconditional = true;
+        }
+        expect(P_RPAREN, "missing ) after catch");
+        c->c = block();
+        popScope();
+        catches.push_back(finish(c));
+    }
+    n->list = toList(catches, &n->count);
+    if (accept(K_FINALLY)) n->b = block();
+    if (!n->count && !n->b) fail("missing catch or finally after try");
+    return finish(n);
+}
+
+// let (x = 1, y) { ... } as a statement; `let (...) expr;` is an expression statement.
+Node* Parser::letStatement() {
+    Token first = cur_;
+    Node* head = letExpression(true);
+    if (head->kind == N_LETSTMT) return head;
+    Node* n = make(N_EXPR, first);
+    n->a = head;
+    head->flags |= F_STATEMENT;
+    semicolon();
+    return finish(n);
+}
+
+} // namespace translator

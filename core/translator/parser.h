@@ -1,0 +1,160 @@
+// The translator's parser: recursive descent over the tokens of lexer.h, building the tree
+// of ast.h for ECMAScript 5.1 with the JavaScript 1.6-1.8 additions. Tokens, nodes and
+// scopes are in parse_base.cpp, statements in parse_stmt.cpp, expressions and patterns in
+// parse_expr.cpp. It also builds the scopes (declarations as they are met), records each
+// name reference with the scope it was met in, for resolve.cpp, and flags the offsets of
+// what the writer must write differently.
+#ifndef CAPSULE_TRANSLATOR_PARSER_H
+#define CAPSULE_TRANSLATOR_PARSER_H
+
+#include "core/translator/ast.h"
+#include "core/translator/lexer.h"
+
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
+
+namespace translator {
+
+// A located error: the parser throws it, translate() turns it into its result.
+struct SyntaxFailure {
+    uint32_t line;
+    std::string message;
+    bool typeError;
+};
+
+enum ParseMode { PARSE_PROGRAM, PARSE_EVAL, PARSE_FUNCTION };
+
+class Parser {
+  public:
+    Parser(const char* src, size_t len, Arena* arena);
+    // The whole source as a program (or eval code, or a function expression, as the
+    // engine's compiler takes it). Throws SyntaxFailure.
+    Node* parse(ParseMode mode, bool strict);
+
+    std::vector<Token> tokens; // every token consumed, in order
+    // A name reference, with the scope it was met in (kept apart from the node, which the
+    // resolution reads only for the few references that meet a let or const).
+    struct Ref {
+        Name name;
+        Scope* scope;
+        Node* node;
+    };
+    std::vector<Ref> refs;
+    std::vector<Scope*> functions; // function scopes, outermost first
+    std::vector<Scope*> scopes;    // every scope, in order of creation
+    // Source offsets inside every node that must be written differently (the writer asks
+    // whether a node's range holds one), sorted once the parse is done; and each yield's
+    // offset with its function, sorted by function.
+    std::vector<uint32_t> dirty;
+    std::vector<std::pair<Scope*, uint32_t>> yields;
+    void flag(uint32_t at) { dirty.push_back(at); }
+    // Names declared with let or const (or as a catch parameter): only references to these
+    // need resolving. Block and catch scopes that declare anything.
+    std::unordered_set<std::string_view> wanted;
+    std::vector<Scope*> blocks;
+    const char* src() const { return lex_.src(); }
+
+  private:
+    friend struct ExprParser;
+    // tokens
+    void advance();
+    const Token& peek();
+    bool is(int t) const { return cur_.type == t; }
+    bool isName(const char* s) const;
+    bool accept(int t);
+    void expect(int t, const char* what);
+    void semicolon();
+    Name nameOf(const Token& t);
+    [[noreturn]] void fail(const char* msg);
+    [[noreturn]] void failAt(uint32_t line, const char* msg, bool typeError = false);
+    void enter();
+    void leave() { depth_--; }
+
+    Node* make(NodeKind k, const Token& first);
+    Node* finish(Node* n);
+    Node** toList(const std::vector<Node*>& v, uint32_t* count);
+
+    // scopes
+    Scope* pushScope(ScopeKind k, Node* owner);
+    void popScope() { scope_ = scope_->parent; }
+    Binding* declare(Scope* s, const Name& n, BindKind k, Node* decl);
+    void declarePattern(Node* target, BindKind k, Scope* s);
+    Scope* varScope() const { return scope_->fn; }
+    Node* nameRef(const Token& t);
+
+    // statements (parse_stmt.cpp)
+    Node* statement();
+    Node* statementList(NodeKind kind, const Token& first, int endTok);
+    Node* block();
+    Node* variables(int kind, bool noIn);
+    Node* ifStatement();
+    Node* forStatement();
+    Node* forIn(Node* n, Node* left, bool each);
+    Node* switchStatement();
+    Node* tryStatement();
+    Node* letStatement();
+    Node* jump(NodeKind k);
+    Node* labelled(const Token& name);
+    Node* functionNode(bool declaration, bool keyword);
+    Node* functionBody(Node* fn);
+
+    // expressions (parse_expr.cpp)
+    Node* expression(bool noIn = false);
+    Node* assignment(bool noIn = false);
+    Node* conditional(bool noIn);
+    Node* binary(int minPrec, bool noIn);
+    Node* unary();
+    Node* postfix();
+    Node* leftHandSide(bool allowCall);
+    Node* primary();
+    Node* arrayLiteral();
+    Node* objectLiteral();
+    Node* parenthesized();
+    // Where the references and scopes of an expression begin (for a comprehension, whose
+    // expression is parsed before its `for` shows what it is).
+    struct Mark {
+        size_t refs, scopes;
+    };
+    Mark here() const { return Mark{refs.size(), scopes.size()}; }
+    Node* comprehension(NodeKind kind, Node* expr, const Token& first, int endTok, Mark mark);
+    Node* letExpression(bool statement = false);
+    Node* yieldExpression(bool noIn);
+    void arguments(Node* call);
+    Node* toPattern(Node* n, bool binding);
+    Node* bindingTarget();
+    bool isTarget(Node* n) const;
+
+    struct Label {
+        Name name;
+        Node* stmt;
+        bool loop, sw;
+        bool direct; // right after a label
+    };
+
+    Lexer lex_;
+    Arena* arena_;
+    Token cur_, ahead_;
+    bool haveAhead_ = false;
+    uint32_t prevEnd_ = 0;
+    int depth_ = 0;
+    Scope* scope_ = nullptr;
+    std::vector<Label> labels_;
+    std::vector<Name> pendingLabels_;
+    bool direct_ = false, directNext_ = false;
+    int loopDepth_ = 0; // loops of the current function around the current point
+    bool inFunction_ = false;
+};
+
+// Maximum nesting of statements and expressions; deeper source is a SyntaxError rather
+// than a stack overflow.
+// Whether a name is one of the words ECMAScript 5.1 keeps for later (class, enum ...).
+bool reserved(const Name& n);
+
+constexpr int kMaxDepth = 400;
+constexpr const char* kTooDeep = "nesting too deep";
+
+} // namespace translator
+
+#endif

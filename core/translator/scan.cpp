@@ -1,0 +1,342 @@
+// The quick scan: one pass of a small lexer over the source that tells whether it may hold
+// anything beyond ECMAScript 5.1 (let, const, yield, for each, destructuring, expression
+// closures, comprehensions, generator expressions, conditional catch, shorthand
+// properties). A source it passes reaches the engine untouched; a false alarm only costs a
+// full translation, which then finds nothing to change. Every source the engine compiles
+// goes through it, so it works from a table of character classes, byte by byte.
+#include "core/translator/translate.h"
+#include "core/translator/lexer.h"
+
+#include <string.h>
+#include <vector>
+
+namespace translator {
+
+namespace {
+
+enum CharClass : uint8_t { C_OTHER, C_SPACE, C_IDENT, C_QUOTE, C_SLASH, C_HIGH, C_DOT };
+
+struct Classes {
+    uint8_t c[256];
+    constexpr Classes() : c() {
+        for (int i = 0; i < 256; i++) {
+            c[i] = C_OTHER;
+            if ((i >= 'a' && i <= 'z') || (i >= 'A' && i <= 'Z') || (i >= '0' && i <= '9') ||
+                i == '$' || i == '_' || i == '\\')
+                c[i] = C_IDENT;
+            if (i >= 0x80) c[i] = C_HIGH;
+        }
+        for (char s : {' ', '\t', '\n', '\r', '\v', '\f'})
+            c[static_cast<unsigned char>(s)] = C_SPACE;
+        c['"'] = c['\''] = C_QUOTE;
+        c['/'] = C_SLASH;
+        c['.'] = C_DOT;
+    }
+};
+constexpr Classes kClasses;
+
+inline uint8_t cls(char c) {
+    return kClasses.c[static_cast<unsigned char>(c)];
+}
+
+// The words that matter to the scan.
+enum Word : uint8_t {
+    W_NAME, // any other name: an operand
+    W_FLAG, // let, yield, const: translate
+    W_EACH,
+    W_FOR,
+    W_CATCH,
+    W_IF,
+    W_HEAD, // while, with, switch: a parenthesized head follows
+    W_FUNCTION,
+    W_GETSET,
+    W_KEYWORD, // in, do, new, var, case, void, else, throw, return, typeof, delete,
+               // instanceof: an operand follows
+};
+
+inline bool eq(const char* p, const char* w, size_t n) {
+    return !memcmp(p, w, n);
+}
+
+Word word(const char* p, size_t n) {
+    switch (n) {
+    case 2:
+        if (eq(p, "if", 2)) return W_IF;
+        if (eq(p, "in", 2) || eq(p, "do", 2)) return W_KEYWORD;
+        break;
+    case 3:
+        if (eq(p, "let", 3)) return W_FLAG;
+        if (eq(p, "for", 3)) return W_FOR;
+        if (eq(p, "var", 3) || eq(p, "new", 3)) return W_KEYWORD;
+        if (eq(p, "get", 3) || eq(p, "set", 3)) return W_GETSET;
+        break;
+    case 4:
+        if (eq(p, "each", 4)) return W_EACH;
+        if (eq(p, "with", 4)) return W_HEAD;
+        if (eq(p, "case", 4) || eq(p, "void", 4) || eq(p, "else", 4)) return W_KEYWORD;
+        break;
+    case 5:
+        if (eq(p, "yield", 5) || eq(p, "const", 5)) return W_FLAG;
+        if (eq(p, "catch", 5)) return W_CATCH;
+        if (eq(p, "while", 5)) return W_HEAD;
+        if (eq(p, "throw", 5)) return W_KEYWORD;
+        break;
+    case 6:
+        if (eq(p, "switch", 6)) return W_HEAD;
+        if (eq(p, "return", 6) || eq(p, "typeof", 6) || eq(p, "delete", 6)) return W_KEYWORD;
+        break;
+    case 8:
+        if (eq(p, "function", 8)) return W_FUNCTION;
+        break;
+    case 10:
+        if (eq(p, "instanceof", 10)) return W_KEYWORD;
+        break;
+    }
+    return W_NAME;
+}
+
+enum BracketFlags : uint8_t {
+    B_OPERAND = 1, // [ or { where an operand was expected: an array or object literal
+    B_PARAMS = 2,  // ( of a function's parameters
+    B_HEAD = 4,    // ( of if/while/for/with/switch/catch: an operand does not end there
+};
+
+class Scanner {
+  public:
+    Scanner(const char* src, size_t len) : end_(src + len), p_(src) {
+        kinds_.resize(64);
+        flags_.resize(64);
+    }
+    bool run();
+
+  private:
+    bool skipSpace();
+    char nextChar();
+    void name() {
+        while (p_ < end_) {
+            uint8_t c = cls(*p_);
+            if (c == C_IDENT) {
+                p_++;
+            } else if (c == C_HIGH && !lineBreakAt(p_, end_) && !unicodeSpaceAt(p_, end_)) {
+                p_++;
+            } else {
+                return;
+            }
+        }
+    }
+
+    const char* end_;
+    const char* p_;
+    // The open brackets: their kind and flags (as deep as the source nests them).
+    std::vector<uint8_t> kinds_, flags_;
+    int depth_ = 0;
+};
+
+// Skips white space and comments; false at an unterminated comment.
+bool Scanner::skipSpace() {
+    while (p_ < end_) {
+        uint8_t c = cls(*p_);
+        if (c == C_SPACE) {
+            p_++;
+        } else if (c == C_SLASH && p_ + 1 < end_ && p_[1] == '/') {
+            while (p_ < end_ && *p_ != '\n' && *p_ != '\r')
+                p_++;
+        } else if (c == C_SLASH && p_ + 1 < end_ && p_[1] == '*') {
+            const char* close = p_ + 2;
+            while (close + 1 < end_ && !(close[0] == '*' && close[1] == '/'))
+                close++;
+            if (close + 1 >= end_) return false;
+            p_ = close + 2;
+        } else if (c == C_HIGH) {
+            size_t n = lineBreakAt(p_, end_) + unicodeSpaceAt(p_, end_);
+            if (!n) return true;
+            p_ += n;
+        } else {
+            return true;
+        }
+    }
+    return true;
+}
+
+// The next significant character, without moving (0 at the end; '!' for `==`, 'I' for the
+// keyword `in`).
+char Scanner::nextChar() {
+    const char* save = p_;
+    skipSpace();
+    char c = p_ < end_ ? *p_ : 0;
+    if (c == '=' && p_ + 1 < end_ && p_[1] == '=') c = '!';
+    if (c == 'i' && p_ + 1 < end_ && p_[1] == 'n' && (p_ + 2 == end_ || cls(p_[2]) != C_IDENT))
+        c = 'I';
+    p_ = save;
+    return c;
+}
+
+bool Scanner::run() {
+    bool operand = false;   // the last token ended an operand
+    Word prev = W_KEYWORD;  // the last token, when it was a name
+    bool function = false;  // `function` [name] awaits its parameter list
+    int catchState = 0;     // catch ( name  ->  3
+    bool objectKey = false; // after { or , of an object literal
+    int accessor = 0;       // get/set in an object literal (1), then its name (2)
+    for (;;) {
+        if (!skipSpace()) return true; // unterminated comment: the full parse reports it
+        if (p_ >= end_) return false;
+        const char* start = p_;
+        char c = *p_;
+        uint8_t k = cls(c);
+        if (k == C_IDENT || k == C_HIGH) {
+            p_++;
+            name();
+            if (c >= '0' && c <= '9') {
+                // A number: digits and letters, a fraction, an exponent with a sign.
+                if (p_ < end_ && *p_ == '.') {
+                    p_++;
+                    name();
+                }
+                if ((p_[-1] == 'e' || p_[-1] == 'E') && p_ < end_ && (*p_ == '+' || *p_ == '-')) {
+                    p_++;
+                    name();
+                }
+                operand = true;
+                prev = W_NAME;
+                catchState = 0;
+                objectKey = false;
+                accessor = 0;
+                continue;
+            }
+            Word w = word(start, p_ - start);
+            switch (w) {
+            case W_FLAG:
+                return true;
+            case W_EACH:
+                if (prev == W_FOR) return true;
+                break;
+            case W_FOR:
+                if (operand) return true; // [x for ...], (x for ...)
+                break;
+            case W_IF:
+                if (catchState == 3) return true;
+                break;
+            case W_FUNCTION:
+                function = true;
+                break;
+            default:
+                break;
+            }
+            catchState = catchState == 2 ? 3 : w == W_CATCH ? 1 : 0;
+            accessor = accessor == 1 ? 2 : 0;
+            if (objectKey) {
+                char next = nextChar();
+                if (next == ',' || next == '}') return true; // {a, b}
+                if (w == W_GETSET) accessor = 1;
+            }
+            objectKey = false;
+            operand = w != W_KEYWORD;
+            prev = w;
+            continue;
+        }
+        p_++;
+        catchState = catchState == 1 && c == '(' ? 2 : 0;
+        bool key = false;
+        switch (c) {
+        case '"':
+        case '\'':
+            while (p_ < end_ && *p_ != c) {
+                if (*p_ == '\\') p_++;
+                p_++;
+            }
+            p_++;
+            operand = true;
+            break;
+        case '.':
+            if (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
+                name();
+            } else {
+                // After a dot comes a property name, whatever it spells.
+                skipSpace();
+                name();
+            }
+            operand = true;
+            break;
+        case '/':
+            if (!operand) {
+                bool inClass = false;
+                for (; p_ < end_; p_++) {
+                    char r = *p_;
+                    if (r == '\\') {
+                        p_++;
+                    } else if (r == '[') {
+                        inClass = true;
+                    } else if (r == ']') {
+                        inClass = false;
+                    } else if ((r == '/' && !inClass) || r == '\n' || r == '\r') {
+                        break;
+                    }
+                }
+                p_++;
+                name(); // flags
+                operand = true;
+            } else {
+                operand = false;
+            }
+            break;
+        case '(':
+        case '[':
+        case '{': {
+            uint8_t flags = 0;
+            if (c != '(' && !operand) flags |= B_OPERAND;
+            if (depth_ && (flags_[depth_ - 1] & B_PARAMS) && c != '(') return true;
+            if (c == '(' && (function || accessor == 2)) flags |= B_PARAMS;
+            if (c == '(' && (prev == W_IF || prev == W_FOR || prev == W_HEAD || prev == W_CATCH))
+                flags |= B_HEAD;
+            if (depth_ == static_cast<int>(kinds_.size())) {
+                kinds_.push_back(0);
+                flags_.push_back(0);
+            }
+            kinds_[depth_] = static_cast<uint8_t>(c);
+            flags_[depth_++] = flags;
+            operand = false;
+            key = c == '{' && (flags & B_OPERAND);
+            break;
+        }
+        case ')':
+        case ']':
+        case '}': {
+            uint8_t flags = depth_ ? flags_[--depth_] : 0;
+            char next = nextChar();
+            if ((flags & B_OPERAND) && (next == '=' || next == 'I')) return true;
+            if ((flags & B_PARAMS) && next != '{') return true; // expression closure
+            operand =
+                c == ']' || (c == ')' && !(flags & B_HEAD)) || (c == '}' && (flags & B_OPERAND));
+            break;
+        }
+        case ',':
+            key = depth_ && kinds_[depth_ - 1] == '{' && (flags_[depth_ - 1] & B_OPERAND);
+            operand = false;
+            break;
+        case '+':
+        case '-':
+            if (p_ < end_ && *p_ == c) {
+                p_++; // ++ and -- keep what came before
+            } else {
+                operand = false;
+            }
+            break;
+        default:
+            operand = false;
+        }
+        objectKey = key;
+        accessor = 0;
+        prev = W_KEYWORD;
+        function = false;
+    }
+}
+
+} // namespace
+
+bool mayNeedTranslation(const char* src, size_t len) {
+    Scanner s(src, len);
+    return s.run();
+}
+
+} // namespace translator

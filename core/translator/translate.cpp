@@ -1,0 +1,38 @@
+// The translator's entry (translate.h): the quick scan, then parse, resolve and write.
+#include "core/translator/translate.h"
+
+#include "core/translator/parser.h"
+#include "core/translator/resolve.h"
+#include "core/translator/writer.h"
+
+namespace translator {
+
+Translation translate(const char* src, size_t len, int flags) {
+    Translation t;
+    if (!mayNeedTranslation(src, len)) return t;
+    Arena arena;
+    Parser parser(src, len, &arena);
+    try {
+        ParseMode mode = (flags & TRANSLATE_FUNCTION) ? PARSE_FUNCTION
+                         : (flags & TRANSLATE_EVAL)   ? PARSE_EVAL
+                                                      : PARSE_PROGRAM;
+        Node* root = parser.parse(mode, flags & TRANSLATE_STRICT);
+        Names names(parser.tokens, src);
+        resolve(parser, names);
+        if (parser.dirty.empty()) return t;
+        Writer writer(parser, names);
+        t.text = writer.run(root);
+        t.changed = true;
+    } catch (const SyntaxFailure& f) {
+        // Nesting deeper than the translator goes: the engine, with limits of its own, has
+        // the source as it stands.
+        if (f.message == kTooDeep) return t;
+        t.failed = true;
+        t.typeError = f.typeError;
+        t.line = f.line;
+        t.message = f.message;
+    }
+    return t;
+}
+
+} // namespace translator

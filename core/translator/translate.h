@@ -1,0 +1,36 @@
+// The translator: JavaScript 1.7 (with the 1.8 additions scripts of that era use) in,
+// ECMAScript 5.1 out, every token on its original line; or a located error. A pure function
+// of its input: core/engine_translate.cpp puts it in front of the engine's compiler.
+#ifndef CAPSULE_TRANSLATOR_TRANSLATE_H
+#define CAPSULE_TRANSLATOR_TRANSLATE_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <string>
+
+namespace translator {
+
+enum TranslateFlags {
+    TRANSLATE_EVAL = 1,     // eval code (else a program)
+    TRANSLATE_FUNCTION = 2, // the source is one function expression (the Function constructor)
+    TRANSLATE_STRICT = 4,   // strict code from the start
+};
+
+struct Translation {
+    bool changed = false; // text holds the translation; else the source needs no change
+    bool failed = false;  // a syntax error (or, typeError, an error the language reports as
+                          // a TypeError at compile time) at line, with message
+    bool typeError = false;
+    uint32_t line = 0;
+    std::string message;
+    std::string text;
+};
+
+// False when the source holds nothing beyond ECMAScript 5.1 (a fast scan of its tokens).
+bool mayNeedTranslation(const char* src, size_t len);
+
+Translation translate(const char* src, size_t len, int flags);
+
+} // namespace translator
+
+#endif

@@ -1,0 +1,424 @@
+// The writer's core (writer.h): copying source text with its lines, the generic writing of
+// a node with some of its children changed, functions (parameter patterns, expression
+// closures, the declarations of the writer's temporaries) and the dispatch by construct.
+#include "core/translator/writer.h"
+
+#include <algorithm>
+
+namespace translator {
+
+Writer::Writer(Parser& p, Names& names) : p_(p), names_(names), src_(p.src()) {}
+
+// ---- output --------------------------------------------------------------------------
+
+void Writer::toLine(uint32_t line) {
+    while (outLine_ < line) {
+        out_ += '\n';
+        outLine_++;
+    }
+}
+
+// The index of the first token that starts at or after offset. Most lookups go forward a
+// little from the last one: those are tried before a search.
+uint32_t Writer::tokenAt(uint32_t offset) const {
+    const std::vector<Token>& t = p_.tokens;
+    uint32_t n = static_cast<uint32_t>(t.size()), h = hint_;
+    for (uint32_t i = h; i < n && i < h + 4; i++) {
+        if (t[i].start >= offset && (i == 0 || t[i - 1].start < offset)) return hint_ = i;
+    }
+    hint_ = static_cast<uint32_t>(
+        std::lower_bound(t.begin(), t.end(), offset,
+                         [](const Token& a, uint32_t o) { return a.start < o; }) -
+        t.begin());
+    return hint_;
+}
+
+namespace {
+
+// Whether text starting with `next` would run into the output's last character (two names,
+// `+ +`, `- -`, or `/` and a comment).
+bool joins(const std::string& out, char next) {
+    if (out.empty()) return false;
+    char last = out.back();
+    if (isIdentByte(static_cast<unsigned char>(last)) &&
+        (isIdentByte(static_cast<unsigned char>(next)) || next == '\\'))
+        return true;
+    if ((last == '+' || last == '-') && next == last) return true;
+    if (last == '/' && (next == '/' || next == '*')) return true;
+    return false;
+}
+
+} // namespace
+
+// Copies the tokens of [from, to): as the source has them (comments, spacing and line breaks
+// included) while the output is not past their line, else token by token on the current
+// line, with the semicolons the parser inserted written out.
+void Writer::copy(uint32_t from, uint32_t to) {
+    if (from >= to) return;
+    uint32_t i = tokenAt(from), end = static_cast<uint32_t>(p_.tokens.size());
+    while (i < end && tok(i).end <= to) {
+        const Token& t = tok(i);
+        if (outLine_ <= t.line) {
+            // In step with the source from here on: copy the rest whole, with the spacing
+            // before the first token when that is on the output's line.
+            uint32_t last = tokenAt(to) - 1; // ranges end where a token ends
+            if (last < i) last = i;
+            uint32_t begin = t.start;
+            if (from < t.start && t.line - countLines(src_ + from, src_ + t.start) >= outLine_)
+                begin = from;
+            toLine(t.line - countLines(src_ + begin, src_ + t.start));
+            if (joins(out_, src_[begin])) out_ += ' ';
+            uint32_t stop = tok(last).end;
+            while (stop < to && (src_[stop] == ' ' || src_[stop] == '\t'))
+                stop++; // the spacing before what follows, when it is plain
+            if (stop < to) stop = tok(last).end;
+            out_.append(src_ + begin, stop - begin);
+            outLine_ = tok(last).line + countLines(src_ + tok(last).start, src_ + tok(last).end);
+            if (tok(last).asi) out_ += ';';
+            return;
+        }
+        if (!out_.empty() && out_.back() != ' ') out_ += ' ';
+        out_.append(src_ + t.start, t.end - t.start);
+        outLine_ += countLines(src_ + t.start, src_ + t.end);
+        if (t.asi) out_ += ';';
+        i++;
+    }
+}
+
+void Writer::token(uint32_t offset, const char* replacement) {
+    uint32_t i = tokenAt(offset);
+    if (i < p_.tokens.size()) {
+        toLine(tok(i).line);
+        if (joins(out_, replacement[0])) out_ += ' ';
+    }
+    out_ += replacement;
+    if (i < p_.tokens.size() && tok(i).asi) out_ += ';';
+}
+
+void Writer::writeParts(const Parts& parts) {
+    for (const Part& p : parts) {
+        if (p.node) {
+            write(p.node);
+        } else {
+            if (!p.text.empty() && joins(out_, p.text[0])) out_ += ' ';
+            out_ += p.text;
+        }
+    }
+}
+
+std::string Writer::temp() {
+    FnCtx* f = fn_;
+    f->tempsUsed++;
+    if (f->tempsUsed > f->tempsMax) f->tempsMax = f->tempsUsed;
+    return prefix() + std::to_string(f->tempsUsed);
+}
+
+std::string Writer::name(Node* n) {
+    if (n->binding && !n->binding->rename.empty()) return n->binding->rename;
+    return std::string(src_ + n->start, n->end - n->start);
+}
+
+bool Writer::strict() const {
+    return fn_ && fn_->scope->strict;
+}
+
+// ---- nodes ---------------------------------------------------------------------------
+
+namespace {
+
+bool isStatement(NodeKind k) {
+    return k >= N_BODY;
+}
+
+} // namespace
+
+// The node's source with each child written in its place: the fixed children (sorted, at
+// most four) merged with the list (in source order already).
+void Writer::writeHoles(Node* n) {
+    Node* fixed[4];
+    int nf = 0;
+    for (Node* k : {n->a, n->b, n->c, n->d}) {
+        if (!k) continue;
+        int i = nf++;
+        for (; i > 0 && fixed[i - 1]->start > k->start; i--)
+            fixed[i] = fixed[i - 1];
+        fixed[i] = k;
+    }
+    uint32_t pos = n->start, li = 0;
+    int fi = 0;
+    for (;;) {
+        while (li < n->count && !n->list[li])
+            li++; // holes
+        Node* k;
+        if (fi < nf && (li >= n->count || fixed[fi]->start <= n->list[li]->start)) {
+            k = fixed[fi++];
+        } else if (li < n->count) {
+            k = n->list[li++];
+        } else {
+            break;
+        }
+        if (k->start < pos) continue; // a shorthand property's value shares its key's text
+        copy(pos, k->start);
+        write(k);
+        pos = k->end;
+    }
+    copy(pos, n->end);
+}
+
+// A statement written differently keeps the semicolon the parser inserted after it, at its
+// end: its last token may come out in the middle of what is written (`c = 5` of a const,
+// `let y` before `= void 0`), where the semicolon is taken off while the statement is
+// written.
+bool Writer::takeStatementEnd(Node* n) {
+    uint32_t i = tokenAt(n->end);
+    if (i == 0 || !tok(i - 1).asi) return false;
+    p_.tokens[i - 1].asi = false;
+    return true;
+}
+
+void Writer::writeStatementEnd(bool asi) {
+    if (asi && !out_.empty() && out_.back() != ';') out_ += ';';
+}
+
+bool Writer::isDirty(const Node* n) const {
+    const std::vector<uint32_t>& d = p_.dirty;
+    auto it = std::lower_bound(d.begin(), d.end(), n->start);
+    return it != d.end() && *it < n->end;
+}
+
+bool Writer::hasYield(const Node* n) const {
+    if (!n || !fn_ || !fn_->gen) return false;
+    const Gen& g = *fn_->gen;
+    auto it = std::lower_bound(
+        g.yields, g.yieldsEnd, n->start,
+        [](const std::pair<Scope*, uint32_t>& y, uint32_t at) { return y.second < at; });
+    return it != g.yieldsEnd && it->second < n->end;
+}
+
+void Writer::write(Node* n) {
+    if (!fn_->rewriteAll && !isDirty(n)) {
+        copy(n->start, n->end);
+        return;
+    }
+    int temps = fn_ ? fn_->tempsUsed : 0;
+    bool statement = isStatement(n->kind) && n->kind != N_BODY;
+    bool asi = statement && takeStatementEnd(n);
+    if (fn_ && fn_->gen && statement &&
+        (hasYield(n) || n->kind == N_RETURN || n->kind == N_BREAK || n->kind == N_CONTINUE)) {
+        writeGeneratorStatement(n);
+        writeStatementEnd(asi);
+        fn_->tempsUsed = temps;
+        return;
+    }
+    switch (n->kind) {
+    case N_NAME:
+        if (!n->binding && fn_ && fn_->argsName != "arguments" && n->name.n == 9 &&
+            !memcmp(n->name.p, "arguments", 9)) {
+            token(n->start, fn_->argsName.c_str());
+        } else {
+            token(n->start, name(n).c_str());
+        }
+        break;
+    case N_ATOM:
+        if (n->op == K_THIS) {
+            token(n->start, fn_->thisName.c_str()); // `this` in a generator
+        } else {
+            copy(n->start, n->end);
+        }
+        break;
+    case N_FUNCTION:
+        writeFunction(n);
+        break;
+    case N_VAR:
+        writeVar(n, false);
+        break;
+    case N_ASSIGN:
+        if (n->a->kind == N_ARRAYPAT || n->a->kind == N_OBJECTPAT) {
+            writePatternAssign(n);
+            break;
+        }
+        [[fallthrough]];
+    case N_UNARY:
+    case N_POSTFIX:
+        if (n->a->kind == N_NAME && n->a->binding && n->a->binding->kind == B_CONST &&
+            (n->kind == N_ASSIGN || n->op == P_INC || n->op == P_DEC)) {
+            writeConstAssign(n);
+        } else {
+            writeHoles(n);
+        }
+        break;
+    case N_FORIN:
+        writeForIn(n);
+        break;
+    case N_BLOCK:
+    case N_FOR:
+    case N_SWITCH:
+        if (n->scope && n->scope->fresh) {
+            writeScoped(n);
+        } else {
+            writeHoles(n);
+        }
+        break;
+    case N_LETSTMT:
+        writeLetStatement(n);
+        break;
+    case N_LETEXPR:
+        writeLetExpression(n);
+        break;
+    case N_COMPREHENSION:
+        writeComprehension(n);
+        break;
+    case N_GENEXPR:
+        writeGenExpr(n);
+        break;
+    case N_TRY:
+        writeTry(n);
+        break;
+    case N_PROP:
+        if (n->op == 3) {
+            writeShorthand(n);
+        } else {
+            writeHoles(n);
+        }
+        break;
+    case N_YIELD:
+        throw SyntaxFailure{n->line, "yield is not allowed here", false};
+    default:
+        writeHoles(n);
+    }
+    writeStatementEnd(asi);
+    if (fn_) fn_->tempsUsed = temps;
+}
+
+// ---- functions -----------------------------------------------------------------------
+
+// `var` and the temporaries at offset `at` of the output (after the directive prologue).
+void Writer::insertVars(size_t at, FnCtx& ctx) {
+    if (!ctx.tempsMax && ctx.vars.empty()) return;
+    std::string s = "var ";
+    bool first = true;
+    for (int i = 1; i <= ctx.tempsMax; i++) {
+        s += first ? "" : ", ";
+        s += prefix() + std::to_string(i);
+        first = false;
+    }
+    for (const std::string& v : ctx.vars) {
+        s += first ? "" : ", ";
+        s += v;
+        first = false;
+    }
+    s += ";";
+    out_.insert(at, s);
+}
+
+// Writes a function body's statements after `head` (text that goes right after the `{` and
+// the directive prologue), and declares the temporaries it used there.
+void Writer::writeBody(Node* body, Node* fn, const std::string& head) {
+    FnCtx& ctx = *fn_;
+    uint32_t i = 0;
+    uint32_t pos = body->start;
+    if (fn) {
+        copy(pos, body->start + 1); // {
+        pos = body->start + 1;
+    }
+    for (; i < body->count; i++) {
+        Node* s = body->list[i];
+        bool directive = s->kind == N_EXPR && s->a->kind == N_ATOM && s->a->op == T_STRING;
+        if (!directive) break;
+        copy(pos, s->start);
+        write(s);
+        pos = s->end;
+    }
+    size_t at = out_.size();
+    text(head);
+    if (ctx.scope->generator) {
+        writeGenerator(fn, ctx, at, i);
+        return;
+    }
+    for (; i < body->count; i++) {
+        Node* s = body->list[i];
+        copy(pos, s->start);
+        write(s);
+        pos = s->end;
+    }
+    copy(pos, body->end);
+    insertVars(at, ctx);
+}
+
+void Writer::writeFunction(Node* n) {
+    FnCtx ctx;
+    ctx.scope = n->scope;
+    ctx.parent = fn_;
+    ctx.thisName = "this";
+    ctx.argsName = "arguments";
+    FnCtx* saved = fn_;
+    uint32_t pos = n->start;
+    if (n->a) {
+        copy(pos, n->a->start);
+        write(n->a);
+        pos = n->a->end;
+    }
+    fn_ = &ctx;
+    // Parameters that are patterns take a temporary's name and are taken apart first thing.
+    std::string head;
+    for (uint32_t i = 0; i < n->count; i++) {
+        Node* p = n->list[i];
+        copy(pos, p->start);
+        if (p->kind == N_NAME) {
+            write(p);
+        } else {
+            std::string t = prefix() + "p" + std::to_string(i);
+            token(p->start, t.c_str());
+            std::string saveOut;
+            saveOut.swap(out_);
+            uint32_t line = outLine_;
+            destructure(p, t, true);
+            outLine_ = line;
+            saveOut.swap(out_);
+            if (!saveOut.empty()) { // an empty pattern takes nothing apart
+                head += head.empty() ? "var " : ", ";
+                head += saveOut;
+            }
+        }
+        pos = p->end;
+    }
+    if (!head.empty()) head += ";";
+    if (n->b->kind == N_BODY) {
+        copy(pos, n->b->start);
+        writeBody(n->b, n, head);
+    } else {
+        // An expression closure: function (x) x * x.
+        copy(pos, n->b->start);
+        text("{");
+        size_t at = out_.size();
+        text(head);
+        if (ctx.scope->generator) {
+            writeGenerator(n, ctx, at, 0);
+        } else {
+            text("return (");
+            write(n->b);
+            text(");}");
+            insertVars(at, ctx);
+        }
+    }
+    fn_ = saved;
+}
+
+std::string Writer::run(Node* root) {
+    FnCtx ctx;
+    ctx.scope = root->scope;
+    ctx.thisName = "this";
+    ctx.argsName = "arguments";
+    fn_ = &ctx;
+    out_.reserve(p_.tokens.empty() ? 16 : p_.tokens.back().end + p_.tokens.back().end / 8 + 64);
+    writeBody(root, nullptr, "");
+    // The source's line count stays the same: a last line break, if any.
+    if (!p_.tokens.empty()) {
+        const Token& last = p_.tokens.back();
+        toLine(last.line + countLines(src_ + last.start, src_ + root->end));
+    }
+    fn_ = nullptr;
+    return std::move(out_);
+}
+
+} // namespace translator

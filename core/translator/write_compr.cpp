@@ -1,0 +1,195 @@
+// The writer's comprehensions and related forms: array comprehensions (a function called on
+// the spot, whose variables are the loop's own), generator expressions (a generator of the
+// same loops), conditional catch clauses (one catch that tests the guards in order and
+// throws again when none holds) and shorthand properties.
+#include "core/translator/writer.h"
+
+namespace translator {
+
+namespace {
+
+bool isPattern(Node* n) {
+    return n && (n->kind == N_ARRAYPAT || n->kind == N_OBJECTPAT);
+}
+
+} // namespace
+
+// [expr for (x in o) for each (y in p) if (c)] ->
+// (function () { var $1 = [], $2 = 0, x, y; for (x in o) for (y in __lang.each(p)) if (c)
+//  $1[$2++] = expr; return $1; }).call(this)
+void Writer::writeComprehension(Node* n) {
+    FnCtx ctx;
+    ctx.scope = fn_->scope;
+    ctx.parent = fn_;
+    ctx.thisName = fn_->thisName;
+    ctx.argsName = fn_->argsName;
+    ctx.rewriteAll = fn_->rewriteAll;
+    FnCtx* saved = fn_;
+    at(n);
+    text("(function () {");
+    size_t at = out_.size();
+    fn_ = &ctx;
+    std::string result = temp(), count = temp();
+    text(result + " = [], " + count + " = 0; ");
+    for (Binding* b = n->scope->first; b; b = b->next)
+        ctx.vars.push_back(b->name.str());
+    int braces = 0;
+    for (uint32_t i = 0; i < n->count; i++) {
+        Node* c = n->list[i];
+        bool each = c->op == 1;
+        bool pairs = isPattern(c->a) && !each;
+        std::string loopVar = isPattern(c->a) ? temp() : name(c->a);
+        std::string object;
+        text("for (" + loopVar + " in ");
+        if (pairs) {
+            object = temp();
+            text("(" + object + " = ");
+        }
+        if (each) text("__lang.each(");
+        write(c->b);
+        text(each || pairs ? ")) " : ") ");
+        if (isPattern(c->a)) {
+            text("{");
+            braces++;
+            std::string value = loopVar;
+            if (pairs) {
+                value = temp();
+                text(value + " = typeof " + object + ".__iterator__ == \"function\" ? " + loopVar +
+                     " : [" + loopVar + ", " + object + "[" + loopVar + "]]; ");
+            }
+            destructure(c->a, value, true);
+            text("; ");
+        }
+    }
+    if (n->b) {
+        text("if (");
+        write(n->b);
+        text(") ");
+    }
+    text(result + "[" + count + "++] = ");
+    write(n->a);
+    text(";");
+    text(std::string(braces, '}'));
+    text(" return " + result + "; })");
+    text(saved->gen ? "()" : ".call(this)");
+    insertVars(at, ctx);
+    fn_ = saved;
+}
+
+// (expr for (x in o) if (c)): a generator over the same loops, each loop walking an
+// iterator of __lang.iter (keys, values, or [key, value] pairs for a pattern of a for-in).
+void Writer::writeGenExpr(Node* n) {
+    FnCtx ctx;
+    ctx.scope = fn_->scope;
+    ctx.parent = fn_;
+    FnCtx* saved = fn_;
+    Gen g;
+    g.g = prefix() + "g";
+    g.loop = prefix() + "L";
+    g.s = prefix() + "s";
+    g.v = prefix() + "v";
+    g.r = prefix() + "r";
+    bool ownThis = saved->thisName == "this";
+    ctx.thisName = ownThis ? prefix() + "this" : saved->thisName;
+    ctx.argsName = saved->argsName;
+    ctx.rewriteAll = true; // `this` and `arguments` of the function around
+    at(n);
+    text("(function () {");
+    size_t at = out_.size();
+    fn_ = &ctx;
+    if (ownThis) ctx.vars.push_back(ctx.thisName + " = this");
+    for (Binding* b = n->scope->first; b; b = b->next)
+        ctx.vars.push_back(b->name.str());
+    std::vector<std::string> iters;
+    for (uint32_t i = 0; i < n->count; i++)
+        iters.push_back(temp());
+    size_t load;
+    text(" return __lang.gen(");
+    text(stepHead(g, &load) + "switch (" + g.s + ") { case 0: ");
+    auto jump = [&](const std::string& state) {
+        return g.s + " = " + state + "; continue " + g.loop + ";";
+    };
+    for (uint32_t i = 0; i < n->count; i++) {
+        Node* c = n->list[i];
+        int mode = c->op == 1 ? 1 : isPattern(c->a) ? 2 : 0;
+        text(iters[i] + " = __lang.iter(");
+        write(c->b);
+        text(", " + std::to_string(mode) + "); case " + std::to_string(i + 1) + ": if (!" +
+             iters[i] + ".step()) { " + (i ? jump(std::to_string(i)) : "break " + g.loop + ";") +
+             " } ");
+        if (isPattern(c->a)) {
+            destructure(c->a, iters[i] + ".v", true);
+        } else {
+            text(name(c->a) + " = " + iters[i] + ".v");
+        }
+        text("; ");
+    }
+    std::string inner = std::to_string(n->count);
+    if (n->b) {
+        text("if (!(");
+        write(n->b);
+        text(")) { " + jump(inner) + " } ");
+    }
+    text(g.r + " = ");
+    write(n->a);
+    text("; " + g.g + ".s = " + inner + "; return " + g.r + "; default: break " + g.loop + "; }" +
+         stepTail(g) + " }, null); })");
+    text(ownThis ? ".call(this)" : "()");
+    insertVars(at, ctx);
+    fn_ = saved;
+}
+
+// try {...} catch (e if g1) {A} catch (f if g2) {B} catch (h) {C} ->
+// try {...} catch (e) { if (g1) {A} else try{throw e}catch(f){ if (g2) {B} else
+// try{throw e}catch(h){ {C} }}}: each clause with its own name gets that name as the
+// parameter of a catch of its own; without an unconditional clause, `throw e` ends it.
+void Writer::writeTry(Node* n) {
+    bool guarded = false;
+    for (uint32_t i = 0; i < n->count; i++)
+        if (n->list[i]->b) guarded = true;
+    if (!guarded) {
+        writeHoles(n);
+        return;
+    }
+    copy(n->start, n->a->start);
+    write(n->a);
+    Node* c0 = n->list[0];
+    std::string param = name(c0->a);
+    token(c0->start, "catch");
+    text(" (" + param + ") { ");
+    std::string close = "}";
+    bool unconditional = false;
+    for (uint32_t i = 0; i < n->count; i++) {
+        Node* c = n->list[i];
+        std::string own = name(c->a);
+        if (own != param) {
+            text("try{throw " + param + "}catch(" + own + "){ ");
+            close += "}";
+        }
+        if (c->b) {
+            text("if (");
+            write(c->b);
+            text(") ");
+            write(c->c);
+            text(" else ");
+        } else {
+            write(c->c);
+            unconditional = true;
+        }
+    }
+    if (!unconditional) text("throw " + param + ";");
+    text(" " + close);
+    Node* last = n->list[n->count - 1];
+    if (n->b) {
+        copy(last->end, n->b->start);
+        write(n->b);
+    }
+}
+
+// {a} in an object literal: {a: a}.
+void Writer::writeShorthand(Node* n) {
+    std::string key(src_ + n->a->start, n->a->end - n->a->start);
+    token(n->start, (key + ": " + name(n->b)).c_str());
+}
+
+} // namespace translator

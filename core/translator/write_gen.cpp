@@ -1,0 +1,525 @@
+// The writer's generators: a generator function becomes a function that returns
+// __lang.gen(step, tryTable, registers). step is the generator's own next(): called as a
+// method of the generator object ($g), it takes the state from $g.s (marking the generator
+// running with -2) and runs the body from there, written as
+//   $L: for (;;) [try {] switch ($s) { case 0: ... } [} catch (e) { $s = $g.fail(e); }]
+// where each statement that holds a yield is split into states (a yield stores the next
+// state in $g.s and returns its value; the value sent in on resumption is the argument $v),
+// and the rest is written as it stands. The body's variables are locals of the step
+// function, stored in the array $g.l at each yield and read back at each step, unless a
+// closure made in the body may keep them: then they are variables of the function around.
+// try statements that hold a yield become zones of the try table, through which
+// core/lang/generator.js finds the catch or finally block of an exception, a jump or a
+// return. Every statement stays on its own line; the glue goes on the current one.
+#include "core/translator/writer.h"
+
+#include <algorithm>
+
+namespace translator {
+
+std::string Writer::jumpText(int state, int zone) {
+    Gen& g = *fn_->gen;
+    bool fin = false;
+    for (int z = g.zone; z != zone && z >= 0; z = g.table[z * 4])
+        if (g.table[z * 4 + 3] >= 0) fin = true;
+    if (fin)
+        return g.s + " = " + g.g + ".jump(" + std::to_string(state) + ", " + std::to_string(zone) +
+               "); continue " + g.loop + ";";
+    std::string r;
+    if (zone != g.zone) r = g.g + ".t = " + std::to_string(zone) + "; ";
+    return r + g.s + " = " + std::to_string(state) + "; continue " + g.loop + ";";
+}
+
+// The yield of `value` (parts): the value first, then the state to resume at; out through
+// the step's end, which stores the registers, or straight out when there are none.
+void Writer::yieldText(const Parts& value, int state) {
+    Gen& g = *fn_->gen;
+    text(" " + g.r + " = ");
+    writeParts(value);
+    text("; " + g.g + ".s = " + std::to_string(state) + ";" +
+         (g.registers ? " break " + g.exit + ";" : " return " + g.r + ";"));
+}
+
+int Writer::newState() {
+    return fn_->gen->states++;
+}
+
+void Writer::mark(int state) {
+    text(" case " + std::to_string(state) + ":");
+}
+
+// A statement of a generator's body that holds no yield but reaches beyond itself: return,
+// and break or continue to a statement that was split into states.
+void Writer::writeGeneratorStatement(Node* n) {
+    Gen& g = *fn_->gen;
+    if (hasYield(n)) {
+        explodeStatement(n);
+        return;
+    }
+    switch (n->kind) {
+    case N_RETURN: {
+        bool fin = false;
+        for (int z = g.zone; z >= 0; z = g.table[z * 4])
+            if (g.table[z * 4 + 3] >= 0) fin = true;
+        token(n->start, "{");
+        text(fin ? g.s + " = " + g.g + ".jump(-1, -1); continue " + g.loop + ";}"
+                 : "break " + g.loop + ";}");
+        return;
+    }
+    case N_BREAK:
+    case N_CONTINUE: {
+        auto it = g.targets.find(n->target);
+        if (it == g.targets.end()) break; // a statement around it that was not split
+        const Target& t = it->second;
+        token(n->start, "{");
+        text(jumpText(n->kind == N_BREAK ? t.brk : t.cont, t.zone) + "}");
+        return;
+    }
+    default:
+        break;
+    }
+    writeHoles(n);
+}
+
+// The function's body, from statement `first` (the prologue is written): `at` is where the
+// variables go, once known.
+// The step function's head, up to the dispatch loop (the registers' loading goes in at
+// `load` once they are known).
+std::string Writer::stepHead(Gen& g, size_t* load) {
+    std::string h = "function (" + g.v + ") {var " + g.g + " = this, " + g.s + " = " + g.g +
+                    ".s, " + g.r + "; if (" + g.s + " < 0) throw " + g.g + ".stop(); " + g.g +
+                    ".s = -2;";
+    *load = out_.size() + h.size();
+    return h + (g.registers ? " " + g.exit + ": {" : "") + " " + g.loop + ": for (;;) ";
+}
+
+// The step function from the dispatch's end: the end of the body ends the generator; a
+// yield leaves through the end, which stores the registers. (An exception out of the body
+// leaves the generator marked running: core/lang/generator.js finds it is not, and done.)
+std::string Writer::stepTail(Gen& g) {
+    std::string e = prefix() + "e", t;
+    if (!g.table.empty())
+        t += " } catch (" + e + ") { " + g.s + " = " + g.g + ".fail(" + e + "); }";
+    t += " " + g.g + ".s = -1; throw StopIteration;";
+    return t;
+}
+
+// The registers: their loading inserted at `load`, their storing at the step's end. Returns
+// their initial values.
+std::string Writer::placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
+                                   const std::vector<std::string>& initial) {
+    std::string in, save, init, l = prefix() + "l";
+    for (size_t i = 0; i < regs.size(); i++) {
+        std::string at = l + "[" + std::to_string(i) + "]";
+        in += ", " + regs[i] + " = " + at;
+        // Only what the body may change needs storing.
+        if (assigned_.count(regs[i]) || initial[i] == "void 0")
+            save += (save.empty() ? " " : ", ") + at + " = " + regs[i];
+        init += (i ? ", " : "") + initial[i];
+    }
+    text(" }" + save + (save.empty() ? " " : "; ") + "return " + g.r + "; }");
+    if (!regs.empty()) out_.insert(load, " var " + l + " = " + g.g + ".l" + in + ";");
+    return init;
+}
+
+// The function's body, from statement `first` (the prologue is written): `at` is where the
+// variables go, once known.
+void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
+    Gen g;
+    g.g = prefix() + "g";
+    g.loop = prefix() + "L";
+    g.s = prefix() + "s";
+    g.v = prefix() + "v";
+    g.r = prefix() + "r";
+    ctx.gen = &g;
+    ctx.thisName = prefix() + "this";
+    ctx.argsName = prefix() + "args";
+    Node* body = fn->b;
+    if (body->kind != N_BODY)
+        throw SyntaxFailure{fn->line, "a generator needs a function body in braces", false};
+    bool registers = !ctx.scope->hasEval && !ctx.scope->keepsVars;
+    ctx.rewriteAll = true;
+    const auto& ys = p_.yields;
+    g.yields = ys.data() +
+               (std::lower_bound(ys.begin(), ys.end(), std::make_pair(ctx.scope, 0u)) - ys.begin());
+    g.yieldsEnd =
+        ys.data() +
+        (std::upper_bound(ys.begin(), ys.end(), std::make_pair(ctx.scope, ~0u)) - ys.begin());
+    g.registers = registers;
+    g.exit = prefix() + "Y";
+    assigned_.clear();
+    if (registers) collectAssigned(body);
+    size_t load;
+    text("return __lang.gen(");
+    text(stepHead(g, &load));
+    size_t tryAt = out_.size();
+    text("switch (" + g.s + ") { case 0:");
+    for (uint32_t i = first; i < body->count; i++)
+        genStatement(body->list[i]);
+    text(" break " + g.loop + "; default: break " + g.loop + "; }");
+    if (!g.table.empty()) out_.insert(tryAt, "try { ");
+    text(stepTail(g));
+    std::string table = ", null";
+    if (!g.table.empty()) {
+        table = ", [";
+        for (size_t i = 0; i < g.table.size(); i++)
+            table += (i ? "," : "") + std::to_string(g.table[i]);
+        table += "]";
+    }
+    // The variables of the body, and what they start with.
+    std::vector<std::string> regs, initial;
+    auto add = [&](const std::string& name, const std::string& value) {
+        regs.push_back(name);
+        initial.push_back(value);
+    };
+    if (ctx.scope->usesThis) add(ctx.thisName, "this");
+    if (ctx.scope->usesArguments) add(ctx.argsName, "arguments");
+    for (Binding* b = ctx.scope->first; b; b = b->next) {
+        if (b->kind == B_PARAM && registers) add(name_(b), name_(b));
+        if (b->kind == B_VAR || b->kind == B_LET || b->kind == B_CONST) add(name_(b), "void 0");
+    }
+    for (Scope* s = ctx.scope->firstInFn; s; s = s->nextInFn)
+        for (Binding* b = s->first; b; b = b->next)
+            if (!b->rename.empty()) add(b->rename, "void 0");
+    for (int i = 1; i <= ctx.tempsMax; i++)
+        add(prefix() + std::to_string(i), "void 0");
+    if (registers) {
+        std::string init = placeRegisters(g, load, regs, initial);
+        text(table + ", [" + init + "]);");
+        ctx.tempsMax = 0; // registers of the step function
+    } else {
+        text(" }" + table + ");");
+        for (size_t i = 0; i < regs.size(); i++) {
+            if (regs[i].compare(0, prefix().size(), prefix()) == 0 &&
+                regs[i].find_first_not_of("0123456789", prefix().size()) == std::string::npos)
+                continue; // a temporary: declared with the others
+            ctx.vars.push_back(initial[i] == "void 0" ? regs[i] : regs[i] + " = " + initial[i]);
+        }
+    }
+    copy(body->end - 1, body->end); // }
+    insertVars(at, ctx);
+    ctx.gen = nullptr;
+}
+
+// The names (as written) that the body assigns to: declarations with a value, assignments,
+// increments, for-in heads, destructuring and catch parameters.
+void Writer::collectAssigned(Node* n) {
+    if (!n) return;
+    auto target = [&](Node* t, auto&& self) -> void {
+        if (!t) return;
+        if (t->kind == N_NAME) {
+            assigned_.insert(name(t));
+        } else if (t->kind == N_ARRAYPAT || t->kind == N_OBJECTPAT) {
+            for (uint32_t i = 0; i < t->count; i++)
+                if (t->list[i]) self(t->kind == N_ARRAYPAT ? t->list[i] : t->list[i]->b, self);
+        } else if (t->kind == N_VAR) {
+            for (uint32_t i = 0; i < t->count; i++)
+                self(t->list[i]->a, self);
+        } else if (t->kind == N_PAREN) {
+            self(t->a, self);
+        }
+    };
+    switch (n->kind) {
+    case N_ASSIGN:
+        target(n->a, target);
+        break;
+    case N_UNARY:
+    case N_POSTFIX:
+        if (n->op == P_INC || n->op == P_DEC) target(n->a, target);
+        break;
+    case N_DECL:
+        target(n->a, target);
+        break;
+    case N_FORIN:
+    case N_FORCLAUSE:
+        target(n->a, target);
+        break;
+    case N_CATCH:
+        target(n->a, target);
+        break;
+    default:
+        break;
+    }
+    for (Node* k : {n->a, n->b, n->c, n->d})
+        collectAssigned(k);
+    for (uint32_t i = 0; i < n->count; i++)
+        collectAssigned(n->list[i]);
+}
+
+std::string Writer::name_(Binding* b) {
+    return b->rename.empty() ? b->name.str() : b->rename;
+}
+
+// One statement of a state machine: split when it holds a yield, else written as it stands
+// (with the generator's forms for var, return, break and continue).
+void Writer::genStatement(Node* s) {
+    write(s);
+}
+
+void Writer::exitTry(int parent, int fin, int end) {
+    Gen& g = *fn_->gen;
+    std::string r = g.g + ".t = " + std::to_string(parent) + "; ";
+    if (fin >= 0) r += g.g + ".p[" + std::to_string(fin) + "] = null; ";
+    r += g.s + " = " + std::to_string(fin >= 0 ? fin : end) + "; continue " + g.loop + ";";
+    text(r);
+}
+
+// A statement that holds a yield, split into states.
+void Writer::explodeStatement(Node* n) {
+    Gen& g = *fn_->gen;
+    at(n);
+    // The semicolon inserted after the statement's last token is written here, at its end.
+    uint32_t last = tokenAt(n->end);
+    if (last) p_.tokens[last - 1].asi = false;
+    auto cond = [&](Node* e, bool whenTrue, int state, int zone) {
+        Parts c = explode(e);
+        text(whenTrue ? " if (" : " if (!(");
+        writeParts(c);
+        text(whenTrue ? ") {" : ")) {");
+        text(jumpText(state, zone) + "}");
+    };
+    auto exprStatement = [&](Node* e) {
+        Parts p = explode(e);
+        if (p.size() == 1 && !p[0].node && (p[0].text == g.v || p[0].text.empty())) return;
+        text(" ");
+        writeParts(p);
+        text(";");
+    };
+    switch (n->kind) {
+    case N_BLOCK:
+    case N_BODY:
+        for (uint32_t i = 0; i < n->count; i++)
+            genStatement(n->list[i]);
+        return;
+    case N_EXPR:
+        exprStatement(n->a);
+        return;
+    case N_VAR:
+        explodeVar(n);
+        return;
+    case N_THROW: {
+        Parts p = explode(n->a);
+        text(" throw ");
+        writeParts(p);
+        text(";");
+        return;
+    }
+    case N_IF: {
+        int elseState = newState(), end = n->c ? newState() : elseState;
+        cond(n->a, false, elseState, g.zone);
+        genStatement(n->b);
+        if (n->c) {
+            text(" " + jumpText(end, g.zone));
+            mark(elseState);
+            genStatement(n->c);
+        }
+        mark(end);
+        return;
+    }
+    case N_WHILE: {
+        int top = newState(), end = newState();
+        mark(top);
+        cond(n->a, false, end, g.zone);
+        g.targets[n] = Target{end, top, g.zone};
+        genStatement(n->b);
+        text(" " + jumpText(top, g.zone));
+        mark(end);
+        return;
+    }
+    case N_DOWHILE: {
+        int top = newState(), test = newState(), end = newState();
+        mark(top);
+        g.targets[n] = Target{end, test, g.zone};
+        genStatement(n->b);
+        mark(test);
+        cond(n->a, true, top, g.zone);
+        mark(end);
+        return;
+    }
+    case N_FOR: {
+        if (n->a) {
+            if (n->a->kind == N_VAR) {
+                explodeVar(n->a);
+            } else {
+                exprStatement(n->a);
+            }
+        }
+        int top = newState(), update = newState(), end = newState();
+        mark(top);
+        if (n->b) cond(n->b, false, end, g.zone);
+        g.targets[n] = Target{end, update, g.zone};
+        genStatement(n->d);
+        mark(update);
+        if (n->c) exprStatement(n->c);
+        text(" " + jumpText(top, g.zone));
+        mark(end);
+        return;
+    }
+    case N_FORIN: {
+        Node* target = headTarget(n->a);
+        int mode = n->op == 1                                                    ? 1
+                   : (target->kind == N_ARRAYPAT || target->kind == N_OBJECTPAT) ? 2
+                                                                                 : 0;
+        std::string it = temp();
+        Parts obj = explode(n->b);
+        text(" " + it + " = __lang.iter(");
+        writeParts(obj);
+        text(", " + std::to_string(mode) + ");");
+        int top = newState(), end = newState();
+        mark(top);
+        text(" if (!" + it + ".step()) {" + jumpText(end, g.zone) + "} ");
+        assignHead(n->a, it + ".v", true);
+        text(";");
+        g.targets[n] = Target{end, top, g.zone};
+        genStatement(n->d);
+        text(" " + jumpText(top, g.zone));
+        mark(end);
+        return;
+    }
+    case N_LABEL: {
+        int end = newState();
+        g.targets[n] = Target{end, -1, g.zone};
+        genStatement(n->a);
+        mark(end);
+        return;
+    }
+    case N_SWITCH: {
+        std::string d = temp();
+        Parts disc = explode(n->a);
+        text(" " + d + " = ");
+        writeParts(disc);
+        text(";");
+        std::vector<int> states;
+        int end = newState(), deflt = end;
+        for (uint32_t i = 0; i < n->count; i++) {
+            states.push_back(newState());
+            if (!n->list[i]->a) deflt = states.back();
+        }
+        for (uint32_t i = 0; i < n->count; i++) {
+            Node* c = n->list[i];
+            if (!c->a) continue;
+            Parts t = explode(c->a);
+            text(" if (" + d + " === (");
+            writeParts(t);
+            text(")) {" + jumpText(states[i], g.zone) + "}");
+        }
+        text(" " + jumpText(deflt, g.zone));
+        g.targets[n] = Target{end, -1, g.zone};
+        for (uint32_t i = 0; i < n->count; i++) {
+            mark(states[i]);
+            for (uint32_t j = 0; j < n->list[i]->count; j++)
+                genStatement(n->list[i]->list[j]);
+        }
+        mark(end);
+        return;
+    }
+    case N_TRY:
+        explodeTry(n);
+        return;
+    case N_LETSTMT: {
+        for (uint32_t i = 0; i < n->count; i++) {
+            Node* d = n->list[i];
+            Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};
+            if (d->a->kind == N_NAME) {
+                text(" " + name(d->a) + " = ");
+                writeParts(v);
+                text(";");
+            } else {
+                Parts t = spill(v);
+                text(" ");
+                destructure(d->a, t[0].text, true);
+                text(";");
+            }
+        }
+        genStatement(n->a);
+        return;
+    }
+    case N_WITH:
+        throw SyntaxFailure{n->line, "yield inside a with statement is not supported", false};
+    default:
+        throw SyntaxFailure{n->line, "yield is not supported here", false};
+    }
+}
+
+// var/let/const whose values hold a yield: one assignment per declaration, in order.
+void Writer::explodeVar(Node* n) {
+    for (uint32_t i = 0; i < n->count; i++) {
+        Node* d = n->list[i];
+        bool reset = n->op == K_LET && n->scope->kind != S_FUNCTION;
+        if (!d->b && !reset) continue;
+        at(d);
+        Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};
+        if (d->a->kind == N_NAME) {
+            text(" " + name(d->a) + " = ");
+            writeParts(v);
+            text(";");
+        } else {
+            Parts t = spill(v);
+            text(" ");
+            destructure(d->a, t[0].text, true);
+            text(";");
+        }
+    }
+}
+
+// try/catch/finally holding a yield: a zone for the try block (and one for the catch blocks
+// when a finally follows), the catch clauses in turn (guards tested in order, the exception
+// thrown again when none holds), the finally block ending in $g.done, which goes on with
+// what was pending: the next state, a jump, a return, or the exception.
+void Writer::explodeTry(Node* n) {
+    Gen& g = *fn_->gen;
+    int parent = g.zone;
+    bool hasCatch = n->count > 0, hasFin = n->b != nullptr;
+    int catchState = hasCatch ? newState() : -1, fin = hasFin ? newState() : -1, end = newState();
+    int zt = static_cast<int>(g.table.size() / 4);
+    g.table.insert(g.table.end(), {parent, catchState, parent, fin});
+    int zc = parent;
+    if (hasCatch && hasFin) {
+        zc = static_cast<int>(g.table.size() / 4);
+        g.table.insert(g.table.end(), {parent, -1, parent, fin});
+        g.table[zt * 4 + 2] = zc;
+    }
+    at(n);
+    text(" " + g.g + ".t = " + std::to_string(zt) + ";");
+    g.zone = zt;
+    genStatement(n->a);
+    g.zone = parent;
+    text(" ");
+    exitTry(parent, fin, end);
+    if (hasCatch) {
+        mark(catchState);
+        g.zone = zc;
+        bool unconditional = false;
+        for (uint32_t i = 0; i < n->count; i++) {
+            Node* c = n->list[i];
+            text(" " + name(c->a) + " = " + g.g + ".e;");
+            int next = -1;
+            if (c->b) {
+                next = newState();
+                Parts guard = explode(c->b);
+                text(" if (!(");
+                writeParts(guard);
+                text(")) {" + jumpText(next, zc) + "}");
+            } else {
+                unconditional = true;
+            }
+            genStatement(c->c);
+            g.zone = parent;
+            text(" ");
+            exitTry(parent, fin, end);
+            g.zone = zc;
+            if (next >= 0) mark(next);
+        }
+        if (!unconditional) text(" throw " + g.g + ".e;");
+        g.zone = parent;
+    }
+    if (hasFin) {
+        mark(fin);
+        genStatement(n->b);
+        text(" " + g.s + " = " + g.g + ".done(" + std::to_string(fin) + ", " + std::to_string(end) +
+             "); continue " + g.loop + ";");
+    }
+    mark(end);
+}
+
+} // namespace translator

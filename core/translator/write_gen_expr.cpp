@@ -1,0 +1,357 @@
+// The writer's expressions holding a yield, inside a generator's state machine: the
+// expression is evaluated in source order up to each yield, operands evaluated before a
+// yield are kept in temporaries, `&&`, `||` and `?:` branch through states, and what
+// remains after the last yield comes back as parts of an expression.
+#include "core/translator/writer.h"
+
+namespace translator {
+
+namespace {
+
+const char* opText(int t) {
+    switch (t) {
+    case P_LOR:
+        return " || ";
+    case P_LAND:
+        return " && ";
+    case P_BOR:
+        return " | ";
+    case P_BXOR:
+        return " ^ ";
+    case P_BAND:
+        return " & ";
+    case P_EQ:
+        return " == ";
+    case P_NE:
+        return " != ";
+    case P_SEQ:
+        return " === ";
+    case P_SNE:
+        return " !== ";
+    case P_LT:
+        return " < ";
+    case P_GT:
+        return " > ";
+    case P_LE:
+        return " <= ";
+    case P_GE:
+        return " >= ";
+    case K_INSTANCEOF:
+        return " instanceof ";
+    case K_IN:
+        return " in ";
+    case P_SHL:
+        return " << ";
+    case P_SHR:
+        return " >> ";
+    case P_USHR:
+        return " >>> ";
+    case P_ADD:
+        return " + ";
+    case P_SUB:
+        return " - ";
+    case P_MUL:
+        return " * ";
+    case P_DIV:
+        return " / ";
+    case P_MOD:
+        return " % ";
+    case P_ASSIGN:
+        return " = ";
+    case P_ADD_EQ:
+        return " += ";
+    case P_SUB_EQ:
+        return " -= ";
+    case P_MUL_EQ:
+        return " *= ";
+    case P_DIV_EQ:
+        return " /= ";
+    case P_MOD_EQ:
+        return " %= ";
+    case P_SHL_EQ:
+        return " <<= ";
+    case P_SHR_EQ:
+        return " >>= ";
+    case P_USHR_EQ:
+        return " >>>= ";
+    case P_BAND_EQ:
+        return " &= ";
+    case P_BOR_EQ:
+        return " |= ";
+    case P_BXOR_EQ:
+        return " ^= ";
+    case K_DELETE:
+        return "delete ";
+    case K_VOID:
+        return "void ";
+    case K_TYPEOF:
+        return "typeof ";
+    case P_NOT:
+        return "!";
+    case P_BNOT:
+        return "~";
+    case P_INC:
+        return "++";
+    case P_DEC:
+        return "--";
+    }
+    return "?";
+}
+
+void append(Parts& to, const Parts& p) {
+    to.insert(to.end(), p.begin(), p.end());
+}
+
+Parts wrap(const char* open, const Parts& p, const char* close) {
+    Parts r;
+    addText(r, open);
+    append(r, p);
+    addText(r, close);
+    return r;
+}
+
+} // namespace
+
+// The parts written now into a temporary, unless they are a constant or already one.
+Parts Writer::spill(const Parts& p) {
+    if (p.size() == 1 && p[0].node && p[0].node->kind == N_ATOM && p[0].node->op != K_THIS &&
+        !isDirty(p[0].node))
+        return p;
+    if (p.size() == 1 && !p[0].node && p[0].text.compare(0, prefix().size(), prefix()) == 0 &&
+        p[0].text != fn_->gen->v)
+        return p;
+    std::string t = temp();
+    text(" " + t + " = ");
+    writeParts(p);
+    text(";");
+    return Parts{Part{nullptr, t}};
+}
+
+// Operands in order: each one that a later operand's yield would overtake is spilled.
+std::vector<Parts> Writer::explodeList(const std::vector<Node*>& ops) {
+    size_t lastYield = 0;
+    bool any = false;
+    for (size_t i = 0; i < ops.size(); i++)
+        if (hasYield(ops[i])) {
+            lastYield = i;
+            any = true;
+        }
+    std::vector<Parts> r;
+    for (size_t i = 0; i < ops.size(); i++) {
+        Parts p = ops[i] ? explode(ops[i]) : Parts{};
+        if (any && i < lastYield && ops[i]) p = spill(p);
+        r.push_back(p);
+    }
+    return r;
+}
+
+Parts Writer::explode(Node* e) {
+    if (!hasYield(e)) return Parts{Part{e, ""}};
+    Gen& g = *fn_->gen;
+    switch (e->kind) {
+    case N_YIELD: {
+        Parts v = e->a ? explode(e->a) : Parts{Part{nullptr, "void 0"}};
+        int s = newState();
+        at(e);
+        yieldText(v, s);
+        mark(s);
+        return Parts{Part{nullptr, g.v}};
+    }
+    case N_PAREN:
+        return wrap("(", explode(e->a), ")");
+    case N_BINARY: {
+        if ((e->op == P_LAND || e->op == P_LOR) && hasYield(e->b)) {
+            std::string t = temp();
+            Parts a = explode(e->a);
+            text(" " + t + " = ");
+            writeParts(a);
+            text(";");
+            int end = newState();
+            text(std::string(e->op == P_LAND ? " if (!" : " if (") + t + ") {" +
+                 jumpText(end, g.zone) + "}");
+            Parts b = explode(e->b);
+            text(" " + t + " = ");
+            writeParts(b);
+            text(";");
+            mark(end);
+            return Parts{Part{nullptr, t}};
+        }
+        std::vector<Parts> ops = explodeList({e->a, e->b});
+        Parts r = wrap("(", ops[0], opText(e->op));
+        append(r, ops[1]);
+        addText(r, ")");
+        return r;
+    }
+    case N_COND: {
+        std::string t = temp();
+        int other = newState(), end = newState();
+        Parts c = explode(e->a);
+        text(" if (!(");
+        writeParts(c);
+        text(")) {" + jumpText(other, g.zone) + "}");
+        Parts b = explode(e->b);
+        text(" " + t + " = ");
+        writeParts(b);
+        text("; " + jumpText(end, g.zone));
+        mark(other);
+        Parts x = explode(e->c);
+        text(" " + t + " = ");
+        writeParts(x);
+        text(";");
+        mark(end);
+        return Parts{Part{nullptr, t}};
+    }
+    case N_ASSIGN: {
+        Node* t = e->a;
+        if (t->kind == N_ARRAYPAT || t->kind == N_OBJECTPAT) {
+            Parts v = explode(e->b);
+            std::string tmp = temp();
+            text(" " + tmp + " = ");
+            writeParts(v);
+            text("; ");
+            destructure(t, tmp, true);
+            text(";");
+            return Parts{Part{nullptr, tmp}};
+        }
+        if (t->kind == N_NAME && t->binding && t->binding->kind == B_CONST) return explode(e->b);
+        Parts target;
+        if (t->kind == N_MEMBER) {
+            target = spill(explode(t->a));
+            addText(target, "." + t->name.str());
+        } else if (t->kind == N_INDEX) {
+            std::vector<Parts> ops = explodeList({t->a, t->b});
+            target = spill(ops[0]);
+            append(target, wrap("[", spill(ops[1]), "]"));
+        } else {
+            target = Parts{Part{t, ""}};
+            if (e->op != P_ASSIGN) {
+                // x += yield v: x is read before the yield.
+                Parts old = spill(target);
+                Parts v = explode(e->b);
+                Parts r = wrap("(", target, " = ");
+                append(r, old);
+                std::string op = opText(e->op);
+                addText(r, op.substr(0, op.size() - 2) + " ");
+                append(r, v);
+                addText(r, ")");
+                return r;
+            }
+        }
+        Parts v = explode(e->b);
+        Parts r = wrap("(", target, opText(e->op));
+        append(r, v);
+        addText(r, ")");
+        return r;
+    }
+    case N_CALL:
+    case N_NEW: {
+        Node* c = e->a;
+        bool argsYield = false;
+        std::vector<Node*> args(e->list, e->list + e->count);
+        for (Node* a : args)
+            if (hasYield(a)) argsYield = true;
+        Parts callee;
+        if (c->kind == N_MEMBER) {
+            callee = explode(c->a);
+            if (argsYield) callee = spill(callee);
+            addText(callee, "." + c->name.str());
+        } else if (c->kind == N_INDEX) {
+            std::vector<Parts> ops = explodeList({c->a, c->b});
+            callee = argsYield ? spill(ops[0]) : ops[0];
+            append(callee, wrap("[", argsYield ? spill(ops[1]) : ops[1], "]"));
+        } else {
+            callee = explode(c);
+            if (argsYield && !(c->kind == N_NAME)) callee = spill(callee);
+        }
+        std::vector<Parts> a = explodeList(args);
+        Parts r;
+        if (e->kind == N_NEW) addText(r, "new ");
+        append(r, callee);
+        addText(r, "(");
+        for (size_t i = 0; i < a.size(); i++) {
+            if (i) addText(r, ", ");
+            append(r, a[i]);
+        }
+        addText(r, ")");
+        return r;
+    }
+    case N_MEMBER: {
+        Parts r = explode(e->a);
+        addText(r, "." + e->name.str());
+        return r;
+    }
+    case N_INDEX: {
+        std::vector<Parts> ops = explodeList({e->a, e->b});
+        Parts r = ops[0];
+        append(r, wrap("[", ops[1], "]"));
+        return r;
+    }
+    case N_UNARY:
+        return wrap((std::string("(") + opText(e->op)).c_str(), explode(e->a), ")");
+    case N_POSTFIX:
+        return wrap("(", explode(e->a), (std::string(opText(e->op)) + ")").c_str());
+    case N_COMMA: {
+        for (uint32_t i = 0; i + 1 < e->count; i++) {
+            Parts p = explode(e->list[i]);
+            if (p.size() == 1 && !p[0].node) continue;
+            text(" ");
+            writeParts(p);
+            text(";");
+        }
+        return explode(e->list[e->count - 1]);
+    }
+    case N_ARRAY: {
+        std::vector<Node*> ops(e->list, e->list + e->count);
+        std::vector<Parts> v = explodeList(ops);
+        Parts r;
+        addText(r, "[");
+        for (size_t i = 0; i < v.size(); i++) {
+            if (i) addText(r, ", ");
+            append(r, v[i]);
+        }
+        addText(r, ops.size() && !ops.back() ? ",]" : "]");
+        return r;
+    }
+    case N_OBJECT: {
+        std::vector<Node*> ops;
+        for (uint32_t i = 0; i < e->count; i++)
+            ops.push_back(e->list[i]->b);
+        std::vector<Parts> v = explodeList(ops);
+        Parts r;
+        addText(r, "{");
+        for (size_t i = 0; i < v.size(); i++) {
+            Node* p = e->list[i];
+            if (i) addText(r, ", ");
+            if (p->op == 1 || p->op == 2) {
+                r.push_back(Part{p, ""});
+                continue;
+            }
+            addText(r, std::string(src_ + p->a->start, p->a->end - p->a->start) + ": ");
+            append(r, v[i]);
+        }
+        addText(r, "}");
+        return r;
+    }
+    case N_LETEXPR: {
+        for (uint32_t i = 0; i < e->count; i++) {
+            Node* d = e->list[i];
+            Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};
+            if (d->a->kind == N_NAME) {
+                text(" " + name(d->a) + " = ");
+                writeParts(v);
+                text(";");
+            } else {
+                Parts t = spill(v);
+                text(" ");
+                destructure(d->a, t[0].text, true);
+                text(";");
+            }
+        }
+        return explode(e->a);
+    }
+    default:
+        throw SyntaxFailure{e->line, "yield is not supported here", false};
+    }
+}
+
+} // namespace translator

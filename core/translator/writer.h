@@ -1,0 +1,167 @@
+// The translator's writer: walks the tree and writes ECMAScript 5.1. A node that needs no
+// change is copied from the source as it stands; the others are written by construct
+// (write.cpp: the core and plain statements; write_let.cpp: let, const and scopes;
+// write_pattern.cpp: destructuring and for-in heads; write_compr.cpp: comprehensions,
+// generator expressions, conditional catch; write_gen*.cpp: generators as state machines).
+// Every source token keeps its line: the writer pads with line breaks to reach a token's
+// line, puts generated text on the current line and never adds a line of its own.
+#ifndef CAPSULE_TRANSLATOR_WRITER_H
+#define CAPSULE_TRANSLATOR_WRITER_H
+
+#include "core/translator/parser.h"
+#include "core/translator/resolve.h"
+
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace translator {
+
+// A statement of a generator split into states: where break and continue go.
+struct Target {
+    int brk, cont;
+    int zone;
+};
+
+// The state machine being written.
+struct Gen {
+    std::string g, loop;    // the generator object's name, the dispatch loop's label
+    std::string s, v, r;    // the state, the value sent in, the value being yielded
+    std::string exit;       // the label of the step's end, where registers are stored
+    bool registers = false; // the body's variables are locals of the step
+    // The yields of the generator's own body (offsets, sorted).
+    const std::pair<Scope*, uint32_t>* yields = nullptr;
+    const std::pair<Scope*, uint32_t>* yieldsEnd = nullptr;
+    int states = 1;         // the next state number (0 is the start)
+    int zone = -1;          // the current try zone
+    std::vector<int> table; // per zone: parent, catch state, catch zone, finally state
+    std::unordered_map<Node*, Target> targets;
+};
+
+// What the writer knows about the function it is in.
+struct FnCtx {
+    Scope* scope = nullptr;
+    FnCtx* parent = nullptr;
+    int tempsUsed = 0, tempsMax = 0;
+    std::vector<std::string> vars;  // variables to declare at the top (beyond temporaries)
+    Gen* gen = nullptr;             // inside a generator's state function
+    std::string thisName, argsName; // what `this` and `arguments` are written as
+    bool rewriteAll = false;        // a generator's body: every node written anew (for
+                                    // var, return, this... ), none copied whole
+};
+
+// A piece of an expression: text, or a node written when the piece is.
+struct Part {
+    Node* node;
+    std::string text;
+};
+using Parts = std::vector<Part>;
+
+class Writer {
+  public:
+    Writer(Parser& p, Names& names);
+    // Writes the program (or the function of a Function constructor).
+    std::string run(Node* root);
+
+    // ---- output (write.cpp) ----
+    void write(Node* n);
+    // Whether the node's text holds something written differently (or, in a generator, a
+    // yield of the generator's own).
+    bool isDirty(const Node* n) const;
+    bool hasYield(const Node* n) const;
+    void copy(uint32_t from, uint32_t to);
+    void text(const std::string& s) { out_ += s; }
+    void text(const char* s) { out_ += s; }
+    // Moves to the line of source offset `at`/node `n` (never back).
+    void toLine(uint32_t line);
+    void at(Node* n) { toLine(n->line); }
+    void token(uint32_t offset, const char* replacement); // a token written differently
+    void writeParts(const Parts& p);
+    std::string temp();        // a temporary of the current function
+    std::string name(Node* n); // a name node as written (renamed or not)
+    const std::string& prefix() const { return names_.prefix(); }
+    FnCtx* fn() { return fn_; }
+    bool strict() const;
+    uint32_t tokenAt(uint32_t offset) const; // index of the token that starts at offset
+    const Token& tok(uint32_t i) const { return p_.tokens[i]; }
+    const char* src() const { return src_; }
+
+  private:
+    void writeHoles(Node* n);
+    bool takeStatementEnd(Node* n);
+    void writeStatementEnd(bool asi);
+    void writeFunction(Node* n);
+    void writeBody(Node* body, Node* fn, const std::string& head);
+    void insertVars(size_t at, FnCtx& ctx);
+    void copyTokens(uint32_t from, uint32_t to);
+
+    // ---- let, const, scopes (write_let.cpp) ----
+    void writeVar(Node* n, bool head);
+    void writeDecls(Node* n, bool asVar);
+    void writeScoped(Node* n);
+    void writeLetStatement(Node* n);
+    void writeLetExpression(Node* n);
+    void writeConstAssign(Node* n);
+    std::string freshOpen(Scope* s, const std::vector<std::string>* values);
+
+  public:
+    // ---- destructuring (write_pattern.cpp) ----
+    // Writes `target = source` for every leaf of the pattern, separated by commas.
+    void destructure(Node* pattern, const std::string& source, bool first);
+    void writePatternAssign(Node* n);
+    void writeForIn(Node* n);
+    // Writes the assignment of the loop's current value (in `value`) to a for-in head.
+    void assignHead(Node* left, const std::string& value, bool declare);
+    Node* headTarget(Node* left) const;
+
+  private:
+    // ---- comprehensions, generator expressions, catch guards (write_compr.cpp) ----
+    void writeComprehension(Node* n);
+    void writeGenExpr(Node* n);
+    void writeTry(Node* n);
+    void writeShorthand(Node* n);
+
+  public:
+    // ---- generators (write_gen.cpp, write_gen_expr.cpp) ----
+    void writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first);
+    void writeGeneratorStatement(Node* n);
+    void genStatement(Node* s);
+    void explodeStatement(Node* n);
+    void explodeVar(Node* n);
+    void explodeTry(Node* n);
+    void exitTry(int parent, int fin, int end);
+    std::string jumpText(int state, int zone);
+    void yieldText(const Parts& value, int state);
+    std::string stepHead(Gen& g, size_t* load);
+    std::string stepTail(Gen& g);
+    std::string placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
+                               const std::vector<std::string>& initial);
+    int newState();
+    void mark(int state);
+    std::string name_(Binding* b);
+    void collectAssigned(Node* n);
+    std::set<std::string> assigned_; // names a generator body assigns to
+    // An expression holding a yield: the statements up to its last yield are written, the
+    // rest comes back as parts (write_gen_expr.cpp).
+    Parts explode(Node* e);
+    Parts spill(const Parts& p);
+    std::vector<Parts> explodeList(const std::vector<Node*>& ops);
+
+    Parser& p_;
+    Names& names_;
+    const char* src_;
+    std::string out_;
+    uint32_t outLine_ = 1;
+    FnCtx* fn_ = nullptr;
+    mutable uint32_t hint_ = 0; // the last answer of tokenAt
+};
+
+// Appends a part of text to p.
+inline void addText(Parts& p, const std::string& s) {
+    p.push_back(Part{nullptr, s});
+}
+
+} // namespace translator
+
+#endif

@@ -1,0 +1,2 @@
+let x = 1;
+{ let y = x; f(function () { return y; }); }
