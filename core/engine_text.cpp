@@ -21,11 +21,12 @@ static bool isAscii(const char* s, size_t n) {
 }
 
 const char* bytesAsUtf8(duk_context* ctx, const char* bytes, size_t n, size_t* size) {
+    *size = n;
+    if (isAscii(bytes, n)) return bytes; // every script source passes here
     size_t extra = 0;
     for (size_t i = 0; i < n; i++)
         extra += static_cast<unsigned char>(bytes[i]) >> 7;
     *size = n + extra;
-    if (!extra) return bytes;
     char* out = static_cast<char*>(duk_push_fixed_buffer(ctx, n + extra));
     char* w = out;
     for (size_t i = 0; i < n; i++) {
