@@ -1,6 +1,7 @@
 // The agent as a whole: start everything in order, and wind it down again.
 
-var App = {dataDir: "", stopRequested: false, running: false, done: false, agentReady: false};
+var App = {dataDir: "", stopRequested: false, running: false, done: false, agentReady: false,
+           firstAnswerWait: 100};   // ms that the agent's start waits for the first answer
 
 // The scripts of the agent behind the web server: the store, the devices, the poller.
 App.includeAgent = function () {
@@ -26,6 +27,9 @@ App.start = function (options) {
     App.running = true;
     System.createThread("Http.acceptLoop()");
     App.address = Http.scheme + "://127.0.0.1:" + port + "/";
+    // A client that already waits for the port (a browser, a health check) gets its page
+    // before the agent's start takes the processor and the engine.
+    Http.awaitFirstAnswer(App.firstAnswerWait);
     App.includeAgent();
     Modules.require("SQLite", "msqlite");
     Modules.require("Serial", "mserial");

@@ -16,6 +16,7 @@ var Http = {
     connections: {},   // id -> accepted Socket, from accept until its thread takes it
     open: {},          // id -> Socket being served
     active: 0,
+    answered: 0,       // answers sent
     nextId: 0,
     maxConnections: 64,
     idleSeconds: 10,
@@ -83,6 +84,12 @@ Http.acceptLoop = function () {
     }
 };
 
+// Waits until the first answer is out, at most the given time.
+Http.awaitFirstAnswer = function (ms) {
+    var end = Date.now() + ms;
+    while (!Http.answered && !Http.stopping && Date.now() < end) System.sleep(1);
+};
+
 Http.dispatch = function (c) {
     if (Http.active >= Http.maxConnections) {
         try {
@@ -121,6 +128,7 @@ Http.serve = function (id) {
             // A client that was too slow to send gets little time to read.
             c.setTimeout(request.error ? 1 : Http.idleSeconds);
             if (!Http.send(c, response.bytes)) break;
+            Http.answered++;
             ended = !!request.error;
             if (!response.keepAlive || !request.keepAlive) break;
         }
