@@ -3,6 +3,12 @@
 var App = {dataDir: "", stopRequested: false, running: false, done: false, agentReady: false,
            firstAnswerWait: 100};   // ms that the agent's start waits for the first answer
 
+// The web server's scripts: the server itself and what it answers.
+App.includeWebServer = function () {
+    include("scripts/http.js", "AFS");
+    include("scripts/routes.js", "AFS");
+};
+
 // The scripts of the agent behind the web server: the store, the devices, the poller.
 App.includeAgent = function () {
     include("scripts/store.js", "AFS");
@@ -13,7 +19,8 @@ App.includeAgent = function () {
 
 // options: {dataDir, port, https, device}. The web server comes first, so that the page
 // is there at once; the store, the device and the poller follow (the JSON interface
-// answers 503 until they are there).
+// answers 503 until they are there). The port is bound before the web server's scripts
+// are compiled: a client that comes meanwhile waits in the listen queue, not refused.
 App.start = function (options) {
     App.dataDir = options.dataDir;
     if (!Util.makeDirs(App.dataDir)) throw new Error("cannot make the data folder " + App.dataDir);
@@ -22,8 +29,11 @@ App.start = function (options) {
     var v = Settings.load();
     var port = options.port || +v.port;
     var https = options.https !== undefined ? options.https : v.https === "1";
+    var tls = https ? App.certificate() : null;
+    var listener = App.listen(port, tls);
+    App.includeWebServer();
     Routes.loadFiles();
-    Http.listen(port, https ? App.certificate() : null);
+    Http.use(listener, port, tls);
     App.running = true;
     System.createThread("Http.acceptLoop()");
     App.address = Http.scheme + "://127.0.0.1:" + port + "/";
@@ -40,6 +50,17 @@ App.start = function (options) {
                  Poller.device.name + ")");
     System.createThread("Poller.run()");
     Util.log("serving " + App.address);
+};
+
+// A listening socket on 127.0.0.1; with tls the certificate and key files are used.
+App.listen = function (port, tls) {
+    var s = new Socket(tls ? "ssl" : "tcp");
+    if (tls) {
+        s.cert = tls.cert;
+        s.key = tls.key;
+    }
+    s.bind("127.0.0.1", port);
+    return s;
 };
 
 // One monitor per data folder: a second one would take over the first one's simulator.

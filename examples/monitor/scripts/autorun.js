@@ -5,13 +5,12 @@
 //   monitor --install | --uninstall   registers or removes the system service
 //   monitor --service           what the service manager starts
 //   monitor --simulate DIR [--parent PID]   the UPS simulator (started by the monitor)
-// The web server and the command line first; App.start includes the rest (store.js,
-// ups.js, simulator.js, poller.js) once the page is served.
+// The command line and the start first; App.start includes the web server (http.js,
+// routes.js) once its port is bound, and the rest (store.js, ups.js, simulator.js,
+// poller.js) once the first page is served.
 include("scripts/util.js", "AFS");
 include("scripts/modules.js", "AFS");
 include("scripts/settings.js", "AFS");
-include("scripts/http.js", "AFS");
-include("scripts/routes.js", "AFS");
 include("scripts/app.js", "AFS");
 include("scripts/service.js", "AFS");
 

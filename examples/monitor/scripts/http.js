@@ -35,23 +35,16 @@ Http.statusTexts = {200: "OK", 303: "See Other", 400: "Bad Request", 403: "Forbi
                     431: "Request Header Fields Too Large", 500: "Internal Server Error",
                     503: "Service Unavailable"};
 
-// Binds the listener on the address (127.0.0.1 by default); with tls the certificate and
-// key files are used.
-Http.listen = function (port, tls, address) {
-    var s = new Socket(tls ? "ssl" : "tcp");
-    if (tls) {
-        s.cert = tls.cert;
-        s.key = tls.key;
-        Http.scheme = "https";
-    }
-    address = address || "127.0.0.1";
-    s.bind(address, port);
+// Serves on a socket bound to the port of 127.0.0.1 (App.listen), over TLS when tls is
+// given.
+Http.use = function (s, port, tls) {
+    if (tls) Http.scheme = "https";
     Http.listener = s;
     Http.port = port;
-    var names = ["127.0.0.1", "localhost", address], standard = tls ? 443 : 80;
+    var names = ["127.0.0.1", "localhost"], standard = tls ? 443 : 80;
     for (var i = 0; i < names.length; i++) {
-        Http.hosts[names[i].toLowerCase() + ":" + port] = true;
-        if (port === standard) Http.hosts[names[i].toLowerCase()] = true;
+        Http.hosts[names[i] + ":" + port] = true;
+        if (port === standard) Http.hosts[names[i]] = true;
     }
 };
 
