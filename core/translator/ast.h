@@ -81,6 +81,7 @@ enum NodeFlags : uint16_t {
     F_STRICT = 64,   // function: strict code
     F_ASI = 128,     // statement ended by an inserted semicolon
     F_TARGET = 256,  // a name assigned to (=, op=, ++, --)
+    F_CALLEE = 512,  // a name called (writer)
 };
 
 struct Name {
@@ -138,7 +139,9 @@ struct Scope {
     Binding* first = nullptr; // bindings, in declaration order
     bool inLoop = false;      // block: entered again by a loop of its function
     bool fresh = false;       // block: needs a fresh binding per entry (writer)
-    // function scopes only
+    uint32_t holder = 0;      // block of a generator: N when its bindings live in an array
+                              // made on each entry (resolve.h)
+    // function scopes only (usesArguments also of comprehensions: `arguments` met inside)
     bool generator = false;
     bool hasEval = false;   // a direct eval call inside (bindings keep their names)
     bool keepsVars = false; // a closure or with inside may keep the variables by name

@@ -215,6 +215,8 @@ void Writer::write(Node* n) {
         if (!n->binding && fn_ && fn_->argsName != "arguments" && n->name.n == 9 &&
             !memcmp(n->name.p, "arguments", 9)) {
             token(n->start, fn_->argsName.c_str());
+        } else if ((n->flags & F_CALLEE) && n->binding && n->binding->scope->holder) {
+            token(n->start, ("(0, " + name(n) + ")").c_str()); // called without its array
         } else {
             token(n->start, name(n).c_str());
         }
@@ -246,6 +248,10 @@ void Writer::write(Node* n) {
         } else {
             writeHoles(n);
         }
+        break;
+    case N_CALL:
+        if (n->a->kind == N_NAME) n->a->flags |= F_CALLEE;
+        writeHoles(n);
         break;
     case N_FORIN:
         writeForIn(n);
@@ -345,7 +351,21 @@ void Writer::writeBody(Node* body, Node* fn, const std::string& head) {
     insertVars(at, ctx);
 }
 
+// The arrays of a generator's block bindings that a closure keeps (resolve.cpp), as the
+// parameters of a function around it called on the spot: "" when it keeps none.
+std::string Writer::keptHolders(const Scope* s) {
+    if (names_.keeps.empty()) return std::string();
+    auto it = names_.keeps.find(s);
+    if (it == names_.keeps.end()) return std::string();
+    std::string list;
+    for (const std::string& h : it->second)
+        list += (list.empty() ? "" : ", ") + h;
+    return list;
+}
+
 void Writer::writeFunction(Node* n) {
+    std::string kept = keptHolders(n->scope);
+    if (!kept.empty()) text("(function (" + kept + ") { return ");
     FnCtx ctx;
     ctx.scope = n->scope;
     ctx.parent = fn_;
@@ -354,9 +374,8 @@ void Writer::writeFunction(Node* n) {
     FnCtx* saved = fn_;
     uint32_t pos = n->start;
     if (n->a) {
-        copy(pos, n->a->start);
-        write(n->a);
-        pos = n->a->end;
+        copy(pos, n->a->end); // the name as written (a generator's functions are renamed
+        pos = n->a->end;      // in their references only)
     }
     fn_ = &ctx;
     // Parameters that are patterns take a temporary's name and are taken apart first thing.
@@ -402,6 +421,7 @@ void Writer::writeFunction(Node* n) {
         }
     }
     fn_ = saved;
+    if (!kept.empty()) text("; })(" + kept + ")");
 }
 
 std::string Writer::run(Node* root) {

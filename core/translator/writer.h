@@ -36,6 +36,9 @@ struct Gen {
     int states = 1;         // the next state number (0 is the start)
     int zone = -1;          // the current try zone
     std::vector<int> table; // per zone: parent, catch state, catch zone, finally state
+    // The objects of the with statements around the statement being written (innermost
+    // last): their blocks close before each state's label and open again after it.
+    std::vector<std::string> withs;
     std::unordered_map<Node*, Target> targets;
 };
 
@@ -92,6 +95,7 @@ class Writer {
     bool takeStatementEnd(Node* n);
     void writeStatementEnd(bool asi);
     void writeFunction(Node* n);
+    std::string keptHolders(const Scope* s);
     void writeBody(Node* body, Node* fn, const std::string& head);
     void insertVars(size_t at, FnCtx& ctx);
     void copyTokens(uint32_t from, uint32_t to);
@@ -128,6 +132,7 @@ class Writer {
     void writeGeneratorStatement(Node* n);
     void genStatement(Node* s);
     void explodeStatement(Node* n);
+    void enterHolder(Node* n);
     void explodeVar(Node* n);
     void explodeTry(Node* n);
     void exitTry(int parent, int fin, int end);
