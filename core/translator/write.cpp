@@ -85,6 +85,14 @@ void Writer::copy(uint32_t from, uint32_t to) {
     }
 }
 
+void Writer::insertText(size_t at, const std::string& s) {
+    out_.insert(at, s);
+    for (size_t i = spans.size(); i-- > 0 && spans[i].outStart >= at;) {
+        spans[i].outStart += static_cast<uint32_t>(s.size());
+        spans[i].outEnd += static_cast<uint32_t>(s.size());
+    }
+}
+
 void Writer::token(uint32_t offset, const char* replacement) {
     uint32_t i = tokenAt(offset);
     if (i < p_.tokens.size()) {
@@ -314,7 +322,7 @@ void Writer::insertVars(size_t at, FnCtx& ctx) {
         first = false;
     }
     s += ";";
-    out_.insert(at, s);
+    insertText(at, s);
 }
 
 // Writes a function body's statements after `head` (text that goes right after the `{` and
@@ -366,6 +374,7 @@ std::string Writer::keptHolders(const Scope* s) {
 void Writer::writeFunction(Node* n) {
     std::string kept = keptHolders(n->scope);
     if (!kept.empty()) text("(function (" + kept + ") { return ");
+    size_t start = out_.size();
     FnCtx ctx;
     ctx.scope = n->scope;
     ctx.parent = fn_;
@@ -421,6 +430,12 @@ void Writer::writeFunction(Node* n) {
         }
     }
     fn_ = saved;
+    // The function's output: from its first token to its closing brace.
+    start = out_.find_first_not_of(" \t\r\n", start);
+    size_t end = out_.find_last_of('}');
+    if (start < end && end != std::string::npos)
+        spans.push_back(FunctionSpan{static_cast<uint32_t>(start), static_cast<uint32_t>(end + 1),
+                                     n->start, n->end});
     if (!kept.empty()) text("; })(" + kept + ")");
 }
 

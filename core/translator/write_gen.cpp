@@ -126,7 +126,7 @@ std::string Writer::placeRegisters(Gen& g, size_t load, const std::vector<std::s
         init += (i ? ", " : "") + initial[i];
     }
     text(" }" + save + (save.empty() ? " " : "; ") + "return " + g.r + "; }");
-    if (!regs.empty()) out_.insert(load, " var " + l + " = " + g.g + ".l" + in + ";");
+    if (!regs.empty()) insertText(load, " var " + l + " = " + g.g + ".l" + in + ";");
     return init;
 }
 
@@ -171,7 +171,7 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     for (uint32_t i = first; i < body->count; i++)
         genStatement(body->list[i]);
     text(" break " + g.loop + "; default: break " + g.loop + "; }");
-    if (!g.table.empty()) out_.insert(tryAt, "try { ");
+    if (!g.table.empty()) insertText(tryAt, "try { ");
     text(stepTail(g));
     std::string table = ", null";
     if (!g.table.empty()) {

@@ -10,6 +10,7 @@
 
 #include "core/translator/parser.h"
 #include "core/translator/resolve.h"
+#include "core/translator/translate.h"
 
 #include <set>
 #include <string>
@@ -66,6 +67,7 @@ class Writer {
     Writer(Parser& p, Names& names);
     // Writes the program (or the function of a Function constructor).
     std::string run(Node* root);
+    std::vector<FunctionSpan> spans; // the functions written, as they finished
 
     // ---- output (write.cpp) ----
     void write(Node* n);
@@ -76,6 +78,8 @@ class Writer {
     void copy(uint32_t from, uint32_t to);
     void text(const std::string& s) { out_ += s; }
     void text(const char* s) { out_ += s; }
+    // Inserts s at output offset `at` (behind which only the functions written since lie).
+    void insertText(size_t at, const std::string& s);
     // Moves to the line of source offset `at`/node `n` (never back).
     void toLine(uint32_t line);
     void at(Node* n) { toLine(n->line); }

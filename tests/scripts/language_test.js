@@ -142,6 +142,11 @@ var kValues = [
      " 'second' } } catch (x) { 'out ' + x }", "\"out guard\""],
     ["function f() { yield 1; } var g = f(); [g.__iterator__() === g, String(g)]",
      "[true, \"[object Generator]\"]"],
+    // functions give the text they were written with
+    ["function g(a) { yield [b for each (b in a)]; } [g, function (x) x * x," +
+     " {get p() 1}.__lookupGetter__('p')].map(String)",
+     "[\"function g(a) { yield [b for each (b in a)]; }\", \"function (x) x * x\"," +
+     " \"function () 1\"]"],
 ];
 
 test("the constructs give the values of the language", function () {
