@@ -55,11 +55,18 @@ void keepHolders(Parser& p, Names& names) {
 } // namespace
 
 Names::Names(const std::vector<Token>& tokens, const char* src) {
-    for (const Token& t : tokens) {
+    size_t len = tokens.empty() ? 0 : tokens.back().end;
+    bool some = memchr(src, '$', len) != nullptr; // most sources hold none at all
+    for (size_t k = 0; some && k < tokens.size(); k++) {
+        const Token& t = tokens[k];
         if (t.type != T_NAME) continue;
         const char* p = src + t.start;
         size_t n = t.end - t.start;
-        if (memchr(p, '$', n)) dollar_.insert(std::string(p, n));
+        for (size_t i = 0; i < n; i++) {
+            if (p[i] != '$') continue;
+            dollar_.insert(std::string(p, n));
+            break;
+        }
     }
     // The prefix of generated names: runs of `$` that no name of the source starts with.
     prefix_ = "$";
@@ -84,7 +91,13 @@ std::string Names::fresh(const Name& base) {
 // form, and flags in the parser's list the offsets to write differently: renamed names and
 // assignments to a const.
 void resolve(Parser& p, Names& names) {
-    std::vector<Node*> resolved;
+    // The references found, with what the flagging at the end needs of their nodes.
+    struct Resolved {
+        Binding* binding;
+        uint32_t start;
+        bool target;
+    };
+    std::vector<Resolved> resolved;
     // A function declared in a generator's body is made once: the step's own declaration
     // (made again on each step) is copied into a variable of a new name at the start, and
     // the body names that variable.
@@ -118,7 +131,7 @@ void resolve(Parser& p, Names& names) {
             if (Binding* b = s->find(ref.name)) {
                 ref.node->binding = b;
                 if (crossed) b->captured = true;
-                resolved.push_back(ref.node);
+                resolved.push_back(Resolved{b, ref.node->start, (ref.node->flags & F_TARGET) != 0});
                 break;
             }
             if (crosses(s)) crossed = true;
@@ -164,9 +177,9 @@ void resolve(Parser& p, Names& names) {
             if (b->decl) p.flag(b->decl->start);
         }
     }
-    for (Node* r : resolved) {
-        Binding* b = r->binding;
-        if (!b->rename.empty() || (b->kind == B_CONST && (r->flags & F_TARGET))) p.flag(r->start);
+    for (const Resolved& r : resolved) {
+        Binding* b = r.binding;
+        if (!b->rename.empty() || (b->kind == B_CONST && r.target)) p.flag(r.start);
     }
     if (holders) keepHolders(p, names);
     std::sort(p.dirty.begin(), p.dirty.end());

@@ -18,22 +18,27 @@ void Writer::toLine(uint32_t line) {
     }
 }
 
-// The index of the first token that starts at or after offset. Most lookups go forward a
-// little from the last one: those are tried before a search.
+// The index of the first token that starts at or after offset. Lookups mostly move a little
+// from the last one: the search gallops out from there before it halves.
 uint32_t Writer::tokenAt(uint32_t offset) const {
     const std::vector<Token>& t = p_.tokens;
-    uint32_t n = static_cast<uint32_t>(t.size()), h = hint_;
-    for (uint32_t i = h; i < n && i < h + 4; i++) {
-        if (t[i].start >= offset && (i == 0 || t[i - 1].start < offset)) return hint_ = i;
-    }
-    hint_ = static_cast<uint32_t>(
-        std::lower_bound(t.begin(), t.end(), offset,
-                         [](const Token& a, uint32_t o) { return a.start < o; }) -
-        t.begin());
+    hint_ = gallop(t.data(), static_cast<uint32_t>(t.size()), hint_, offset,
+                   [](const Token& a, uint32_t o) { return a.start < o; });
     return hint_;
 }
 
 namespace {
+
+// The line terminators in [p, end): most ranges copied are a token or the spacing before
+// one, short and on one line.
+uint32_t lines(const char* p, const char* end) {
+    if (end - p > 32) return countLines(p, end);
+    for (const char* q = p; q < end; q++) {
+        unsigned char c = static_cast<unsigned char>(*q);
+        if (c == '\n' || c == '\r' || c == 0xE2) return countLines(p, end);
+    }
+    return 0;
+}
 
 // Whether text starting with `next` would run into the output's last character (two names,
 // `+ +`, `- -`, or `/` and a comment).
@@ -64,22 +69,22 @@ void Writer::copy(uint32_t from, uint32_t to) {
             uint32_t last = tokenAt(to) - 1; // ranges end where a token ends
             if (last < i) last = i;
             uint32_t begin = t.start;
-            if (from < t.start && t.line - countLines(src_ + from, src_ + t.start) >= outLine_)
+            if (from < t.start && t.line - lines(src_ + from, src_ + t.start) >= outLine_)
                 begin = from;
-            toLine(t.line - countLines(src_ + begin, src_ + t.start));
+            toLine(t.line - lines(src_ + begin, src_ + t.start));
             if (joins(out_, src_[begin])) out_ += ' ';
             uint32_t stop = tok(last).end;
             while (stop < to && (src_[stop] == ' ' || src_[stop] == '\t'))
                 stop++; // the spacing before what follows, when it is plain
             if (stop < to) stop = tok(last).end;
             out_.append(src_ + begin, stop - begin);
-            outLine_ = tok(last).line + countLines(src_ + tok(last).start, src_ + tok(last).end);
+            outLine_ = tok(last).line + lines(src_ + tok(last).start, src_ + tok(last).end);
             if (tok(last).asi) out_ += ';';
             return;
         }
         if (!out_.empty() && out_.back() != ' ') out_ += ' ';
         out_.append(src_ + t.start, t.end - t.start);
-        outLine_ += countLines(src_ + t.start, src_ + t.end);
+        outLine_ += lines(src_ + t.start, src_ + t.end);
         if (t.asi) out_ += ';';
         i++;
     }
@@ -190,8 +195,9 @@ void Writer::writeStatementEnd(bool asi) {
 
 bool Writer::isDirty(const Node* n) const {
     const std::vector<uint32_t>& d = p_.dirty;
-    auto it = std::lower_bound(d.begin(), d.end(), n->start);
-    return it != d.end() && *it < n->end;
+    dirtyHint_ = gallop(d.data(), static_cast<uint32_t>(d.size()), dirtyHint_, n->start,
+                        [](uint32_t a, uint32_t o) { return a < o; });
+    return dirtyHint_ < d.size() && d[dirtyHint_] < n->end;
 }
 
 bool Writer::hasYield(const Node* n) const {
@@ -445,7 +451,9 @@ std::string Writer::run(Node* root) {
     ctx.thisName = "this";
     ctx.argsName = "arguments";
     fn_ = &ctx;
-    out_.reserve(p_.tokens.empty() ? 16 : p_.tokens.back().end + p_.tokens.back().end / 8 + 64);
+    // Generators come out about three times as long as written; pages never reached cost
+    // nothing.
+    out_.reserve(p_.tokens.empty() ? 16 : size_t(p_.tokens.back().end) * 3 + 64);
     writeBody(root, nullptr, "");
     // The source's line count stays the same: a last line break, if any.
     if (!p_.tokens.empty()) {

@@ -163,8 +163,39 @@ class Writer {
     std::string out_;
     uint32_t outLine_ = 1;
     FnCtx* fn_ = nullptr;
-    mutable uint32_t hint_ = 0; // the last answer of tokenAt
+    mutable uint32_t hint_ = 0;      // the last answer of tokenAt
+    mutable uint32_t dirtyHint_ = 0; // and of isDirty
 };
+
+// The first index i of the sorted array a[0..n) where !less(a[i], key) (lower_bound),
+// searched from index `from` outwards in growing steps, then by halving.
+template <class T, class Less>
+uint32_t gallop(const T* a, uint32_t n, uint32_t from, uint32_t key, Less less) {
+    uint32_t lo, hi;
+    if (from < n && less(a[from], key)) {
+        lo = from + 1, hi = from + 1; // a[lo - 1] < key
+        for (uint32_t step = 1; hi < n && less(a[hi], key); step *= 2) {
+            lo = hi + 1;
+            hi = hi + step < n ? hi + step : n;
+        }
+        if (hi > n) hi = n;
+    } else {
+        hi = from < n ? from : n, lo = hi; // a[hi] >= key, or hi == n
+        for (uint32_t step = 1; lo > 0 && !less(a[lo - 1], key); step *= 2) {
+            hi = lo - 1;
+            lo = lo > step ? lo - step : 0;
+        }
+    }
+    while (lo < hi) { // a[lo - 1] < key (or lo == 0), a[hi] >= key (or hi == n)
+        uint32_t mid = lo + (hi - lo) / 2;
+        if (less(a[mid], key)) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    return lo;
+}
 
 // Appends a part of text to p.
 inline void addText(Parts& p, const std::string& s) {
