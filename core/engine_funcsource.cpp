@@ -1,6 +1,7 @@
 // The source text of compiled functions, for Function.prototype.toString, toSource and
 // uneval (core/duktape/22-function-source.patch). A compilation makes one string of its
-// whole text, and each function it compiles gets three extra constants that no
+// whole text (and one of the source it was translated from, for the functions the
+// translator wrote), and each function it compiles gets three extra constants that no
 // instruction uses: that string, where the function lies in it, and a marker. The
 // constants are shared by every closure of the function, so keeping the text costs a
 // closure nothing and a function three values.
@@ -48,17 +49,20 @@ void duk_host_keep_function_source(duk_compiler_ctx* comp_ctx, duk_size_t start,
                                    duk_small_uint_t flags) {
     duk_hthread* thr = comp_ctx->thr;
     SourceKind kind = (flags & (kFlagAccessor | kFlagMethod)) ? kMethod
-                : (flags & kFlagDeclaration)            ? kDeclaration
-                                                        : kExpression;
+                      : (flags & kFlagDeclaration)            ? kDeclaration
+                                                              : kExpression;
     if (kind == kMethod) start = paren;
     duk_size_t end = comp_ctx->prev_token.start_offset + 1;
-    if (comp_ctx->lex.input_length >= kMaxText || end <= start || end > comp_ctx->lex.input_length)
-        return;
-    duk_require_stack(thr, 4);
+    // The text compiled, or the source it was translated from when the translator wrote
+    // the function (core/engine_translate.h).
+    const duk_uint8_t* input = comp_ctx->lex.input;
+    duk_size_t length = comp_ctx->lex.input_length;
     duk_idx_t text = comp_ctx->host_source_idx;
+    capsuleFunctionSource(input, &start, &end, &input, &length, &text);
+    if (length >= kMaxText || end <= start || end > length) return;
+    duk_require_stack(thr, 4);
     if (duk_is_undefined(thr, text)) {
-        duk_push_lstring(thr, reinterpret_cast<const char*>(comp_ctx->lex.input),
-                         comp_ctx->lex.input_length);
+        duk_push_lstring(thr, reinterpret_cast<const char*>(input), length);
         duk_replace(thr, text);
     }
     duk_idx_t consts = comp_ctx->curr_func.consts_idx;

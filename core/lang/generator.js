@@ -7,7 +7,8 @@
 // body's variables between steps. `table` lists the try zones of the body, four numbers
 // each: the enclosing zone, the catch block's state, the zone of the catch block and the
 // finally block's state (-1 for none); this.t is the zone the body is in, this.p[finally
-// state] what that finally block has pending (a throw, a jump or a return).
+// state] what that finally block has pending (a throw, a jump or a return). this.v is the
+// value send() hands to the step (next() sends nothing, whatever its arguments).
 function Generator(step, table, registers) {
     this.s = 0; // 0 newborn, -1 done, -2 running
     this.next = step;
@@ -16,6 +17,7 @@ function Generator(step, table, registers) {
     this.T = table;
     this.p = table ? [] : null;
     this.e = undefined; // the exception a catch block receives
+    this.v = undefined;
 }
 
 function method(name, fn) {
@@ -64,7 +66,8 @@ method("send", function (v) {
     if (this.s === 0 && v !== undefined)
         throw typeError("attempt to send " + (typeof v === "string" ? JSON.stringify(v) : String(v)) +
                         " to newborn generator", 1);
-    return this.next(v);
+    this.v = v;
+    return this.next();
 });
 
 method("throw", function (e) {
@@ -109,9 +112,14 @@ method("__iterator__", function () {
     return this;
 });
 
-method("toString", function () {
-    return "[object Generator]";
+// Its state is no source: uneval and toSource give an empty object, as the language does.
+method("toSource", function () {
+    return "({})";
 });
+
+// Object.prototype.toString (which String(generator) uses too) names the class.
+Object.defineProperty(Generator.prototype, Symbol.toStringTag, {value: "Generator",
+                                                               configurable: true});
 
 // An exception in zone this.t: the state of the catch block of the innermost zone that has
 // one, or of a finally block with the exception pending; or out of the generator.

@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -81,6 +82,7 @@ enum NodeFlags : uint16_t {
     F_STRICT = 64,   // function: strict code
     F_ASI = 128,     // statement ended by an inserted semicolon
     F_TARGET = 256,  // a name assigned to (=, op=, ++, --)
+    F_CALLEE = 512,  // a name called (writer)
 };
 
 struct Name {
@@ -138,7 +140,9 @@ struct Scope {
     Binding* first = nullptr; // bindings, in declaration order
     bool inLoop = false;      // block: entered again by a loop of its function
     bool fresh = false;       // block: needs a fresh binding per entry (writer)
-    // function scopes only
+    uint32_t holder = 0;      // block of a generator: N when its bindings live in an array
+                              // made on each entry (resolve.h)
+    // function scopes only (usesArguments also of comprehensions: `arguments` met inside)
     bool generator = false;
     bool hasEval = false;   // a direct eval call inside (bindings keep their names)
     bool keepsVars = false; // a closure or with inside may keep the variables by name
@@ -162,21 +166,16 @@ struct Scope {
     }
 };
 
-// Nodes, scopes and bindings live as long as the translation: freed in one go.
+// Nodes, scopes and bindings live as long as the translation: freed in one go. Scopes and
+// bindings lie apart from the nodes, close together, for the resolution's walks.
 class Arena {
   public:
-    void* alloc(size_t n) {
-        n = (n + 7) & ~size_t(7);
-        if (used_ + n > cap_) {
-            cap_ = n > kBlock ? n : kBlock;
-            blocks_.emplace_back(new char[cap_]);
-            used_ = 0;
-        }
-        void* p = blocks_.back().get() + used_;
-        used_ += n;
-        return p;
+    void* alloc(size_t n) { return nodes_.alloc(n); }
+    template <class T> T* make() {
+        Pool& p =
+            std::is_same<T, Scope>::value || std::is_same<T, Binding>::value ? scopes_ : nodes_;
+        return new (p.alloc(sizeof(T))) T();
     }
-    template <class T> T* make() { return new (alloc(sizeof(T))) T(); }
     ~Arena() {
         for (Binding* b : bindings_)
             b->~Binding();
@@ -205,11 +204,29 @@ class Arena {
     }
 
   private:
+    // Blocks double from 64 KiB to 2 MiB; those of 2 MiB are asked to come in huge pages (a
+    // large source costs a few page faults rather than thousands).
+    struct Pool {
+        std::vector<std::unique_ptr<char, void (*)(void*)>> blocks;
+        size_t used = 0, cap = 0;
+        void* alloc(size_t n) {
+            n = (n + 7) & ~size_t(7);
+            if (used + n > cap) {
+                cap = cap ? (cap < kMaxBlock ? cap * 2 : cap) : kBlock;
+                if (cap < n) cap = n;
+                blocks.emplace_back(static_cast<char*>(block(cap)), free);
+                used = 0;
+            }
+            void* p = blocks.back().get() + used;
+            used += n;
+            return p;
+        }
+    };
+    static void* block(size_t n);
+    static constexpr size_t kBlock = 64 * 1024, kMaxBlock = 2 * 1024 * 1024;
     std::vector<std::unique_ptr<std::unordered_map<std::string_view, Binding*>>> maps_;
-    static constexpr size_t kBlock = 64 * 1024;
-    std::vector<std::unique_ptr<char[]>> blocks_;
+    Pool nodes_, scopes_;
     std::vector<Binding*> bindings_;
-    size_t used_ = 0, cap_ = 0;
 };
 
 } // namespace translator

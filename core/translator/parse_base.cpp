@@ -3,10 +3,29 @@
 // let and const are errors of the language) and the name references to resolve.
 #include "core/translator/parser.h"
 
+#include <stdlib.h>
+#include <new>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 namespace translator {
 
+void* Arena::block(size_t n) {
+    void* p = nullptr;
+#if defined(__linux__)
+    if (n >= kMaxBlock && !posix_memalign(&p, kMaxBlock, n)) {
+        madvise(p, n, MADV_HUGEPAGE);
+        return p;
+    }
+#endif
+    p = malloc(n);
+    if (!p) throw std::bad_alloc();
+    return p;
+}
+
 Parser::Parser(const char* src, size_t len, Arena* arena) : lex_(src, len), arena_(arena) {
-    tokens.reserve(len / 5 + 16);
+    tokens.reserve(len / 3 + 16);
 }
 
 // ---- tokens --------------------------------------------------------------------------
@@ -190,6 +209,7 @@ void Parser::declarePattern(Node* t, BindKind k, Scope* s) {
 // The words ECMAScript 5.1 keeps for later: no name may be one (the engine agrees).
 bool reserved(const Name& n) {
     static const char* const kWords[] = {"class", "enum", "export", "extends", "import", "super"};
+    if (n.n < 4 || n.n > 7 || !strchr("ceis", n.p[0])) return false;
     for (const char* w : kWords)
         if (n.n == strlen(w) && !memcmp(n.p, w, n.n)) return true;
     return false;

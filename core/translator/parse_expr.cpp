@@ -84,7 +84,7 @@ Node* Parser::assignment(bool noIn) {
     if (is(K_YIELD)) {
         n = yieldExpression(noIn);
     } else if (is(K_LET) && peek().type == P_LPAREN) {
-        n = letExpression();
+        n = letExpression(false, noIn);
     } else {
         n = conditional(noIn);
         if (isAssignOp(cur_.type)) {
@@ -481,8 +481,8 @@ Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int e
 }
 
 // let (x = 1, [a, b] = f()) body: the initialisers see the scope around, the body (a block
-// for a let statement, an assignment expression otherwise) sees the new names.
-Node* Parser::letExpression(bool statement) {
+// for a let statement, an expression, commas included, otherwise) sees the new names.
+Node* Parser::letExpression(bool statement, bool noIn) {
     Token first = cur_;
     flag(first.start);
     advance(); // let
@@ -509,7 +509,7 @@ Node* Parser::letExpression(bool statement) {
     for (Node* d : decls)
         declarePattern(d->a, B_LET, s);
     n->list = toList(decls, &n->count);
-    n->a = n->kind == N_LETSTMT ? block() : assignment();
+    n->a = n->kind == N_LETSTMT ? block() : expression(noIn);
     popScope();
     return finish(n);
 }

@@ -119,7 +119,7 @@ class Parser {
     };
     Mark here() const { return Mark{refs.size(), scopes.size()}; }
     Node* comprehension(NodeKind kind, Node* expr, const Token& first, int endTok, Mark mark);
-    Node* letExpression(bool statement = false);
+    Node* letExpression(bool statement = false, bool noIn = false);
     Node* yieldExpression(bool noIn);
     void arguments(Node* call);
     Node* toPattern(Node* n, bool binding);

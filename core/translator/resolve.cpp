@@ -1,7 +1,9 @@
-// The translator's middle stage: resolves the name references that may meet a let, a const
-// or a renamed catch parameter, decides how each block-scoped binding is written (renamed
-// to a unique function-level variable, or kept in a fresh scope per entry when a closure
-// made inside a loop captures it), and flags what the writer cannot copy as it stands.
+// The translator's middle stage: resolves the name references that may meet a let, a const,
+// a renamed catch parameter or a generator's function, decides how each block-scoped binding
+// is written (renamed to a unique function-level variable; or, when a closure made inside a
+// loop captures it, kept in a fresh scope per entry: a catch block, or in a generator's
+// block split into states an array made on each entry, which the closures are handed), and
+// flags what the writer cannot copy as it stands.
 #include "core/translator/resolve.h"
 
 #include <algorithm>
@@ -19,14 +21,52 @@ bool isArguments(const Name& n) {
     return n.n == 9 && !memcmp(n.p, "arguments", 9);
 }
 
+bool crosses(const Scope* s) {
+    return s->kind == S_FUNCTION || (s->kind == S_COMPREHENSION && s->node->kind == N_GENEXPR);
+}
+
+// Whether the scope's statement holds a yield of its function (yields sorted).
+bool holdsYield(const Parser& p, Scope* s) {
+    auto it =
+        std::lower_bound(p.yields.begin(), p.yields.end(), std::make_pair(s->fn, s->node->start));
+    return it != p.yields.end() && it->first == s->fn && it->second < s->node->end;
+}
+
+// The closures made inside a block of a generator whose bindings live in an array (one per
+// entry) are handed the array when they are made: each function expression or generator
+// expression that names such a binding from inside, outermost first.
+void keepHolders(Parser& p, Names& names) {
+    for (const Parser::Ref& ref : p.refs) {
+        Binding* b = ref.node->binding;
+        if (!b || !b->scope->holder) continue;
+        Scope* outer = nullptr;
+        for (Scope* s = ref.scope; s != b->scope; s = s->parent)
+            if (crosses(s)) outer = s;
+        // Declarations and accessors cannot be wrapped: they keep the variable.
+        Node* n = outer ? outer->node : nullptr;
+        if (!n || (n->kind == N_FUNCTION && ((n->a && n->a->binding) || p.src()[n->start] == '(')))
+            continue;
+        std::vector<std::string>& v = names.keeps[outer];
+        std::string h = names.holder(b->scope->holder);
+        if (std::find(v.begin(), v.end(), h) == v.end()) v.push_back(h);
+    }
+}
+
 } // namespace
 
 Names::Names(const std::vector<Token>& tokens, const char* src) {
-    for (const Token& t : tokens) {
+    size_t len = tokens.empty() ? 0 : tokens.back().end;
+    bool some = memchr(src, '$', len) != nullptr; // most sources hold none at all
+    for (size_t k = 0; some && k < tokens.size(); k++) {
+        const Token& t = tokens[k];
         if (t.type != T_NAME) continue;
         const char* p = src + t.start;
         size_t n = t.end - t.start;
-        if (memchr(p, '$', n)) dollar_.insert(std::string(p, n));
+        for (size_t i = 0; i < n; i++) {
+            if (p[i] != '$') continue;
+            dollar_.insert(std::string(p, n));
+            break;
+        }
     }
     // The prefix of generated names: runs of `$` that no name of the source starts with.
     prefix_ = "$";
@@ -46,17 +86,44 @@ std::string Names::fresh(const Name& base) {
     }
 }
 
-// Resolves the references that may meet a let, a const or a catch parameter of a generator
-// (crossing a function marks the binding captured), decides each block binding's form, and
-// flags in the parser's list the offsets to write differently: renamed names and
+// Resolves the references that may meet a let, a const, a catch parameter or a function of a
+// generator (crossing a function marks the binding captured), decides each block binding's
+// form, and flags in the parser's list the offsets to write differently: renamed names and
 // assignments to a const.
 void resolve(Parser& p, Names& names) {
-    std::vector<Node*> resolved;
+    // The references found, with what the flagging at the end needs of their nodes.
+    struct Resolved {
+        Binding* binding;
+        uint32_t start;
+        bool target;
+    };
+    std::vector<Resolved> resolved;
+    // A function declared in a generator's body is made once: the step's own declaration
+    // (made again on each step) is copied into a variable of a new name at the start, and
+    // the body names that variable.
+    for (Scope* f : p.functions) {
+        if (!f->generator || !f->node || f->node->kind != N_FUNCTION) continue;
+        Node* body = f->node->b;
+        for (uint32_t i = 0; body->kind == N_BODY && i < body->count; i++) {
+            Node* s = body->list[i];
+            if (s->kind != N_FUNCDECL) continue;
+            Binding* b = s->a->a->binding;
+            if (!b->rename.empty()) continue;
+            b->rename = names.fresh(b->name);
+            p.wanted.insert(view(b->name));
+        }
+    }
     for (const Parser::Ref& ref : p.refs) {
         if (isArguments(ref.name)) {
-            // Generators read their `arguments` through a saved copy.
+            // Generators read their `arguments` through a saved copy; comprehensions and
+            // generator expressions, written as functions, are handed the function's.
             Scope* f = ref.scope->fn;
             if (!f->find(ref.name)) f->usesArguments = true;
+            for (Scope* s = ref.scope; s != f; s = s->parent) {
+                if (s->kind != S_COMPREHENSION) continue;
+                s->usesArguments = true;
+                p.flag(ref.node->start);
+            }
         }
         if (p.wanted.empty() || !p.wanted.count(view(ref.name))) continue;
         bool crossed = false;
@@ -64,14 +131,15 @@ void resolve(Parser& p, Names& names) {
             if (Binding* b = s->find(ref.name)) {
                 ref.node->binding = b;
                 if (crossed) b->captured = true;
-                resolved.push_back(ref.node);
+                resolved.push_back(Resolved{b, ref.node->start, (ref.node->flags & F_TARGET) != 0});
                 break;
             }
-            if (s->kind == S_FUNCTION || (s->kind == S_COMPREHENSION && s->node->kind == N_GENEXPR))
-                crossed = true;
+            if (crosses(s)) crossed = true;
         }
     }
     // How each block-scoped binding is written.
+    std::sort(p.yields.begin(), p.yields.end());
+    uint32_t holders = 0;
     for (Scope* s : p.blocks) {
         bool gen = s->fn->generator;
         if (s->kind == S_CATCH) {
@@ -83,12 +151,25 @@ void resolve(Parser& p, Names& names) {
             }
             continue;
         }
-        bool fresh = false;
+        bool captured = false;
         for (Binding* b = s->first; b; b = b->next)
-            if (b->captured && s->inLoop) fresh = true;
+            if (b->captured && s->inLoop) captured = true;
         // A direct eval looks names up at run time: they keep their own names then.
-        if (s->fn->hasEval) fresh = true;
-        if (gen) fresh = false; // a generator's states cannot sit inside a catch block
+        bool fresh = captured || s->fn->hasEval;
+        // A generator's block split into states cannot sit inside a catch block: its
+        // bindings go into an array made on each entry when closures keep them.
+        if (gen && holdsYield(p, s)) {
+            fresh = false;
+            if (captured) {
+                s->holder = ++holders;
+                uint32_t i = 0;
+                for (Binding* b = s->first; b; b = b->next, i++) {
+                    b->rename = names.holder(s->holder) + "[" + std::to_string(i) + "]";
+                    if (b->decl) p.flag(b->decl->start);
+                }
+                continue;
+            }
+        }
         s->fresh = fresh;
         if (fresh) continue;
         for (Binding* b = s->first; b; b = b->next) {
@@ -96,13 +177,13 @@ void resolve(Parser& p, Names& names) {
             if (b->decl) p.flag(b->decl->start);
         }
     }
-    for (Node* r : resolved) {
-        Binding* b = r->binding;
-        if (!b->rename.empty() || (b->kind == B_CONST && (r->flags & F_TARGET))) p.flag(r->start);
+    for (const Resolved& r : resolved) {
+        Binding* b = r.binding;
+        if (!b->rename.empty() || (b->kind == B_CONST && r.target)) p.flag(r.start);
     }
+    if (holders) keepHolders(p, names);
     std::sort(p.dirty.begin(), p.dirty.end());
     p.dirty.erase(std::unique(p.dirty.begin(), p.dirty.end()), p.dirty.end());
-    std::sort(p.yields.begin(), p.yields.end());
 }
 
 } // namespace translator

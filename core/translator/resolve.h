@@ -7,6 +7,8 @@
 
 #include <set>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 namespace translator {
 
@@ -18,6 +20,12 @@ class Names {
     std::string fresh(const Name& base);
     // The prefix of the writer's own names (temporaries, the generator's state...).
     const std::string& prefix() const { return prefix_; }
+    // The array that holds the bindings of a block of a generator (Scope::holder), made
+    // anew on each entry so that closures made in different entries keep different ones.
+    std::string holder(uint32_t n) const { return prefix_ + "b" + std::to_string(n); }
+    // Closures (function expressions, generator expressions) that keep such bindings: the
+    // arrays they are handed when they are made.
+    std::unordered_map<const Scope*, std::vector<std::string>> keeps;
 
   private:
     std::set<std::string> dollar_; // names of the source that hold a `$`

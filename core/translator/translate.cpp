@@ -5,6 +5,8 @@
 #include "core/translator/resolve.h"
 #include "core/translator/writer.h"
 
+#include <algorithm>
+
 namespace translator {
 
 Translation translate(const char* src, size_t len, int flags) {
@@ -23,6 +25,10 @@ Translation translate(const char* src, size_t len, int flags) {
         Writer writer(parser, names);
         t.text = writer.run(root);
         t.changed = true;
+        t.functions = std::move(writer.spans);
+        std::sort(
+            t.functions.begin(), t.functions.end(),
+            [](const FunctionSpan& a, const FunctionSpan& b) { return a.outStart < b.outStart; });
     } catch (const SyntaxFailure& f) {
         // Nesting deeper than the translator goes: the engine, with limits of its own, has
         // the source as it stands.

@@ -7,6 +7,7 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <string>
+#include <vector>
 
 namespace translator {
 
@@ -14,6 +15,13 @@ enum TranslateFlags {
     TRANSLATE_EVAL = 1,     // eval code (else a program)
     TRANSLATE_FUNCTION = 2, // the source is one function expression (the Function constructor)
     TRANSLATE_STRICT = 4,   // strict code from the start
+};
+
+// Where a function written by the translator lies in its output and in the source: the
+// output from its first token (`function`, or an accessor's parameter list) to its closing
+// brace, and the source it was written from (Function.prototype.toString gives that).
+struct FunctionSpan {
+    uint32_t outStart, outEnd, srcStart, srcEnd;
 };
 
 struct Translation {
@@ -24,6 +32,7 @@ struct Translation {
     uint32_t line = 0;
     std::string message;
     std::string text;
+    std::vector<FunctionSpan> functions; // sorted by outStart
 };
 
 // False when the source holds nothing beyond ECMAScript 5.1 (a fast scan of its tokens).

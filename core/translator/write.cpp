@@ -18,22 +18,27 @@ void Writer::toLine(uint32_t line) {
     }
 }
 
-// The index of the first token that starts at or after offset. Most lookups go forward a
-// little from the last one: those are tried before a search.
+// The index of the first token that starts at or after offset. Lookups mostly move a little
+// from the last one: the search gallops out from there before it halves.
 uint32_t Writer::tokenAt(uint32_t offset) const {
     const std::vector<Token>& t = p_.tokens;
-    uint32_t n = static_cast<uint32_t>(t.size()), h = hint_;
-    for (uint32_t i = h; i < n && i < h + 4; i++) {
-        if (t[i].start >= offset && (i == 0 || t[i - 1].start < offset)) return hint_ = i;
-    }
-    hint_ = static_cast<uint32_t>(
-        std::lower_bound(t.begin(), t.end(), offset,
-                         [](const Token& a, uint32_t o) { return a.start < o; }) -
-        t.begin());
+    hint_ = gallop(t.data(), static_cast<uint32_t>(t.size()), hint_, offset,
+                   [](const Token& a, uint32_t o) { return a.start < o; });
     return hint_;
 }
 
 namespace {
+
+// The line terminators in [p, end): most ranges copied are a token or the spacing before
+// one, short and on one line.
+uint32_t lines(const char* p, const char* end) {
+    if (end - p > 32) return countLines(p, end);
+    for (const char* q = p; q < end; q++) {
+        unsigned char c = static_cast<unsigned char>(*q);
+        if (c == '\n' || c == '\r' || c == 0xE2) return countLines(p, end);
+    }
+    return 0;
+}
 
 // Whether text starting with `next` would run into the output's last character (two names,
 // `+ +`, `- -`, or `/` and a comment).
@@ -64,24 +69,32 @@ void Writer::copy(uint32_t from, uint32_t to) {
             uint32_t last = tokenAt(to) - 1; // ranges end where a token ends
             if (last < i) last = i;
             uint32_t begin = t.start;
-            if (from < t.start && t.line - countLines(src_ + from, src_ + t.start) >= outLine_)
+            if (from < t.start && t.line - lines(src_ + from, src_ + t.start) >= outLine_)
                 begin = from;
-            toLine(t.line - countLines(src_ + begin, src_ + t.start));
+            toLine(t.line - lines(src_ + begin, src_ + t.start));
             if (joins(out_, src_[begin])) out_ += ' ';
             uint32_t stop = tok(last).end;
             while (stop < to && (src_[stop] == ' ' || src_[stop] == '\t'))
                 stop++; // the spacing before what follows, when it is plain
             if (stop < to) stop = tok(last).end;
             out_.append(src_ + begin, stop - begin);
-            outLine_ = tok(last).line + countLines(src_ + tok(last).start, src_ + tok(last).end);
+            outLine_ = tok(last).line + lines(src_ + tok(last).start, src_ + tok(last).end);
             if (tok(last).asi) out_ += ';';
             return;
         }
         if (!out_.empty() && out_.back() != ' ') out_ += ' ';
         out_.append(src_ + t.start, t.end - t.start);
-        outLine_ += countLines(src_ + t.start, src_ + t.end);
+        outLine_ += lines(src_ + t.start, src_ + t.end);
         if (t.asi) out_ += ';';
         i++;
+    }
+}
+
+void Writer::insertText(size_t at, const std::string& s) {
+    out_.insert(at, s);
+    for (size_t i = spans.size(); i-- > 0 && spans[i].outStart >= at;) {
+        spans[i].outStart += static_cast<uint32_t>(s.size());
+        spans[i].outEnd += static_cast<uint32_t>(s.size());
     }
 }
 
@@ -182,8 +195,9 @@ void Writer::writeStatementEnd(bool asi) {
 
 bool Writer::isDirty(const Node* n) const {
     const std::vector<uint32_t>& d = p_.dirty;
-    auto it = std::lower_bound(d.begin(), d.end(), n->start);
-    return it != d.end() && *it < n->end;
+    dirtyHint_ = gallop(d.data(), static_cast<uint32_t>(d.size()), dirtyHint_, n->start,
+                        [](uint32_t a, uint32_t o) { return a < o; });
+    return dirtyHint_ < d.size() && d[dirtyHint_] < n->end;
 }
 
 bool Writer::hasYield(const Node* n) const {
@@ -215,6 +229,8 @@ void Writer::write(Node* n) {
         if (!n->binding && fn_ && fn_->argsName != "arguments" && n->name.n == 9 &&
             !memcmp(n->name.p, "arguments", 9)) {
             token(n->start, fn_->argsName.c_str());
+        } else if ((n->flags & F_CALLEE) && n->binding && n->binding->scope->holder) {
+            token(n->start, ("(0, " + name(n) + ")").c_str()); // called without its array
         } else {
             token(n->start, name(n).c_str());
         }
@@ -246,6 +262,10 @@ void Writer::write(Node* n) {
         } else {
             writeHoles(n);
         }
+        break;
+    case N_CALL:
+        if (n->a->kind == N_NAME) n->a->flags |= F_CALLEE;
+        writeHoles(n);
         break;
     case N_FORIN:
         writeForIn(n);
@@ -308,7 +328,7 @@ void Writer::insertVars(size_t at, FnCtx& ctx) {
         first = false;
     }
     s += ";";
-    out_.insert(at, s);
+    insertText(at, s);
 }
 
 // Writes a function body's statements after `head` (text that goes right after the `{` and
@@ -345,7 +365,22 @@ void Writer::writeBody(Node* body, Node* fn, const std::string& head) {
     insertVars(at, ctx);
 }
 
+// The arrays of a generator's block bindings that a closure keeps (resolve.cpp), as the
+// parameters of a function around it called on the spot: "" when it keeps none.
+std::string Writer::keptHolders(const Scope* s) {
+    if (names_.keeps.empty()) return std::string();
+    auto it = names_.keeps.find(s);
+    if (it == names_.keeps.end()) return std::string();
+    std::string list;
+    for (const std::string& h : it->second)
+        list += (list.empty() ? "" : ", ") + h;
+    return list;
+}
+
 void Writer::writeFunction(Node* n) {
+    std::string kept = keptHolders(n->scope);
+    if (!kept.empty()) text("(function (" + kept + ") { return ");
+    size_t start = out_.size();
     FnCtx ctx;
     ctx.scope = n->scope;
     ctx.parent = fn_;
@@ -354,9 +389,8 @@ void Writer::writeFunction(Node* n) {
     FnCtx* saved = fn_;
     uint32_t pos = n->start;
     if (n->a) {
-        copy(pos, n->a->start);
-        write(n->a);
-        pos = n->a->end;
+        copy(pos, n->a->end); // the name as written (a generator's functions are renamed
+        pos = n->a->end;      // in their references only)
     }
     fn_ = &ctx;
     // Parameters that are patterns take a temporary's name and are taken apart first thing.
@@ -402,6 +436,13 @@ void Writer::writeFunction(Node* n) {
         }
     }
     fn_ = saved;
+    // The function's output: from its first token to its closing brace.
+    start = out_.find_first_not_of(" \t\r\n", start);
+    size_t end = out_.find_last_of('}');
+    if (start < end && end != std::string::npos)
+        spans.push_back(FunctionSpan{static_cast<uint32_t>(start), static_cast<uint32_t>(end + 1),
+                                     n->start, n->end});
+    if (!kept.empty()) text("; })(" + kept + ")");
 }
 
 std::string Writer::run(Node* root) {
@@ -410,7 +451,9 @@ std::string Writer::run(Node* root) {
     ctx.thisName = "this";
     ctx.argsName = "arguments";
     fn_ = &ctx;
-    out_.reserve(p_.tokens.empty() ? 16 : p_.tokens.back().end + p_.tokens.back().end / 8 + 64);
+    // Generators come out about three times as long as written; pages never reached cost
+    // nothing.
+    out_.reserve(p_.tokens.empty() ? 16 : size_t(p_.tokens.back().end) * 3 + 64);
     writeBody(root, nullptr, "");
     // The source's line count stays the same: a last line break, if any.
     if (!p_.tokens.empty()) {

@@ -26,7 +26,9 @@ void Writer::writeComprehension(Node* n) {
     ctx.rewriteAll = fn_->rewriteAll;
     FnCtx* saved = fn_;
     at(n);
-    text("(function () {");
+    bool passArgs = n->scope->usesArguments && saved->argsName == "arguments";
+    if (passArgs) ctx.argsName = prefix() + "args";
+    text("(function (" + (passArgs ? ctx.argsName : "") + ") {");
     size_t at = out_.size();
     fn_ = &ctx;
     std::string result = temp(), count = temp();
@@ -71,7 +73,8 @@ void Writer::writeComprehension(Node* n) {
     text(";");
     text(std::string(braces, '}'));
     text(" return " + result + "; })");
-    text(saved->gen ? "()" : ".call(this)");
+    text(saved->gen ? "(" : ".call(this");
+    text(passArgs ? (saved->gen ? "arguments)" : ", arguments)") : ")");
     insertVars(at, ctx);
     fn_ = saved;
 }
@@ -87,14 +90,18 @@ void Writer::writeGenExpr(Node* n) {
     g.g = prefix() + "g";
     g.loop = prefix() + "L";
     g.s = prefix() + "s";
-    g.v = prefix() + "v";
     g.r = prefix() + "r";
     bool ownThis = saved->thisName == "this";
     ctx.thisName = ownThis ? prefix() + "this" : saved->thisName;
-    ctx.argsName = saved->argsName;
+    bool passArgs = n->scope->usesArguments && saved->argsName == "arguments";
+    ctx.argsName = passArgs ? prefix() + "args" : saved->argsName;
     ctx.rewriteAll = true; // `this` and `arguments` of the function around
+    // What the expression is handed: the function's arguments, the arrays of the block
+    // bindings of a generator around that it keeps.
+    std::string params = passArgs ? ctx.argsName : "", kept = keptHolders(n->scope);
+    if (!kept.empty()) params += (params.empty() ? "" : ", ") + kept;
     at(n);
-    text("(function () {");
+    text("(function (" + params + ") {");
     size_t at = out_.size();
     fn_ = &ctx;
     if (ownThis) ctx.vars.push_back(ctx.thisName + " = this");
@@ -134,7 +141,10 @@ void Writer::writeGenExpr(Node* n) {
     write(n->a);
     text("; " + g.g + ".s = " + inner + "; return " + g.r + "; default: break " + g.loop + "; }" +
          stepTail(g) + " }, null); })");
-    text(ownThis ? ".call(this)" : "()");
+    std::string args = passArgs ? "arguments" : "";
+    if (!kept.empty()) args += (args.empty() ? "" : ", ") + kept;
+    text(ownThis ? ".call(this" : "(");
+    text((ownThis && !args.empty() ? ", " : "") + args + ")");
     insertVars(at, ctx);
     fn_ = saved;
 }

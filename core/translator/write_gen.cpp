@@ -4,13 +4,16 @@
 // running with -2) and runs the body from there, written as
 //   $L: for (;;) [try {] switch ($s) { case 0: ... } [} catch (e) { $s = $g.fail(e); }]
 // where each statement that holds a yield is split into states (a yield stores the next
-// state in $g.s and returns its value; the value sent in on resumption is the argument $v),
-// and the rest is written as it stands. The body's variables are locals of the step
+// state in $g.s and returns its value; the value sent in on resumption is $v, taken from
+// $g.v), and the rest is written as it stands. The body's variables are locals of the step
 // function, stored in the array $g.l at each yield and read back at each step, unless a
-// closure made in the body may keep them: then they are variables of the function around.
-// try statements that hold a yield become zones of the try table, through which
-// core/lang/generator.js finds the catch or finally block of an exception, a jump or a
-// return. Every statement stays on its own line; the glue goes on the current one.
+// closure made in the body may keep them: then they are variables of the function around
+// (the body's function declarations too, copied there from the step's at the start, so
+// they are made once). try statements that hold a yield become zones of the try table,
+// through which core/lang/generator.js finds the catch or finally block of an exception, a
+// jump or a return; a with statement that holds one keeps its object in a temporary and
+// opens again after each state's label. Every statement stays on its own line; the glue
+// goes on the current one.
 #include "core/translator/writer.h"
 
 #include <algorithm>
@@ -45,7 +48,11 @@ int Writer::newState() {
 }
 
 void Writer::mark(int state) {
-    text(" case " + std::to_string(state) + ":");
+    const std::vector<std::string>& w = fn_->gen->withs;
+    text(" " + std::string(w.size(), '}') + (w.empty() ? "" : " ") + "case " +
+         std::to_string(state) + ":");
+    for (const std::string& o : w)
+        text(" with (" + o + ") {");
 }
 
 // A statement of a generator's body that holds no yield but reaches beyond itself: return,
@@ -81,14 +88,15 @@ void Writer::writeGeneratorStatement(Node* n) {
     writeHoles(n);
 }
 
-// The function's body, from statement `first` (the prologue is written): `at` is where the
-// variables go, once known.
 // The step function's head, up to the dispatch loop (the registers' loading goes in at
-// `load` once they are known).
+// `load` once they are known). The value sent in is $g.v, which send() sets and the step
+// takes back (next() sends nothing); a generator expression has no use for it.
 std::string Writer::stepHead(Gen& g, size_t* load) {
-    std::string h = "function (" + g.v + ") {var " + g.g + " = this, " + g.s + " = " + g.g +
-                    ".s, " + g.r + "; if (" + g.s + " < 0) throw " + g.g + ".stop(); " + g.g +
-                    ".s = -2;";
+    std::string h = "function () {var " + g.g + " = this, " + g.s + " = " + g.g + ".s, ";
+    if (!g.v.empty()) h += g.v + " = " + g.g + ".v, ";
+    h += g.r + ";";
+    if (!g.v.empty()) h += " " + g.g + ".v = void 0;";
+    h += " if (" + g.s + " < 0) throw " + g.g + ".stop(); " + g.g + ".s = -2;";
     *load = out_.size() + h.size();
     return h + (g.registers ? " " + g.exit + ": {" : "") + " " + g.loop + ": for (;;) ";
 }
@@ -118,7 +126,7 @@ std::string Writer::placeRegisters(Gen& g, size_t load, const std::vector<std::s
         init += (i ? ", " : "") + initial[i];
     }
     text(" }" + save + (save.empty() ? " " : "; ") + "return " + g.r + "; }");
-    if (!regs.empty()) out_.insert(load, " var " + l + " = " + g.g + ".l" + in + ";");
+    if (!regs.empty()) insertText(load, " var " + l + " = " + g.g + ".l" + in + ";");
     return init;
 }
 
@@ -133,7 +141,7 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     g.r = prefix() + "r";
     ctx.gen = &g;
     ctx.thisName = prefix() + "this";
-    ctx.argsName = prefix() + "args";
+    ctx.argsName = ctx.scope->usesArguments ? prefix() + "args" : "arguments";
     Node* body = fn->b;
     if (body->kind != N_BODY)
         throw SyntaxFailure{fn->line, "a generator needs a function body in braces", false};
@@ -154,10 +162,16 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     text(stepHead(g, &load));
     size_t tryAt = out_.size();
     text("switch (" + g.s + ") { case 0:");
+    for (uint32_t i = first; i < body->count; i++) {
+        Node* f = body->list[i]->kind == N_FUNCDECL ? body->list[i]->a->a : nullptr;
+        if (f)
+            text(" " + f->binding->rename + " = " +
+                 std::string(src_ + f->start, f->end - f->start) + ";");
+    }
     for (uint32_t i = first; i < body->count; i++)
         genStatement(body->list[i]);
     text(" break " + g.loop + "; default: break " + g.loop + "; }");
-    if (!g.table.empty()) out_.insert(tryAt, "try { ");
+    if (!g.table.empty()) insertText(tryAt, "try { ");
     text(stepTail(g));
     std::string table = ", null";
     if (!g.table.empty()) {
@@ -177,10 +191,16 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     for (Binding* b = ctx.scope->first; b; b = b->next) {
         if (b->kind == B_PARAM && registers) add(name_(b), name_(b));
         if (b->kind == B_VAR || b->kind == B_LET || b->kind == B_CONST) add(name_(b), "void 0");
+        if (b->kind == B_FUNC && !b->rename.empty()) add(b->rename, "void 0");
     }
-    for (Scope* s = ctx.scope->firstInFn; s; s = s->nextInFn)
+    for (Scope* s = ctx.scope->firstInFn; s; s = s->nextInFn) {
+        if (s->holder) {
+            add(names_.holder(s->holder), "void 0");
+            continue;
+        }
         for (Binding* b = s->first; b; b = b->next)
             if (!b->rename.empty()) add(b->rename, "void 0");
+    }
     for (int i = 1; i <= ctx.tempsMax; i++)
         add(prefix() + std::to_string(i), "void 0");
     if (registers) {
@@ -264,10 +284,21 @@ void Writer::exitTry(int parent, int fin, int end) {
     text(r);
 }
 
+// The array of a block's bindings made anew on entering the block (see resolve.cpp).
+void Writer::enterHolder(Node* n) {
+    Scope* s = n->scope;
+    if (!s || s->node != n || !s->holder) return;
+    std::string init;
+    for (Binding* b = s->first; b; b = b->next)
+        init += init.empty() ? "void 0" : ", void 0";
+    text(" " + names_.holder(s->holder) + " = [" + init + "];");
+}
+
 // A statement that holds a yield, split into states.
 void Writer::explodeStatement(Node* n) {
     Gen& g = *fn_->gen;
     at(n);
+    enterHolder(n);
     // The semicolon inserted after the statement's last token is written here, at its end.
     uint32_t last = tokenAt(n->end);
     if (last) p_.tokens[last - 1].asi = false;
@@ -434,8 +465,20 @@ void Writer::explodeStatement(Node* n) {
         genStatement(n->a);
         return;
     }
-    case N_WITH:
-        throw SyntaxFailure{n->line, "yield inside a with statement is not supported", false};
+    case N_WITH: {
+        // The object is kept in a temporary; each stretch of the body between two states
+        // runs inside a with statement of its own.
+        std::string o = temp();
+        Parts obj = explode(n->a);
+        text(" " + o + " = ");
+        writeParts(obj);
+        text("; with (" + o + ") {");
+        g.withs.push_back(o);
+        genStatement(n->b);
+        g.withs.pop_back();
+        text(" }");
+        return;
+    }
     default:
         throw SyntaxFailure{n->line, "yield is not supported here", false};
     }

@@ -260,6 +260,7 @@ Parts Writer::explode(Node* e) {
             callee = argsYield ? spill(ops[0]) : ops[0];
             append(callee, wrap("[", argsYield ? spill(ops[1]) : ops[1], "]"));
         } else {
+            if (c->kind == N_NAME && e->kind == N_CALL) c->flags |= F_CALLEE;
             callee = explode(c);
             if (argsYield && !(c->kind == N_NAME)) callee = spill(callee);
         }
@@ -333,6 +334,7 @@ Parts Writer::explode(Node* e) {
         return r;
     }
     case N_LETEXPR: {
+        enterHolder(e);
         for (uint32_t i = 0; i < e->count; i++) {
             Node* d = e->list[i];
             Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};

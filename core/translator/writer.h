@@ -10,6 +10,7 @@
 
 #include "core/translator/parser.h"
 #include "core/translator/resolve.h"
+#include "core/translator/translate.h"
 
 #include <set>
 #include <string>
@@ -36,6 +37,9 @@ struct Gen {
     int states = 1;         // the next state number (0 is the start)
     int zone = -1;          // the current try zone
     std::vector<int> table; // per zone: parent, catch state, catch zone, finally state
+    // The objects of the with statements around the statement being written (innermost
+    // last): their blocks close before each state's label and open again after it.
+    std::vector<std::string> withs;
     std::unordered_map<Node*, Target> targets;
 };
 
@@ -63,6 +67,7 @@ class Writer {
     Writer(Parser& p, Names& names);
     // Writes the program (or the function of a Function constructor).
     std::string run(Node* root);
+    std::vector<FunctionSpan> spans; // the functions written, as they finished
 
     // ---- output (write.cpp) ----
     void write(Node* n);
@@ -73,6 +78,8 @@ class Writer {
     void copy(uint32_t from, uint32_t to);
     void text(const std::string& s) { out_ += s; }
     void text(const char* s) { out_ += s; }
+    // Inserts s at output offset `at` (behind which only the functions written since lie).
+    void insertText(size_t at, const std::string& s);
     // Moves to the line of source offset `at`/node `n` (never back).
     void toLine(uint32_t line);
     void at(Node* n) { toLine(n->line); }
@@ -92,6 +99,7 @@ class Writer {
     bool takeStatementEnd(Node* n);
     void writeStatementEnd(bool asi);
     void writeFunction(Node* n);
+    std::string keptHolders(const Scope* s);
     void writeBody(Node* body, Node* fn, const std::string& head);
     void insertVars(size_t at, FnCtx& ctx);
     void copyTokens(uint32_t from, uint32_t to);
@@ -128,6 +136,7 @@ class Writer {
     void writeGeneratorStatement(Node* n);
     void genStatement(Node* s);
     void explodeStatement(Node* n);
+    void enterHolder(Node* n);
     void explodeVar(Node* n);
     void explodeTry(Node* n);
     void exitTry(int parent, int fin, int end);
@@ -154,8 +163,39 @@ class Writer {
     std::string out_;
     uint32_t outLine_ = 1;
     FnCtx* fn_ = nullptr;
-    mutable uint32_t hint_ = 0; // the last answer of tokenAt
+    mutable uint32_t hint_ = 0;      // the last answer of tokenAt
+    mutable uint32_t dirtyHint_ = 0; // and of isDirty
 };
+
+// The first index i of the sorted array a[0..n) where !less(a[i], key) (lower_bound),
+// searched from index `from` outwards in growing steps, then by halving.
+template <class T, class Less>
+uint32_t gallop(const T* a, uint32_t n, uint32_t from, uint32_t key, Less less) {
+    uint32_t lo, hi;
+    if (from < n && less(a[from], key)) {
+        lo = from + 1, hi = from + 1; // a[lo - 1] < key
+        for (uint32_t step = 1; hi < n && less(a[hi], key); step *= 2) {
+            lo = hi + 1;
+            hi = hi + step < n ? hi + step : n;
+        }
+        if (hi > n) hi = n;
+    } else {
+        hi = from < n ? from : n, lo = hi; // a[hi] >= key, or hi == n
+        for (uint32_t step = 1; lo > 0 && !less(a[lo - 1], key); step *= 2) {
+            hi = lo - 1;
+            lo = lo > step ? lo - step : 0;
+        }
+    }
+    while (lo < hi) { // a[lo - 1] < key (or lo == 0), a[hi] >= key (or hi == n)
+        uint32_t mid = lo + (hi - lo) / 2;
+        if (less(a[mid], key)) {
+            lo = mid + 1;
+        } else {
+            hi = mid;
+        }
+    }
+    return lo;
+}
 
 // Appends a part of text to p.
 inline void addText(Parts& p, const std::string& s) {

@@ -50,6 +50,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int flags : {0, static_cast<int>(translator::TRANSLATE_EVAL)}) {
         translator::Translation t = translator::translate(text, size, flags);
         if (!t.changed) continue;
+        // Each function written lies within the output, from its keyword (or an accessor's
+        // parameter list) to a closing brace, and within the source.
+        for (const translator::FunctionSpan& f : t.functions) {
+            if (f.outStart < f.outEnd && f.outEnd <= t.text.size() &&
+                (t.text[f.outStart] == 'f' || t.text[f.outStart] == '(') &&
+                t.text[f.outEnd - 1] == '}' && f.srcStart < f.srcEnd && f.srcEnd <= size)
+                continue;
+            fprintf(stderr, "a function's span is out of place: %u-%u of the output, %u-%u\n",
+                    f.outStart, f.outEnd, f.srcStart, f.srcEnd);
+            abort();
+        }
         // Rules of strict code that the translator leaves to the engine.
         if (memmem(text, size, "use strict", 10)) continue;
         duk_context* ctx = heap();

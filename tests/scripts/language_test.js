@@ -18,7 +18,8 @@ var kValues = [
      " fs.map(function (f) { return f(); })", "[3, 3, 3]"],
     ["var r = []; for (var i = 0; i < 2; i++) { let u; r.push(u); u = i; } r", "[(void 0), (void 0)]"],
     ["var a = 1; let (a = a + 1, b = a) { [a, b] }", "[2, 1]"],
-    ["var z = 4; [let (z = 5) z * 2, z]", "[10, 4]"],
+    ["var z = 4; [(let (z = 5) z * 2), z]", "[10, 4]"],
+    ["var z = 4; [let (z = 5) z * 2, z]", "[5]"],
     ["(function () { let q = 1; { let q = 2; { let q = 3; } } return q; })()", "1"],
     ["switch (1) { case 1: let s = 'in'; s }", "\"in\""],
     // const
@@ -41,6 +42,8 @@ var kValues = [
     ["var i = 'kept'; [i for (i in {x: 1})]; i", "\"kept\""],
     ["var g = (k + '!' for (k in {a: 1, b: 2})); [g.next(), g.next()]", "[\"a!\", \"b!\"]"],
     ["(function (g) { return g.next(); })(k + '?' for (k in {a: 1}))", "\"a?\""],
+    ["(function () { return [a * 2 for each (a in arguments)]" +
+     ".concat((b + this.c for each (b in arguments)).next()); }).call({c: 1}, 1, 2)", "[2, 4, 2]"],
     // expression closures and conditional catch
     ["(function (x) x * x)(7)", "49"],
     ["({get v() 5}).v", "5"],
@@ -102,6 +105,18 @@ var kValues = [
     ["var c = 0; var g = (c++ for (x in [1, 2])); [c, g.next(), c]", "[0, 0, 1]"],
     ["function f() { let a = 1; { let a = 2; yield a; } yield a; } var g = f();" +
      " [g.next(), g.next()]", "[2, 1]"],
+    ["var top = this; function f() { var fs = [], gs = []; for (var i = 0; i < 2; i++) {" +
+     " let j = i, k = function () { return this === top; }; fs.push(function () { return j; });" +
+     " gs.push(j + x for each (x in [10])); yield k(); } yield [fs[0](), fs[1](), gs[0].next()," +
+     " gs[1].next()]; } var g = f(); [g.next(), g.next(), g.next()]",
+     "[true, true, [0, 1, 10, 11]]"],
+    ["function f(o) { with (o) { yield a; a = (yield b) + 1; } yield o.a; } var g = f({a: 1, b: 2});" +
+     " [g.next(), g.next(), g.send(5)]", "[1, 2, 6]"],
+    ["function f() { yield typeof h; var a = h; yield a === h; h = 2; yield h; function h() {} }" +
+     " var g = f(); [g.next(), g.next(), g.next()]", "[\"function\", true, 2]"],
+    ["function f() { var x = yield 1; yield x; } var g = f(); g.next();" +
+     " [g.next(5), Object.prototype.toString.call(g), uneval(g)]",
+     "[(void 0), \"[object Generator]\", \"({})\"]"],
     // let and const, more
     ["var fs = []; for (var j = 0; j < 2; j++) for (let k in {a: 1}) fs.push(function () {" +
      " return k + j; }); fs.map(function (f) { return f(); })", "[\"a2\", \"a2\"]"],
@@ -127,6 +142,11 @@ var kValues = [
      " 'second' } } catch (x) { 'out ' + x }", "\"out guard\""],
     ["function f() { yield 1; } var g = f(); [g.__iterator__() === g, String(g)]",
      "[true, \"[object Generator]\"]"],
+    // functions give the text they were written with
+    ["function g(a) { yield [b for each (b in a)]; } [g, function (x) x * x," +
+     " {get p() 1}.__lookupGetter__('p')].map(String)",
+     "[\"function g(a) { yield [b for each (b in a)]; }\", \"function (x) x * x\"," +
+     " \"function () 1\"]"],
 ];
 
 test("the constructs give the values of the language", function () {
