@@ -10,7 +10,8 @@ echo 'System.exit(0);' > "$dir/scripts/autorun.js"
 for group in libs html configs bin; do
     mkdir -p "$dir/$group"
     for i in $(seq 1 225); do
-        # Base64 text compresses to about three quarters: 225 * 4 * ~8 KB raw.
-        head -c 6000 /dev/urandom | base64 > "$dir/$group/file$i.js"
+        # Base64 text compresses to about three quarters: 225 * 4 * ~8 KB raw. It stands in
+        # a comment, so that the packer's compile check takes every file.
+        { echo '/*'; head -c 6000 /dev/urandom | base64; echo '*/'; } > "$dir/$group/file$i.js"
     done
 done

@@ -230,6 +230,7 @@ duk_bool_t duk_host_equals(duk_hthread* thr, duk_tval* tv_x, duk_tval* tv_y) {
         return eq ? 1 : 0;
     }
     return duk_js_equals(thr, tv_x, tv_y);
+}
 
 // The start of every compilation (core/duktape/10-translate.patch): the translation of the
 // script language replaces the input, or its error is thrown from inside the compilation,
