@@ -281,6 +281,21 @@ void Writer::write(Node* n) {
             writeHoles(n);
         }
         break;
+    case N_XML:
+        writeXml(n);
+        break;
+    case N_XMLNAME:
+        writeXmlName(n);
+        break;
+    case N_XMLMEMBER:
+        writeXmlMember(n);
+        break;
+    case N_XMLFILTER:
+        writeXmlFilter(n);
+        break;
+    case N_XMLNS:
+        writeXmlNamespace(n);
+        break;
     case N_YIELD:
         throw SyntaxFailure{n->line, "yield is not allowed here", false};
     default:
@@ -335,11 +350,22 @@ void Writer::writeBody(Node* body, Node* fn, const std::string& head) {
         writeGenerator(fn, ctx, at, i);
         return;
     }
+    // A function that sets the default xml namespace gives the caller's back on its way out.
+    std::string xmlns = fn && ctx.scope->xmlns ? prefix() + "dxns" : "";
+    if (!xmlns.empty()) {
+        ctx.vars.push_back(xmlns);
+        text(xmlns + " = __lang.xml.getDefaultNamespace(); try {");
+    }
     for (; i < body->count; i++) {
         Node* s = body->list[i];
         copy(pos, s->start);
         write(s);
         pos = s->end;
+    }
+    if (!xmlns.empty()) {
+        copy(pos, body->end - 1);
+        text("} finally { __lang.xml.setDefaultNamespace(" + xmlns + "); }");
+        pos = body->end - 1;
     }
     copy(pos, body->end);
     insertVars(at, ctx);
