@@ -136,7 +136,8 @@ struct XmlReader {
             brace(XP_NAME);
         } else {
             o.name = pos;
-            if (!(o.n = name())) fail(line, "invalid XML tag name");
+            if (!(o.n = name()))
+                fail(line, at(pos) == '!' ? "invalid XML markup" : "invalid XML tag name");
         }
         for (;;) {
             bool spaced = space();
@@ -217,7 +218,6 @@ struct XmlReader {
             } else if (at(pos + 1) == '/') {
                 endTag();
             } else if (!markup()) {
-                if (at(pos + 1) == '!') fail(line, "invalid XML markup");
                 startTag();
             }
         }

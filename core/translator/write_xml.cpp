@@ -108,6 +108,7 @@ void Writer::writeXmlPart(XmlOut& o, Node* part) {
         o.open = false;
         o.plus = true;
     }
+    toLine(o.line);
     if (o.plus) text(" + ");
     text(part->op == XP_NAME    ? "String("
          : part->op == XP_VALUE ? "__lang.xml.escapeAttribute("
@@ -135,7 +136,8 @@ void Writer::writeXml(Node* n) {
         pos = part->end;
     }
     writeXmlText(o, pos, end);
-    text(o.open ? "\")" : o.plus ? ")" : "\"\")");
+    if (!o.plus) xmlString(o); // no text, or text ending in a line break: an empty string
+    text(o.open ? "\")" : ")");
 }
 
 // The namespace and local name of a qualified selector, as two arguments.
