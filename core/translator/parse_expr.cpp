@@ -160,6 +160,7 @@ Node* Parser::binary(int minPrec, bool noIn) {
     int saved = depth_;
     Node* left = unary();
     for (;;) {
+        if (is(P_LT) && htmlComment()) continue;
         int prec = precedence(cur_.type, noIn);
         if (!prec || prec < minPrec) break;
         int op = cur_.type;

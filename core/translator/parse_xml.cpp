@@ -224,6 +224,25 @@ struct XmlReader {
     }
 };
 
+// `<!--` where an operator is expected starts a comment to the end of the line, as the
+// engine's lexer reads it (where an operand is expected it is an XML comment). True when
+// one was skipped.
+bool Parser::htmlComment() {
+    const char* p = src() + cur_.start;
+    const char* end = src() + lex_.size();
+    if (end - p < 4 || memcmp(p, "<!--", 4)) return false;
+    while (p < end && !lineBreakAt(p, end))
+        p++;
+    Token eol;
+    eol.start = static_cast<uint32_t>(p - src());
+    eol.line = cur_.line;
+    lex_.reset(eol);
+    haveAhead_ = false;
+    cur_ = lex_.next();
+    if (lex_.failed()) failAt(lex_.errorLine(), lex_.error());
+    return true;
+}
+
 // `<` where an operand is expected starts an initialiser when a name, `{`, `!`, `?` or `>`
 // follows.
 bool Parser::atXmlStart() const {

@@ -129,6 +129,7 @@ class Parser {
 
     // E4X (parse_xml.cpp)
     bool atXmlStart() const;
+    bool htmlComment();
     Node* xmlLiteral();
     Node* xmlSelector(Node* qualifier);
     Node* xmlMember(Node* object, const Token& first, bool descendants, Node* qualifier);

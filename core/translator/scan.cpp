@@ -337,6 +337,12 @@ bool Scanner::run() {
             operand = false;
             break;
         case '<':
+            if (operand && end_ - p_ >= 3 && !memcmp(p_, "!--", 3)) {
+                // A comment to the end of the line, as the engine reads it.
+                while (p_ < end_ && *p_ != '\n' && *p_ != '\r')
+                    p_++;
+                continue;
+            }
             if (!operand && p_ < end_) {
                 // An XML initialiser: a name, `{`, `!`, `?` or `>` after the `<`.
                 char n = *p_;
