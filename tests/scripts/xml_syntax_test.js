@@ -129,6 +129,7 @@ table("operators (11.3-11.6, 11.4.1)", [
     [N + 'y.p::c = "v"; y.p::c.toString() + y.p::c.namespace().uri', 'vurn:p'],
     ['var a = <a/>; a.@[new QName("urn:q", "t")] = 1; a.@*::t.toString()', '1'],
     ['(<a/> + <b/>).length()', 2],
+    ['var d = <a>1</a>; var x = d <!-- a comment to the end of the line }\n+ 2; x', '12'],
     ['var r = []; for each (var v in <><a>1</a><a>2</a></>) r.push(v.toString()); r.join()', '1,2'],
     ['var r = []; for (var k in <><a/><a/></>) r.push(k); r.join()', '0,1'],
 ]);
