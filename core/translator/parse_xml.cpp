@@ -231,6 +231,7 @@ bool Parser::htmlComment() {
     const char* p = src() + cur_.start;
     const char* end = src() + lex_.size();
     if (end - p < 4 || memcmp(p, "<!--", 4)) return false;
+    htmlComments.push_back(cur_.start);
     while (p < end && !lineBreakAt(p, end))
         p++;
     Token eol;

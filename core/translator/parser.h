@@ -49,6 +49,7 @@ class Parser {
     // offset with its function, sorted by function.
     std::vector<uint32_t> dirty;
     std::vector<std::pair<Scope*, uint32_t>> yields;
+    std::vector<uint32_t> htmlComments; // where a <!-- comment starts (few, in order)
     void flag(uint32_t at) { dirty.push_back(at); }
     // Names declared with let or const (or as a catch parameter): only references to these
     // need resolving. Block and catch scopes that declare anything.

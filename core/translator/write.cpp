@@ -72,7 +72,12 @@ void Writer::copy(uint32_t from, uint32_t to) {
             while (stop < to && (src_[stop] == ' ' || src_[stop] == '\t'))
                 stop++; // the spacing before what follows, when it is plain
             if (stop < to) stop = tok(last).end;
+            size_t base = out_.size();
             out_.append(src_ + begin, stop - begin);
+            // A comment begun with <!-- becomes a // comment: the text around it may now
+            // expect an operand, where <!-- would start an XML comment.
+            for (uint32_t at : p_.htmlComments)
+                if (at >= begin && at < stop) out_.replace(base + (at - begin), 2, "//");
             outLine_ = tok(last).line + countLines(src_ + tok(last).start, src_ + tok(last).end);
             if (tok(last).asi) out_ += ';';
             return;
