@@ -51,6 +51,7 @@ const Case kForms[] = {
      "function f() {var $dxns;$dxns = __lang.xml.getDefaultNamespace(); "
      "try {__lang.xml.setDefaultNamespace(u);} finally { __lang.xml.setDefaultNamespace($dxns); "
      "}}"},
+    {"let a = 1;\nx = a <!-- c\n + 1;", "var a = 1;\nx = a //-- c\n + 1;"},
     {"{ let n = 1; x.n::a = <a/>; }",
      "{ var n$1 = 1;x[__lang.xml.key(n$1, \"a\")] = __lang.xml.literal(\"<a/>\"); }"},
 };
