@@ -1,11 +1,11 @@
 // The quick scan: one pass of a small lexer over the source that tells whether it may hold
 // anything beyond ECMAScript 5.1 (let, const, yield, for each, destructuring, expression
 // closures, comprehensions, generator expressions, conditional catch, shorthand
-// properties, and E4X: `@`, `::`, `..`, `.*`, `.(`, `<` starting an initialiser where an
-// operand is expected, a lone `*` there, `default` not followed by `:`). A source it passes reaches
-// the engine untouched; a false alarm only costs a full translation, which then finds nothing to
-// change. Every source the engine compiles goes through it, so it works from a table of character
-// classes, byte by byte.
+// properties; E4X: `@`, `::`, `..`, `.*`, `.(`, a `<` that starts an initialiser or a lone
+// `*` where an operand is expected, `default` without `:`). A source it passes reaches the
+// engine untouched; a false alarm only costs a full translation, which then finds nothing
+// to change. Every source the engine compiles goes through it, so it works from a table of
+// character classes, byte by byte.
 #include "core/translator/translate.h"
 #include "core/translator/lexer.h"
 
