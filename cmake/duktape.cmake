@@ -60,6 +60,7 @@ add_library(capsule_translator STATIC
     core/translator/parse_base.cpp
     core/translator/parse_expr.cpp
     core/translator/parse_stmt.cpp
+    core/translator/parse_xml.cpp
     core/translator/resolve.cpp
     core/translator/scan.cpp
     core/translator/translate.cpp
@@ -68,7 +69,8 @@ add_library(capsule_translator STATIC
     core/translator/write_gen.cpp
     core/translator/write_gen_expr.cpp
     core/translator/write_let.cpp
-    core/translator/write_pattern.cpp)
+    core/translator/write_pattern.cpp
+    core/translator/write_xml.cpp)
 target_include_directories(capsule_translator PUBLIC "${CMAKE_SOURCE_DIR}")
 target_compile_options(capsule_translator PRIVATE -Wall -Wextra)
 set_target_properties(capsule_translator PROPERTIES POSITION_INDEPENDENT_CODE ON)

@@ -56,8 +56,14 @@ duk_ret_t content(duk_context* ctx) {
             else
                 writeList(out, v.list, f);
         } else {
+            // A carriage return as a reference: the parse would make it a line feed.
             std::string s = toText(ctx, 0);
-            escapeText(out, s.data(), s.size());
+            for (size_t from = 0, cr; from <= s.size(); from = cr + 1) {
+                cr = s.find('\r', from);
+                if (cr == std::string::npos) cr = s.size();
+                escapeText(out, s.data() + from, cr - from);
+                if (cr < s.size()) out += "&#xD;";
+            }
         }
         pushText(ctx, out);
         return 1;

@@ -285,7 +285,15 @@ void installNames(duk_context* ctx) {
     defineMethod(ctx, -1, "toString", namespaceToString, 0);
     duk_push_heapptr(ctx, s.qnameProto);
     defineMethod(ctx, -1, "toString", qnameToString, 0);
-    duk_pop_2(ctx);
+    // Object.prototype.toString names their class: [object Namespace], [object QName].
+    duk_get_global_string(ctx, "Symbol");
+    for (const char* name : {"Namespace", "QName"}) {
+        duk_get_prop_string(ctx, -1, "toStringTag");
+        duk_push_string(ctx, name);
+        duk_def_prop(ctx, name[0] == 'N' ? -5 : -4,
+                     DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_SET_CONFIGURABLE);
+    }
+    duk_pop_3(ctx);
     defineMethod(ctx, -1, "isXMLName", isXMLName, 1);
 }
 

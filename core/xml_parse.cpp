@@ -129,15 +129,21 @@ void place(Builder& b, Node* n) {
     b.cur->kids.push(n);
 }
 
+// Text goes into the open element; with ignoreWhitespace, without the white space around it
+// (a blank text is no node), as the engines of the language's era read it.
 void flushText(Builder& b) {
     if (b.text.empty()) return;
-    bool blank = true;
-    for (char c : b.text)
-        if (!isSpace(c)) blank = false;
-    if (!(blank && b.options->ignoreWhitespace)) {
+    size_t from = 0, to = b.text.size();
+    if (b.options->ignoreWhitespace) {
+        while (from < to && isSpace(b.text[from]))
+            from++;
+        while (to > from && isSpace(b.text[to - 1]))
+            to--;
+    }
+    if (from < to) {
         Node* t = newNode(kText);
         try {
-            t->value = textUtf8(b, b.text.data(), b.text.size());
+            t->value = textUtf8(b, b.text.data() + from, to - from);
         } catch (...) {
             Hold drop(t);
             throw;

@@ -44,6 +44,14 @@ enum NodeKind : uint8_t {
     N_FORCLAUSE,     // for [each] (a in b); op = 1 for each
     N_ARRAYPAT,      // destructuring pattern: list of targets (null = hole)
     N_OBJECTPAT,     // list of N_PROP whose b is the target
+    // E4X expressions
+    N_XML,       // XML initialiser (op 1: an XMLList initialiser <>...</>); list = N_XMLPART
+    N_XMLPART,   // { a } inside an initialiser; op = XmlRole; range from { to }
+    N_XMLNAME,   // @name, *, ns::name ... (op = XmlSelector bits): name = local name,
+                 // c = qualifier (N_NAME) or null, b = [expression] or null; bare (as an
+                 // operand): target = the innermost filter around it, or null
+    N_XMLMEMBER, // a . b (op 0) or a .. b (op 1), b = N_XMLNAME
+    N_XMLFILTER, // a .( b ); op = depth of filters (1 outermost)
     // statements
     N_BODY,  // function body or program: list; scope (the function's)
     N_BLOCK, // list; scope (or null when nothing is declared in it)
@@ -70,6 +78,22 @@ enum NodeKind : uint8_t {
     N_DEBUGGER,
     N_LETSTMT,  // let (list of N_DECL) a = block; scope
     N_FUNCDECL, // a = N_FUNCTION
+    N_XMLNS,    // default xml namespace = a;
+};
+
+// Where a braced expression of an XML initialiser stands.
+enum XmlRole : uint8_t {
+    XP_NAME,    // a tag name, an attribute name, or attributes as text: String(e)
+    XP_VALUE,   // an attribute value: quoted and escaped
+    XP_CONTENT, // element content: markup of an XML value, escaped text of anything else
+};
+
+// The parts of an E4X property selector (N_XMLNAME).
+enum XmlSelector : uint8_t {
+    XS_ATTR = 1,  // @
+    XS_ANYNS = 2, // *::
+    XS_STAR = 4,  // the local name is *
+    XS_EXPR = 8,  // the local name is [b]
 };
 
 enum NodeFlags : uint16_t {
@@ -111,7 +135,8 @@ struct Node {
     Scope* scope = nullptr;
     union {
         Binding* binding; // N_NAME: what it refers to (null: global or unknown)
-        Node* target;     // N_BREAK / N_CONTINUE: the statement they leave
+        Node* target;     // N_BREAK / N_CONTINUE: the statement they leave; a bare
+                          // N_XMLNAME: its filter
         int state;        // written generator code: state number
     };
     Node() : binding(nullptr) {}
@@ -150,6 +175,7 @@ struct Scope {
     bool strict = false;
     Node* valueReturn = nullptr; // the first `return value;`
     int depth = 0;               // nesting of functions
+    bool xmlns = false; // sets the default xml namespace (saved and restored around the body)
     Binding* last = nullptr;
     uint32_t count = 0;
     std::unordered_map<std::string_view, Binding*>* index = nullptr; // beyond a few names

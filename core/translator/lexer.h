@@ -17,6 +17,7 @@ enum Tok : uint8_t {
     T_NUMBER,
     T_STRING,
     T_REGEXP,
+    T_XML, // markup of an XML initialiser, up to a braced expression or the initialiser's end
     // keywords
     K_BREAK,
     K_CASE,

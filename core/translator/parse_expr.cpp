@@ -72,6 +72,11 @@ bool Parser::isTarget(Node* n) const {
         return true;
     case N_PAREN:
         return isTarget(n->a);
+    case N_XMLMEMBER:
+        return n->op == 0; // x.@a, not x..a
+    case N_XMLNAME:
+        // A bare @a or * of a filter's item; not a bare ns::a, which names a QName.
+        return n->target && ((n->op & XS_ATTR) || (!n->c && !(n->op & XS_ANYNS)));
     default:
         return false;
     }
@@ -111,6 +116,8 @@ Node* Parser::assignment(bool noIn) {
 Node* Parser::yieldExpression(bool noIn) {
     Token first = cur_;
     if (!inFunction_) fail("yield must be in a function");
+    if (filter_ && filter_->scope->fn == scope_->fn)
+        fail("yield in an XML filter is not supported");
     for (Scope* s = scope_; s != s->fn; s = s->parent)
         if (s->kind == S_COMPREHENSION) fail("yield in a comprehension is not supported");
     scope_->fn->generator = true;
@@ -153,6 +160,7 @@ Node* Parser::binary(int minPrec, bool noIn) {
     int saved = depth_;
     Node* left = unary();
     for (;;) {
+        if (is(P_LT) && htmlComment()) continue;
         int prec = precedence(cur_.type, noIn);
         if (!prec || prec < minPrec) break;
         int op = cur_.type;
@@ -254,15 +262,31 @@ Node* Parser::leftHandSide(bool allowCall) {
         e = primary();
     }
     for (;;) {
-        if (is(P_DOT) || is(P_LBRACKET) || (is(P_LPAREN) && allowCall)) enter();
+        if (is(P_DOT) || is(P_DOTDOT) || is(P_LBRACKET) || (is(P_LPAREN) && allowCall)) enter();
         if (is(P_DOT)) {
             advance();
+            if (is(P_AT) || is(P_MUL)) {
+                e = xmlMember(e, first, false, nullptr);
+                continue;
+            }
+            if (is(P_LPAREN)) {
+                e = xmlFilter(e, first);
+                continue;
+            }
             if (cur_.type != T_NAME && !isKeyword(cur_.type)) fail("missing name after . operator");
+            Token name = cur_;
+            advance();
+            if (is(P_COLONCOLON) && name.type == T_NAME) {
+                e = xmlMember(e, first, false, nameRef(name));
+                continue;
+            }
             Node* n = make(N_MEMBER, first);
             n->a = e;
-            n->name = nameOf(cur_);
-            advance();
+            n->name = nameOf(name);
             e = finish(n);
+        } else if (is(P_DOTDOT)) {
+            advance();
+            e = xmlMember(e, first, true, nullptr);
         } else if (is(P_LBRACKET)) {
             advance();
             Node* n = make(N_INDEX, first);
@@ -295,7 +319,14 @@ Node* Parser::primary() {
     case T_NAME:
         n = nameRef(cur_);
         advance();
+        if (is(P_COLONCOLON)) return xmlBare(n); // ns::name
         return n;
+    case P_AT:
+    case P_MUL:
+        return xmlBare(nullptr); // @name, *::name, * (E4X)
+    case P_LT:
+        if (atXmlStart()) return xmlLiteral();
+        break;
     case K_THIS:
         scope_->fn->usesThis = true;
         [[fallthrough]];

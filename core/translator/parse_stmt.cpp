@@ -278,6 +278,12 @@ Node* Parser::statement() {
             break;
         }
         [[fallthrough]];
+    case K_DEFAULT:
+        if (atDefaultNamespace()) {
+            n = defaultNamespace();
+            break;
+        }
+        [[fallthrough]];
     default:
         n = make(N_EXPR, first);
         n->a = expression();
@@ -477,7 +483,7 @@ Node* Parser::switchStatement() {
         }
         expect(P_COLON, "missing : after case label");
         std::vector<Node*> list;
-        while (!is(K_CASE) && !is(K_DEFAULT) && !is(P_RBRACE)) {
+        while (!is(K_CASE) && (!is(K_DEFAULT) || atDefaultNamespace()) && !is(P_RBRACE)) {
             if (is(T_EOF)) fail("missing } in switch statement");
             list.push_back(statement());
         }

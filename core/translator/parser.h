@@ -1,9 +1,9 @@
 // The translator's parser: recursive descent over the tokens of lexer.h, building the tree
-// of ast.h for ECMAScript 5.1 with the JavaScript 1.6-1.8 additions. Tokens, nodes and
-// scopes are in parse_base.cpp, statements in parse_stmt.cpp, expressions and patterns in
-// parse_expr.cpp. It also builds the scopes (declarations as they are met), records each
-// name reference with the scope it was met in, for resolve.cpp, and flags the offsets of
-// what the writer must write differently.
+// of ast.h for ECMAScript 5.1 with the JavaScript 1.6-1.8 additions and E4X. Tokens, nodes
+// and scopes are in parse_base.cpp, statements in parse_stmt.cpp, expressions and patterns
+// in parse_expr.cpp, the E4X forms in parse_xml.cpp. It also builds the scopes (declarations as
+// they are met), records each name reference with the scope it was met in, for resolve.cpp, and
+// flags the offsets of what the writer must write differently.
 #ifndef CAPSULE_TRANSLATOR_PARSER_H
 #define CAPSULE_TRANSLATOR_PARSER_H
 
@@ -49,6 +49,7 @@ class Parser {
     // offset with its function, sorted by function.
     std::vector<uint32_t> dirty;
     std::vector<std::pair<Scope*, uint32_t>> yields;
+    std::vector<uint32_t> htmlComments; // where a <!-- comment starts (few, in order)
     void flag(uint32_t at) { dirty.push_back(at); }
     // Names declared with let or const (or as a catch parameter): only references to these
     // need resolving. Block and catch scopes that declare anything.
@@ -58,6 +59,7 @@ class Parser {
 
   private:
     friend struct ExprParser;
+    friend struct XmlReader;
     // tokens
     void advance();
     const Token& peek();
@@ -126,6 +128,17 @@ class Parser {
     Node* bindingTarget();
     bool isTarget(Node* n) const;
 
+    // E4X (parse_xml.cpp)
+    bool atXmlStart() const;
+    bool htmlComment();
+    Node* xmlLiteral();
+    Node* xmlSelector(Node* qualifier);
+    Node* xmlMember(Node* object, const Token& first, bool descendants, Node* qualifier);
+    Node* xmlFilter(Node* object, const Token& first);
+    Node* xmlBare(Node* qualifier);
+    Node* defaultNamespace();
+    bool atDefaultNamespace();
+
     struct Label {
         Name name;
         Node* stmt;
@@ -145,6 +158,7 @@ class Parser {
     bool direct_ = false, directNext_ = false;
     int loopDepth_ = 0; // loops of the current function around the current point
     bool inFunction_ = false;
+    Node* filter_ = nullptr; // the innermost E4X filter around the current point
 };
 
 // Maximum nesting of statements and expressions; deeper source is a SyntaxError rather

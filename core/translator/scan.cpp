@@ -1,9 +1,11 @@
 // The quick scan: one pass of a small lexer over the source that tells whether it may hold
 // anything beyond ECMAScript 5.1 (let, const, yield, for each, destructuring, expression
 // closures, comprehensions, generator expressions, conditional catch, shorthand
-// properties). A source it passes reaches the engine untouched; a false alarm only costs a
-// full translation, which then finds nothing to change. Every source the engine compiles
-// goes through it, so it works from a table of character classes, byte by byte.
+// properties; E4X: `@`, `::`, `..`, `.*`, `.(`, a `<` that starts an initialiser or a lone
+// `*` where an operand is expected, `default` without `:`). A source it passes reaches the
+// engine untouched; a false alarm only costs a full translation, which then finds nothing
+// to change. Every source the engine compiles goes through it, so it works from a table of
+// character classes, byte by byte.
 #include "core/translator/translate.h"
 #include "core/translator/lexer.h"
 
@@ -50,6 +52,7 @@ enum Word : uint8_t {
     W_HEAD, // while, with, switch: a parenthesized head follows
     W_FUNCTION,
     W_GETSET,
+    W_DEFAULT,
     W_KEYWORD, // in, do, new, var, case, void, else, throw, return, typeof, delete,
                // instanceof: an operand follows
 };
@@ -84,6 +87,9 @@ Word word(const char* p, size_t n) {
     case 6:
         if (eq(p, "switch", 6)) return W_HEAD;
         if (eq(p, "return", 6) || eq(p, "typeof", 6) || eq(p, "delete", 6)) return W_KEYWORD;
+        break;
+    case 7:
+        if (eq(p, "default", 7)) return W_DEFAULT;
         break;
     case 8:
         if (eq(p, "function", 8)) return W_FUNCTION;
@@ -220,6 +226,9 @@ bool Scanner::run() {
             case W_FUNCTION:
                 function = true;
                 break;
+            case W_DEFAULT:
+                if (nextChar() != ':') return true; // default xml namespace
+                break;
             default:
                 break;
             }
@@ -252,8 +261,11 @@ bool Scanner::run() {
             if (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
                 name();
             } else {
-                // After a dot comes a property name, whatever it spells.
+                // After a dot comes a property name, whatever it spells; E4X puts `.`, `@`,
+                // `*` or `(` there.
                 skipSpace();
+                if (p_ < end_ && (*p_ == '.' || *p_ == '@' || *p_ == '*' || *p_ == '('))
+                    return true;
                 name();
             }
             operand = true;
@@ -312,6 +324,32 @@ bool Scanner::run() {
         }
         case ',':
             key = depth_ && kinds_[depth_ - 1] == '{' && (flags_[depth_ - 1] & B_OPERAND);
+            operand = false;
+            break;
+        case '@':
+            return true;
+        case ':':
+            if (p_ < end_ && *p_ == ':') return true;
+            operand = false;
+            break;
+        case '*':
+            if (!operand) return true; // *::name, or * alone in a filter
+            operand = false;
+            break;
+        case '<':
+            if (operand && end_ - p_ >= 3 && !memcmp(p_, "!--", 3)) {
+                // A comment to the end of the line, as the engine reads it.
+                while (p_ < end_ && *p_ != '\n' && *p_ != '\r')
+                    p_++;
+                continue;
+            }
+            if (!operand && p_ < end_) {
+                // An XML initialiser: a name, `{`, `!`, `?` or `>` after the `<`.
+                char n = *p_;
+                if ((n >= 'a' && n <= 'z') || (n >= 'A' && n <= 'Z') || n == '_' || n == ':' ||
+                    n == '{' || n == '!' || n == '?' || n == '>' || cls(n) == C_HIGH)
+                    return true;
+            }
             operand = false;
             break;
         case '+':

@@ -77,7 +77,12 @@ void Writer::copy(uint32_t from, uint32_t to) {
             while (stop < to && (src_[stop] == ' ' || src_[stop] == '\t'))
                 stop++; // the spacing before what follows, when it is plain
             if (stop < to) stop = tok(last).end;
+            size_t base = out_.size();
             out_.append(src_ + begin, stop - begin);
+            // A comment begun with <!-- becomes a // comment: the text around it may now
+            // expect an operand, where <!-- would start an XML comment.
+            for (uint32_t at : p_.htmlComments)
+                if (at >= begin && at < stop) out_.replace(base + (at - begin), 2, "//");
             outLine_ = tok(last).line + lines(src_ + tok(last).start, src_ + tok(last).end);
             if (tok(last).asi) out_ += ';';
             return;
@@ -301,6 +306,21 @@ void Writer::write(Node* n) {
             writeHoles(n);
         }
         break;
+    case N_XML:
+        writeXml(n);
+        break;
+    case N_XMLNAME:
+        writeXmlName(n);
+        break;
+    case N_XMLMEMBER:
+        writeXmlMember(n);
+        break;
+    case N_XMLFILTER:
+        writeXmlFilter(n);
+        break;
+    case N_XMLNS:
+        writeXmlNamespace(n);
+        break;
     case N_YIELD:
         throw SyntaxFailure{n->line, "yield is not allowed here", false};
     default:
@@ -355,11 +375,22 @@ void Writer::writeBody(Node* body, Node* fn, const std::string& head) {
         writeGenerator(fn, ctx, at, i);
         return;
     }
+    // A function that sets the default xml namespace gives the caller's back on its way out.
+    std::string xmlns = fn && ctx.scope->xmlns ? prefix() + "dxns" : "";
+    if (!xmlns.empty()) {
+        ctx.vars.push_back(xmlns);
+        text(xmlns + " = __lang.xml.getDefaultNamespace(); try {");
+    }
     for (; i < body->count; i++) {
         Node* s = body->list[i];
         copy(pos, s->start);
         write(s);
         pos = s->end;
+    }
+    if (!xmlns.empty()) {
+        copy(pos, body->end - 1);
+        text("} finally { __lang.xml.setDefaultNamespace(" + xmlns + "); }");
+        pos = body->end - 1;
     }
     copy(pos, body->end);
     insertVars(at, ctx);

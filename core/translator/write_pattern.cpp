@@ -55,6 +55,7 @@ void Writer::writePatternAssign(Node* n) {
     if (statement && pat->kind == N_ARRAYPAT && rhs->kind == N_ARRAY) {
         // A swap: each element into a temporary first, then the targets, no array made.
         std::vector<std::string> values;
+        bool first = true; // nothing written yet (holes write nothing)
         at(n);
         for (uint32_t i = 0; i < rhs->count; i++) {
             Node* e = rhs->list[i];
@@ -64,10 +65,10 @@ void Writer::writePatternAssign(Node* n) {
             }
             std::string tmp = temp();
             values.push_back(tmp);
-            text((i ? ", " : "") + tmp + " = ");
+            text((first ? "" : ", ") + tmp + " = ");
+            first = false;
             write(e);
         }
-        bool first = values.empty();
         for (uint32_t i = 0; i < pat->count; i++) {
             Node* t = pat->list[i];
             if (!t) continue;

@@ -2,7 +2,8 @@
 // change is copied from the source as it stands; the others are written by construct
 // (write.cpp: the core and plain statements; write_let.cpp: let, const and scopes;
 // write_pattern.cpp: destructuring and for-in heads; write_compr.cpp: comprehensions,
-// generator expressions, conditional catch; write_gen*.cpp: generators as state machines).
+// generator expressions, conditional catch; write_gen*.cpp: generators as state machines;
+// write_xml.cpp: the E4X forms).
 // Every source token keeps its line: the writer pads with line breaks to reach a token's
 // line, puts generated text on the current line and never adds a line of its own.
 #ifndef CAPSULE_TRANSLATOR_WRITER_H
@@ -129,6 +130,20 @@ class Writer {
     void writeGenExpr(Node* n);
     void writeTry(Node* n);
     void writeShorthand(Node* n);
+
+    // ---- E4X (write_xml.cpp) ----
+    struct XmlOut;
+    void writeXml(Node* n);
+    void xmlString(XmlOut& o);
+    void writeXmlText(XmlOut& o, uint32_t from, uint32_t to);
+    void writeXmlPart(XmlOut& o, Node* part);
+    void writeXmlQualified(Node* sel);
+    void writeXmlKey(Node* sel);
+    void writeXmlName(Node* n);
+    void writeXmlMember(Node* n);
+    void writeXmlFilter(Node* n);
+    void writeXmlNamespace(Node* n);
+    void writeOperand(Node* e);
 
   public:
     // ---- generators (write_gen.cpp, write_gen_expr.cpp) ----

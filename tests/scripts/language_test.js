@@ -29,6 +29,7 @@ var kValues = [
     ["var {p: x, q: {r: y}} = {p: 1, q: {r: 2}}; [x, y]", "[1, 2]"],
     ["var a = 1, b = 2; [a, b] = [b, a]; [a, b]", "[2, 1]"],
     ["(function () { var a = 1, b = 2; [a, b] = [b, a]; return [a, b]; })()", "[2, 1]"],
+    ["(function () { var a = 1, b = 2; [a, b] = [, a]; return [a, b]; })()", "[(void 0), 1]"],
     ["var a, b; var v = ([a, b] = [3, 4]); [v, a, b]", "[[3, 4], 3, 4]"],
     ["var o = {}; [o.x, o.y] = 'xy'; o.x + o.y", "\"xy\""],
     ["(function ([a, [b]], {c: d}) { return a + b + d; })([1, [2]], {c: 3})", "6"],

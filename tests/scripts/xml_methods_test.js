@@ -134,6 +134,8 @@ table("Namespace, QName, isXMLName (13.1.2.1, 13.2, 13.3)", [
     ['var n = new Namespace("p", "u"); [Namespace(n) === n, new Namespace(n) === n, String(n), n == new Namespace("q", "u")]',
      "[true, false, u, true]"],
     ['new Namespace(new QName("u2", "a"))', "ns(undefined,u2)"],
+    ['[new Namespace("u"), new QName("a")].map(function (v) { return Object.prototype.toString.call(v); }).join()',
+     "[object Namespace],[object QName]"],
     ['new Namespace("1x", "u")', "ns(undefined,u)"],
     ['new Namespace("p", "")', "throws TypeError"],
     ['[new QName("a"), new QName("u", "a"), new QName(null, "a"), new QName("*"), new QName(new Namespace("p", "u"), "a")]',

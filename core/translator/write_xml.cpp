@@ -1,0 +1,219 @@
+// The writer's E4X forms, lowered to property keys and the helpers of __lang.xml (see the
+// E4X objects in core/engine_xml*.cpp):
+//   <a b={v}>{c}</a>  ->  __lang.xml.literal("<a b=\"" + __lang.xml.escapeAttribute(v) +
+//                         "\">" + __lang.xml.content(c) + "</a>")   (<>...</>: listLiteral)
+//   x.@a, x.@*, x.*   ->  x["@a"], x["@*"], x["*"]
+//   x.@[e]            ->  x[__lang.xml.attributeKey(e)]
+//   x.ns::a, x.@ns::a ->  x[__lang.xml.key(ns, "a")], x[__lang.xml.key(ns, "a", true)]
+//   x..a              ->  __lang.xml.descendants(x, "a")
+//   x.(p)             ->  __lang.xml.filter(x, function ($x1) { with ($x1) return (p); }, this)
+//   @a, ns::a alone   ->  $x1["@a"], __lang.xml.qualified(ns, "a", $x1) inside a filter;
+//                         __lang.xml.bareAttribute("a"), __lang.xml.qualified(ns, "a") outside
+//   default xml namespace = e;  ->  __lang.xml.setDefaultNamespace(e);
+// An initialiser's text is written as string literals broken where its lines break, so what
+// follows it keeps its lines.
+#include "core/translator/writer.h"
+
+namespace translator {
+
+namespace {
+
+// Text as the inside of a double-quoted string literal (line breaks are the caller's).
+void quoteInto(std::string& out, const char* p, const char* end) {
+    static const char kHex[] = "0123456789abcdef";
+    for (; p < end; p++) {
+        unsigned char c = *p;
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20 && c != '\t') {
+            out += "\\x";
+            out += kHex[c >> 4];
+            out += kHex[c & 15];
+        } else if (c == 0xE2 && lineBreakAt(reinterpret_cast<const char*>(p), end) == 3) {
+            out += p[2] == '\xA8' ? "\\u2028" : "\\u2029";
+            p += 2;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+}
+
+std::string quoted(const char* p, size_t n) {
+    std::string s = "\"";
+    quoteInto(s, p, p + n);
+    return s + "\"";
+}
+
+bool qualified(const Node* sel) {
+    return sel->c || (sel->op & XS_ANYNS);
+}
+
+} // namespace
+
+// The initialiser's text as it is being written: a string literal may be open; a `+` is due
+// before the next piece.
+struct Writer::XmlOut {
+    bool open = false, plus = false;
+    uint32_t line; // the source line of the text being written
+};
+
+// An operand of a call: a comma expression keeps its own parentheses.
+void Writer::writeOperand(Node* e) {
+    bool comma = e->kind == N_COMMA;
+    if (comma) text("(");
+    write(e);
+    if (comma) text(")");
+}
+
+// Opens a string literal for the initialiser's text, unless one is open.
+void Writer::xmlString(XmlOut& o) {
+    if (o.open) return;
+    toLine(o.line);
+    text(o.plus ? " + \"" : "\"");
+    o.open = true;
+}
+
+void Writer::writeXmlText(XmlOut& o, uint32_t from, uint32_t to) {
+    const char* end = src_ + to;
+    for (const char* p = src_ + from; p < end;) {
+        const char* q = p;
+        while (q < end && *q != '\n' && *q != '\r' && !(*q == '\xE2' && lineBreakAt(q, end)))
+            q++;
+        xmlString(o);
+        quoteInto(out_, p, q);
+        if (q == end) break;
+        // A line break: the string ends with it, the next one starts on the next line.
+        size_t n = lineBreakAt(q, end);
+        if (n == 3) {
+            quoteInto(out_, q, q + 3);
+        } else {
+            text(*q == '\n' ? "\\n" : n == 2 ? "\\r\\n" : "\\r");
+        }
+        text("\" +");
+        o.open = o.plus = false;
+        o.line++;
+        p = q + n;
+    }
+}
+
+// A braced expression: text of a name, a quoted attribute value, or content.
+void Writer::writeXmlPart(XmlOut& o, Node* part) {
+    if (part->op == XP_VALUE) {
+        xmlString(o);
+        text("\\\"");
+    }
+    if (o.open) {
+        text("\"");
+        o.open = false;
+        o.plus = true;
+    }
+    toLine(o.line);
+    if (o.plus) text(" + ");
+    text(part->op == XP_NAME    ? "String("
+         : part->op == XP_VALUE ? "__lang.xml.escapeAttribute("
+                                : "__lang.xml.content(");
+    writeOperand(part->a);
+    text(")");
+    o.plus = true;
+    o.line = part->line + countLines(src_ + part->start, src_ + part->end);
+    if (part->op == XP_VALUE) {
+        xmlString(o);
+        text("\\\"");
+    }
+}
+
+void Writer::writeXml(Node* n) {
+    token(n->start, n->op ? "__lang.xml.listLiteral(" : "__lang.xml.literal(");
+    XmlOut o;
+    o.line = n->line;
+    // A list's text is what stands between <> and </>.
+    uint32_t pos = n->op ? n->start + 2 : n->start, end = n->op ? n->end - 3 : n->end;
+    for (uint32_t i = 0; i < n->count; i++) {
+        Node* part = n->list[i];
+        writeXmlText(o, pos, part->start);
+        writeXmlPart(o, part);
+        pos = part->end;
+    }
+    writeXmlText(o, pos, end);
+    if (!o.plus) xmlString(o); // no text, or text ending in a line break: an empty string
+    text(o.open ? "\")" : ")");
+}
+
+// The namespace and local name of a qualified selector, as two arguments.
+void Writer::writeXmlQualified(Node* sel) {
+    if (sel->c) {
+        write(sel->c);
+    } else {
+        text("\"*\"");
+    }
+    text(", ");
+    if (sel->op & XS_EXPR) {
+        writeOperand(sel->b);
+    } else {
+        text(sel->op & XS_STAR ? "\"*\"" : quoted(sel->name.p, sel->name.n));
+    }
+}
+
+// The property key a selector names.
+void Writer::writeXmlKey(Node* sel) {
+    bool attr = sel->op & XS_ATTR;
+    if (qualified(sel)) {
+        text("__lang.xml.key(");
+        writeXmlQualified(sel);
+        text(attr ? ", true)" : ")");
+    } else if (sel->op & XS_EXPR) {
+        text("__lang.xml.attributeKey(");
+        write(sel->b);
+        text(")");
+    } else {
+        std::string key =
+            std::string(attr ? "@" : "") + (sel->op & XS_STAR ? std::string("*") : sel->name.str());
+        text(quoted(key.data(), key.size()));
+    }
+}
+
+// A selector as an operand: of the innermost filter's item, or of nothing.
+void Writer::writeXmlName(Node* n) {
+    std::string item =
+        n->target ? prefix() + "x" + std::to_string(static_cast<int>(n->target->op)) : "";
+    if (qualified(n) && !(n->op & XS_ATTR)) {
+        token(n->start, "__lang.xml.qualified(");
+        writeXmlQualified(n);
+        text(item.empty() ? ")" : ", " + item + ")");
+    } else if (!item.empty()) {
+        token(n->start, (item + "[").c_str());
+        writeXmlKey(n);
+        text("]");
+    } else {
+        // Outside a filter an attribute names nothing: an error when it is reached.
+        token(n->start, "__lang.xml.bareAttribute(");
+        text(quoted(src_ + n->start + 1, n->end - n->start - 1) + ")");
+    }
+}
+
+void Writer::writeXmlMember(Node* n) {
+    if (n->op) token(n->start, "__lang.xml.descendants(");
+    write(n->a);
+    text(n->op ? ", " : "[");
+    writeXmlKey(n->b);
+    text(n->op ? ")" : "]");
+}
+
+void Writer::writeXmlFilter(Node* n) {
+    std::string item = prefix() + "x" + std::to_string(static_cast<int>(n->op));
+    token(n->start, "__lang.xml.filter(");
+    write(n->a);
+    text(", function (" + item + ") { with (" + item + ") return (");
+    write(n->b);
+    text("); }, " + fn_->thisName + ")");
+}
+
+void Writer::writeXmlNamespace(Node* n) {
+    token(n->start, "__lang.xml.setDefaultNamespace(");
+    writeOperand(n->a);
+    text(")");
+    copy(n->a->end, n->end); // the semicolon
+}
+
+} // namespace translator

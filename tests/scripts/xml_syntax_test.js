@@ -1,0 +1,165 @@
+// The E4X syntax through the translator (ECMA-357 sections 11 and 12): tables of source text
+// and the value its evaluation gives, each row evaluated as a program of its own through
+// System.evaluate (an XML value stands for its unindented toXMLString()); the errors of
+// malformed initialisers and their lines; lines after multi-line initialisers.
+
+XML.prettyPrinting = false;
+
+function run(source) {
+    return System.evaluate("case.js", source);
+}
+function text(v) {
+    return typeof v === "xml" ? v.toXMLString() : v;
+}
+// Runs each [source, expected] row; "throws <name>" when the source throws.
+function table(name, rows) {
+    rows.forEach(function (row) {
+        test(name + ": " + row[0], function () {
+            var v;
+            try {
+                v = text(run(row[0]));
+            } catch (e) {
+                v = "throws " + e.name;
+            }
+            assertEq(v, row[1]);
+        });
+    });
+}
+
+var R = 'var x = <r a="1"><i k="1"><n>a</n></i><i k="2"><n>b</n><m/></i>t</r>; ';
+var N = 'var p = new Namespace("urn:p"); ' +
+        'var y = <y xmlns:p="urn:p"><p:a p:at="q">1</p:a><a>2</a><p:b/></y>; ';
+
+table("XML initialisers (11.1.4)", [
+    ['<a b="1" c=\'2\'/>', '<a b="1" c="2"/>'],
+    ['var v = "a\\"<&", c = "<&>"; <a b={v}>{c}</a>', '<a b="a&quot;&lt;&amp;">&lt;&amp;&gt;</a>'],
+    ['var t = "q", n = "k"; <{t} {n}={1 + 1}>x</{t}>', '<q k="2">x</q>'],
+    ['var at = \'u="1"\'; <a {at}/>', '<a u="1"/>'],
+    ['var s = "x"; <a b="{s}">{"{"}}</a>', '<a b="{s}">{}</a>'],
+    ['<a>{<b>{1 + 2}</b>}{<c/> + <d/>}</a>', '<a><b>3</b><c/><d/></a>'],
+    ['<a><![CDATA[<{x}>]]></a>.toString()', '<{x}>'],
+    ['XML.ignoreComments = false; var c = <a><!-- {x} --></a>; XML.ignoreComments = true; c',
+     '<a><!-- {x} --></a>'],
+    ['XML.ignoreProcessingInstructions = false; var c = <?p {d}?>; ' +
+     'XML.ignoreProcessingInstructions = true; c.nodeKind()', 'processing-instruction'],
+    ['<a>\n  x  \n</a>.toString()', 'x'],
+    ['<p:a xmlns:p="urn:p" p:b="1"/>.@*.length()', 1],
+    ['<a b-c.d="1"/>.@["b-c.d"]', '1'],
+    ['<a>{1, 2}</a>', '<a>2</a>'],
+    ['function f(v) { return <a>{v}</a>; } f("x") + f(<b/>)', '<a>x</a><a><b/></a>'],
+]);
+
+table("XMLList initialisers (11.1.5)", [
+    ['<><a/>t<b/></>.length()', 3],
+    ['<></>.length()', 0],
+    ['<>{<a/>}{"t"}</>', '<a/>t'],
+    ['typeof <><a/></>', 'xml'],
+]);
+
+table("property accessors and calls (11.2.1, 11.2.2)", [
+    [R + 'x.@a', '1'],
+    [R + 'x.@*.length() + x.*.length()', 4],
+    [R + 'var k = "a"; x.@[k]', '1'],
+    [R + 'x.i.@k.toString()', '12'],
+    [R + 'x.i[1].@k.toString().length', 1],
+    [R + 'x.i.(@k == 2).name().toString()', 'i'],
+    [R + 'x.@class.length()', 0],
+    [N + 'y.p::a.toString() + y.*::a.length() + y.p::a.@p::at + y.p::*.length()', '12q2'],
+    [N + 'y.p::["a"].toString() + y.@*::at.length()', '10'],
+    [N + 'y.*::a.@*::at.toString()', 'q'],
+    [N + 'var q = new QName(p, "b"); y.p::b.name() == q', true],
+]);
+
+table("descendants (11.2.3)", [
+    [R + 'x..n.length()', 2],
+    [R + 'x..@k.toString()', '12'],
+    [R + 'x..*.length()', 8],
+    [R + 'x..i..n', '<n>a</n><n>b</n>'],
+    [N + 'y..p::a.length() + y..*::a.length()', 3],
+]);
+
+table("filters (11.2.4)", [
+    [R + 'x.i.(@k == "2").n', '<n>b</n>'],
+    [R + 'x.i.(n == "a").@k', '1'],
+    [R + 'var want = "b"; x.i.(n == want).@k', '2'],
+    [R + 'x.i.(n.(String(n) == "b").length()).@k', '2'],
+    [R + 'x.i.(@k == 2 && m.length()).length()', 1],
+    [R + 'x.i.(m.length())', 'throws ReferenceError'],
+    [R + 'x.i.(function () { return @k == 1; }()).@k', '1'],
+    [R + 'var o = {w: "2", f: function () { return x.i.(@k == this.w).@k; }}; o.f()', '2'],
+    [R + 'x.*.(*.length() > 1).@k', '2'],
+    [R + 'x.i.(nope == 1)', 'throws ReferenceError'],
+    [N + 'y.*.(@p::at == "q").length()', 1],
+    ['var p = new Namespace("urn:p"); <y xmlns:p="urn:p"><e><p:v>1</p:v></e><e><p:v>2</p:v></e></y>' +
+     '.e.(p::v == 2).p::v', '<p:v xmlns:p="urn:p">2</p:v>'],
+    ['(<a><b c="1"/><b c="2"/></a>).b.(@c > 1).(@c < 3).@c', '2'],
+    ['var l = [1, 2, 3]; <a><b/><b/></a>.b.(l.length == 3).length()', 2],
+]);
+
+table("attribute and qualified identifiers alone (11.1.1, 11.1.2)", [
+    ['@a', 'throws ReferenceError'],
+    ['var p = new Namespace("urn:p"); var q = p::a; q instanceof QName && q.uri + "|" + q.localName',
+     'urn:p|a'],
+    ['*::a.uri', null],
+]);
+
+table("default xml namespace (12.1)", [
+    ['default xml namespace = "urn:d"; var a = <a><b/></a>; default xml namespace = ""; ' +
+     'a.namespace().uri + a.b.length()', 'urn:d0'],
+    ['default xml namespace = new Namespace("urn:d"); var a = <a><b/></a>; var n = a.b.length(); ' +
+     'default xml namespace = ""; n', 1],
+    ['function f() { default xml namespace = "urn:f"; return <a/>; } var a = f(); ' +
+     'a.namespace().uri + "|" + <b/>.namespace().uri', 'urn:f|'],
+    ['function f() { default xml namespace = "urn:f"; throw 1; } try { f(); } catch (e) {} ' +
+     '<b/>.namespace().uri', ''],
+    ['function f(k) { switch (k) { case 1: default xml namespace = "urn:s"; default: return <a/>; } } ' +
+     'f(1).namespace().uri + "|" + f(2).namespace().uri', 'urn:s|'],
+]);
+
+table("operators (11.3-11.6, 11.4.1)", [
+    [R + 'typeof x.@a + typeof x.zz + typeof x..n', 'xmlxmlxml'],
+    [R + 'delete x.@a; delete x.i[0].@k; x.@*.length() + x.i.@k.length()', 1],
+    [R + 'delete x.i; x.i.length()', 0],
+    [R + '"i" in x && "@a" in x && !("zz" in x)', true],
+    [R + 'x.@a = 5; x.@a += 1; x.i[0].@k++; ++x.i[1].@k; [x.@a, x.i[0].@k, x.i[1].@k].join()',
+     '51,2,3'],
+    [R + 'x.i += <i k="3"/>; x.i.length() + x.i[2].@k', '33'],
+    [R + 'x.i[0].n = "z"; x.i[0]', '<i k="1"><n>z</n></i>'],
+    [R + 'x.@b = "q"; x.@b', 'q'],
+    [N + 'y.p::c = "v"; y.p::c.toString() + y.p::c.namespace().uri', 'vurn:p'],
+    ['var a = <a/>; a.@[new QName("urn:q", "t")] = 1; a.@*::t.toString()', '1'],
+    ['(<a/> + <b/>).length()', 2],
+    ['var d = <a>1</a>; var x = d <!-- a comment to the end of the line }\n+ 2; x', '12'],
+    ['var r = []; for each (var v in <><a>1</a><a>2</a></>) r.push(v.toString()); r.join()', '1,2'],
+    ['var r = []; for (var k in <><a/><a/></>) r.push(k); r.join()', '0,1'],
+]);
+
+table("other routes to the compiler", [
+    ['eval("<a>{1 + 1}</a>")', '<a>2</a>'],
+    ['new Function("v", "return <a v={v}/>.@v;")(3).toString()', '3'],
+    ['function g(x) { for each (var i in x.i) yield i.@k.toString(); yield x.i.(@k == 2).length(); }' +
+     ' var r = []; for (var v in g(<r><i k="1"/><i k="2"/></r>)) r.push(v); r.join()', '1,2,1'],
+    ['[i.@k.toString() for each (i in <r><i k="1"/><i k="2"/></r>.i) if (i.@k > 1)].join()', '2'],
+]);
+
+// Malformed initialisers: SyntaxError at the line of the fault; code after a multi-line
+// initialiser keeps its lines.
+var kLines = [
+    ['var x = <a>\n  <b>\n</a>;', 'SyntaxError', 3],
+    ['var x = 1;\nx = <a b=1/>;', 'SyntaxError', 2],
+    ['var x = <a>\n\n  <b/>', 'SyntaxError', 1],
+    ['var x = <a>{\n  1 +\n</a>;', 'SyntaxError', 3],
+    ['var x = <r>\n <a b="1\n2"/>\n <!--\n -->\n</r>; null.f;', 'TypeError', 6],
+    ['var x = <r>\n{1}\n</r>\n\nnull.f;', 'TypeError', 5],
+    ['var x = <>\r\n<a/>\r\n</>;\r\nnull.f;', 'TypeError', 4],
+];
+
+kLines.forEach(function (c) {
+    test("line of " + JSON.stringify(c[0]), function () {
+        var e = assertThrows(function () { run(c[0]); });
+        assertEq(e.name, c[1], c[0] + ": " + e);
+        assertEq(e.lineNumber, c[2], c[0] + ": " + e);
+    });
+});
+
+done();
