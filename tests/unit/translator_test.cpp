@@ -95,8 +95,7 @@ const ErrorCase kErrors[] = {
     {"let x = 1;\nvar [a] ;", 2, false},
     {"let x =\n\n  [1, 2;", 3, false},
     {"let s = 'abc\ndef';", 1, false},
-    {"let x = 1;
-x = a.;", 2, false},
+    {"let x = 1;\nx = a.;", 2, false},
 };
 
 TEST(Translator, ReportsErrorsAtTheirLine) {
