@@ -247,10 +247,7 @@ std::string valueString(const Value& v) {
 
 std::string valueMarkup(const Value& v, bool source) {
     Format f = settingsFormat();
-    if (source) {
-        f.pretty = false;
-        f.source = true;
-    }
+    f.source = source; // printed as the settings say, as toXMLString (the engines of the era)
     std::string s;
     if (v.node)
         writeNode(s, v.node, f);
