@@ -153,6 +153,14 @@ try {
         assertEq(registry("lowBattery"), "42", "nothing of the refused form stored");
     });
 
+    test("the page's link downloads the settings as XML, with the value just stored", function () {
+        var href = page.evaluate("document.getElementById('settings-export').getAttribute('href')");
+        var doc = new XML(DevTools.httpGet(port, href));
+        assertEq(doc.setting.length(), 8, "one element per setting");
+        assertEq(String(doc.setting.(@name == "lowBattery")), "42");
+        assertEq(doc.setting.(@name == "port").@default.toString(), "8080");
+    });
+
     test("a power failure reaches the page and the event log", function () {
         writeFile(data + "/simulator/control", "power=battery");
         waitPage(page, function (s) {

@@ -17,7 +17,7 @@ function writeFile(path, text) {
 
 // Runs the monitor with the stand-in systemctl; its output and exit code.
 function monitor(args) {
-    System.exec("sh -c \"PATH=" + scratch + "/bin:$PATH CAPSULE_UNIT_DIR=" + units + " " + build +
+    System.exec("sh -c \"PATH=" + scratch + "/bin:$PATH CAPSULE_UNIT_DIR=" + units + " CAPSULE_REGISTRY=" + scratch + "/registry " + build +
                 "/monitor " + args + " > out.txt 2>&1; echo $? >> out.txt\"", scratch, 1);
     return readFile(scratch + "/out.txt");
 }
@@ -60,6 +60,14 @@ try {
         assertEq(monitor("--uninstall"), "service capsule-monitor removed\n0\n");
         assertEq(File.status(units + "/capsule-monitor.service"), false, "unit removed");
         assertEq(monitor("--uninstall"), "no service capsule-monitor\n1\n");
+    });
+
+    test("--export prints the settings as XML, the defaults from an empty store", function () {
+        var out = monitor("--export").replace(/\n0\n$/, "");
+        var doc = new XML(out);
+        assertEq(doc.name().localName + " " + doc.setting.length(), "settings 8", out);
+        for each (var s in doc.setting)
+            assertEq(s.toString(), s.@default.toString(), "the value of " + s.@name);
     });
 
     test("under the service manager: ready, serving, and stopped by SIGTERM", function () {

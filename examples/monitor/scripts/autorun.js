@@ -4,6 +4,7 @@
 //                               runs in the console; Ctrl-C stops it
 //   monitor --install | --uninstall   registers or removes the system service
 //   monitor --service           what the service manager starts
+//   monitor --export            prints the settings as XML
 //   monitor --simulate DIR [--parent PID]   the UPS simulator (started by the monitor)
 // The command line and the start first; App.start includes the web server (http.js,
 // routes.js) once its port is bound, and the rest (store.js, ups.js, simulator.js,

@@ -6,6 +6,7 @@
 //   GET  /api/readings?since=t  readings newer than t (ms), oldest first
 //   GET  /api/events?limit=n    the newest events
 //   GET  /api/settings          the settings and their descriptions
+//   GET  /settings.xml          the settings as an XML file to download
 //   POST /settings              the settings form; answers with a redirect to the page
 // While the agent starts (behind the page), the JSON interface answers 503.
 // The form changes settings only when it comes from the monitor's own page: its Origin
@@ -64,6 +65,9 @@ Routes.handle = function (request) {
         if (path === "/api/events")
             return Http.json(Store.events(+request.query.limit || 50));
         if (path === "/api/settings") return Http.json(Routes.settings());
+        if (path === "/settings.xml")
+            return Http.respond(200, "application/xml; charset=utf-8", Settings.toXML(), true,
+                                "Content-Disposition: attachment; filename=\"monitor-settings.xml\"\r\n");
         var file = Routes.files[path];   // no prototype: "/__proto__" is no file either
         if (file) return Http.respond(200, file.type, request.method === "HEAD" ? "" : file.content);
         return Http.respond(404, "text/plain", "not found\n");

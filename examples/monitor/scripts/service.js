@@ -4,7 +4,7 @@
 var Service = {name: "capsule-monitor", started: false};
 
 Service.usage = "usage: monitor [--port N] [--https] [--device simulated|/dev/...] [--data DIR]\n" +
-                "       monitor --install | --uninstall | --service\n" +
+                "       monitor --install | --uninstall | --service | --export\n" +
                 "       monitor --simulate DIR [--parent PID]";
 
 // The options of a command line, or a message for a bad one.
@@ -18,7 +18,7 @@ Service.parse = function (args) {
             o[valued[a]] = args[++i];
         } else if (a === "--https") {
             o.https = true;
-        } else if (a === "--install" || a === "--uninstall" || a === "--service") {
+        } else if (a === "--install" || a === "--uninstall" || a === "--service" || a === "--export") {
             o.mode = a.substring(2);
         } else if (a === "--help" || a === "-h") {
             o.mode = "help";
@@ -49,6 +49,12 @@ Service.main = function (args) {
         include("scripts/ups.js", "AFS");
         include("scripts/simulator.js", "AFS");
         return Simulator.run(o.simulate, +o.parent || 0);
+    }
+    if (o.mode === "export") {
+        Settings.load();
+        System.openConsole();
+        System.print(Settings.toXML());
+        return;
     }
     if (o.mode === "install") return Service.install();
     if (o.mode === "uninstall") return Service.uninstall();

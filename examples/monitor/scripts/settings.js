@@ -89,3 +89,15 @@ Settings.store = function (changes) {
     }
     return errors;
 };
+
+// The settings as an XML document (the "download settings as XML" link and --export):
+//   <settings key="HKEY_CURRENT_USER\Software\Capsule\Monitor">
+//     <setting name="port" default="8080" description="HTTP port">8080</setting> ...
+Settings.toXML = function () {
+    var doc = <settings key={Settings.root + "\\" + Settings.path}/>;
+    for (var name in Settings.fields) {
+        var f = Settings.fields[name];
+        doc.appendChild(<setting name={name} default={f[0]} description={f[2]}>{Settings.values[name]}</setting>);
+    }
+    return '<?xml version="1.0" encoding="UTF-8"?>\n' + doc.toXMLString() + "\n";
+};
