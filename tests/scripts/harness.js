@@ -43,6 +43,23 @@ function assertTrue(v, what) {
     if (!v) fail((what || "assertion") + " failed");
 }
 
+// A table of cases, a test a row: each row [source, expected] is evaluated by run (an
+// indirect eval when none is given), and what form makes of its value is compared with
+// expected; a source that throws gives "throws <name of the error>".
+function table(name, rows, form, run) {
+    rows.forEach(function (row) {
+        test(name + ": " + row[0], function () {
+            var v;
+            try {
+                v = form((run || eval)(row[0]));
+            } catch (e) {
+                v = "throws " + e.name;
+            }
+            assertEq(v, row[1]);
+        });
+    });
+}
+
 // Runs fn and returns what it threw; fails when it threw nothing.
 function assertThrows(fn, what) {
     try {
