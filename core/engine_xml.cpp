@@ -128,34 +128,31 @@ void keepAlive(duk_context* ctx, duk_idx_t idx) {
     duk_pop_2(ctx);
 }
 
-void pushNode(duk_context* ctx, Node* n) {
-    if (n->wrapper) {
-        duk_push_heapptr(ctx, n->wrapper);
+namespace {
+// The wrapper of a node or a list: made once, with a reference that the wrapper's finalizer
+// drops.
+template <class T> void pushObject(duk_context* ctx, T* x, void* proto) {
+    if (x->wrapper) {
+        duk_push_heapptr(ctx, x->wrapper);
         return;
     }
-    ref(n);
+    ref(x);
     try {
-        pushWrapper(ctx, slotOf(n), state().xmlProto);
+        pushWrapper(ctx, slotOf(x), proto);
     } catch (...) {
-        unref(n);
+        unref(x);
         throw;
     }
-    n->wrapper = duk_get_heapptr(ctx, -1);
+    x->wrapper = duk_get_heapptr(ctx, -1);
+}
+} // namespace
+
+void pushNode(duk_context* ctx, Node* n) {
+    pushObject(ctx, n, state().xmlProto);
 }
 
 void pushList(duk_context* ctx, List* l) {
-    if (l->wrapper) {
-        duk_push_heapptr(ctx, l->wrapper);
-        return;
-    }
-    ref(l);
-    try {
-        pushWrapper(ctx, slotOf(l), state().listProto);
-    } catch (...) {
-        unref(l);
-        throw;
-    }
-    l->wrapper = duk_get_heapptr(ctx, -1);
+    pushObject(ctx, l, state().listProto);
 }
 
 void pushRef(duk_context* ctx, const Ref& r) {
