@@ -119,7 +119,8 @@ bool parse(const std::string& data, const Cache& c, const char* fileName, const 
         h.nameLength != nameLength || h.body != hashBytes(p, end - p, c.identity) ||
         h.source != hashBytes(code, n, c.identity))
         return false;
-    if (memcmp(p, fileName, nameLength) != 0) return false;
+    if (nameLength > static_cast<size_t>(end - p) || memcmp(p, fileName, nameLength) != 0)
+        return false;
     p += nameLength;
     for (uint32_t i = 0; i < h.texts; i++) {
         uint64_t length;
