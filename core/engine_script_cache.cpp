@@ -1,9 +1,10 @@
 // Compiled scripts kept across starts. The bytecode of a script that an evaluation compiles
 // goes to the user's private cache folder ("<cache>/capsule/scripts"), and the next start
 // of the same runtime build loads it instead of compiling the source again: compiling is
-// most of what an application's start costs. A file there is named after the runtime
-// build, the executable and the script's name, and records the hash and length of the
-// source it came from, so that a changed source is compiled anew and its file replaced.
+// most of what an application's start costs. A file there is named after the executable
+// and the script's name, and records the runtime build and the hash and length of the
+// source it came from, so that a changed source or a new build compiles anew and replaces
+// the file.
 // The engine trusts bytecode, so a file is used only when a hash over its whole content
 // matches. The texts that functions keep for their source (engine_funcsource.cpp) are
 // stored once each, not once per function. Without a cache folder, or on a platform that
@@ -75,7 +76,7 @@ Cache& cache() {
     if (id.empty()) return c;
     c.identity = hashBytes(id.data(), id.size(), 0);
     std::string exe = platform::executablePath();
-    c.place = hashBytes(exe.data(), exe.size(), c.identity);
+    c.place = hashBytes(exe.data(), exe.size(), 0); // a new build replaces the old one's files
     c.folder = platform::privateCacheFolder("scripts");
     return c;
 }
