@@ -14,13 +14,17 @@ namespace engine {
 
 namespace {
 
-// The compiler reads UTF-8; narrow source text is one character per byte.
+// The compiler reads UTF-8; narrow source text is one character per byte. A script that
+// an earlier start compiled comes from the cache of compiled scripts.
 duk_ret_t compileAndRun(duk_context* ctx, void* udata) {
     const char* const* args = static_cast<const char* const*>(udata);
     size_t n;
     const char* code = bytesAsUtf8(ctx, args[1], strlen(args[1]), &n);
-    pushBytes(ctx, args[0], strlen(args[0]));
-    duk_compile_lstring_filename(ctx, 0, code, n);
+    if (!loadCompiledScript(ctx, args[0], code, n)) {
+        pushBytes(ctx, args[0], strlen(args[0]));
+        duk_compile_lstring_filename(ctx, 0, code, n);
+        keepCompiledScript(ctx, args[0], code, n);
+    }
     duk_call(ctx, 0);
     return 1;
 }

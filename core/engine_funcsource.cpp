@@ -116,3 +116,58 @@ duk_bool_t duk_host_push_function_text(duk_hthread* thr, duk_idx_t idx, duk_bool
     pushNativeText(thr, idx);
     return 1;
 }
+
+// The texts that the compiled function at fnIdx and the functions inside it keep, swapped
+// for their index in the array at textsIdx (toIndex: a text not yet there is appended) or
+// back from it: a compiled script is stored with each text once (core/script_cache.cpp),
+// not once per function. A slot whose index the array does not hold is left as it is,
+// and the function then gives its native form.
+namespace {
+void swapTexts(duk_hthread* thr, duk_hcompfunc* f, duk_idx_t texts, bool toIndex, int depth) {
+    if (!DUK_HCOMPFUNC_GET_DATA(thr->heap, f) || depth > 1000) return;
+    duk_tval* base = DUK_HCOMPFUNC_GET_CONSTS_BASE(thr->heap, f);
+    duk_tval* end = DUK_HCOMPFUNC_GET_CONSTS_END(thr->heap, f);
+    if (end - base >= 3 && isMarker(end - 1) && DUK_TVAL_IS_NUMBER(end - 2)) {
+        duk_tval* slot = end - 3;
+        duk_uarridx_t count = static_cast<duk_uarridx_t>(duk_get_length(thr, texts));
+        if (toIndex && DUK_TVAL_IS_STRING(slot)) {
+            duk_hstring* text = DUK_TVAL_GET_STRING(slot);
+            duk_uarridx_t i = 0;
+            for (; i < count; i++) {
+                duk_get_prop_index(thr, texts, i);
+                bool same = duk_get_hstring(thr, -1) == text;
+                duk_pop(thr);
+                if (same) break;
+            }
+            if (i == count) {
+                duk_push_hstring(thr, text);
+                duk_put_prop_index(thr, texts, count);
+            }
+            DUK_TVAL_SET_NUMBER_UPDREF(thr, slot,
+                                       static_cast<duk_double_t>(i)); // the array keeps it
+        } else if (!toIndex && DUK_TVAL_IS_NUMBER(slot)) {
+            duk_double_t i = DUK_TVAL_GET_NUMBER(slot);
+            if (i >= 0 && i < count && i == static_cast<duk_uarridx_t>(i)) {
+                duk_get_prop_index(thr, texts, static_cast<duk_uarridx_t>(i));
+                if (duk_is_string(thr, -1))
+                    DUK_TVAL_SET_STRING_UPDREF(thr, slot, duk_get_hstring(thr, -1));
+                duk_pop(thr);
+            }
+        }
+    }
+    duk_hobject** inner = DUK_HCOMPFUNC_GET_FUNCS_BASE(thr->heap, f);
+    duk_hobject** innerEnd = DUK_HCOMPFUNC_GET_FUNCS_END(thr->heap, f);
+    for (; inner < innerEnd; inner++)
+        if (DUK_HOBJECT_IS_COMPFUNC(*inner))
+            swapTexts(thr, reinterpret_cast<duk_hcompfunc*>(*inner), texts, toIndex, depth + 1);
+}
+} // namespace
+
+void duk_host_swap_function_texts(duk_hthread* thr, duk_idx_t fnIdx, duk_idx_t textsIdx,
+                                  duk_bool_t toIndex) {
+    duk_require_stack(thr, 4);
+    textsIdx = duk_require_normalize_index(thr, textsIdx);
+    duk_hobject* obj = duk_get_hobject(thr, fnIdx);
+    if (obj && DUK_HOBJECT_IS_COMPFUNC(obj))
+        swapTexts(thr, reinterpret_cast<duk_hcompfunc*>(obj), textsIdx, toIndex != 0, 0);
+}

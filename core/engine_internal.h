@@ -32,6 +32,11 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx);
 // compiled, in parentheses for toSource when it is a function expression (forSource), or
 // "function name() {\n    [native code]\n}"; false (nothing pushed) for a non-function.
 duk_bool_t duk_host_push_function_text(duk_context* ctx, duk_idx_t idx, duk_bool_t forSource);
+// Swaps the source texts that the compiled function at fnIdx (and each function inside
+// it) keeps for their index in the array at textsIdx, appending new ones (toIndex), or
+// back (core/engine_funcsource.cpp).
+void duk_host_swap_function_texts(duk_context* ctx, duk_idx_t fnIdx, duk_idx_t textsIdx,
+                                  duk_bool_t toIndex);
 
 // for-in as the script language has it (core/engine_forin.cpp, run by the engine's for-in):
 // [... obj] -> [... enumerator], where flags are kEnum* below; an object with __iterator__
@@ -164,6 +169,12 @@ void requestBegin(HostContext* cx);
 void requestEnd(HostContext* cx);
 int requestSuspend(HostContext* cx);
 void requestResume(HostContext* cx, int depth);
+
+// Compiled scripts kept across starts (engine_script_cache.cpp): pushes the function that
+// compiling code (n bytes, named fileName) makes and returns true when the cache holds
+// it; keeps the compiled function at -1 for the next start.
+bool loadCompiledScript(duk_context* ctx, const char* fileName, const char* code, size_t n);
+void keepCompiledScript(duk_context* ctx, const char* fileName, const char* code, size_t n);
 
 // Slot 11: guarded evaluation.
 int evaluateScript(HostContext* cx, const char* fileName, const char* source, HostValue* result);

@@ -18,6 +18,10 @@ int runHost(int argc, char** argv, char** envp, const HostOptions& options);
 
 // The executable's full path ("" if it cannot be read).
 std::string executablePath();
+// Bytes that tell this build of the runtime from every other (Linux: the executable's
+// build identifier); "" when the platform has none, and then nothing derived from the
+// runtime's own build (compiled scripts) is kept across starts.
+std::string runtimeIdentity();
 // The folder part of a path (up to the last separator), or "" when it has none.
 std::string folderOf(const std::string& path);
 bool changeDirectory(const std::string& path);
@@ -156,9 +160,10 @@ void unlockMutex(int mutex); // one level, by the owner only
 void destroyMutex(int mutex);
 
 // Files written whole or not at all: a temporary file in the same folder, flushed to
-// the disk, then renamed over the target. False when anything fails (the target is then
-// as it was).
-bool writeFileAtomically(const std::string& path, const std::string& data, unsigned mode);
+// the disk (unless durable is false: a cache that may lose its newest files in a crash),
+// then renamed over the target. False when anything fails (the target is then as it was).
+bool writeFileAtomically(const std::string& path, const std::string& data, unsigned mode,
+                         bool durable = true);
 
 // Registry: a key store on files, one tree per root key (registry_store.cpp). Paths are
 // key names separated by backslashes; names are UTF-8, compared without regard to letter
@@ -221,7 +226,7 @@ struct ServiceConfig {
     std::string name, commandLine, displayName, description;
     bool manualStart = false;
     bool interactive = false; // Windows: may interact with the desktop
-    int restartDelayMs = -1; // below 0: no restart on failure
+    int restartDelayMs = -1;  // below 0: no restart on failure
 };
 bool serviceManagerAvailable();
 // Creates the service, or changes the configuration of an existing one.

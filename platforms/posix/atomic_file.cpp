@@ -27,7 +27,8 @@ bool writeAll(int fd, const std::string& data) {
 }
 } // namespace
 
-bool writeFileAtomically(const std::string& path, const std::string& data, unsigned mode) {
+bool writeFileAtomically(const std::string& path, const std::string& data, unsigned mode,
+                         bool durable) {
     std::string folder = folderOf(path);
     size_t slash = path.find_last_of('/');
     std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -38,14 +39,16 @@ bool writeFileAtomically(const std::string& path, const std::string& data, unsig
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) return false;
     fchmod(fd, mode); // whatever the umask
-    bool ok = writeAll(fd, data) && fsync(fd) == 0;
+    bool ok = writeAll(fd, data) && (!durable || fsync(fd) == 0);
     ok = close(fd) == 0 && ok;
     if (ok) ok = rename(temp.c_str(), path.c_str()) == 0;
     if (!ok) {
         unlink(temp.c_str());
         return false;
     }
-    int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    int dir = durable
+                  ? open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                  : -1;
     if (dir >= 0) {
         fsync(dir);
         close(dir);

@@ -1,7 +1,9 @@
 // Paths, directories and facts about the machine and the process.
 #include "platforms/platform.h"
 
+#include <elf.h>
 #include <limits.h>
+#include <link.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/utsname.h>
@@ -10,11 +12,48 @@
 
 namespace platform {
 
+// Read once: the process keeps the file it started from (a link in /proc costs a path
+// walk at every read).
 std::string executablePath() {
-    char buf[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return std::string();
-    return std::string(buf, static_cast<size_t>(n));
+    static const std::string path = [] {
+        char buf[PATH_MAX];
+        ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
+    }();
+    return path;
+}
+
+namespace {
+// The GNU build identifier note of the program's own image, from its loaded headers.
+int findBuildId(struct dl_phdr_info* info, size_t, void* out) {
+    for (int i = 0; i < info->dlpi_phnum; i++) {
+        const ElfW(Phdr)& ph = info->dlpi_phdr[i];
+        if (ph.p_type != PT_NOTE) continue;
+        const char* p = reinterpret_cast<const char*>(info->dlpi_addr + ph.p_vaddr);
+        const char* end = p + ph.p_memsz;
+        while (p + sizeof(ElfW(Nhdr)) <= end) {
+            const ElfW(Nhdr)* note = reinterpret_cast<const ElfW(Nhdr)*>(p);
+            const char* name = p + sizeof *note;
+            const char* desc = name + ((note->n_namesz + 3) & ~3u);
+            if (desc + note->n_descsz > end) break;
+            if (note->n_type == NT_GNU_BUILD_ID && note->n_namesz == 4 && !memcmp(name, "GNU", 4)) {
+                static_cast<std::string*>(out)->assign(desc, note->n_descsz);
+                return 1;
+            }
+            p = desc + ((note->n_descsz + 3) & ~3u);
+        }
+    }
+    return 1; // the first object is the program itself
+}
+} // namespace
+
+std::string runtimeIdentity() {
+    static const std::string id = [] {
+        std::string found;
+        dl_iterate_phdr(findBuildId, &found);
+        return found;
+    }();
+    return id;
 }
 
 std::string folderOf(const std::string& path) {

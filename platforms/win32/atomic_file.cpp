@@ -16,7 +16,8 @@ std::atomic<unsigned> gCounter{0};
 } // namespace
 
 // The mode is the POSIX one; files here take the folder's access rights.
-bool writeFileAtomically(const std::string& path, const std::string& data, unsigned mode) {
+bool writeFileAtomically(const std::string& path, const std::string& data, unsigned mode,
+                         bool durable) {
     (void)mode;
     std::string local = localPath(path);
     std::string folder = folderOf(local);
@@ -37,10 +38,10 @@ bool writeFileAtomically(const std::string& path, const std::string& data, unsig
         ok = WriteFile(h, data.data() + done, chunk, &written, nullptr) && written > 0;
         done += written;
     }
-    ok = ok && FlushFileBuffers(h);
+    ok = ok && (!durable || FlushFileBuffers(h));
     ok = CloseHandle(h) && ok;
     ok = ok && MoveFileExW(wtemp.c_str(), widen(local).c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+                           MOVEFILE_REPLACE_EXISTING | (durable ? MOVEFILE_WRITE_THROUGH : 0));
     if (!ok) DeleteFileW(wtemp.c_str());
     return ok;
 }

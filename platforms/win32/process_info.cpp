@@ -21,6 +21,11 @@ std::string executablePath() {
     }
 }
 
+// No build identifier is read here: nothing is kept across starts.
+std::string runtimeIdentity() {
+    return std::string();
+}
+
 // The text before the last separator: for a file in a drive's root that is the bare drive
 // ("C:"), whose current directory a change of directory then selects.
 std::string folderOf(const std::string& path) {

@@ -3,12 +3,14 @@
 // fail, and the test reads the process's output as it comes.
 #include <gtest/gtest.h>
 
+#include "platforms/platform.h"
 #include "tests/unit/test_support.h"
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
@@ -19,6 +21,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -157,4 +160,35 @@ TEST(ScriptThreads, FaultInAThreadWritesTheLogAndEndsTheProcess) {
     EXPECT_NE(text.find("in 'var a = 1;\nTest.crash();' from 'runThread' -> 2\n"),
               std::string::npos)
         << text;
+}
+
+// The main thread's stack as read from its start (no /proc/self/maps) ends where the
+// thread library's reading says, and reaches as far down; another thread gets the
+// library's own answer.
+TEST(StackBounds, MainThreadAsTheThreadLibrarySeesIt) {
+    auto library = [] {
+        platform::StackBounds b;
+        pthread_attr_t attr;
+        void* low = nullptr;
+        size_t size = 0;
+        if (pthread_getattr_np(pthread_self(), &attr) == 0 &&
+            pthread_attr_getstack(&attr, &low, &size) == 0) {
+            b.low = reinterpret_cast<uintptr_t>(low);
+            b.size = size;
+        }
+        pthread_attr_destroy(&attr);
+        return b;
+    };
+    platform::StackBounds ours = platform::stackBounds(), theirs = library();
+    uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+    ASSERT_NE(theirs.low, 0u);
+    EXPECT_LE(ours.low > theirs.low ? ours.low - theirs.low : theirs.low - ours.low, page);
+    EXPECT_GE(ours.low + ours.size, theirs.low + theirs.size);
+    uintptr_t here = reinterpret_cast<uintptr_t>(&page);
+    EXPECT_TRUE(here > ours.low && here < ours.low + ours.size);
+    std::thread([&] {
+        platform::StackBounds a = platform::stackBounds(), b = library();
+        EXPECT_EQ(a.low, b.low);
+        EXPECT_EQ(a.size, b.size);
+    }).join();
 }

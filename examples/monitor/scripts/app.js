@@ -19,18 +19,24 @@ App.includeAgent = function () {
 
 // options: {dataDir, port, https, device}. The web server comes first, so that the page
 // is there at once; the store, the device and the poller follow (the JSON interface
-// answers 503 until they are there). The port is bound before the web server's scripts
-// are compiled: a client that comes meanwhile waits in the listen queue, not refused.
+// answers 503 until they are there). The port is bound first of all, before the data
+// folder is claimed and the web server's scripts are run: a client that comes meanwhile
+// waits in the listen queue, not refused.
 App.start = function (options) {
     App.dataDir = options.dataDir;
-    if (!Util.makeDirs(App.dataDir)) throw new Error("cannot make the data folder " + App.dataDir);
-    App.claimDataDir();
     Modules.require("Socket", "msocket");
     var v = Settings.load();
     var port = options.port || +v.port;
     var https = options.https !== undefined ? options.https : v.https === "1";
     var tls = https ? App.certificate() : null;
     var listener = App.listen(port, tls);
+    try {
+        App.makeDataDir();
+        App.claimDataDir();
+    } catch (e) {
+        listener.close();
+        throw e;
+    }
     App.includeWebServer();
     Routes.loadFiles();
     Http.use(listener, port, tls);
@@ -63,6 +69,10 @@ App.listen = function (port, tls) {
     return s;
 };
 
+App.makeDataDir = function () {
+    if (!Util.makeDirs(App.dataDir)) throw new Error("cannot make the data folder " + App.dataDir);
+};
+
 // One monitor per data folder: a second one would take over the first one's simulator.
 App.claimDataDir = function () {
     var file = App.dataDir + "/monitor.pid", pid = Util.readPid(file);
@@ -92,6 +102,7 @@ App.device = function (device, v) {
 // The HTTPS certificate and key in the data folder, made on first use: the key by
 // openssl, the self-signed certificate by the socket module.
 App.certificate = function () {
+    App.makeDataDir();
     var key = App.dataDir + "/https-key.pem", cert = App.dataDir + "/https-cert.pem";
     if (!Util.exists(key))
         System.exec("openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out https-key.pem",
