@@ -26,6 +26,7 @@ void* Arena::block(size_t n) {
 
 Parser::Parser(const char* src, size_t len, Arena* arena) : lex_(src, len), arena_(arena) {
     tokens.reserve(len / 3 + 16);
+    listStack_.reserve(256);
 }
 
 // ---- tokens --------------------------------------------------------------------------
@@ -138,6 +139,16 @@ Node** Parser::toList(const std::vector<Node*>& v, uint32_t* count) {
     if (v.empty()) return nullptr;
     Node** l = static_cast<Node**>(arena_->alloc(sizeof(Node*) * v.size()));
     memcpy(l, v.data(), sizeof(Node*) * v.size());
+    return l;
+}
+
+Node** Parser::takeList(size_t start, uint32_t* count) {
+    size_t n = listStack_.size() - start;
+    *count = static_cast<uint32_t>(n);
+    if (!n) return nullptr;
+    Node** l = static_cast<Node**>(arena_->alloc(sizeof(Node*) * n));
+    memcpy(l, listStack_.data() + start, sizeof(Node*) * n);
+    listStack_.resize(start);
     return l;
 }
 
