@@ -13,6 +13,7 @@
 #include "core/translator/resolve.h"
 #include "core/translator/translate.h"
 
+#include <charconv>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -56,6 +57,25 @@ struct FnCtx {
                                     // var, return, this... ), none copied whole
 };
 
+// Appends pieces of text (strings, or numbers written in decimal) to s, without the
+// temporaries that joining them with + would make.
+inline void append(std::string& s, const std::string& piece) {
+    s += piece;
+}
+inline void append(std::string& s, const char* piece) {
+    s += piece;
+}
+inline void append(std::string& s, char piece) {
+    s += piece;
+}
+inline void append(std::string& s, int number) {
+    char buf[16];
+    s.append(buf, std::to_chars(buf, buf + sizeof buf, number).ptr - buf);
+}
+template <class... T> void cat(std::string& s, const T&... pieces) {
+    (append(s, pieces), ...);
+}
+
 // A piece of an expression: text, or a node written when the piece is.
 struct Part {
     Node* node;
@@ -79,6 +99,7 @@ class Writer {
     void copy(uint32_t from, uint32_t to);
     void text(const std::string& s) { out_ += s; }
     void text(const char* s) { out_ += s; }
+    template <class... T> void put(const T&... pieces) { cat(out_, pieces...); }
     // Inserts s at output offset `at` (behind which only the functions written since lie).
     void insertText(size_t at, const std::string& s);
     // Moves to the line of source offset `at`/node `n` (never back).
@@ -155,10 +176,10 @@ class Writer {
     void explodeVar(Node* n);
     void explodeTry(Node* n);
     void exitTry(int parent, int fin, int end);
-    std::string jumpText(int state, int zone);
+    void jump(int state, int zone); // writes the jump to a state of another zone
     void yieldText(const Parts& value, int state);
-    std::string stepHead(Gen& g, size_t* load);
-    std::string stepTail(Gen& g);
+    void stepHead(Gen& g, size_t* load);
+    void stepTail(Gen& g);
     std::string placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
                                const std::vector<std::string>& initial);
     int newState();
