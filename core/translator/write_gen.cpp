@@ -125,19 +125,27 @@ void Writer::stepTail(Gen& g) {
 
 // The registers: their loading inserted at `load`, their storing at the step's end. Returns
 // their initial values.
-std::string Writer::placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
+std::string Writer::placeRegisters(Gen& g, size_t loadAt, const std::vector<std::string>& regs,
                                    const std::vector<std::string>& initial) {
-    std::string in, save, init, l = prefix() + "l";
+    std::string load, init;
+    cat(load, " var ", prefix(), "l = ", g.g, ".l");
+    text(" }");
+    bool saved = false;
     for (size_t i = 0; i < regs.size(); i++) {
-        std::string at = l + "[" + std::to_string(i) + "]";
-        in += ", " + regs[i] + " = " + at;
+        int at = static_cast<int>(i);
+        cat(load, ", ", regs[i], " = ", prefix(), "l[", at, "]");
         // Only what the body may change needs storing.
-        if (assigned_.count(regs[i]) || initial[i] == "void 0")
-            save += (save.empty() ? " " : ", ") + at + " = " + regs[i];
-        init += (i ? ", " : "") + initial[i];
+        if (assigned_.count(regs[i]) || initial[i] == "void 0") {
+            put(saved ? ", " : " ", prefix(), "l[", at, "] = ", regs[i]);
+            saved = true;
+        }
+        cat(init, i ? ", " : "", initial[i]);
     }
-    text(" }" + save + (save.empty() ? " " : "; ") + "return " + g.r + "; }");
-    if (!regs.empty()) insertText(load, " var " + l + " = " + g.g + ".l" + in + ";");
+    put(saved ? "; " : " ", "return ", g.r, "; }");
+    if (!regs.empty()) {
+        load += ";";
+        insertText(loadAt, load);
+    }
     return init;
 }
 
