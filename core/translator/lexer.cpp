@@ -376,15 +376,16 @@ int Lexer::punctuator() {
     return -1;
 }
 
-Token Lexer::next() {
-    Token t;
+void Lexer::next(Token* out) {
+    Token& t = *out;
+    t = Token();
     bool nl = false;
     if (!skipSpace(&nl) || pos_ >= len_) {
         t.type = T_EOF;
         t.start = t.end = static_cast<uint32_t>(len_);
         t.line = line_;
         t.nl = nl;
-        return t;
+        return;
     }
     t.nl = nl;
     t.start = static_cast<uint32_t>(pos_);
@@ -409,7 +410,6 @@ Token Lexer::next() {
     }
     if (error_) t.type = T_EOF;
     t.end = static_cast<uint32_t>(pos_);
-    return t;
 }
 
 Token Lexer::rescanRegExp(const Token& tok) {

@@ -38,14 +38,14 @@ void Parser::advance() {
         cur_ = ahead_;
         haveAhead_ = false;
     } else {
-        cur_ = lex_.next();
+        lex_.next(&cur_);
     }
     if (lex_.failed()) failAt(lex_.errorLine(), lex_.error());
 }
 
 const Token& Parser::peek() {
     if (!haveAhead_) {
-        ahead_ = lex_.next();
+        lex_.next(&ahead_);
         haveAhead_ = true;
         if (lex_.failed()) failAt(lex_.errorLine(), lex_.error());
     }
