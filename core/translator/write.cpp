@@ -42,7 +42,7 @@ uint32_t lines(const char* p, const char* end) {
 
 // Whether text starting with `next` would run into the output's last character (two names,
 // `+ +`, `- -`, or `/` and a comment).
-bool joins(const std::string& out, char next) {
+bool joins(const Output& out, char next) {
     if (out.empty()) return false;
     char last = out.back();
     if (isIdentByte(static_cast<unsigned char>(last)) &&
@@ -82,7 +82,7 @@ void Writer::copy(uint32_t from, uint32_t to) {
             // A comment begun with <!-- becomes a // comment: the text around it may now
             // expect an operand, where <!-- would start an XML comment.
             for (uint32_t at : p_.htmlComments)
-                if (at >= begin && at < stop) out_.replace(base + (at - begin), 2, "//");
+                if (at >= begin && at < stop) out_.overwrite(base + (at - begin), "//", 2);
             outLine_ = tok(last).line + lines(src_ + tok(last).start, src_ + tok(last).end);
             if (tok(last).asi) out_ += ';';
             return;
@@ -434,7 +434,7 @@ void Writer::writeFunction(Node* n) {
         } else {
             std::string t = prefix() + "p" + std::to_string(i);
             token(p->start, t.c_str());
-            std::string saveOut;
+            Output saveOut;
             saveOut.swap(out_);
             uint32_t line = outLine_;
             destructure(p, t, true);
@@ -442,7 +442,7 @@ void Writer::writeFunction(Node* n) {
             saveOut.swap(out_);
             if (!saveOut.empty()) { // an empty pattern takes nothing apart
                 head += head.empty() ? "var " : ", ";
-                head += saveOut;
+                head += saveOut.str();
             }
         }
         pos = p->end;
@@ -468,8 +468,8 @@ void Writer::writeFunction(Node* n) {
     }
     fn_ = saved;
     // The function's output: from its first token to its closing brace.
-    start = out_.find_first_not_of(" \t\r\n", start);
-    size_t end = out_.find_last_of('}');
+    start = out_.findFirstNotOf(" \t\r\n", start);
+    size_t end = out_.findLast('}');
     if (start < end && end != std::string::npos)
         spans.push_back(FunctionSpan{static_cast<uint32_t>(start), static_cast<uint32_t>(end + 1),
                                      n->start, n->end});
@@ -492,7 +492,7 @@ std::string Writer::run(Node* root) {
         toLine(last.line + countLines(src_ + last.start, src_ + root->end));
     }
     fn_ = nullptr;
-    return std::move(out_);
+    return out_.take();
 }
 
 } // namespace translator
