@@ -147,6 +147,7 @@ enum BindKind : uint8_t { B_VAR, B_PARAM, B_FUNC, B_LET, B_CONST, B_CATCH, B_ARG
 struct Binding {
     Name name;
     BindKind kind;
+    uint32_t declAt = 0; // where the declaring node starts (kept here: the node lies far away)
     Scope* scope;
     Node* decl = nullptr;  // the declaring node (for errors)
     bool captured = false; // referenced from a nested function

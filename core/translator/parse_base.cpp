@@ -200,6 +200,7 @@ Binding* Parser::declare(Scope* s, const Name& n, BindKind k, Node* decl) {
     b->kind = k;
     b->scope = s;
     b->decl = decl;
+    if (decl) b->declAt = decl->start;
     arena_->add(s, b);
     return b;
 }

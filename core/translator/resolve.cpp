@@ -154,7 +154,7 @@ void resolve(Parser& p, Names& names) {
             if (gen) {
                 for (Binding* b = s->first; b; b = b->next) {
                     b->rename = names.fresh(b->name);
-                    if (b->decl) p.flag(b->decl->start);
+                    if (b->decl) p.flag(b->declAt);
                 }
             }
             continue;
@@ -173,7 +173,7 @@ void resolve(Parser& p, Names& names) {
                 uint32_t i = 0;
                 for (Binding* b = s->first; b; b = b->next, i++) {
                     b->rename = names.holder(s->holder) + "[" + std::to_string(i) + "]";
-                    if (b->decl) p.flag(b->decl->start);
+                    if (b->decl) p.flag(b->declAt);
                 }
                 continue;
             }
@@ -182,7 +182,7 @@ void resolve(Parser& p, Names& names) {
         if (fresh) continue;
         for (Binding* b = s->first; b; b = b->next) {
             b->rename = names.fresh(b->name);
-            if (b->decl) p.flag(b->decl->start);
+            if (b->decl) p.flag(b->declAt);
         }
     }
     for (const Resolved& r : resolved) {
