@@ -21,10 +21,16 @@ void Writer::toLine(uint32_t line) {
 // The index of the first token that starts at or after offset. Lookups mostly move a little
 // from the last one: the search gallops out from there before it halves.
 uint32_t Writer::tokenAt(uint32_t offset) const {
-    const std::vector<Token>& t = p_.tokens;
-    hint_ = gallop(t.data(), static_cast<uint32_t>(t.size()), hint_, offset,
-                   [](const Token& a, uint32_t o) { return a.start < o; });
+    hint_ = tokenNear(offset);
     return hint_;
+}
+
+// The same, leaving the last answer where it was: for a look at a statement's end before
+// the statement is written from its start.
+uint32_t Writer::tokenNear(uint32_t offset) const {
+    const std::vector<Token>& t = p_.tokens;
+    return gallop(t.data(), static_cast<uint32_t>(t.size()), hint_, offset,
+                  [](const Token& a, uint32_t o) { return a.start < o; });
 }
 
 namespace {
@@ -188,7 +194,7 @@ void Writer::writeHoles(Node* n) {
 // `let y` before `= void 0`), where the semicolon is taken off while the statement is
 // written.
 bool Writer::takeStatementEnd(Node* n) {
-    uint32_t i = tokenAt(n->end);
+    uint32_t i = tokenNear(n->end);
     if (i == 0 || !tok(i - 1).asi) return false;
     p_.tokens[i - 1].asi = false;
     return true;

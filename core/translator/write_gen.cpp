@@ -320,7 +320,7 @@ void Writer::explodeStatement(Node* n) {
     at(n);
     enterHolder(n);
     // The semicolon inserted after the statement's last token is written here, at its end.
-    uint32_t last = tokenAt(n->end);
+    uint32_t last = tokenNear(n->end);
     if (last) p_.tokens[last - 1].asi = false;
     auto cond = [&](Node* e, bool whenTrue, int state, int zone) {
         Parts c = explode(e);

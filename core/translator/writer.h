@@ -184,6 +184,7 @@ class Writer {
     FnCtx* fn() { return fn_; }
     bool strict() const;
     uint32_t tokenAt(uint32_t offset) const; // index of the token that starts at offset
+    uint32_t tokenNear(uint32_t offset) const;
     const Token& tok(uint32_t i) const { return p_.tokens[i]; }
     const char* src() const { return src_; }
 
