@@ -110,12 +110,16 @@ void Writer::insertText(size_t at, const std::string& s) {
 }
 
 void Writer::token(uint32_t offset, const char* replacement) {
+    token(offset, replacement, strlen(replacement));
+}
+
+void Writer::token(uint32_t offset, const char* p, size_t n) {
     uint32_t i = tokenAt(offset);
     if (i < p_.tokens.size()) {
         toLine(tok(i).line);
-        if (joins(out_, replacement[0])) out_ += ' ';
+        if (joins(out_, n ? p[0] : '\0')) out_ += ' ';
     }
-    out_ += replacement;
+    out_.append(p, n);
     if (i < p_.tokens.size() && tok(i).asi) out_ += ';';
 }
 
@@ -237,13 +241,15 @@ void Writer::write(Node* n) {
     }
     switch (n->kind) {
     case N_NAME:
-        if (!n->binding && fn_ && fn_->argsName != "arguments" && n->name.n == 9 &&
-            !memcmp(n->name.p, "arguments", 9)) {
+        if (n->name.n == 9 && !n->binding && fn_ && !memcmp(n->name.p, "arguments", 9) &&
+            fn_->argsName != "arguments") {
             token(n->start, fn_->argsName.c_str());
         } else if ((n->flags & F_CALLEE) && n->binding && n->binding->scope->holder) {
             token(n->start, ("(0, " + name(n) + ")").c_str()); // called without its array
+        } else if (n->binding && !n->binding->rename.empty()) {
+            token(n->start, n->binding->rename.data(), n->binding->rename.size());
         } else {
-            token(n->start, name(n).c_str());
+            token(n->start, src_ + n->start, n->end - n->start);
         }
         break;
     case N_ATOM:

@@ -177,6 +177,7 @@ class Writer {
     void toLine(uint32_t line);
     void at(Node* n) { toLine(n->line); }
     void token(uint32_t offset, const char* replacement); // a token written differently
+    void token(uint32_t offset, const char* p, size_t n);
     void writeParts(const Parts& p);
     std::string temp();        // a temporary of the current function
     std::string name(Node* n); // a name node as written (renamed or not)
