@@ -33,7 +33,7 @@ class Parser {
     // engine's compiler takes it). Throws SyntaxFailure.
     Node* parse(ParseMode mode, bool strict);
 
-    std::vector<Token> tokens; // every token consumed, in order
+    std::vector<Token, BlockAllocator<Token>> tokens; // every token consumed, in order
     // A name reference, with the scope it was met in (kept apart from the node, which the
     // resolution reads only for the few references that meet a let or const).
     struct Ref {

@@ -54,7 +54,7 @@ void keepHolders(Parser& p, Names& names) {
 
 } // namespace
 
-Names::Names(const std::vector<Token>& tokens, const char* src) {
+Names::Names(const std::vector<Token, BlockAllocator<Token>>& tokens, const char* src) {
     size_t len = tokens.empty() ? 0 : tokens.back().end;
     bool some = memchr(src, '$', len) != nullptr; // most sources hold none at all
     for (size_t k = 0; some && k < tokens.size(); k++) {

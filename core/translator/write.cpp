@@ -28,7 +28,7 @@ uint32_t Writer::tokenAt(uint32_t offset) const {
 // The same, leaving the last answer where it was: for a look at a statement's end before
 // the statement is written from its start.
 uint32_t Writer::tokenNear(uint32_t offset) const {
-    const std::vector<Token>& t = p_.tokens;
+    const auto& t = p_.tokens;
     return gallop(t.data(), static_cast<uint32_t>(t.size()), hint_, offset,
                   [](const Token& a, uint32_t o) { return a.start < o; });
 }
