@@ -6,6 +6,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdlib.h>
 #include <string.h>
 #include <memory>
 #include <string>
@@ -147,6 +148,7 @@ enum BindKind : uint8_t { B_VAR, B_PARAM, B_FUNC, B_LET, B_CONST, B_CATCH, B_ARG
 struct Binding {
     Name name;
     BindKind kind;
+    uint32_t declAt = 0; // where the declaring node starts (kept here: the node lies far away)
     Scope* scope;
     Node* decl = nullptr;  // the declaring node (for errors)
     bool captured = false; // referenced from a nested function
@@ -229,6 +231,9 @@ class Arena {
         }
     }
 
+    // A block of n bytes (freed with free()): in huge pages from 2 MiB on.
+    static void* block(size_t n);
+
   private:
     // Blocks double from 64 KiB to 2 MiB; those of 2 MiB are asked to come in huge pages (a
     // large source costs a few page faults rather than thousands).
@@ -248,11 +253,21 @@ class Arena {
             return p;
         }
     };
-    static void* block(size_t n);
     static constexpr size_t kBlock = 64 * 1024, kMaxBlock = 2 * 1024 * 1024;
     std::vector<std::unique_ptr<std::unordered_map<std::string_view, Binding*>>> maps_;
     Pool nodes_, scopes_;
     std::vector<Binding*> bindings_;
+};
+
+// The allocator of the large arrays of a translation (its tokens): blocks as the arena's.
+template <class T> struct BlockAllocator {
+    using value_type = T;
+    BlockAllocator() = default;
+    template <class U> BlockAllocator(const BlockAllocator<U>&) {}
+    T* allocate(size_t n) { return static_cast<T*>(Arena::block(n * sizeof(T))); }
+    void deallocate(T* p, size_t) { free(p); }
+    template <class U> bool operator==(const BlockAllocator<U>&) const { return true; }
+    template <class U> bool operator!=(const BlockAllocator<U>&) const { return false; }
 };
 
 } // namespace translator

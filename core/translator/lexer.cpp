@@ -132,6 +132,17 @@ Tok keyword(const char* p, size_t n) {
 bool isDigit(int c) {
     return c >= '0' && c <= '9';
 }
+
+// The ASCII bytes of names (letters, digits, $ and _), for the tight loop over a name.
+struct NameBytes {
+    bool is[128] = {};
+    constexpr NameBytes() {
+        for (int c = 0; c < 128; c++)
+            is[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    c == '$' || c == '_';
+    }
+};
+constexpr NameBytes kNameBytes;
 bool isHex(int c) {
     return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -157,10 +168,17 @@ void Lexer::fail(const char* msg) {
 bool Lexer::skipSpace(bool* nl) {
     const char* end = src_ + len_;
     for (;;) {
+        // Runs of spaces (indentation), the common case, in a tight loop.
+        while (pos_ < len_ && src_[pos_] == ' ')
+            pos_++;
         int c = peekChar(pos_);
         if (c == ' ' || c == '\t' || c == '\v' || c == '\f') {
             pos_++;
-        } else if (c == '\n' || c == '\r') {
+        } else if (c == '\n') {
+            pos_++;
+            line_++;
+            *nl = true;
+        } else if (c == '\r') {
             pos_ += lineBreakAt(src_ + pos_, end);
             line_++;
             *nl = true;
@@ -204,6 +222,9 @@ bool Lexer::skipSpace(bool* nl) {
 void Lexer::scanName(Token* t) {
     const char* end = src_ + len_;
     for (;;) {
+        while (pos_ < len_ && static_cast<unsigned char>(src_[pos_]) < 128 &&
+               kNameBytes.is[static_cast<unsigned char>(src_[pos_])])
+            pos_++;
         int c = peekChar(pos_);
         if (c == '\\') {
             if (peekChar(pos_ + 1) != 'u') return fail("invalid escape in a name");
@@ -355,15 +376,16 @@ int Lexer::punctuator() {
     return -1;
 }
 
-Token Lexer::next() {
-    Token t;
+void Lexer::next(Token* out) {
+    Token& t = *out;
+    t = Token();
     bool nl = false;
     if (!skipSpace(&nl) || pos_ >= len_) {
         t.type = T_EOF;
         t.start = t.end = static_cast<uint32_t>(len_);
         t.line = line_;
         t.nl = nl;
-        return t;
+        return;
     }
     t.nl = nl;
     t.start = static_cast<uint32_t>(pos_);
@@ -388,7 +410,6 @@ Token Lexer::next() {
     }
     if (error_) t.type = T_EOF;
     t.end = static_cast<uint32_t>(pos_);
-    return t;
 }
 
 Token Lexer::rescanRegExp(const Token& tok) {

@@ -127,8 +127,14 @@ struct Token {
 class Lexer {
   public:
     Lexer(const char* src, size_t len);
-    // The next token, with `/` scanned as division.
-    Token next();
+    // The next token, with `/` scanned as division: into *t, where the parser keeps it (a
+    // token built byte by byte and returned whole makes the processor wait for it).
+    void next(Token* t);
+    Token next() {
+        Token t;
+        next(&t);
+        return t;
+    }
     // Scans again from tok.start (a `/` or `/=` token) as a regular expression literal.
     Token rescanRegExp(const Token& tok);
     // Moves back so that the next token scanned starts at tok.start.

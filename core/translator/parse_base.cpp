@@ -26,6 +26,7 @@ void* Arena::block(size_t n) {
 
 Parser::Parser(const char* src, size_t len, Arena* arena) : lex_(src, len), arena_(arena) {
     tokens.reserve(len / 3 + 16);
+    listStack_.reserve(256);
 }
 
 // ---- tokens --------------------------------------------------------------------------
@@ -37,14 +38,14 @@ void Parser::advance() {
         cur_ = ahead_;
         haveAhead_ = false;
     } else {
-        cur_ = lex_.next();
+        lex_.next(&cur_);
     }
     if (lex_.failed()) failAt(lex_.errorLine(), lex_.error());
 }
 
 const Token& Parser::peek() {
     if (!haveAhead_) {
-        ahead_ = lex_.next();
+        lex_.next(&ahead_);
         haveAhead_ = true;
         if (lex_.failed()) failAt(lex_.errorLine(), lex_.error());
     }
@@ -141,6 +142,16 @@ Node** Parser::toList(const std::vector<Node*>& v, uint32_t* count) {
     return l;
 }
 
+Node** Parser::takeList(size_t start, uint32_t* count) {
+    size_t n = listStack_.size() - start;
+    *count = static_cast<uint32_t>(n);
+    if (!n) return nullptr;
+    Node** l = static_cast<Node**>(arena_->alloc(sizeof(Node*) * n));
+    memcpy(l, listStack_.data() + start, sizeof(Node*) * n);
+    listStack_.resize(start);
+    return l;
+}
+
 // ---- scopes --------------------------------------------------------------------------
 
 Scope* Parser::pushScope(ScopeKind k, Node* owner) {
@@ -189,6 +200,7 @@ Binding* Parser::declare(Scope* s, const Name& n, BindKind k, Node* decl) {
     b->kind = k;
     b->scope = s;
     b->decl = decl;
+    if (decl) b->declAt = decl->start;
     arena_->add(s, b);
     return b;
 }

@@ -56,10 +56,11 @@ Node* Parser::expression(bool noIn) {
     Node* e = assignment(noIn);
     if (!is(P_COMMA)) return e;
     Node* n = make(N_COMMA, first);
-    std::vector<Node*> list{e};
+    size_t list = listStart();
+    listAdd(e);
     while (accept(P_COMMA))
-        list.push_back(assignment(noIn));
-    n->list = toList(list, &n->count);
+        listAdd(assignment(noIn));
+    n->list = takeList(list, &n->count);
     return finish(n);
 }
 
@@ -221,26 +222,26 @@ Node* Parser::postfix() {
 void Parser::arguments(Node* call) {
     Token open = cur_;
     advance(); // (
-    std::vector<Node*> args;
+    size_t args = listStart();
     if (!is(P_RPAREN)) {
         do {
             Mark mark = here();
             Node* a = assignment();
-            if (is(K_FOR) && args.empty()) {
+            if (is(K_FOR) && !listSize(args)) {
                 // f(x for (x in o)): a generator expression as the only argument, without
                 // parentheses of its own (the call's close it).
                 Token from = open;
                 from.start = a->start;
                 from.line = a->line;
                 a = comprehension(N_GENEXPR, a, from, 0, mark);
-                args.push_back(a);
+                listAdd(a);
                 break;
             }
-            args.push_back(a);
+            listAdd(a);
         } while (accept(P_COMMA));
     }
     expect(P_RPAREN, "missing ) after argument list");
-    call->list = toList(args, &call->count);
+    call->list = takeList(args, &call->count);
 }
 
 Node* Parser::leftHandSide(bool allowCall) {
@@ -369,22 +370,22 @@ Node* Parser::arrayLiteral() {
     Token first = cur_;
     advance(); // [
     Node* n = make(N_ARRAY, first);
-    std::vector<Node*> list;
+    size_t list = listStart();
     while (!is(P_RBRACKET)) {
         if (is(P_COMMA)) {
             advance();
-            list.push_back(nullptr);
+            listAdd(nullptr);
             continue;
         }
         Mark mark = here();
         Node* e = assignment();
-        if (is(K_FOR) && list.empty())
+        if (is(K_FOR) && !listSize(list))
             return comprehension(N_COMPREHENSION, e, first, P_RBRACKET, mark);
-        list.push_back(e);
+        listAdd(e);
         if (!is(P_RBRACKET)) expect(P_COMMA, "missing ] after element list");
     }
     advance();
-    n->list = toList(list, &n->count);
+    n->list = takeList(list, &n->count);
     return finish(n);
 }
 
@@ -392,7 +393,7 @@ Node* Parser::objectLiteral() {
     Token first = cur_;
     advance(); // {
     Node* n = make(N_OBJECT, first);
-    std::vector<Node*> list;
+    size_t list = listStart();
     while (!is(P_RBRACE)) {
         Token pfirst = cur_;
         Node* p = make(N_PROP, pfirst);
@@ -425,11 +426,11 @@ Node* Parser::objectLiteral() {
         } else {
             fail("missing : after property id");
         }
-        list.push_back(finish(p));
+        listAdd(finish(p));
         if (!is(P_RBRACE)) expect(P_COMMA, "missing } after property list");
     }
     advance();
-    n->list = toList(list, &n->count);
+    n->list = takeList(list, &n->count);
     return finish(n);
 }
 
@@ -444,10 +445,11 @@ Node* Parser::parenthesized() {
         Node* c = make(N_COMMA, cur_);
         c->start = e->start;
         c->line = e->line;
-        std::vector<Node*> list{e};
+        size_t list = listStart();
+        listAdd(e);
         while (accept(P_COMMA))
-            list.push_back(assignment());
-        c->list = toList(list, &c->count);
+            listAdd(assignment());
+        c->list = takeList(list, &c->count);
         e = finish(c);
     }
     expect(P_RPAREN, "missing ) in parenthetical");
@@ -478,7 +480,7 @@ Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int e
     s->fn->firstInFn = s;
     scope_ = s;
     n->a = expr;
-    std::vector<Node*> clauses;
+    size_t clauses = listStart();
     while (is(K_FOR)) {
         Token cfirst = cur_;
         advance();
@@ -496,7 +498,7 @@ Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int e
         c->b = expression();
         expect(P_RPAREN, "missing ) after for-loop control");
         declarePattern(c->a, B_LET, s);
-        clauses.push_back(finish(c));
+        listAdd(finish(c));
     }
     if (accept(K_IF)) {
         expect(P_LPAREN, "missing ( before condition");
@@ -504,7 +506,7 @@ Node* Parser::comprehension(NodeKind kind, Node* expr, const Token& first, int e
         expect(P_RPAREN, "missing ) after condition");
     }
     scope_ = outer;
-    n->list = toList(clauses, &n->count);
+    n->list = takeList(clauses, &n->count);
     if (endTok)
         expect(endTok, endTok == P_RBRACKET ? "missing ] after element list"
                                             : "missing ) after generator expression");
@@ -518,7 +520,7 @@ Node* Parser::letExpression(bool statement, bool noIn) {
     flag(first.start);
     advance(); // let
     expect(P_LPAREN, "missing ( after let");
-    std::vector<Node*> decls;
+    size_t decls = listStart();
     if (!is(P_RPAREN)) {
         do {
             Node* d = make(N_DECL, cur_);
@@ -528,7 +530,7 @@ Node* Parser::letExpression(bool statement, bool noIn) {
             } else if (d->a->kind != N_NAME) {
                 fail("missing = in destructuring declaration");
             }
-            decls.push_back(finish(d));
+            listAdd(finish(d));
         } while (accept(P_COMMA));
     }
     expect(P_RPAREN, "missing ) after let head");
@@ -537,9 +539,9 @@ Node* Parser::letExpression(bool statement, bool noIn) {
     Node* n = make(statement && is(P_LBRACE) ? N_LETSTMT : N_LETEXPR, first);
     Scope* s = pushScope(S_BLOCK, n);
     n->scope = s;
-    for (Node* d : decls)
-        declarePattern(d->a, B_LET, s);
-    n->list = toList(decls, &n->count);
+    n->list = takeList(decls, &n->count);
+    for (uint32_t i = 0; i < n->count; i++)
+        declarePattern(n->list[i]->a, B_LET, s);
     n->a = n->kind == N_LETSTMT ? block() : expression(noIn);
     popScope();
     return finish(n);
@@ -560,23 +562,23 @@ Node* Parser::bindingTarget() {
         flag(first.start);
         advance();
         n = make(N_ARRAYPAT, first);
-        std::vector<Node*> list;
+        size_t list = listStart();
         while (!is(P_RBRACKET)) {
             if (accept(P_COMMA)) {
-                list.push_back(nullptr);
+                listAdd(nullptr);
                 continue;
             }
-            list.push_back(bindingTarget());
+            listAdd(bindingTarget());
             if (!is(P_RBRACKET)) expect(P_COMMA, "missing ] after element list");
         }
         advance();
-        n->list = toList(list, &n->count);
+        n->list = takeList(list, &n->count);
         finish(n);
     } else if (is(P_LBRACE)) {
         flag(first.start);
         advance();
         n = make(N_OBJECTPAT, first);
-        std::vector<Node*> list;
+        size_t list = listStart();
         while (!is(P_RBRACE)) {
             Node* p = make(N_PROP, cur_);
             if (cur_.type != T_NAME && cur_.type != T_STRING && cur_.type != T_NUMBER &&
@@ -600,11 +602,11 @@ Node* Parser::bindingTarget() {
             } else {
                 fail("missing : after property id");
             }
-            list.push_back(finish(p));
+            listAdd(finish(p));
             if (!is(P_RBRACE)) expect(P_COMMA, "missing } after property list");
         }
         advance();
-        n->list = toList(list, &n->count);
+        n->list = takeList(list, &n->count);
         finish(n);
     } else {
         fail("missing variable name");

@@ -39,7 +39,7 @@ Node* Parser::parse(ParseMode mode, bool strict) {
 // prologue sets its function's strictness.
 Node* Parser::statementList(NodeKind kind, const Token& first, int endTok) {
     Node* n = make(kind, first);
-    std::vector<Node*> list;
+    size_t list = listStart();
     bool prologue = kind == N_BODY;
     while (!is(endTok)) {
         if (is(T_EOF)) fail("missing } in compound statement");
@@ -52,9 +52,9 @@ Node* Parser::statementList(NodeKind kind, const Token& first, int endTok) {
                 prologue = false;
             }
         }
-        list.push_back(statement());
+        listAdd(statement());
     }
-    n->list = toList(list, &n->count);
+    n->list = takeList(list, &n->count);
     return finish(n);
 }
 
@@ -87,16 +87,16 @@ Node* Parser::functionNode(bool declaration, bool keyword) {
     loopDepth_ = 0;
     inFunction_ = true;
     expect(P_LPAREN, "missing ( before formal parameters");
-    std::vector<Node*> params;
+    size_t params = listStart();
     if (!is(P_RPAREN)) {
         do {
             Node* p = bindingTarget();
             declarePattern(p, B_PARAM, s);
-            params.push_back(p);
+            listAdd(p);
         } while (accept(P_COMMA));
     }
     expect(P_RPAREN, "missing ) after formal parameters");
-    fn->list = toList(params, &fn->count);
+    fn->list = takeList(params, &fn->count);
     if (is(P_LBRACE)) {
         fn->b = functionBody(fn);
     } else {
@@ -137,15 +137,15 @@ Node* Parser::block() {
     expect(P_LBRACE, "missing {");
     Node* n = make(N_BLOCK, first);
     Scope* s = pushScope(S_BLOCK, n);
-    std::vector<Node*> list;
+    size_t list = listStart();
     while (!is(P_RBRACE)) {
         if (is(T_EOF)) fail("missing } in compound statement");
-        list.push_back(statement());
+        listAdd(statement());
     }
     advance();
     popScope();
     n->scope = s;
-    n->list = toList(list, &n->count);
+    n->list = takeList(list, &n->count);
     return finish(n);
 }
 
@@ -303,7 +303,7 @@ Node* Parser::variables(int kind, bool noIn) {
     if (kind != K_VAR) flag(first.start);
     BindKind bk = kind == K_VAR ? B_VAR : kind == K_LET ? B_LET : B_CONST;
     Scope* target = kind == K_LET ? scope_ : varScope();
-    std::vector<Node*> list;
+    size_t list = listStart();
     do {
         Token dfirst = cur_;
         Node* d = make(N_DECL, dfirst);
@@ -314,9 +314,9 @@ Node* Parser::variables(int kind, bool noIn) {
             fail("missing = in destructuring declaration");
         }
         declarePattern(d->a, bk, target);
-        list.push_back(finish(d));
+        listAdd(finish(d));
     } while (accept(P_COMMA));
-    n->list = toList(list, &n->count);
+    n->list = takeList(list, &n->count);
     return finish(n);
 }
 
@@ -469,7 +469,7 @@ Node* Parser::switchStatement() {
     Scope* s = pushScope(S_BLOCK, n);
     n->scope = s;
     labels_.push_back({Name(), n, false, true, false});
-    std::vector<Node*> cases;
+    size_t cases = listStart();
     bool haveDefault = false;
     while (!is(P_RBRACE)) {
         Token cfirst = cur_;
@@ -482,18 +482,18 @@ Node* Parser::switchStatement() {
             c->a = expression();
         }
         expect(P_COLON, "missing : after case label");
-        std::vector<Node*> list;
+        size_t list = listStart();
         while (!is(K_CASE) && (!is(K_DEFAULT) || atDefaultNamespace()) && !is(P_RBRACE)) {
             if (is(T_EOF)) fail("missing } in switch statement");
-            list.push_back(statement());
+            listAdd(statement());
         }
-        c->list = toList(list, &c->count);
-        cases.push_back(finish(c));
+        c->list = takeList(list, &c->count);
+        listAdd(finish(c));
     }
     advance();
     labels_.pop_back();
     popScope();
-    n->list = toList(cases, &n->count);
+    n->list = takeList(cases, &n->count);
     return finish(n);
 }
 
@@ -502,7 +502,7 @@ Node* Parser::tryStatement() {
     advance();
     Node* n = make(N_TRY, first);
     n->a = block();
-    std::vector<Node*> catches;
+    size_t catches = listStart();
     bool unconditional = false;
     while (is(K_CATCH)) {
         if (unconditional) fail("catch after unconditional catch");
@@ -528,9 +528,9 @@ Node* Parser::tryStatement() {
         expect(P_RPAREN, "missing ) after catch");
         c->c = block();
         popScope();
-        catches.push_back(finish(c));
+        listAdd(finish(c));
     }
-    n->list = toList(catches, &n->count);
+    n->list = takeList(catches, &n->count);
     if (accept(K_FINALLY)) n->b = block();
     if (!n->count && !n->b) fail("missing catch or finally after try");
     return finish(n);

@@ -33,7 +33,7 @@ class Parser {
     // engine's compiler takes it). Throws SyntaxFailure.
     Node* parse(ParseMode mode, bool strict);
 
-    std::vector<Token> tokens; // every token consumed, in order
+    std::vector<Token, BlockAllocator<Token>> tokens; // every token consumed, in order
     // A name reference, with the scope it was met in (kept apart from the node, which the
     // resolution reads only for the few references that meet a let or const).
     struct Ref {
@@ -77,6 +77,12 @@ class Parser {
     Node* make(NodeKind k, const Token& first);
     Node* finish(Node* n);
     Node** toList(const std::vector<Node*>& v, uint32_t* count);
+    // The lists being parsed (statements, arguments, elements...) gather on one stack, as
+    // they nest, and move into the arena when complete: no allocation per list.
+    size_t listStart() const { return listStack_.size(); }
+    void listAdd(Node* n) { listStack_.push_back(n); }
+    size_t listSize(size_t start) const { return listStack_.size() - start; }
+    Node** takeList(size_t start, uint32_t* count);
 
     // scopes
     Scope* pushScope(ScopeKind k, Node* owner);
@@ -155,6 +161,7 @@ class Parser {
     Scope* scope_ = nullptr;
     std::vector<Label> labels_;
     std::vector<Name> pendingLabels_;
+    std::vector<Node*> listStack_;
     bool direct_ = false, directNext_ = false;
     int loopDepth_ = 0; // loops of the current function around the current point
     bool inFunction_ = false;

@@ -54,7 +54,7 @@ void keepHolders(Parser& p, Names& names) {
 
 } // namespace
 
-Names::Names(const std::vector<Token>& tokens, const char* src) {
+Names::Names(const std::vector<Token, BlockAllocator<Token>>& tokens, const char* src) {
     size_t len = tokens.empty() ? 0 : tokens.back().end;
     bool some = memchr(src, '$', len) != nullptr; // most sources hold none at all
     for (size_t k = 0; some && k < tokens.size(); k++) {
@@ -113,7 +113,15 @@ void resolve(Parser& p, Names& names) {
             p.wanted.insert(view(b->name));
         }
     }
-    for (const Parser::Ref& ref : p.refs) {
+    const size_t nrefs = p.refs.size();
+    for (size_t i = 0; i < nrefs; i++) {
+        const Parser::Ref& ref = p.refs[i];
+        // The references' nodes and scopes lie far apart in the arena: ask for those of a
+        // few references ahead while this one is resolved.
+        if (i + 8 < nrefs) {
+            __builtin_prefetch(p.refs[i + 8].node);
+            __builtin_prefetch(p.refs[i + 8].scope);
+        }
         if (isArguments(ref.name)) {
             // Generators read their `arguments` through a saved copy; comprehensions and
             // generator expressions, written as functions, are handed the function's.
@@ -146,7 +154,7 @@ void resolve(Parser& p, Names& names) {
             if (gen) {
                 for (Binding* b = s->first; b; b = b->next) {
                     b->rename = names.fresh(b->name);
-                    if (b->decl) p.flag(b->decl->start);
+                    if (b->decl) p.flag(b->declAt);
                 }
             }
             continue;
@@ -165,7 +173,7 @@ void resolve(Parser& p, Names& names) {
                 uint32_t i = 0;
                 for (Binding* b = s->first; b; b = b->next, i++) {
                     b->rename = names.holder(s->holder) + "[" + std::to_string(i) + "]";
-                    if (b->decl) p.flag(b->decl->start);
+                    if (b->decl) p.flag(b->declAt);
                 }
                 continue;
             }
@@ -174,7 +182,7 @@ void resolve(Parser& p, Names& names) {
         if (fresh) continue;
         for (Binding* b = s->first; b; b = b->next) {
             b->rename = names.fresh(b->name);
-            if (b->decl) p.flag(b->decl->start);
+            if (b->decl) p.flag(b->declAt);
         }
     }
     for (const Resolved& r : resolved) {

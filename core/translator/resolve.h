@@ -15,7 +15,7 @@ namespace translator {
 // Names the writer makes up: none of them is a name of the source.
 class Names {
   public:
-    Names(const std::vector<Token>& tokens, const char* src);
+    Names(const std::vector<Token, BlockAllocator<Token>>& tokens, const char* src);
     // A new name for a renamed binding: base$N.
     std::string fresh(const Name& base);
     // The prefix of the writer's own names (temporaries, the generator's state...).

@@ -21,10 +21,16 @@ void Writer::toLine(uint32_t line) {
 // The index of the first token that starts at or after offset. Lookups mostly move a little
 // from the last one: the search gallops out from there before it halves.
 uint32_t Writer::tokenAt(uint32_t offset) const {
-    const std::vector<Token>& t = p_.tokens;
-    hint_ = gallop(t.data(), static_cast<uint32_t>(t.size()), hint_, offset,
-                   [](const Token& a, uint32_t o) { return a.start < o; });
+    hint_ = tokenNear(offset);
     return hint_;
+}
+
+// The same, leaving the last answer where it was: for a look at a statement's end before
+// the statement is written from its start.
+uint32_t Writer::tokenNear(uint32_t offset) const {
+    const auto& t = p_.tokens;
+    return gallop(t.data(), static_cast<uint32_t>(t.size()), hint_, offset,
+                  [](const Token& a, uint32_t o) { return a.start < o; });
 }
 
 namespace {
@@ -42,7 +48,7 @@ uint32_t lines(const char* p, const char* end) {
 
 // Whether text starting with `next` would run into the output's last character (two names,
 // `+ +`, `- -`, or `/` and a comment).
-bool joins(const std::string& out, char next) {
+bool joins(const Output& out, char next) {
     if (out.empty()) return false;
     char last = out.back();
     if (isIdentByte(static_cast<unsigned char>(last)) &&
@@ -82,7 +88,7 @@ void Writer::copy(uint32_t from, uint32_t to) {
             // A comment begun with <!-- becomes a // comment: the text around it may now
             // expect an operand, where <!-- would start an XML comment.
             for (uint32_t at : p_.htmlComments)
-                if (at >= begin && at < stop) out_.replace(base + (at - begin), 2, "//");
+                if (at >= begin && at < stop) out_.overwrite(base + (at - begin), "//", 2);
             outLine_ = tok(last).line + lines(src_ + tok(last).start, src_ + tok(last).end);
             if (tok(last).asi) out_ += ';';
             return;
@@ -104,12 +110,16 @@ void Writer::insertText(size_t at, const std::string& s) {
 }
 
 void Writer::token(uint32_t offset, const char* replacement) {
+    token(offset, replacement, strlen(replacement));
+}
+
+void Writer::token(uint32_t offset, const char* p, size_t n) {
     uint32_t i = tokenAt(offset);
     if (i < p_.tokens.size()) {
         toLine(tok(i).line);
-        if (joins(out_, replacement[0])) out_ += ' ';
+        if (joins(out_, n ? p[0] : '\0')) out_ += ' ';
     }
-    out_ += replacement;
+    out_.append(p, n);
     if (i < p_.tokens.size() && tok(i).asi) out_ += ';';
 }
 
@@ -188,7 +198,7 @@ void Writer::writeHoles(Node* n) {
 // `let y` before `= void 0`), where the semicolon is taken off while the statement is
 // written.
 bool Writer::takeStatementEnd(Node* n) {
-    uint32_t i = tokenAt(n->end);
+    uint32_t i = tokenNear(n->end);
     if (i == 0 || !tok(i - 1).asi) return false;
     p_.tokens[i - 1].asi = false;
     return true;
@@ -231,13 +241,15 @@ void Writer::write(Node* n) {
     }
     switch (n->kind) {
     case N_NAME:
-        if (!n->binding && fn_ && fn_->argsName != "arguments" && n->name.n == 9 &&
-            !memcmp(n->name.p, "arguments", 9)) {
+        if (n->name.n == 9 && !n->binding && fn_ && !memcmp(n->name.p, "arguments", 9) &&
+            fn_->argsName != "arguments") {
             token(n->start, fn_->argsName.c_str());
         } else if ((n->flags & F_CALLEE) && n->binding && n->binding->scope->holder) {
             token(n->start, ("(0, " + name(n) + ")").c_str()); // called without its array
+        } else if (n->binding && !n->binding->rename.empty()) {
+            token(n->start, n->binding->rename.data(), n->binding->rename.size());
         } else {
-            token(n->start, name(n).c_str());
+            token(n->start, src_ + n->start, n->end - n->start);
         }
         break;
     case N_ATOM:
@@ -434,7 +446,7 @@ void Writer::writeFunction(Node* n) {
         } else {
             std::string t = prefix() + "p" + std::to_string(i);
             token(p->start, t.c_str());
-            std::string saveOut;
+            Output saveOut;
             saveOut.swap(out_);
             uint32_t line = outLine_;
             destructure(p, t, true);
@@ -442,7 +454,7 @@ void Writer::writeFunction(Node* n) {
             saveOut.swap(out_);
             if (!saveOut.empty()) { // an empty pattern takes nothing apart
                 head += head.empty() ? "var " : ", ";
-                head += saveOut;
+                head += saveOut.str();
             }
         }
         pos = p->end;
@@ -468,8 +480,8 @@ void Writer::writeFunction(Node* n) {
     }
     fn_ = saved;
     // The function's output: from its first token to its closing brace.
-    start = out_.find_first_not_of(" \t\r\n", start);
-    size_t end = out_.find_last_of('}');
+    start = out_.findFirstNotOf(" \t\r\n", start);
+    size_t end = out_.findLast('}');
     if (start < end && end != std::string::npos)
         spans.push_back(FunctionSpan{static_cast<uint32_t>(start), static_cast<uint32_t>(end + 1),
                                      n->start, n->end});
@@ -492,7 +504,7 @@ std::string Writer::run(Node* root) {
         toLine(last.line + countLines(src_ + last.start, src_ + root->end));
     }
     fn_ = nullptr;
-    return std::move(out_);
+    return out_.take();
 }
 
 } // namespace translator

@@ -112,35 +112,37 @@ void Writer::writeGenExpr(Node* n) {
         iters.push_back(temp());
     size_t load;
     text(" return __lang.gen(");
-    text(stepHead(g, &load) + "switch (" + g.s + ") { case 0: ");
-    auto jump = [&](const std::string& state) {
-        return g.s + " = " + state + "; continue " + g.loop + ";";
-    };
+    stepHead(g, &load);
+    put("switch (", g.s, ") { case 0: ");
     for (uint32_t i = 0; i < n->count; i++) {
         Node* c = n->list[i];
         int mode = c->op == 1 ? 1 : isPattern(c->a) ? 2 : 0;
-        text(iters[i] + " = __lang.iter(");
+        put(iters[i], " = __lang.iter(");
         write(c->b);
-        text(", " + std::to_string(mode) + "); case " + std::to_string(i + 1) + ": if (!" +
-             iters[i] + ".step()) { " + (i ? jump(std::to_string(i)) : "break " + g.loop + ";") +
-             " } ");
+        put(", ", mode, "); case ", int(i + 1), ": if (!", iters[i], ".step()) { ");
+        if (i) {
+            put(g.s, " = ", int(i), "; continue ", g.loop, "; } ");
+        } else {
+            put("break ", g.loop, "; } ");
+        }
         if (isPattern(c->a)) {
             destructure(c->a, iters[i] + ".v", true);
         } else {
-            text(name(c->a) + " = " + iters[i] + ".v");
+            put(name(c->a), " = ", iters[i], ".v");
         }
         text("; ");
     }
-    std::string inner = std::to_string(n->count);
+    int inner = static_cast<int>(n->count);
     if (n->b) {
         text("if (!(");
         write(n->b);
-        text(")) { " + jump(inner) + " } ");
+        put(")) { ", g.s, " = ", inner, "; continue ", g.loop, "; } ");
     }
-    text(g.r + " = ");
+    put(g.r, " = ");
     write(n->a);
-    text("; " + g.g + ".s = " + inner + "; return " + g.r + "; default: break " + g.loop + "; }" +
-         stepTail(g) + " }, null); })");
+    put("; ", g.g, ".s = ", inner, "; return ", g.r, "; default: break ", g.loop, "; }");
+    stepTail(g);
+    text(" }, null); })");
     std::string args = passArgs ? "arguments" : "";
     if (!kept.empty()) args += (args.empty() ? "" : ", ") + kept;
     text(ownThis ? ".call(this" : "(");

@@ -20,27 +20,31 @@
 
 namespace translator {
 
-std::string Writer::jumpText(int state, int zone) {
+void Writer::jump(int state, int zone) {
     Gen& g = *fn_->gen;
     bool fin = false;
     for (int z = g.zone; z != zone && z >= 0; z = g.table[z * 4])
         if (g.table[z * 4 + 3] >= 0) fin = true;
-    if (fin)
-        return g.s + " = " + g.g + ".jump(" + std::to_string(state) + ", " + std::to_string(zone) +
-               "); continue " + g.loop + ";";
-    std::string r;
-    if (zone != g.zone) r = g.g + ".t = " + std::to_string(zone) + "; ";
-    return r + g.s + " = " + std::to_string(state) + "; continue " + g.loop + ";";
+    if (fin) {
+        put(g.s, " = ", g.g, ".jump(", state, ", ", zone, "); continue ", g.loop, ";");
+        return;
+    }
+    if (zone != g.zone) put(g.g, ".t = ", zone, "; ");
+    put(g.s, " = ", state, "; continue ", g.loop, ";");
 }
 
 // The yield of `value` (parts): the value first, then the state to resume at; out through
 // the step's end, which stores the registers, or straight out when there are none.
 void Writer::yieldText(const Parts& value, int state) {
     Gen& g = *fn_->gen;
-    text(" " + g.r + " = ");
+    put(" ", g.r, " = ");
     writeParts(value);
-    text("; " + g.g + ".s = " + std::to_string(state) + ";" +
-         (g.registers ? " break " + g.exit + ";" : " return " + g.r + ";"));
+    put("; ", g.g, ".s = ", state, ";");
+    if (g.registers) {
+        put(" break ", g.exit, ";");
+    } else {
+        put(" return ", g.r, ";");
+    }
 }
 
 int Writer::newState() {
@@ -49,10 +53,14 @@ int Writer::newState() {
 
 void Writer::mark(int state) {
     const std::vector<std::string>& w = fn_->gen->withs;
-    text(" " + std::string(w.size(), '}') + (w.empty() ? "" : " ") + "case " +
-         std::to_string(state) + ":");
+    out_ += ' ';
+    if (!w.empty()) {
+        out_.append(w.size(), '}');
+        out_ += ' ';
+    }
+    put("case ", state, ":");
     for (const std::string& o : w)
-        text(" with (" + o + ") {");
+        put(" with (", o, ") {");
 }
 
 // A statement of a generator's body that holds no yield but reaches beyond itself: return,
@@ -69,8 +77,11 @@ void Writer::writeGeneratorStatement(Node* n) {
         for (int z = g.zone; z >= 0; z = g.table[z * 4])
             if (g.table[z * 4 + 3] >= 0) fin = true;
         token(n->start, "{");
-        text(fin ? g.s + " = " + g.g + ".jump(-1, -1); continue " + g.loop + ";}"
-                 : "break " + g.loop + ";}");
+        if (fin) {
+            put(g.s, " = ", g.g, ".jump(-1, -1); continue ", g.loop, ";}");
+        } else {
+            put("break ", g.loop, ";}");
+        }
         return;
     }
     case N_BREAK:
@@ -79,7 +90,8 @@ void Writer::writeGeneratorStatement(Node* n) {
         if (it == g.targets.end()) break; // a statement around it that was not split
         const Target& t = it->second;
         token(n->start, "{");
-        text(jumpText(n->kind == N_BREAK ? t.brk : t.cont, t.zone) + "}");
+        jump(n->kind == N_BREAK ? t.brk : t.cont, t.zone);
+        text("}");
         return;
     }
     default:
@@ -91,42 +103,49 @@ void Writer::writeGeneratorStatement(Node* n) {
 // The step function's head, up to the dispatch loop (the registers' loading goes in at
 // `load` once they are known). The value sent in is $g.v, which send() sets and the step
 // takes back (next() sends nothing); a generator expression has no use for it.
-std::string Writer::stepHead(Gen& g, size_t* load) {
-    std::string h = "function () {var " + g.g + " = this, " + g.s + " = " + g.g + ".s, ";
-    if (!g.v.empty()) h += g.v + " = " + g.g + ".v, ";
-    h += g.r + ";";
-    if (!g.v.empty()) h += " " + g.g + ".v = void 0;";
-    h += " if (" + g.s + " < 0) throw " + g.g + ".stop(); " + g.g + ".s = -2;";
-    *load = out_.size() + h.size();
-    return h + (g.registers ? " " + g.exit + ": {" : "") + " " + g.loop + ": for (;;) ";
+void Writer::stepHead(Gen& g, size_t* load) {
+    put("function () {var ", g.g, " = this, ", g.s, " = ", g.g, ".s, ");
+    if (!g.v.empty()) put(g.v, " = ", g.g, ".v, ");
+    put(g.r, ";");
+    if (!g.v.empty()) put(" ", g.g, ".v = void 0;");
+    put(" if (", g.s, " < 0) throw ", g.g, ".stop(); ", g.g, ".s = -2;");
+    *load = out_.size();
+    if (g.registers) put(" ", g.exit, ": {");
+    put(" ", g.loop, ": for (;;) ");
 }
 
 // The step function from the dispatch's end: the end of the body ends the generator; a
 // yield leaves through the end, which stores the registers. (An exception out of the body
 // leaves the generator marked running: core/lang/generator.js finds it is not, and done.)
-std::string Writer::stepTail(Gen& g) {
-    std::string e = prefix() + "e", t;
+void Writer::stepTail(Gen& g) {
     if (!g.table.empty())
-        t += " } catch (" + e + ") { " + g.s + " = " + g.g + ".fail(" + e + "); }";
-    t += " " + g.g + ".s = -1; throw StopIteration;";
-    return t;
+        put(" } catch (", prefix(), "e) { ", g.s, " = ", g.g, ".fail(", prefix(), "e); }");
+    put(" ", g.g, ".s = -1; throw StopIteration;");
 }
 
 // The registers: their loading inserted at `load`, their storing at the step's end. Returns
 // their initial values.
-std::string Writer::placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
+std::string Writer::placeRegisters(Gen& g, size_t loadAt, const std::vector<std::string>& regs,
                                    const std::vector<std::string>& initial) {
-    std::string in, save, init, l = prefix() + "l";
+    std::string load, init;
+    cat(load, " var ", prefix(), "l = ", g.g, ".l");
+    text(" }");
+    bool saved = false;
     for (size_t i = 0; i < regs.size(); i++) {
-        std::string at = l + "[" + std::to_string(i) + "]";
-        in += ", " + regs[i] + " = " + at;
+        int at = static_cast<int>(i);
+        cat(load, ", ", regs[i], " = ", prefix(), "l[", at, "]");
         // Only what the body may change needs storing.
-        if (assigned_.count(regs[i]) || initial[i] == "void 0")
-            save += (save.empty() ? " " : ", ") + at + " = " + regs[i];
-        init += (i ? ", " : "") + initial[i];
+        if (assigned_.count(regs[i]) || initial[i] == "void 0") {
+            put(saved ? ", " : " ", prefix(), "l[", at, "] = ", regs[i]);
+            saved = true;
+        }
+        cat(init, i ? ", " : "", initial[i]);
     }
-    text(" }" + save + (save.empty() ? " " : "; ") + "return " + g.r + "; }");
-    if (!regs.empty()) insertText(load, " var " + l + " = " + g.g + ".l" + in + ";");
+    put(saved ? "; " : " ", "return ", g.r, "; }");
+    if (!regs.empty()) {
+        load += ";";
+        insertText(loadAt, load);
+    }
     return init;
 }
 
@@ -159,20 +178,22 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     if (registers) collectAssigned(body);
     size_t load;
     text("return __lang.gen(");
-    text(stepHead(g, &load));
+    stepHead(g, &load);
     size_t tryAt = out_.size();
-    text("switch (" + g.s + ") { case 0:");
+    put("switch (", g.s, ") { case 0:");
     for (uint32_t i = first; i < body->count; i++) {
         Node* f = body->list[i]->kind == N_FUNCDECL ? body->list[i]->a->a : nullptr;
-        if (f)
-            text(" " + f->binding->rename + " = " +
-                 std::string(src_ + f->start, f->end - f->start) + ";");
+        if (f) {
+            put(" ", f->binding->rename, " = ");
+            out_.append(src_ + f->start, f->end - f->start);
+            text(";");
+        }
     }
     for (uint32_t i = first; i < body->count; i++)
         genStatement(body->list[i]);
-    text(" break " + g.loop + "; default: break " + g.loop + "; }");
+    put(" break ", g.loop, "; default: break ", g.loop, "; }");
     if (!g.table.empty()) insertText(tryAt, "try { ");
-    text(stepTail(g));
+    stepTail(g);
     std::string table = ", null";
     if (!g.table.empty()) {
         table = ", [";
@@ -278,10 +299,9 @@ void Writer::genStatement(Node* s) {
 
 void Writer::exitTry(int parent, int fin, int end) {
     Gen& g = *fn_->gen;
-    std::string r = g.g + ".t = " + std::to_string(parent) + "; ";
-    if (fin >= 0) r += g.g + ".p[" + std::to_string(fin) + "] = null; ";
-    r += g.s + " = " + std::to_string(fin >= 0 ? fin : end) + "; continue " + g.loop + ";";
-    text(r);
+    put(g.g, ".t = ", parent, "; ");
+    if (fin >= 0) put(g.g, ".p[", fin, "] = null; ");
+    put(g.s, " = ", fin >= 0 ? fin : end, "; continue ", g.loop, ";");
 }
 
 // The array of a block's bindings made anew on entering the block (see resolve.cpp).
@@ -291,7 +311,7 @@ void Writer::enterHolder(Node* n) {
     std::string init;
     for (Binding* b = s->first; b; b = b->next)
         init += init.empty() ? "void 0" : ", void 0";
-    text(" " + names_.holder(s->holder) + " = [" + init + "];");
+    put(" ", names_.holder(s->holder), " = [", init, "];");
 }
 
 // A statement that holds a yield, split into states.
@@ -300,14 +320,15 @@ void Writer::explodeStatement(Node* n) {
     at(n);
     enterHolder(n);
     // The semicolon inserted after the statement's last token is written here, at its end.
-    uint32_t last = tokenAt(n->end);
+    uint32_t last = tokenNear(n->end);
     if (last) p_.tokens[last - 1].asi = false;
     auto cond = [&](Node* e, bool whenTrue, int state, int zone) {
         Parts c = explode(e);
         text(whenTrue ? " if (" : " if (!(");
         writeParts(c);
         text(whenTrue ? ") {" : ")) {");
-        text(jumpText(state, zone) + "}");
+        jump(state, zone);
+        text("}");
     };
     auto exprStatement = [&](Node* e) {
         Parts p = explode(e);
@@ -340,7 +361,8 @@ void Writer::explodeStatement(Node* n) {
         cond(n->a, false, elseState, g.zone);
         genStatement(n->b);
         if (n->c) {
-            text(" " + jumpText(end, g.zone));
+            text(" ");
+            jump(end, g.zone);
             mark(elseState);
             genStatement(n->c);
         }
@@ -353,7 +375,8 @@ void Writer::explodeStatement(Node* n) {
         cond(n->a, false, end, g.zone);
         g.targets[n] = Target{end, top, g.zone};
         genStatement(n->b);
-        text(" " + jumpText(top, g.zone));
+        text(" ");
+        jump(top, g.zone);
         mark(end);
         return;
     }
@@ -382,7 +405,8 @@ void Writer::explodeStatement(Node* n) {
         genStatement(n->d);
         mark(update);
         if (n->c) exprStatement(n->c);
-        text(" " + jumpText(top, g.zone));
+        text(" ");
+        jump(top, g.zone);
         mark(end);
         return;
     }
@@ -393,17 +417,20 @@ void Writer::explodeStatement(Node* n) {
                                                                                  : 0;
         std::string it = temp();
         Parts obj = explode(n->b);
-        text(" " + it + " = __lang.iter(");
+        put(" ", it, " = __lang.iter(");
         writeParts(obj);
-        text(", " + std::to_string(mode) + ");");
+        put(", ", mode, ");");
         int top = newState(), end = newState();
         mark(top);
-        text(" if (!" + it + ".step()) {" + jumpText(end, g.zone) + "} ");
+        put(" if (!", it, ".step()) {");
+        jump(end, g.zone);
+        text("} ");
         assignHead(n->a, it + ".v", true);
         text(";");
         g.targets[n] = Target{end, top, g.zone};
         genStatement(n->d);
-        text(" " + jumpText(top, g.zone));
+        text(" ");
+        jump(top, g.zone);
         mark(end);
         return;
     }
@@ -432,9 +459,12 @@ void Writer::explodeStatement(Node* n) {
             Parts t = explode(c->a);
             text(" if (" + d + " === (");
             writeParts(t);
-            text(")) {" + jumpText(states[i], g.zone) + "}");
+            text(")) {");
+            jump(states[i], g.zone);
+            text("}");
         }
-        text(" " + jumpText(deflt, g.zone));
+        text(" ");
+        jump(deflt, g.zone);
         g.targets[n] = Target{end, -1, g.zone};
         for (uint32_t i = 0; i < n->count; i++) {
             mark(states[i]);
@@ -452,7 +482,7 @@ void Writer::explodeStatement(Node* n) {
             Node* d = n->list[i];
             Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};
             if (d->a->kind == N_NAME) {
-                text(" " + name(d->a) + " = ");
+                put(" ", name(d->a), " = ");
                 writeParts(v);
                 text(";");
             } else {
@@ -493,7 +523,7 @@ void Writer::explodeVar(Node* n) {
         at(d);
         Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};
         if (d->a->kind == N_NAME) {
-            text(" " + name(d->a) + " = ");
+            put(" ", name(d->a), " = ");
             writeParts(v);
             text(";");
         } else {
@@ -523,7 +553,7 @@ void Writer::explodeTry(Node* n) {
         g.table[zt * 4 + 2] = zc;
     }
     at(n);
-    text(" " + g.g + ".t = " + std::to_string(zt) + ";");
+    put(" ", g.g, ".t = ", zt, ";");
     g.zone = zt;
     genStatement(n->a);
     g.zone = parent;
@@ -535,14 +565,16 @@ void Writer::explodeTry(Node* n) {
         bool unconditional = false;
         for (uint32_t i = 0; i < n->count; i++) {
             Node* c = n->list[i];
-            text(" " + name(c->a) + " = " + g.g + ".e;");
+            put(" ", name(c->a), " = ", g.g, ".e;");
             int next = -1;
             if (c->b) {
                 next = newState();
                 Parts guard = explode(c->b);
                 text(" if (!(");
                 writeParts(guard);
-                text(")) {" + jumpText(next, zc) + "}");
+                text(")) {");
+                jump(next, zc);
+                text("}");
             } else {
                 unconditional = true;
             }
@@ -553,14 +585,13 @@ void Writer::explodeTry(Node* n) {
             g.zone = zc;
             if (next >= 0) mark(next);
         }
-        if (!unconditional) text(" throw " + g.g + ".e;");
+        if (!unconditional) put(" throw ", g.g, ".e;");
         g.zone = parent;
     }
     if (hasFin) {
         mark(fin);
         genStatement(n->b);
-        text(" " + g.s + " = " + g.g + ".done(" + std::to_string(fin) + ", " + std::to_string(end) +
-             "); continue " + g.loop + ";");
+        put(" ", g.s, " = ", g.g, ".done(", fin, ", ", end, "); continue ", g.loop, ";");
     }
     mark(end);
 }

@@ -167,8 +167,9 @@ Parts Writer::explode(Node* e) {
             writeParts(a);
             text(";");
             int end = newState();
-            text(std::string(e->op == P_LAND ? " if (!" : " if (") + t + ") {" +
-                 jumpText(end, g.zone) + "}");
+            put(e->op == P_LAND ? " if (!" : " if (", t, ") {");
+            jump(end, g.zone);
+            text("}");
             Parts b = explode(e->b);
             text(" " + t + " = ");
             writeParts(b);
@@ -188,11 +189,14 @@ Parts Writer::explode(Node* e) {
         Parts c = explode(e->a);
         text(" if (!(");
         writeParts(c);
-        text(")) {" + jumpText(other, g.zone) + "}");
+        text(")) {");
+        jump(other, g.zone);
+        text("}");
         Parts b = explode(e->b);
         text(" " + t + " = ");
         writeParts(b);
-        text("; " + jumpText(end, g.zone));
+        text("; ");
+        jump(end, g.zone);
         mark(other);
         Parts x = explode(e->c);
         text(" " + t + " = ");

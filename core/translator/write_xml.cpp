@@ -19,7 +19,7 @@ namespace translator {
 namespace {
 
 // Text as the inside of a double-quoted string literal (line breaks are the caller's).
-void quoteInto(std::string& out, const char* p, const char* end) {
+template <class Out> void quoteInto(Out& out, const char* p, const char* end) {
     static const char kHex[] = "0123456789abcdef";
     for (; p < end; p++) {
         unsigned char c = *p;

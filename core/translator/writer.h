@@ -13,6 +13,9 @@
 #include "core/translator/resolve.h"
 #include "core/translator/translate.h"
 
+#include <string.h>
+#include <algorithm>
+#include <charconv>
 #include <set>
 #include <string>
 #include <unordered_map>
@@ -56,6 +59,94 @@ struct FnCtx {
                                     // var, return, this... ), none copied whole
 };
 
+// The writer's output: bytes appended in place, without a call for each of the many
+// appends of a few bytes; and the few edits the writer makes behind its end.
+class Output {
+  public:
+    size_t size() const { return n_; }
+    bool empty() const { return n_ == 0; }
+    char back() const { return s_[n_ - 1]; }
+    void reserve(size_t n) {
+        if (n > s_.size()) s_.resize(n);
+    }
+    void append(const char* p, size_t n) {
+        if (n > s_.size() - n_) grow(n);
+        memcpy(&s_[n_], p, n);
+        n_ += n;
+    }
+    void append(size_t count, char c) {
+        if (count > s_.size() - n_) grow(count);
+        memset(&s_[n_], c, count);
+        n_ += count;
+    }
+    Output& operator+=(char c) {
+        if (n_ == s_.size()) grow(1);
+        s_[n_++] = c;
+        return *this;
+    }
+    Output& operator+=(const char* p) {
+        append(p, strlen(p));
+        return *this;
+    }
+    Output& operator+=(const std::string& t) {
+        append(t.data(), t.size());
+        return *this;
+    }
+    void insert(size_t at, const std::string& t) {
+        if (t.size() > s_.size() - n_) grow(t.size());
+        memmove(&s_[at + t.size()], &s_[at], n_ - at);
+        memcpy(&s_[at], t.data(), t.size());
+        n_ += t.size();
+    }
+    void overwrite(size_t at, const char* p, size_t n) { memcpy(&s_[at], p, n); }
+    // The first offset from `from` on whose byte is not in `set` (npos if none), and the
+    // last offset of byte c.
+    size_t findFirstNotOf(const char* set, size_t from) const {
+        for (size_t i = from; i < n_; i++)
+            if (!s_[i] || !strchr(set, s_[i])) return i;
+        return std::string::npos;
+    }
+    size_t findLast(char c) const {
+        for (size_t i = n_; i-- > 0;)
+            if (s_[i] == c) return i;
+        return std::string::npos;
+    }
+    void swap(Output& o) {
+        s_.swap(o.s_);
+        std::swap(n_, o.n_);
+    }
+    std::string str() const { return s_.substr(0, n_); }
+    std::string take() {
+        s_.resize(n_);
+        n_ = 0;
+        return std::move(s_);
+    }
+
+  private:
+    void grow(size_t n) { s_.resize(std::max(s_.size() * 2, n_ + n + 64)); }
+    std::string s_; // the bytes; only the first n_ are written
+    size_t n_ = 0;
+};
+
+// Appends pieces of text (strings, or numbers written in decimal) to s, without the
+// temporaries that joining them with + would make.
+template <class S> void append(S& s, const std::string& piece) {
+    s += piece;
+}
+template <class S> void append(S& s, const char* piece) {
+    s += piece;
+}
+template <class S> void append(S& s, char piece) {
+    s += piece;
+}
+template <class S> void append(S& s, int number) {
+    char buf[16];
+    s.append(buf, std::to_chars(buf, buf + sizeof buf, number).ptr - buf);
+}
+template <class S, class... T> void cat(S& s, const T&... pieces) {
+    (append(s, pieces), ...);
+}
+
 // A piece of an expression: text, or a node written when the piece is.
 struct Part {
     Node* node;
@@ -79,12 +170,14 @@ class Writer {
     void copy(uint32_t from, uint32_t to);
     void text(const std::string& s) { out_ += s; }
     void text(const char* s) { out_ += s; }
+    template <class... T> void put(const T&... pieces) { cat(out_, pieces...); }
     // Inserts s at output offset `at` (behind which only the functions written since lie).
     void insertText(size_t at, const std::string& s);
     // Moves to the line of source offset `at`/node `n` (never back).
     void toLine(uint32_t line);
     void at(Node* n) { toLine(n->line); }
     void token(uint32_t offset, const char* replacement); // a token written differently
+    void token(uint32_t offset, const char* p, size_t n);
     void writeParts(const Parts& p);
     std::string temp();        // a temporary of the current function
     std::string name(Node* n); // a name node as written (renamed or not)
@@ -92,6 +185,7 @@ class Writer {
     FnCtx* fn() { return fn_; }
     bool strict() const;
     uint32_t tokenAt(uint32_t offset) const; // index of the token that starts at offset
+    uint32_t tokenNear(uint32_t offset) const;
     const Token& tok(uint32_t i) const { return p_.tokens[i]; }
     const char* src() const { return src_; }
 
@@ -155,10 +249,10 @@ class Writer {
     void explodeVar(Node* n);
     void explodeTry(Node* n);
     void exitTry(int parent, int fin, int end);
-    std::string jumpText(int state, int zone);
+    void jump(int state, int zone); // writes the jump to a state of another zone
     void yieldText(const Parts& value, int state);
-    std::string stepHead(Gen& g, size_t* load);
-    std::string stepTail(Gen& g);
+    void stepHead(Gen& g, size_t* load);
+    void stepTail(Gen& g);
     std::string placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
                                const std::vector<std::string>& initial);
     int newState();
@@ -175,7 +269,7 @@ class Writer {
     Parser& p_;
     Names& names_;
     const char* src_;
-    std::string out_;
+    Output out_;
     uint32_t outLine_ = 1;
     FnCtx* fn_ = nullptr;
     mutable uint32_t hint_ = 0;      // the last answer of tokenAt
