@@ -213,6 +213,31 @@ try {
         assertEq(readFile("made.out"), expected);
     });
 
+    // Key files are read by the system's TLS library on Linux and by the module's own PEM and
+    // DER reader on Windows: damaged ones must give the usual error, never a read past the end.
+    test("damaged key files are refused with the usual error", function () {
+        var pem = readFile("rsa.pem"), lines = pem.split("\n");
+        var head = lines[0] + "\n", body = lines.slice(1, -2).join("\n"), tail = "\n" + lines[lines.length - 2] + "\n";
+        var damaged = [
+            ["empty", ""],
+            ["header only", head],
+            ["cut in half", pem.substring(0, pem.length >> 1)],
+            ["no end line", head + body + "\n"],
+            ["a length beyond the end", head + "MIP/" + body.substring(4) + tail],
+            ["zeros after the start", head + body.substring(0, 40) + body.substring(40).replace(/[^\n]/g, "A") + tail],
+            ["no base64", head + body.replace(/[A-M]/g, "*") + tail],
+            ["a certificate", readFile("cert.pem")],
+        ];
+        var expected = "createSSLCertificate: Unable to read the private key '" + path("damaged.pem") + "'";
+        damaged.forEach(function (d) {
+            var f = new File(path("damaged.pem"), "wb");
+            f.write(d[1]);
+            f.close();
+            var m = assertThrows(function () { Socket.createSSLCertificate({keyFile: path("damaged.pem")}); }, d[0]).message;
+            assertEq(m.substr(0, expected.length), expected, d[0]);
+        });
+    });
+
     test("createSSLCertificate and bind failures", function () {
         var cases = [
             [{keyFile: path("none.pem")}, "createSSLCertificate: Unable to open file '" + path("none.pem") + "'"],
