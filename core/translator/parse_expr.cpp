@@ -77,7 +77,7 @@ bool Parser::isTarget(Node* n) const {
         return n->op == 0; // x.@a, not x..a
     case N_XMLNAME:
         // A bare @a or * of a filter's item; not a bare ns::a, which names a QName.
-        return n->target && ((n->op & XS_ATTR) || (!n->c && !(n->op & XS_ANYNS)));
+        return n->target && ((n->op & XS_ATTR) || (!n->a && !(n->op & XS_ANYNS)));
     default:
         return false;
     }

@@ -165,7 +165,8 @@ bool isStatement(NodeKind k) {
 void Writer::writeHoles(Node* n) {
     Node* fixed[4];
     int nf = 0;
-    for (Node* k : {n->a, n->b, n->c, n->d}) {
+    bool cd = hasCD(n->kind);
+    for (Node* k : {n->a, n->b, cd ? n->c : nullptr, cd ? n->d : nullptr}) {
         if (!k) continue;
         int i = nf++;
         for (; i > 0 && fixed[i - 1]->start > k->start; i--)

@@ -281,7 +281,8 @@ void Writer::collectAssigned(Node* n) {
     default:
         break;
     }
-    for (Node* k : {n->a, n->b, n->c, n->d})
+    bool cd = hasCD(n->kind);
+    for (Node* k : {n->a, n->b, cd ? n->c : nullptr, cd ? n->d : nullptr})
         collectAssigned(k);
     for (uint32_t i = 0; i < n->count; i++)
         collectAssigned(n->list[i]);
