@@ -174,8 +174,13 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
         (std::upper_bound(ys.begin(), ys.end(), std::make_pair(ctx.scope, ~0u)) - ys.begin());
     g.registers = registers;
     g.exit = prefix() + "Y";
+    // Only the parameters' registers depend on what the body assigns: the others are
+    // stored anyway, and `this` and `arguments` cannot be assigned.
+    bool params = false;
+    for (Binding* b = ctx.scope->first; b && !params; b = b->next)
+        params = b->kind == B_PARAM;
     assigned_.clear();
-    if (registers) collectAssigned(body);
+    if (registers && params) collectAssigned(body);
     size_t load;
     text("return __lang.gen(");
     stepHead(g, &load);
