@@ -240,7 +240,7 @@ class Writer {
     void writeOperand(Node* e);
 
   public:
-    // ---- generators (write_gen.cpp, write_gen_expr.cpp) ----
+    // ---- generators (write_gen.cpp, write_gen_expr.cpp, write_gen_regs.cpp) ----
     void writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first);
     void writeGeneratorStatement(Node* n);
     void genStatement(Node* s);
