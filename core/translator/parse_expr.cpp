@@ -389,6 +389,19 @@ Node* Parser::arrayLiteral() {
     return finish(n);
 }
 
+// A property's name in an object literal or pattern: a name, a keyword, a string or a number.
+Node* Parser::propertyKey() {
+    if (cur_.type != T_NAME && cur_.type != T_STRING && cur_.type != T_NUMBER &&
+        !isKeyword(cur_.type))
+        fail("invalid property id");
+    Node* key = make(N_ATOM, cur_);
+    key->op = cur_.type;
+    key->name = nameOf(cur_);
+    advance();
+    key->end = prevEnd_;
+    return key;
+}
+
 Node* Parser::objectLiteral() {
     Token first = cur_;
     advance(); // {
@@ -404,16 +417,8 @@ Node* Parser::objectLiteral() {
             accessor = true;
             advance();
         }
-        if (cur_.type != T_NAME && cur_.type != T_STRING && cur_.type != T_NUMBER &&
-            !isKeyword(cur_.type))
-            fail("invalid property id");
-        Node* key = make(N_ATOM, cur_);
-        key->op = cur_.type;
-        key->name = nameOf(cur_);
         Token keyTok = cur_;
-        advance();
-        key->end = prevEnd_;
-        p->a = key;
+        p->a = propertyKey();
         if (accessor) {
             // get name() {...}: the rest is a function without the keyword and name.
             p->b = functionNode(false, false);

@@ -38,22 +38,14 @@ Node* Parser::bindingTarget() {
         size_t list = listStart();
         while (!is(P_RBRACE)) {
             Node* p = make(N_PROP, cur_);
-            if (cur_.type != T_NAME && cur_.type != T_STRING && cur_.type != T_NUMBER &&
-                !isKeyword(cur_.type))
-                fail("invalid property id");
-            Node* key = make(N_ATOM, cur_);
-            key->op = cur_.type;
-            key->name = nameOf(cur_);
             Token keyTok = cur_;
-            advance();
-            key->end = prevEnd_;
-            p->a = key;
+            p->a = propertyKey();
             if (accept(P_COLON)) {
                 p->b = bindingTarget();
             } else if (keyTok.type == T_NAME) {
                 p->op = 3;
                 Node* t = make(N_NAME, keyTok);
-                t->name = key->name;
+                t->name = p->a->name;
                 t->end = keyTok.end;
                 p->b = t;
             } else {

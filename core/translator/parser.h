@@ -130,6 +130,7 @@ class Parser {
     Node* letExpression(bool statement = false, bool noIn = false);
     Node* yieldExpression(bool noIn);
     void arguments(Node* call);
+    Node* propertyKey();
     Node* toPattern(Node* n, bool binding);
     Node* bindingTarget();
     bool isTarget(Node* n) const;
