@@ -137,6 +137,7 @@ struct Node {
     };
     Node** list = nullptr;
     uint32_t count = 0;
+    uint32_t after = 0; // the index of the first token at or after `end` (set by the parser)
     Scope* scope = nullptr;
     union {
         Binding* binding; // N_NAME: what it refers to (null: global or unknown)

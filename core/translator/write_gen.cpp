@@ -254,7 +254,7 @@ void Writer::explodeStatement(Node* n) {
     at(n);
     enterHolder(n);
     // The semicolon inserted after the statement's last token is written here, at its end.
-    uint32_t last = tokenNear(n->end);
+    uint32_t last = tokenAfter(n);
     if (last) p_.tokens[last - 1].asi = false;
     auto cond = [&](Node* e, bool whenTrue, int state, int zone) {
         Parts c = explode(e);

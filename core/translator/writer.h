@@ -186,6 +186,7 @@ class Writer {
     bool strict() const;
     uint32_t tokenAt(uint32_t offset) const; // index of the token that starts at offset
     uint32_t tokenNear(uint32_t offset) const;
+    uint32_t tokenAfter(const Node* n) const; // tokenNear(n->end)
     const Token& tok(uint32_t i) const { return p_.tokens[i]; }
     const char* src() const { return src_; }
 
