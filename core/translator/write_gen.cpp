@@ -150,11 +150,11 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     g.exit = prefix() + "Y";
     // Only the parameters' registers depend on what the body assigns: the others are
     // stored anyway, and `this` and `arguments` cannot be assigned.
-    bool params = false;
-    for (Binding* b = ctx.scope->first; b && !params; b = b->next)
-        params = b->kind == B_PARAM;
+    params_.clear();
+    for (Binding* b = ctx.scope->first; b; b = b->next)
+        if (b->kind == B_PARAM) params_.push_back(name_(b));
     assigned_.clear();
-    if (registers && params) collectAssigned(body);
+    if (registers && !params_.empty()) collectAssigned(body);
     size_t load;
     text("return __lang.gen(");
     stepHead(g, &load);

@@ -30,14 +30,19 @@ std::string Writer::placeRegisters(Gen& g, size_t loadAt, const std::vector<std:
     return init;
 }
 
-// The names (as written) that the body assigns to: declarations with a value, assignments,
+// The parameters (as written) that the body assigns to: declarations with a value, assignments,
 // increments, for-in heads, destructuring and catch parameters.
 void Writer::collectAssigned(Node* n) {
     if (!n) return;
     auto target = [&](Node* t, auto&& self) -> void {
         if (!t) return;
         if (t->kind == N_NAME) {
-            assigned_.insert(name(t));
+            Binding* b = t->binding;
+            std::string_view s = b && !b->rename.empty()
+                                     ? std::string_view(b->rename)
+                                     : std::string_view(src_ + t->start, t->end - t->start);
+            for (const std::string& p : params_)
+                if (p == s) assigned_.insert(p);
         } else if (t->kind == N_ARRAYPAT || t->kind == N_OBJECTPAT) {
             for (uint32_t i = 0; i < t->count; i++)
                 if (t->list[i]) self(t->kind == N_ARRAYPAT ? t->list[i] : t->list[i]->b, self);

@@ -260,7 +260,8 @@ class Writer {
     void mark(int state);
     std::string name_(Binding* b);
     void collectAssigned(Node* n);
-    std::set<std::string> assigned_; // names a generator body assigns to
+    std::set<std::string> assigned_;  // parameters a generator body assigns to
+    std::vector<std::string> params_; // the generator's parameters, as written
     // An expression holding a yield: the statements up to its last yield are written, the
     // rest comes back as parts (write_gen_expr.cpp).
     Parts explode(Node* e);
