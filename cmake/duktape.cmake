@@ -59,6 +59,7 @@ add_library(capsule_translator STATIC
     core/translator/lexer.cpp
     core/translator/parse_base.cpp
     core/translator/parse_expr.cpp
+    core/translator/parse_pattern.cpp
     core/translator/parse_stmt.cpp
     core/translator/parse_xml.cpp
     core/translator/resolve.cpp
@@ -68,6 +69,7 @@ add_library(capsule_translator STATIC
     core/translator/write_compr.cpp
     core/translator/write_gen.cpp
     core/translator/write_gen_expr.cpp
+    core/translator/write_gen_regs.cpp
     core/translator/write_let.cpp
     core/translator/write_pattern.cpp
     core/translator/write_xml.cpp)

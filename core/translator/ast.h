@@ -49,7 +49,7 @@ enum NodeKind : uint8_t {
     N_XML,       // XML initialiser (op 1: an XMLList initialiser <>...</>); list = N_XMLPART
     N_XMLPART,   // { a } inside an initialiser; op = XmlRole; range from { to }
     N_XMLNAME,   // @name, *, ns::name ... (op = XmlSelector bits): name = local name,
-                 // c = qualifier (N_NAME) or null, b = [expression] or null; bare (as an
+                 // a = qualifier (N_NAME) or null, b = [expression] or null; bare (as an
                  // operand): target = the innermost filter around it, or null
     N_XMLMEMBER, // a . b (op 0) or a .. b (op 1), b = N_XMLNAME
     N_XMLFILTER, // a .( b ); op = depth of filters (1 outermost)
@@ -128,11 +128,16 @@ struct Node {
     uint32_t line = 0;
     Node* a = nullptr;
     Node* b = nullptr;
-    Node* c = nullptr;
-    Node* d = nullptr;
+    union { // no kind has both (hasCD): 80 bytes a node rather than 96
+        struct {
+            Node* c;
+            Node* d;
+        };
+        Name name;
+    };
     Node** list = nullptr;
     uint32_t count = 0;
-    Name name;
+    uint32_t after = 0; // the index of the first token at or after `end` (set by the parser)
     Scope* scope = nullptr;
     union {
         Binding* binding; // N_NAME: what it refers to (null: global or unknown)
@@ -140,8 +145,13 @@ struct Node {
                           // N_XMLNAME: its filter
         int state;        // written generator code: state number
     };
-    Node() : binding(nullptr) {}
+    Node() : c(nullptr), d(nullptr), binding(nullptr) {}
 };
+
+// The kinds with a c or d child; every other kind may hold a name in their place.
+inline bool hasCD(NodeKind k) {
+    return k == N_COND || k == N_IF || k == N_FOR || k == N_FORIN || k == N_CATCH;
+}
 
 enum BindKind : uint8_t { B_VAR, B_PARAM, B_FUNC, B_LET, B_CONST, B_CATCH, B_ARGUMENTS };
 

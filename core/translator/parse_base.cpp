@@ -131,6 +131,7 @@ Node* Parser::make(NodeKind k, const Token& first) {
 
 Node* Parser::finish(Node* n) {
     n->end = prevEnd_;
+    n->after = static_cast<uint32_t>(tokens.size());
     return n;
 }
 

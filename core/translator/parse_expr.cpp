@@ -1,7 +1,7 @@
 // The parser's expressions: ECMAScript 5.1 operators by precedence climbing, literals (a
 // regular expression where an operand is expected), and the JavaScript 1.7/1.8 forms:
-// yield, let expressions, array comprehensions, generator expressions and destructuring
-// patterns (parsed as literals first and turned into patterns when `=` follows).
+// yield, let expressions, array comprehensions and generator expressions (destructuring
+// patterns are parsed as literals first: parse_pattern.cpp).
 #include "core/translator/parser.h"
 
 namespace translator {
@@ -77,7 +77,7 @@ bool Parser::isTarget(Node* n) const {
         return n->op == 0; // x.@a, not x..a
     case N_XMLNAME:
         // A bare @a or * of a filter's item; not a bare ns::a, which names a QName.
-        return n->target && ((n->op & XS_ATTR) || (!n->c && !(n->op & XS_ANYNS)));
+        return n->target && ((n->op & XS_ATTR) || (!n->a && !(n->op & XS_ANYNS)));
     default:
         return false;
     }
@@ -389,6 +389,19 @@ Node* Parser::arrayLiteral() {
     return finish(n);
 }
 
+// A property's name in an object literal or pattern: a name, a keyword, a string or a number.
+Node* Parser::propertyKey() {
+    if (cur_.type != T_NAME && cur_.type != T_STRING && cur_.type != T_NUMBER &&
+        !isKeyword(cur_.type))
+        fail("invalid property id");
+    Node* key = make(N_ATOM, cur_);
+    key->op = cur_.type;
+    key->name = nameOf(cur_);
+    advance();
+    key->end = prevEnd_;
+    return key;
+}
+
 Node* Parser::objectLiteral() {
     Token first = cur_;
     advance(); // {
@@ -404,16 +417,8 @@ Node* Parser::objectLiteral() {
             accessor = true;
             advance();
         }
-        if (cur_.type != T_NAME && cur_.type != T_STRING && cur_.type != T_NUMBER &&
-            !isKeyword(cur_.type))
-            fail("invalid property id");
-        Node* key = make(N_ATOM, cur_);
-        key->op = cur_.type;
-        key->name = nameOf(cur_);
         Token keyTok = cur_;
-        advance();
-        key->end = prevEnd_;
-        p->a = key;
+        p->a = propertyKey();
         if (accessor) {
             // get name() {...}: the rest is a function without the keyword and name.
             p->b = functionNode(false, false);
@@ -545,99 +550,6 @@ Node* Parser::letExpression(bool statement, bool noIn) {
     n->a = n->kind == N_LETSTMT ? block() : expression(noIn);
     popScope();
     return finish(n);
-}
-
-// A name or a pattern being declared (var, let, const, parameters, comprehension heads).
-Node* Parser::bindingTarget() {
-    enter();
-    Token first = cur_;
-    Node* n;
-    if (is(T_NAME)) {
-        n = make(N_NAME, first);
-        n->name = nameOf(cur_);
-        if (reserved(n->name)) fail("reserved word used as a name");
-        advance();
-        finish(n);
-    } else if (is(P_LBRACKET)) {
-        flag(first.start);
-        advance();
-        n = make(N_ARRAYPAT, first);
-        size_t list = listStart();
-        while (!is(P_RBRACKET)) {
-            if (accept(P_COMMA)) {
-                listAdd(nullptr);
-                continue;
-            }
-            listAdd(bindingTarget());
-            if (!is(P_RBRACKET)) expect(P_COMMA, "missing ] after element list");
-        }
-        advance();
-        n->list = takeList(list, &n->count);
-        finish(n);
-    } else if (is(P_LBRACE)) {
-        flag(first.start);
-        advance();
-        n = make(N_OBJECTPAT, first);
-        size_t list = listStart();
-        while (!is(P_RBRACE)) {
-            Node* p = make(N_PROP, cur_);
-            if (cur_.type != T_NAME && cur_.type != T_STRING && cur_.type != T_NUMBER &&
-                !isKeyword(cur_.type))
-                fail("invalid property id");
-            Node* key = make(N_ATOM, cur_);
-            key->op = cur_.type;
-            key->name = nameOf(cur_);
-            Token keyTok = cur_;
-            advance();
-            key->end = prevEnd_;
-            p->a = key;
-            if (accept(P_COLON)) {
-                p->b = bindingTarget();
-            } else if (keyTok.type == T_NAME) {
-                p->op = 3;
-                Node* t = make(N_NAME, keyTok);
-                t->name = key->name;
-                t->end = keyTok.end;
-                p->b = t;
-            } else {
-                fail("missing : after property id");
-            }
-            listAdd(finish(p));
-            if (!is(P_RBRACE)) expect(P_COMMA, "missing } after property list");
-        }
-        advance();
-        n->list = takeList(list, &n->count);
-        finish(n);
-    } else {
-        fail("missing variable name");
-    }
-    leave();
-    return n;
-}
-
-// An array or object literal on the left of `=` (or of `in` in a for-in head) becomes a
-// pattern; its names stay references.
-Node* Parser::toPattern(Node* n, bool binding) {
-    if (n->kind == N_ARRAY) {
-        flag(n->start);
-        n->kind = N_ARRAYPAT;
-        for (uint32_t i = 0; i < n->count; i++)
-            if (n->list[i]) n->list[i] = toPattern(n->list[i], binding);
-        return n;
-    }
-    if (n->kind == N_OBJECT) {
-        flag(n->start);
-        n->kind = N_OBJECTPAT;
-        for (uint32_t i = 0; i < n->count; i++) {
-            Node* p = n->list[i];
-            if (p->op == 1 || p->op == 2) failAt(p->line, "invalid destructuring target");
-            p->b = toPattern(p->b, binding);
-        }
-        return n;
-    }
-    if (n->kind == N_ARRAYPAT || n->kind == N_OBJECTPAT) return n;
-    if (!isTarget(n) || n->kind == N_CALL) failAt(n->line, "invalid destructuring target");
-    return n;
 }
 
 } // namespace translator

@@ -287,7 +287,7 @@ Node* Parser::xmlSelector(Node* qualifier) {
     if (qualifier) {
         n->start = qualifier->start;
         n->line = qualifier->line;
-        n->c = qualifier;
+        n->a = qualifier;
     } else {
         if (accept(P_AT)) {
             n->op |= XS_ATTR;
@@ -315,7 +315,7 @@ Node* Parser::xmlSelector(Node* qualifier) {
                 return finish(n);
             }
             if (t.type != T_NAME) failAt(t.line, "invalid XML name qualifier");
-            n->c = nameRef(t);
+            n->a = nameRef(t);
         } else {
             fail("missing name after @");
         }

@@ -1,9 +1,9 @@
 // The translator's parser: recursive descent over the tokens of lexer.h, building the tree
 // of ast.h for ECMAScript 5.1 with the JavaScript 1.6-1.8 additions and E4X. Tokens, nodes
-// and scopes are in parse_base.cpp, statements in parse_stmt.cpp, expressions and patterns
-// in parse_expr.cpp, the E4X forms in parse_xml.cpp. It also builds the scopes (declarations as
-// they are met), records each name reference with the scope it was met in, for resolve.cpp, and
-// flags the offsets of what the writer must write differently.
+// and scopes are in parse_base.cpp, statements in parse_stmt.cpp, expressions in
+// parse_expr.cpp, patterns in parse_pattern.cpp, the E4X forms in parse_xml.cpp. It also builds the
+// scopes (declarations as they are met), records each name reference with the scope it was met in,
+// for resolve.cpp, and flags the offsets of what the writer must write differently.
 #ifndef CAPSULE_TRANSLATOR_PARSER_H
 #define CAPSULE_TRANSLATOR_PARSER_H
 
@@ -130,6 +130,7 @@ class Parser {
     Node* letExpression(bool statement = false, bool noIn = false);
     Node* yieldExpression(bool noIn);
     void arguments(Node* call);
+    Node* propertyKey();
     Node* toPattern(Node* n, bool binding);
     Node* bindingTarget();
     bool isTarget(Node* n) const;

@@ -53,8 +53,9 @@ enum Word : uint8_t {
     W_FUNCTION,
     W_GETSET,
     W_DEFAULT,
-    W_KEYWORD, // in, do, new, var, case, void, else, throw, return, typeof, delete,
-               // instanceof: an operand follows
+    W_KEYWORD, // in, new, var, case, void, throw, return, typeof, delete, instanceof: an
+               // operand follows
+    W_BODY,    // do, else: a statement follows
 };
 
 inline bool eq(const char* p, const char* w, size_t n) {
@@ -65,7 +66,8 @@ Word word(const char* p, size_t n) {
     switch (n) {
     case 2:
         if (eq(p, "if", 2)) return W_IF;
-        if (eq(p, "in", 2) || eq(p, "do", 2)) return W_KEYWORD;
+        if (eq(p, "in", 2)) return W_KEYWORD;
+        if (eq(p, "do", 2)) return W_BODY;
         break;
     case 3:
         if (eq(p, "let", 3)) return W_FLAG;
@@ -76,7 +78,8 @@ Word word(const char* p, size_t n) {
     case 4:
         if (eq(p, "each", 4)) return W_EACH;
         if (eq(p, "with", 4)) return W_HEAD;
-        if (eq(p, "case", 4) || eq(p, "void", 4) || eq(p, "else", 4)) return W_KEYWORD;
+        if (eq(p, "case", 4) || eq(p, "void", 4)) return W_KEYWORD;
+        if (eq(p, "else", 4)) return W_BODY;
         break;
     case 5:
         if (eq(p, "yield", 5) || eq(p, "const", 5)) return W_FLAG;
@@ -184,6 +187,8 @@ bool Scanner::run() {
     int catchState = 0;     // catch ( name  ->  3
     bool objectKey = false; // after { or , of an object literal
     int accessor = 0;       // get/set in an object literal (1), then its name (2)
+    bool body = false;      // a statement follows (after do, else, the head of if, for...):
+                            // a { there opens a block, not an object literal
     for (;;) {
         if (!skipSpace()) return true; // unterminated comment: the full parse reports it
         if (p_ >= end_) return false;
@@ -208,6 +213,7 @@ bool Scanner::run() {
                 catchState = 0;
                 objectKey = false;
                 accessor = 0;
+                body = false;
                 continue;
             }
             Word w = word(start, p_ - start);
@@ -240,7 +246,8 @@ bool Scanner::run() {
                 if (w == W_GETSET) accessor = 1;
             }
             objectKey = false;
-            operand = w != W_KEYWORD;
+            operand = w != W_KEYWORD && w != W_BODY;
+            body = w == W_BODY;
             prev = w;
             continue;
         }
@@ -296,7 +303,7 @@ bool Scanner::run() {
         case '[':
         case '{': {
             uint8_t flags = 0;
-            if (c != '(' && !operand) flags |= B_OPERAND;
+            if (c != '(' && !operand && !(c == '{' && body)) flags |= B_OPERAND;
             if (depth_ && (flags_[depth_ - 1] & B_PARAMS) && c != '(') return true;
             if (c == '(' && (function || accessor == 2)) flags |= B_PARAMS;
             if (c == '(' && (prev == W_IF || prev == W_FOR || prev == W_HEAD || prev == W_CATCH))
@@ -320,7 +327,12 @@ bool Scanner::run() {
             if ((flags & B_PARAMS) && next != '{') return true; // expression closure
             operand =
                 c == ']' || (c == ')' && !(flags & B_HEAD)) || (c == '}' && (flags & B_OPERAND));
-            break;
+            objectKey = false;
+            accessor = 0;
+            prev = W_KEYWORD;
+            function = false;
+            body = c == ')' && (flags & B_HEAD);
+            continue;
         }
         case ',':
             key = depth_ && kinds_[depth_ - 1] == '{' && (flags_[depth_ - 1] & B_OPERAND);
@@ -367,6 +379,7 @@ bool Scanner::run() {
         accessor = 0;
         prev = W_KEYWORD;
         function = false;
+        body = false;
     }
 }
 

@@ -165,7 +165,8 @@ bool isStatement(NodeKind k) {
 void Writer::writeHoles(Node* n) {
     Node* fixed[4];
     int nf = 0;
-    for (Node* k : {n->a, n->b, n->c, n->d}) {
+    bool cd = hasCD(n->kind);
+    for (Node* k : {n->a, n->b, cd ? n->c : nullptr, cd ? n->d : nullptr}) {
         if (!k) continue;
         int i = nf++;
         for (; i > 0 && fixed[i - 1]->start > k->start; i--)
@@ -193,12 +194,21 @@ void Writer::writeHoles(Node* n) {
     copy(pos, n->end);
 }
 
+// The parser's note of the token after a node when it holds (an end set after finish()
+// leaves it stale), else the search.
+uint32_t Writer::tokenAfter(const Node* n) const {
+    uint32_t i = n->after, size = static_cast<uint32_t>(p_.tokens.size());
+    if (i <= size && (i == size || tok(i).start >= n->end) && (i == 0 || tok(i - 1).start < n->end))
+        return i;
+    return tokenNear(n->end);
+}
+
 // A statement written differently keeps the semicolon the parser inserted after it, at its
 // end: its last token may come out in the middle of what is written (`c = 5` of a const,
 // `let y` before `= void 0`), where the semicolon is taken off while the statement is
 // written.
 bool Writer::takeStatementEnd(Node* n) {
-    uint32_t i = tokenNear(n->end);
+    uint32_t i = tokenAfter(n);
     if (i == 0 || !tok(i - 1).asi) return false;
     p_.tokens[i - 1].asi = false;
     return true;

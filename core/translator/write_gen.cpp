@@ -123,32 +123,6 @@ void Writer::stepTail(Gen& g) {
     put(" ", g.g, ".s = -1; throw StopIteration;");
 }
 
-// The registers: their loading inserted at `load`, their storing at the step's end. Returns
-// their initial values.
-std::string Writer::placeRegisters(Gen& g, size_t loadAt, const std::vector<std::string>& regs,
-                                   const std::vector<std::string>& initial) {
-    std::string load, init;
-    cat(load, " var ", prefix(), "l = ", g.g, ".l");
-    text(" }");
-    bool saved = false;
-    for (size_t i = 0; i < regs.size(); i++) {
-        int at = static_cast<int>(i);
-        cat(load, ", ", regs[i], " = ", prefix(), "l[", at, "]");
-        // Only what the body may change needs storing.
-        if (assigned_.count(regs[i]) || initial[i] == "void 0") {
-            put(saved ? ", " : " ", prefix(), "l[", at, "] = ", regs[i]);
-            saved = true;
-        }
-        cat(init, i ? ", " : "", initial[i]);
-    }
-    put(saved ? "; " : " ", "return ", g.r, "; }");
-    if (!regs.empty()) {
-        load += ";";
-        insertText(loadAt, load);
-    }
-    return init;
-}
-
 // The function's body, from statement `first` (the prologue is written): `at` is where the
 // variables go, once known.
 void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
@@ -174,8 +148,13 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
         (std::upper_bound(ys.begin(), ys.end(), std::make_pair(ctx.scope, ~0u)) - ys.begin());
     g.registers = registers;
     g.exit = prefix() + "Y";
+    // Only the parameters' registers depend on what the body assigns: the others are
+    // stored anyway, and `this` and `arguments` cannot be assigned.
+    params_.clear();
+    for (Binding* b = ctx.scope->first; b; b = b->next)
+        if (b->kind == B_PARAM) params_.push_back(name_(b));
     assigned_.clear();
-    if (registers) collectAssigned(body);
+    if (registers && !params_.empty()) collectAssigned(body);
     size_t load;
     text("return __lang.gen(");
     stepHead(g, &load);
@@ -242,51 +221,6 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     ctx.gen = nullptr;
 }
 
-// The names (as written) that the body assigns to: declarations with a value, assignments,
-// increments, for-in heads, destructuring and catch parameters.
-void Writer::collectAssigned(Node* n) {
-    if (!n) return;
-    auto target = [&](Node* t, auto&& self) -> void {
-        if (!t) return;
-        if (t->kind == N_NAME) {
-            assigned_.insert(name(t));
-        } else if (t->kind == N_ARRAYPAT || t->kind == N_OBJECTPAT) {
-            for (uint32_t i = 0; i < t->count; i++)
-                if (t->list[i]) self(t->kind == N_ARRAYPAT ? t->list[i] : t->list[i]->b, self);
-        } else if (t->kind == N_VAR) {
-            for (uint32_t i = 0; i < t->count; i++)
-                self(t->list[i]->a, self);
-        } else if (t->kind == N_PAREN) {
-            self(t->a, self);
-        }
-    };
-    switch (n->kind) {
-    case N_ASSIGN:
-        target(n->a, target);
-        break;
-    case N_UNARY:
-    case N_POSTFIX:
-        if (n->op == P_INC || n->op == P_DEC) target(n->a, target);
-        break;
-    case N_DECL:
-        target(n->a, target);
-        break;
-    case N_FORIN:
-    case N_FORCLAUSE:
-        target(n->a, target);
-        break;
-    case N_CATCH:
-        target(n->a, target);
-        break;
-    default:
-        break;
-    }
-    for (Node* k : {n->a, n->b, n->c, n->d})
-        collectAssigned(k);
-    for (uint32_t i = 0; i < n->count; i++)
-        collectAssigned(n->list[i]);
-}
-
 std::string Writer::name_(Binding* b) {
     return b->rename.empty() ? b->name.str() : b->rename;
 }
@@ -320,7 +254,7 @@ void Writer::explodeStatement(Node* n) {
     at(n);
     enterHolder(n);
     // The semicolon inserted after the statement's last token is written here, at its end.
-    uint32_t last = tokenNear(n->end);
+    uint32_t last = tokenAfter(n);
     if (last) p_.tokens[last - 1].asi = false;
     auto cond = [&](Node* e, bool whenTrue, int state, int zone) {
         Parts c = explode(e);

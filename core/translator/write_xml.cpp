@@ -46,7 +46,7 @@ std::string quoted(const char* p, size_t n) {
 }
 
 bool qualified(const Node* sel) {
-    return sel->c || (sel->op & XS_ANYNS);
+    return sel->a || (sel->op & XS_ANYNS);
 }
 
 } // namespace
@@ -142,8 +142,8 @@ void Writer::writeXml(Node* n) {
 
 // The namespace and local name of a qualified selector, as two arguments.
 void Writer::writeXmlQualified(Node* sel) {
-    if (sel->c) {
-        write(sel->c);
+    if (sel->a) {
+        write(sel->a);
     } else {
         text("\"*\"");
     }

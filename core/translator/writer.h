@@ -186,6 +186,7 @@ class Writer {
     bool strict() const;
     uint32_t tokenAt(uint32_t offset) const; // index of the token that starts at offset
     uint32_t tokenNear(uint32_t offset) const;
+    uint32_t tokenAfter(const Node* n) const; // tokenNear(n->end)
     const Token& tok(uint32_t i) const { return p_.tokens[i]; }
     const char* src() const { return src_; }
 
@@ -240,7 +241,7 @@ class Writer {
     void writeOperand(Node* e);
 
   public:
-    // ---- generators (write_gen.cpp, write_gen_expr.cpp) ----
+    // ---- generators (write_gen.cpp, write_gen_expr.cpp, write_gen_regs.cpp) ----
     void writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first);
     void writeGeneratorStatement(Node* n);
     void genStatement(Node* s);
@@ -259,7 +260,8 @@ class Writer {
     void mark(int state);
     std::string name_(Binding* b);
     void collectAssigned(Node* n);
-    std::set<std::string> assigned_; // names a generator body assigns to
+    std::set<std::string> assigned_;  // parameters a generator body assigns to
+    std::vector<std::string> params_; // the generator's parameters, as written
     // An expression holding a yield: the statements up to its last yield are written, the
     // rest comes back as parts (write_gen_expr.cpp).
     Parts explode(Node* e);

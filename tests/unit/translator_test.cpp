@@ -134,6 +134,8 @@ TEST(Translator, QuickScan) {
         "function f(a, b) { return a + b; } for (var i in o) f(i); $.each(a, f); x.let = 1;",
         "var s = \"\\\"for each\\\"\"; // let x\n/* yield */ if (a) b(); else c();",
         "a = b ? {x: 1} : [2]; f({a: 1, b: 2}, [3]); while (x) { y(); }",
+        // a { after the head of if, for, while, with, or after else and do, opens a block
+        "if (a) {b} else {c} for (;;) {d} do {e, f} while (g); with (o) {h} /re/.test(s);",
     };
     for (const char* s : plain)
         EXPECT_FALSE(translator::mayNeedTranslation(s, strlen(s))) << s;
@@ -152,6 +154,7 @@ TEST(Translator, QuickScan) {
         "f(x for (x in y));",
         "try {} catch (e if e) {}",
         "o = {a, b};",
+        "if (a) x = {b, c}; else ({d} = e);",
     };
     for (const char* s : extended)
         EXPECT_TRUE(translator::mayNeedTranslation(s, strlen(s))) << s;
