@@ -414,17 +414,7 @@ void Writer::explodeStatement(Node* n) {
     case N_LETSTMT: {
         for (uint32_t i = 0; i < n->count; i++) {
             Node* d = n->list[i];
-            Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};
-            if (d->a->kind == N_NAME) {
-                put(" ", name(d->a), " = ");
-                writeParts(v);
-                text(";");
-            } else {
-                Parts t = spill(v);
-                text(" ");
-                destructure(d->a, t[0].text, true);
-                text(";");
-            }
+            explodeDeclaration(d);
         }
         genStatement(n->a);
         return;
@@ -448,6 +438,21 @@ void Writer::explodeStatement(Node* n) {
     }
 }
 
+// One declaration of a var, let or let expression whose value holds a yield, as an
+// assignment (a pattern destructures a temporary); a let without a value is reset.
+void Writer::explodeDeclaration(Node* d) {
+    Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};
+    if (d->a->kind == N_NAME) {
+        put(" ", name(d->a), " = ");
+        writeParts(v);
+    } else {
+        Parts t = spill(v);
+        text(" ");
+        destructure(d->a, t[0].text, true);
+    }
+    text(";");
+}
+
 // var/let/const whose values hold a yield: one assignment per declaration, in order.
 void Writer::explodeVar(Node* n) {
     for (uint32_t i = 0; i < n->count; i++) {
@@ -455,17 +460,7 @@ void Writer::explodeVar(Node* n) {
         bool reset = n->op == K_LET && n->scope->kind != S_FUNCTION;
         if (!d->b && !reset) continue;
         at(d);
-        Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};
-        if (d->a->kind == N_NAME) {
-            put(" ", name(d->a), " = ");
-            writeParts(v);
-            text(";");
-        } else {
-            Parts t = spill(v);
-            text(" ");
-            destructure(d->a, t[0].text, true);
-            text(";");
-        }
+        explodeDeclaration(d);
     }
 }
 

@@ -341,17 +341,7 @@ Parts Writer::explode(Node* e) {
         enterHolder(e);
         for (uint32_t i = 0; i < e->count; i++) {
             Node* d = e->list[i];
-            Parts v = d->b ? explode(d->b) : Parts{Part{nullptr, "void 0"}};
-            if (d->a->kind == N_NAME) {
-                text(" " + name(d->a) + " = ");
-                writeParts(v);
-                text(";");
-            } else {
-                Parts t = spill(v);
-                text(" ");
-                destructure(d->a, t[0].text, true);
-                text(";");
-            }
+            explodeDeclaration(d);
         }
         return explode(e->a);
     }

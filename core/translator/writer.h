@@ -248,6 +248,7 @@ class Writer {
     void explodeStatement(Node* n);
     void enterHolder(Node* n);
     void explodeVar(Node* n);
+    void explodeDeclaration(Node* d);
     void explodeTry(Node* n);
     void exitTry(int parent, int fin, int end);
     void jump(int state, int zone); // writes the jump to a state of another zone
