@@ -143,6 +143,26 @@ var kValues = [
      " 'second' } } catch (x) { 'out ' + x }", "\"out guard\""],
     ["function f() { yield 1; } var g = f(); [g.__iterator__() === g, String(g)]",
      "[true, \"[object Generator]\"]"],
+    // a generator's control flow: each yield a state, as the language's engine runs it
+    ["function g(a) { yield a ? yield 1 : yield 2; } var it = g(true); [it.next(), it.send('s')]",
+     "[1, \"s\"]"],
+    ["function g() { var r = (yield 1) && (yield 2); yield r; } var it = g(); [it.next(), it.send(0)]",
+     "[1, 0]"],
+    ["function g() { var i = 0; while (true) { try { if (i++ == 2) return; yield i; } finally { continue; } } }" +
+     " var a = [], it = g(); for (var n = 0; n < 4; n++) a.push(it.next()); a", "[1, 2, 4, 5]"],
+    ["function g() { do { var x = yield 1; } while (x); yield 'out'; } var it = g(); [it.next(), it.send(true), it.send(false)]",
+     "[1, 1, \"out\"]"],
+    ["function g() { for (var k in yield 1) yield k; } var it = g(); it.next(); [it.send({p: 1, q: 2}), it.next()]",
+     "[\"p\", \"q\"]"],
+    ["function g() { var a = 0, o = {n: 1}; a += yield 1; o.n *= yield 2; yield [a, o.n, typeof (yield)]; }" +
+     " var it = g(); it.next(); it.send(3); it.send(4); it.send('x')", "[3, 4, \"string\"]"],
+    ["function g(n) { if (n > 0) { for (var x in g(n - 1)) yield x; } yield n; } [v for (v in g(3))]", "[0, 1, 2, 3]"],
+    ["function g() { try { yield 1; } catch (e if e == 2) { yield 'two'; } catch (e) { yield 'other ' + e; } }" +
+     " var it = g(); it.next(); it.throw(3)", "\"other 3\""],
+    ["function g() { try { yield 1; } finally { return; } } var it = g(); it.next();" +
+     " try { it.next(); 'no' } catch (e) { e === StopIteration }", "true"],
+    ["function g() { label: { yield 1; break label; yield 2; } var x = 1; with ({x: 3}) { yield x; } yield x; }" +
+     " [v for (v in g())]", "[1, 3, 1]"],
     // functions give the text they were written with
     ["function g(a) { yield [b for each (b in a)]; } [g, function (x) x * x," +
      " {get p() 1}.__lookupGetter__('p')].map(String)",
