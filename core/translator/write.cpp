@@ -235,6 +235,11 @@ bool Writer::hasYield(const Node* n) const {
 }
 
 void Writer::write(Node* n) {
+    for (const auto& s : substitutes_)
+        if (s.first == n) {
+            token(n->start, s.second.data(), s.second.size());
+            return;
+        }
     if (!fn_->rewriteAll && !isDirty(n)) {
         copy(n->start, n->end);
         return;

@@ -145,6 +145,16 @@ std::vector<Parts> Writer::explodeList(const std::vector<Node*>& ops) {
     return r;
 }
 
+// Takes the value of e now into a temporary, which writing e later gives instead: for the
+// forms whose writing is not made of parts (E4X initialisers and selectors).
+void Writer::substitute(Node* e, const Parts& value) {
+    std::string t = temp();
+    text(" " + t + " = ");
+    writeParts(value);
+    text(";");
+    substitutes_.emplace_back(e, t);
+}
+
 Parts Writer::explode(Node* e) {
     if (!hasYield(e)) return Parts{Part{e, ""}};
     Gen& g = *fn_->gen;
@@ -337,6 +347,20 @@ Parts Writer::explode(Node* e) {
         addText(r, "}");
         return r;
     }
+    case N_XML: {
+        // The braced expressions in order, each into a temporary the initialiser is written with.
+        std::vector<Node*> ops;
+        for (uint32_t i = 0; i < e->count; i++)
+            ops.push_back(e->list[i]->a);
+        std::vector<Parts> v = explodeList(ops);
+        for (size_t i = 0; i < ops.size(); i++)
+            substitute(ops[i], v[i]);
+        return Parts{Part{e, ""}};
+    }
+    case N_XMLMEMBER: // (yield x).a, (yield x)..a: the selector itself holds none
+        if (hasYield(e->b)) throw SyntaxFailure{e->line, "yield is not supported here", false};
+        substitute(e->a, explode(e->a));
+        return Parts{Part{e, ""}};
     case N_LETEXPR: {
         enterHolder(e);
         for (uint32_t i = 0; i < e->count; i++) {

@@ -268,6 +268,9 @@ class Writer {
     Parts explode(Node* e);
     Parts spill(const Parts& p);
     std::vector<Parts> explodeList(const std::vector<Node*>& ops);
+    void substitute(Node* e, const Parts& value);
+    // Operands whose value a generator took before a yield, written as their temporary.
+    std::vector<std::pair<const Node*, std::string>> substitutes_;
 
     Parser& p_;
     Names& names_;

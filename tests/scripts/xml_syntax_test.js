@@ -125,6 +125,12 @@ table("other routes to the compiler", [
     ['function g(x) { for each (var i in x.i) yield i.@k.toString(); yield x.i.(@k == 2).length(); }' +
      ' var r = []; for (var v in g(<r><i k="1"/><i k="2"/></r>)) r.push(v); r.join()', '1,2,1'],
     ['[i.@k.toString() for each (i in <r><i k="1"/><i k="2"/></r>.i) if (i.@k > 1)].join()', '2'],
+    // yields inside an initialiser's braces and under a selector, in source order
+    ['function g() { var x = <{yield 1} a={yield 2}>{yield 3}<b/>{yield 4}</{yield 5}>; yield x.toXMLString(); }' +
+     ' var it = g(), r = [it.next()]; ["e", "A", "B", "C", "e"].forEach(function (v) { r.push(it.send(v)); }); r.join()',
+     '1,2,3,4,5,<e a="A">B<b/>C</e>'],
+    ['function g() { yield (yield 1).b.toString() + (yield 2)..c.length(); } var it = g(); it.next();' +
+     ' it.send(<a><b>x</b></a>); it.send(<a><d><c/></d><c/></a>)', 'x2'],
 ], text, run);
 
 // Malformed initialisers: SyntaxError at the line of the fault; code after a multi-line
