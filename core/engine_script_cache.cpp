@@ -46,9 +46,9 @@ inline uint64_t mix(uint64_t h, uint64_t w) {
 }
 
 // A 64-bit hash, eight bytes a step.
-uint64_t hashBytes(const void* data, size_t n, uint64_t seed) {
+uint64_t hashBytes(const void* data, size_t n, uint64_t basis) {
     const unsigned char* p = static_cast<const unsigned char*>(data);
-    uint64_t h = mix(seed, n);
+    uint64_t h = mix(basis, n);
     for (; n >= 8; n -= 8, p += 8) {
         uint64_t w;
         memcpy(&w, p, 8);
