@@ -66,6 +66,7 @@ add_library(capsule_translator STATIC
     core/translator/scan.cpp
     core/translator/translate.cpp
     core/translator/write.cpp
+    core/translator/write_split.cpp
     core/translator/write_compr.cpp
     core/translator/write_gen.cpp
     core/translator/write_gen_expr.cpp

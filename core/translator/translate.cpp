@@ -23,6 +23,7 @@ Translation translate(const char* src, size_t len, int flags) {
         resolve(parser, names);
         if (parser.dirty.empty()) return t;
         Writer writer(parser, names);
+        writer.oneThread = (flags & TRANSLATE_ONE_THREAD) != 0;
         t.text = writer.run(root);
         t.changed = true;
         t.functions = std::move(writer.spans);

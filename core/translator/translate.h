@@ -12,9 +12,10 @@
 namespace translator {
 
 enum TranslateFlags {
-    TRANSLATE_EVAL = 1,     // eval code (else a program)
-    TRANSLATE_FUNCTION = 2, // the source is one function expression (the Function constructor)
-    TRANSLATE_STRICT = 4,   // strict code from the start
+    TRANSLATE_EVAL = 1,       // eval code (else a program)
+    TRANSLATE_FUNCTION = 2,   // the source is one function expression (the Function constructor)
+    TRANSLATE_STRICT = 4,     // strict code from the start
+    TRANSLATE_ONE_THREAD = 8, // a large program too is written on the calling thread alone
 };
 
 // Where a function written by the translator lies in its output and in the source: the

@@ -408,12 +408,7 @@ void Writer::writeBody(Node* body, Node* fn, const std::string& head) {
         ctx.vars.push_back(xmlns);
         text(xmlns + " = __lang.xml.getDefaultNamespace(); try {");
     }
-    for (; i < body->count; i++) {
-        Node* s = body->list[i];
-        copy(pos, s->start);
-        write(s);
-        pos = s->end;
-    }
+    pos = fn ? writeStatements(body, i, body->count, pos) : writeProgram(body, i, pos);
     if (!xmlns.empty()) {
         copy(pos, body->end - 1);
         text("} finally { __lang.xml.setDefaultNamespace(" + xmlns + "); }");

@@ -160,6 +160,7 @@ class Writer {
     // Writes the program (or the function of a Function constructor).
     std::string run(Node* root);
     std::vector<FunctionSpan> spans; // the functions written, as they finished
+    bool oneThread = false;          // no second thread for a large program
 
     // ---- output (write.cpp) ----
     void write(Node* n);
@@ -197,6 +198,10 @@ class Writer {
     void writeFunction(Node* n);
     std::string keptHolders(const Scope* s);
     void writeBody(Node* body, Node* fn, const std::string& head);
+    // The statements [from, to) of a body, from source offset pos on; returns the offset
+    // after the last (write_split.cpp: a large program's on two threads).
+    uint32_t writeStatements(Node* body, uint32_t from, uint32_t to, uint32_t pos);
+    uint32_t writeProgram(Node* body, uint32_t from, uint32_t pos);
     void insertVars(size_t at, FnCtx& ctx);
     void copyTokens(uint32_t from, uint32_t to);
 

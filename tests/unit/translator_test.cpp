@@ -223,6 +223,41 @@ TEST(Translator, OutputCompiles) {
     duk_destroy_heap(ctx);
 }
 
+// A large program is written on two threads: the same text, functions and errors as on one.
+TEST(Translator, LargeProgramsAsOnOneThread) {
+    // Blocks repeated past the size that splits: generators and functions (their spans), the
+    // program's own temporaries and variables, statements ended by an inserted semicolon,
+    // comments and strings over lines between statements.
+    const char* kBlocks[] = {
+        "function f(a) { let [x, y] = a; for each (let v in x) yield v + y; }\n",
+        "let (x = 1) f(x)\n[a, b] = [b, a]\nvar q = <a>{x}</a>\n",
+        "for (let i = 0; i < 3; i++) fs.push(function () i)\n/* a\n comment */ x = 'a\\\nb';\n",
+    };
+    auto large = [](const std::string& block) {
+        std::string s;
+        while (s.size() < 600 * 1024)
+            s += block;
+        return s;
+    };
+    std::vector<std::string> sources;
+    for (const char* b : kBlocks)
+        sources.push_back(large(b));
+    // An error found while writing, in either half: the first is reported.
+    const std::string error = "var g = function () (yield 1)\n";
+    sources.push_back(large(kBlocks[0]) + error);
+    sources.push_back(error + large(kBlocks[0]) + error);
+    for (const std::string& s : sources) {
+        translator::Translation two = run(s), one = run(s, translator::TRANSLATE_ONE_THREAD);
+        ASSERT_EQ(two.failed, one.failed) << s.substr(0, 80);
+        EXPECT_EQ(two.line, one.line);
+        EXPECT_EQ(two.message, one.message);
+        EXPECT_TRUE(two.text == one.text) << s.substr(0, 80);
+        ASSERT_EQ(two.functions.size(), one.functions.size());
+        for (size_t i = 0; i < one.functions.size(); i++)
+            EXPECT_EQ(two.functions[i].outStart, one.functions[i].outStart);
+    }
+}
+
 TEST(Translator, PlainScriptsPassUntouched) {
     std::string dir = std::string(CAPSULE_SOURCE_DIR) + "/tests/scripts";
     DIR* d = opendir(dir.c_str());
