@@ -7,6 +7,7 @@
 #include "core/translator/resolve.h"
 
 #include <algorithm>
+#include <charconv>
 #include <string_view>
 
 namespace translator {
@@ -19,6 +20,29 @@ std::string_view view(const Name& n) {
 
 bool isArguments(const Name& n) {
     return n.n == 9 && !memcmp(n.p, "arguments", 9);
+}
+
+// Sorts source offsets by digits of 11 bits, low digit first: a large source flags tens of
+// thousands of them, which this orders in a few linear passes.
+void sortOffsets(std::vector<uint32_t>& v) {
+    uint32_t top = 0;
+    for (uint32_t x : v)
+        top |= x;
+    if (v.size() < 512) {
+        std::sort(v.begin(), v.end());
+        return;
+    }
+    std::vector<uint32_t> other(v.size());
+    for (int shift = 0; shift < 32 && (top >> shift); shift += 11) {
+        uint32_t at[2049] = {};
+        for (uint32_t x : v)
+            at[((x >> shift) & 2047) + 1]++;
+        for (int d = 1; d < 2049; d++)
+            at[d] += at[d - 1];
+        for (uint32_t x : v)
+            other[at[(x >> shift) & 2047]++] = x;
+        v.swap(other);
+    }
 }
 
 bool crosses(const Scope* s) {
@@ -81,8 +105,12 @@ Names::Names(const std::vector<Token, BlockAllocator<Token>>& tokens, const char
 
 std::string Names::fresh(const Name& base) {
     for (;;) {
-        std::string s = base.str() + "$" + std::to_string(++counter_);
-        if (!dollar_.count(s)) return s;
+        char digits[16];
+        size_t n = std::to_chars(digits, digits + sizeof digits, ++counter_).ptr - digits;
+        std::string s;
+        s.reserve(base.n + 1 + n);
+        s.append(base.p, base.n).append(1, '$').append(digits, n);
+        if (dollar_.empty() || !dollar_.count(s)) return s;
     }
 }
 
@@ -190,7 +218,7 @@ void resolve(Parser& p, Names& names) {
         if (!b->rename.empty() || (b->kind == B_CONST && r.target)) p.flag(r.start);
     }
     if (holders) keepHolders(p, names);
-    std::sort(p.dirty.begin(), p.dirty.end());
+    sortOffsets(p.dirty);
     p.dirty.erase(std::unique(p.dirty.begin(), p.dirty.end()), p.dirty.end());
 }
 
