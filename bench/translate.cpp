@@ -8,6 +8,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <time.h>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -47,6 +48,13 @@ double seconds(std::chrono::steady_clock::time_point a) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - a).count();
 }
 
+// Processor time of the whole process (every thread), in seconds.
+double processorTime() {
+    timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -64,13 +72,14 @@ int main(int argc, char** argv) {
             src += s;
         }
     }
-    double translate = 1e9, compile = 1e9;
+    double translate = 1e9, compile = 1e9, processor = 0;
     translator::Translation t;
     for (int i = 0; i < 5; i++) {
         auto start = std::chrono::steady_clock::now();
+        double cpu = processorTime();
         t = translator::translate(src.data(), src.size(), 0);
         double s = seconds(start);
-        if (s < translate) translate = s;
+        if (s < translate) translate = s, processor = processorTime() - cpu;
     }
     if (!t.changed) {
         fprintf(stderr, "the source needs no translation%s%s\n", t.failed ? ": " : "",
@@ -91,8 +100,9 @@ int main(int argc, char** argv) {
     }
     duk_destroy_heap(ctx);
     printf("source %zu bytes, translation %zu bytes\n", src.size(), t.text.size());
-    printf("translate %8.1f ms\ncompile   %8.1f ms (the engine, of the translation)\n"
+    printf("translate %8.1f ms (%.1f ms of processor time: a large program is written on two "
+           "threads)\ncompile   %8.1f ms (the engine, of the translation)\n"
            "ratio     %8.3f (translate / compile)\n",
-           translate * 1000, compile * 1000, translate / compile);
+           translate * 1000, processor * 1000, compile * 1000, translate / compile);
     return 0;
 }
