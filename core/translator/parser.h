@@ -68,7 +68,10 @@ class Parser {
     bool accept(int t);
     void expect(int t, const char* what);
     void semicolon();
-    Name nameOf(const Token& t);
+    Name nameOf(const Token& t) {
+        return t.escaped ? unescapedName(t) : Name{src() + t.start, t.end - t.start};
+    }
+    Name unescapedName(const Token& t);
     [[noreturn]] void fail(const char* msg);
     [[noreturn]] void failAt(uint32_t line, const char* msg, bool typeError = false);
     void enter();
