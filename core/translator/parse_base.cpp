@@ -114,25 +114,6 @@ void Parser::failAt(uint32_t line, const char* msg, bool typeError) {
     throw SyntaxFailure{line, msg, typeError};
 }
 
-void Parser::enter() {
-    if (++depth_ > kMaxDepth) fail(kTooDeep);
-}
-
-Node* Parser::make(NodeKind k, const Token& first) {
-    Node* n = arena_->make<Node>();
-    n->kind = k;
-    n->start = first.start;
-    n->line = first.line;
-    n->scope = scope_;
-    return n;
-}
-
-Node* Parser::finish(Node* n) {
-    n->end = prevEnd_;
-    n->after = static_cast<uint32_t>(tokens.size());
-    return n;
-}
-
 Node** Parser::toList(const std::vector<Node*>& v, uint32_t* count) {
     *count = static_cast<uint32_t>(v.size());
     if (v.empty()) return nullptr;
