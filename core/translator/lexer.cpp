@@ -121,7 +121,8 @@ struct KeywordStarts {
 constexpr KeywordStarts kKeywordStarts;
 
 // The keyword a name spells (T_NAME if none): by length and first letter, then the text.
-Tok keyword(const unsigned char* p, size_t n) {
+// Always inline, as punctuator(): Lexer::next calls nothing on its common path.
+inline __attribute__((always_inline)) Tok keyword(const unsigned char* p, size_t n) {
     if (n < 2 || n > 10 || p[0] < 'a' || p[0] > 'z') return T_NAME;
     int c = p[0] - 'a';
     for (int k = kKeywordStarts.at[c]; k < kKeywordStarts.at[c + 1]; k++) {
@@ -341,7 +342,8 @@ namespace {
 
 // The punctuator at p (of more than one byte, or a single `.`, `<`...): its token and its
 // length, -1 if the byte starts none.
-int punctuator(const unsigned char* p, const unsigned char* end, int* length) {
+inline __attribute__((always_inline)) int punctuator(const unsigned char* p,
+                                                     const unsigned char* end, int* length) {
     int c = p[0], c1 = p + 1 < end ? p[1] : -1, c2 = p + 2 < end ? p[2] : -1;
     auto take = [&](int n, int tok) {
         *length = n;
@@ -391,17 +393,28 @@ int punctuator(const unsigned char* p, const unsigned char* end, int* length) {
     return -1;
 }
 
+// Writes a token field by field (see lexer.h).
+inline void setToken(Token* t, int type, bool nl, bool escaped, uint32_t start, uint32_t end,
+                     uint32_t line) {
+    t->type = static_cast<uint8_t>(type);
+    t->nl = nl;
+    t->escaped = escaped;
+    t->asi = false;
+    t->start = start;
+    t->end = end;
+    t->line = line;
+}
+
 } // namespace
 
-// The hot path works on local pointers and writes the lexer's position and the token once
-// at the end: the rare forms (numbers, strings, escapes, comments, non-ASCII) go through the
-// member scanners, with the position written back before and read again after.
+// The common tokens (names, keywords and punctuators after spaces and line feeds) on local
+// pointers, with the lexer's position and the token written once at the end. All else goes
+// to nextSlow, kept out of line (as the scanners it calls), so that this path calls nothing.
 void Lexer::next(Token* t) {
     const unsigned char* s = reinterpret_cast<const unsigned char*>(src_);
     const unsigned char *p = s + pos_, *end = s + len_;
     uint32_t line = line_;
     bool nl = false;
-    // Spaces and line feeds inline; tabs, CR, comments and non-ASCII spaces in skipSpace.
     while (p < end) {
         if (*p == ' ') {
             p++;
@@ -413,6 +426,42 @@ void Lexer::next(Token* t) {
             break;
         }
     }
+    auto slow = [&] {
+        pos_ = p - s;
+        line_ = line;
+        nextSlow(t, nl);
+    };
+    if (p >= end) return slow();
+    const unsigned char* q = p + 1; // the token's end
+    int c = *p, cls = kBytes.of[c], type;
+    if (cls == BC_NAME) {
+        while (q < end && kBytes.name[*q])
+            q++;
+        if (c == '\\' || (q < end && (*q == '\\' || *q >= 0x80))) return slow();
+        type = keyword(p, q - p);
+    } else if (cls == BC_SINGLE) {
+        type = kBytes.single[c];
+    } else if (cls == BC_OTHER) {
+        int length = 0;
+        type = punctuator(p, end, &length);
+        if (type < 0) return slow();
+        q = p + length;
+    } else {
+        return slow();
+    }
+    if (error_) type = T_EOF;
+    pos_ = q - s;
+    line_ = line;
+    setToken(t, type, nl, false, static_cast<uint32_t>(p - s), static_cast<uint32_t>(pos_), line);
+}
+
+// Every token, the rare forms (numbers, strings, escapes, comments, non-ASCII) through the
+// member scanners, with the position written back before and read again after. nl: a line
+// terminator was met before the lexer's position.
+__attribute__((noinline)) void Lexer::nextSlow(Token* t, bool nl) {
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(src_);
+    const unsigned char *p = s + pos_, *end = s + len_;
+    uint32_t line = line_;
     if (p < end && kBytes.of[*p] == BC_SPACE) {
         pos_ = p - s;
         line_ = line;
@@ -423,11 +472,8 @@ void Lexer::next(Token* t) {
     if (p >= end) {
         pos_ = len_;
         line_ = line;
-        t->type = T_EOF;
-        t->nl = nl;
-        t->escaped = t->asi = false;
-        t->start = t->end = static_cast<uint32_t>(len_);
-        t->line = line;
+        setToken(t, T_EOF, nl, false, static_cast<uint32_t>(len_), static_cast<uint32_t>(len_),
+                 line);
         return;
     }
     const unsigned char* q = p; // the token's end
@@ -472,6 +518,7 @@ void Lexer::next(Token* t) {
         if (type < 0) {
             line_ = line;
             fail("invalid character");
+            q = s + pos_;
         } else {
             q = p + length;
         }
@@ -479,20 +526,11 @@ void Lexer::next(Token* t) {
     }
     uint32_t tokenLine = line;
     if (cls == BC_QUOTE) line = line_; // a string may continue over line breaks
-    if (error_) {
-        type = T_EOF;
-        q = end; // fail() moved to the end
-        line = line_;
-    }
+    if (error_) type = T_EOF;
     pos_ = q - s;
     line_ = line;
-    t->type = static_cast<uint8_t>(type);
-    t->nl = nl;
-    t->escaped = escaped;
-    t->asi = false;
-    t->start = static_cast<uint32_t>(p - s);
-    t->end = static_cast<uint32_t>(pos_);
-    t->line = tokenLine;
+    setToken(t, type, nl, escaped, static_cast<uint32_t>(p - s), static_cast<uint32_t>(pos_),
+             tokenLine);
 }
 
 Token Lexer::rescanRegExp(const Token& tok) {

@@ -149,6 +149,7 @@ class Lexer {
 
   private:
     int peekChar(size_t at) const { return at < len_ ? static_cast<unsigned char>(src_[at]) : -1; }
+    void nextSlow(Token* t, bool nl);
     bool skipSpace(bool* nl);
     void fail(const char* msg);
     void scanName(bool* escaped);
