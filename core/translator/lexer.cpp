@@ -105,35 +105,38 @@ constexpr Keyword kKeywords[] = {
     {"yield", K_YIELD},
 };
 
-// Where each first letter's keywords start in the table (it is in alphabetical order).
-struct KeywordStarts {
-    uint8_t at[27] = {};
-    constexpr KeywordStarts() {
-        size_t k = 0, count = sizeof kKeywords / sizeof kKeywords[0];
-        for (int c = 0; c < 26; c++) {
-            while (k < count && kKeywords[k].text[0] < 'a' + c)
-                k++;
-            at[c] = static_cast<uint8_t>(k);
+// The keywords by a hash of their first two letters and length, which no two of them share
+// (the constants were found by search; the table's constructor checks it).
+constexpr unsigned keywordHash(unsigned c0, unsigned c1, size_t n) {
+    return (c0 * 3 + c1 * 39 + static_cast<unsigned>(n) * 2) & 63;
+}
+struct KeywordTable {
+    uint8_t slot[64] = {}; // 1 + the keyword's index, 0 for none
+    bool perfect = true;
+    constexpr KeywordTable() {
+        for (size_t k = 0; k < sizeof kKeywords / sizeof kKeywords[0]; k++) {
+            const Keyword& w = kKeywords[k];
+            unsigned h = keywordHash(static_cast<unsigned char>(w.text[0]),
+                                     static_cast<unsigned char>(w.text[1]), w.length);
+            if (slot[h]) perfect = false;
+            slot[h] = static_cast<uint8_t>(k + 1);
         }
-        at[26] = static_cast<uint8_t>(count);
     }
 };
-constexpr KeywordStarts kKeywordStarts;
+constexpr KeywordTable kKeywordTable;
+static_assert(kKeywordTable.perfect, "two keywords share a hash");
 
-// The keyword a name spells (T_NAME if none): by length and first letter, then the text.
+// The keyword a name spells (T_NAME if none).
 // Always inline, as punctuator(): Lexer::next calls nothing on its common path.
 inline __attribute__((always_inline)) Tok keyword(const unsigned char* p, size_t n) {
-    if (n < 2 || n > 10 || p[0] < 'a' || p[0] > 'z') return T_NAME;
-    int c = p[0] - 'a';
-    for (int k = kKeywordStarts.at[c]; k < kKeywordStarts.at[c + 1]; k++) {
-        const Keyword& w = kKeywords[k];
-        if (w.length != n || w.text[1] != p[1]) continue;
-        size_t i = 2;
-        while (i < n && static_cast<unsigned char>(w.text[i]) == p[i])
-            i++;
-        if (i == n) return w.tok;
-    }
-    return T_NAME;
+    if (n < 2 || n > 10) return T_NAME;
+    int k = kKeywordTable.slot[keywordHash(p[0], p[1], n)];
+    if (!k) return T_NAME;
+    const Keyword& w = kKeywords[k - 1];
+    if (w.length != n) return T_NAME;
+    for (size_t i = 0; i < n; i++)
+        if (static_cast<unsigned char>(w.text[i]) != p[i]) return T_NAME;
+    return w.tok;
 }
 
 bool isDigit(int c) {
