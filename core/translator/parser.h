@@ -133,10 +133,10 @@ class Parser {
     // expressions (parse_expr.cpp)
     Node* expression(bool noIn = false);
     Node* assignment(bool noIn = false);
-    Node* conditional(bool noIn);
+    Node* conditional(Node* c, const Token& first, bool noIn);
     Node* binary(int minPrec, bool noIn);
     Node* unary();
-    Node* postfix();
+    Node* postfix(Node* e, const Token& first);
     Node* leftHandSide(bool allowCall);
     Node* primary();
     Node* arrayLiteral();
