@@ -425,6 +425,10 @@ void Lexer::next(Token* t) {
             p++;
             line++;
             nl = true;
+            // The next line's indentation, four spaces at a time.
+            uint32_t w;
+            while (end - p >= 4 && (memcpy(&w, p, 4), w == 0x20202020u))
+                p += 4;
         } else {
             break;
         }
