@@ -70,7 +70,7 @@ struct Keyword {
             length++;
     }
 };
-const Keyword kKeywords[] = {
+constexpr Keyword kKeywords[] = {
     {"break", K_BREAK},
     {"case", K_CASE},
     {"catch", K_CATCH},
@@ -105,44 +105,82 @@ const Keyword kKeywords[] = {
     {"yield", K_YIELD},
 };
 
-// The keyword a name spells (T_NAME if none): by length and first letter, then the text.
-Tok keyword(const char* p, size_t n) {
-    if (n < 2 || n > 10 || p[0] < 'a' || p[0] > 'z') return T_NAME;
-    // The table is in alphabetical order: where each first letter starts.
-    static const struct Starts {
-        uint8_t at[27];
-        Starts() {
-            size_t k = 0, count = sizeof kKeywords / sizeof kKeywords[0];
-            for (int c = 0; c < 26; c++) {
-                while (k < count && kKeywords[k].text[0] < 'a' + c)
-                    k++;
-                at[c] = static_cast<uint8_t>(k);
-            }
-            at[26] = static_cast<uint8_t>(count);
+// The keywords by a hash of their first two letters and length, which no two of them share
+// (the constants were found by search; the table's constructor checks it).
+constexpr unsigned keywordHash(unsigned c0, unsigned c1, size_t n) {
+    return (c0 * 3 + c1 * 39 + static_cast<unsigned>(n) * 2) & 63;
+}
+struct KeywordTable {
+    uint8_t slot[64] = {}; // 1 + the keyword's index, 0 for none
+    bool perfect = true;
+    constexpr KeywordTable() {
+        for (size_t k = 0; k < sizeof kKeywords / sizeof kKeywords[0]; k++) {
+            const Keyword& w = kKeywords[k];
+            unsigned h = keywordHash(static_cast<unsigned char>(w.text[0]),
+                                     static_cast<unsigned char>(w.text[1]), w.length);
+            if (slot[h]) perfect = false;
+            slot[h] = static_cast<uint8_t>(k + 1);
         }
-    } starts;
-    int c = p[0] - 'a';
-    for (int k = starts.at[c]; k < starts.at[c + 1]; k++) {
-        const Keyword& w = kKeywords[k];
-        if (w.length == n && !memcmp(w.text, p, n)) return w.tok;
     }
-    return T_NAME;
+};
+constexpr KeywordTable kKeywordTable;
+static_assert(kKeywordTable.perfect, "two keywords share a hash");
+
+// The keyword a name spells (T_NAME if none).
+// Always inline, as punctuator(): Lexer::next calls nothing on its common path.
+inline __attribute__((always_inline)) Tok keyword(const unsigned char* p, size_t n) {
+    if (n < 2 || n > 10) return T_NAME;
+    int k = kKeywordTable.slot[keywordHash(p[0], p[1], n)];
+    if (!k) return T_NAME;
+    const Keyword& w = kKeywords[k - 1];
+    if (w.length != n) return T_NAME;
+    for (size_t i = 0; i < n; i++)
+        if (static_cast<unsigned char>(w.text[i]) != p[i]) return T_NAME;
+    return w.tok;
 }
 
 bool isDigit(int c) {
     return c >= '0' && c <= '9';
 }
 
-// The ASCII bytes of names (letters, digits, $ and _), for the tight loop over a name.
-struct NameBytes {
-    bool is[128] = {};
-    constexpr NameBytes() {
-        for (int c = 0; c < 128; c++)
-            is[c] = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                    c == '$' || c == '_';
+// What each byte can start, so that the head of a token is one table lookup, and the bytes
+// that continue a name (ASCII only: the rest takes the slow path of scanName).
+enum ByteClass : uint8_t {
+    BC_OTHER, // a punctuator that may be longer than one byte, or an invalid character
+    BC_SPACE, // tab, vertical tab, form feed, CR, `/` and non-ASCII bytes: skipSpace decides
+    BC_NAME,  // a letter, `$`, `_` or `\`
+    BC_DIGIT,
+    BC_DOT, // a punctuator or the start of a number
+    BC_QUOTE,
+    BC_SINGLE, // a punctuator of one byte that nothing may follow: { } ( ) [ ] ; , ? ~ @
+};
+struct ByteClasses {
+    uint8_t of[256] = {};
+    bool name[256] = {};
+    uint8_t single[128] = {};
+    constexpr ByteClasses() {
+        for (int c = 0; c < 256; c++) {
+            bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '$' || c == '_';
+            name[c] = letter || (c >= '0' && c <= '9');
+            if (letter || c == '\\')
+                of[c] = BC_NAME;
+            else if (c >= '0' && c <= '9')
+                of[c] = BC_DIGIT;
+            else if (c == '\t' || c == '\v' || c == '\f' || c == '\r' || c == '/' || c >= 0x80)
+                of[c] = BC_SPACE;
+        }
+        of['.'] = BC_DOT;
+        of['"'] = of['\''] = BC_QUOTE;
+        const char* ones = "{}()[];,?~@";
+        const Tok toks[] = {P_LBRACE, P_RBRACE, P_LPAREN,   P_RPAREN, P_LBRACKET, P_RBRACKET,
+                            P_SEMI,   P_COMMA,  P_QUESTION, P_BNOT,   P_AT};
+        for (int i = 0; ones[i]; i++) {
+            of[static_cast<unsigned char>(ones[i])] = BC_SINGLE;
+            single[static_cast<unsigned char>(ones[i])] = toks[i];
+        }
     }
 };
-constexpr NameBytes kNameBytes;
+constexpr ByteClasses kBytes;
 bool isHex(int c) {
     return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
@@ -219,18 +257,17 @@ bool Lexer::skipSpace(bool* nl) {
     }
 }
 
-void Lexer::scanName(Token* t) {
+void Lexer::scanName(bool* escaped) {
     const char* end = src_ + len_;
     for (;;) {
-        while (pos_ < len_ && static_cast<unsigned char>(src_[pos_]) < 128 &&
-               kNameBytes.is[static_cast<unsigned char>(src_[pos_])])
+        while (pos_ < len_ && kBytes.name[static_cast<unsigned char>(src_[pos_])])
             pos_++;
         int c = peekChar(pos_);
         if (c == '\\') {
             if (peekChar(pos_ + 1) != 'u') return fail("invalid escape in a name");
             for (int i = 2; i < 6; i++)
                 if (!isHex(peekChar(pos_ + i))) return fail("invalid escape in a name");
-            t->escaped = true;
+            *escaped = true;
             pos_ += 6;
         } else if (c >= 0x80) {
             if (lineBreakAt(src_ + pos_, end) || unicodeSpaceAt(src_ + pos_, end)) return;
@@ -304,35 +341,18 @@ void Lexer::scanString(Token* t, int quote) {
     }
 }
 
-int Lexer::punctuator() {
-    int c = peekChar(pos_), c1 = peekChar(pos_ + 1), c2 = peekChar(pos_ + 2);
+namespace {
+
+// The punctuator at p (of more than one byte, or a single `.`, `<`...): its token and its
+// length, -1 if the byte starts none.
+inline __attribute__((always_inline)) int punctuator(const unsigned char* p,
+                                                     const unsigned char* end, int* length) {
+    int c = p[0], c1 = p + 1 < end ? p[1] : -1, c2 = p + 2 < end ? p[2] : -1;
     auto take = [&](int n, int tok) {
-        pos_ += n;
+        *length = n;
         return tok;
     };
     switch (c) {
-    case '{':
-        return take(1, P_LBRACE);
-    case '}':
-        return take(1, P_RBRACE);
-    case '(':
-        return take(1, P_LPAREN);
-    case ')':
-        return take(1, P_RPAREN);
-    case '[':
-        return take(1, P_LBRACKET);
-    case ']':
-        return take(1, P_RBRACKET);
-    case ';':
-        return take(1, P_SEMI);
-    case ',':
-        return take(1, P_COMMA);
-    case '?':
-        return take(1, P_QUESTION);
-    case '~':
-        return take(1, P_BNOT);
-    case '@':
-        return take(1, P_AT);
     case '.':
         return c1 == '.' ? take(2, P_DOTDOT) : take(1, P_DOT);
     case ':':
@@ -342,7 +362,7 @@ int Lexer::punctuator() {
         return c1 == '=' ? take(2, P_LE) : take(1, P_LT);
     case '>':
         if (c1 == '>') {
-            if (c2 == '>') return peekChar(pos_ + 3) == '=' ? take(4, P_USHR_EQ) : take(3, P_USHR);
+            if (c2 == '>') return p + 3 < end && p[3] == '=' ? take(4, P_USHR_EQ) : take(3, P_USHR);
             return c2 == '=' ? take(3, P_SHR_EQ) : take(2, P_SHR);
         }
         return c1 == '=' ? take(2, P_GE) : take(1, P_GT);
@@ -376,40 +396,148 @@ int Lexer::punctuator() {
     return -1;
 }
 
-void Lexer::next(Token* out) {
-    Token& t = *out;
-    t = Token();
+// Writes a token field by field (see lexer.h).
+inline void setToken(Token* t, int type, bool nl, bool escaped, uint32_t start, uint32_t end,
+                     uint32_t line) {
+    t->type = static_cast<uint8_t>(type);
+    t->nl = nl;
+    t->escaped = escaped;
+    t->asi = false;
+    t->start = start;
+    t->end = end;
+    t->line = line;
+}
+
+} // namespace
+
+// The common tokens (names, keywords and punctuators after spaces and line feeds) on local
+// pointers, with the lexer's position and the token written once at the end. All else goes
+// to nextSlow, kept out of line (as the scanners it calls), so that this path calls nothing.
+void Lexer::next(Token* t) {
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(src_);
+    const unsigned char *p = s + pos_, *end = s + len_;
+    uint32_t line = line_;
     bool nl = false;
-    if (!skipSpace(&nl) || pos_ >= len_) {
-        t.type = T_EOF;
-        t.start = t.end = static_cast<uint32_t>(len_);
-        t.line = line_;
-        t.nl = nl;
-        return;
-    }
-    t.nl = nl;
-    t.start = static_cast<uint32_t>(pos_);
-    t.line = line_;
-    int c = peekChar(pos_);
-    if (isDigit(c) || (c == '.' && isDigit(peekChar(pos_ + 1)))) {
-        t.type = T_NUMBER;
-        scanNumber(&t);
-    } else if (c == '"' || c == '\'') {
-        t.type = T_STRING;
-        scanString(&t, c);
-    } else if (isIdentByte(c) || c == '\\') {
-        scanName(&t);
-        t.type = t.escaped ? T_NAME : keyword(src_ + t.start, pos_ - t.start);
-    } else {
-        int p = punctuator();
-        if (p < 0) {
-            fail("invalid character");
+    while (p < end) {
+        if (*p == ' ') {
+            p++;
+        } else if (*p == '\n') {
+            p++;
+            line++;
+            nl = true;
+            // The next line's indentation, four spaces at a time.
+            uint32_t w;
+            while (end - p >= 4 && (memcpy(&w, p, 4), w == 0x20202020u))
+                p += 4;
         } else {
-            t.type = static_cast<uint8_t>(p);
+            break;
         }
     }
-    if (error_) t.type = T_EOF;
-    t.end = static_cast<uint32_t>(pos_);
+    auto slow = [&] {
+        pos_ = p - s;
+        line_ = line;
+        nextSlow(t, nl);
+    };
+    if (p >= end) return slow();
+    const unsigned char* q = p + 1; // the token's end
+    int c = *p, cls = kBytes.of[c], type;
+    if (cls == BC_NAME) {
+        while (q < end && kBytes.name[*q])
+            q++;
+        if (c == '\\' || (q < end && (*q == '\\' || *q >= 0x80))) return slow();
+        type = keyword(p, q - p);
+    } else if (cls == BC_SINGLE) {
+        type = kBytes.single[c];
+    } else if (cls == BC_OTHER) {
+        int length = 0;
+        type = punctuator(p, end, &length);
+        if (type < 0) return slow();
+        q = p + length;
+    } else {
+        return slow();
+    }
+    if (error_) type = T_EOF;
+    pos_ = q - s;
+    line_ = line;
+    setToken(t, type, nl, false, static_cast<uint32_t>(p - s), static_cast<uint32_t>(pos_), line);
+}
+
+// Every token, the rare forms (numbers, strings, escapes, comments, non-ASCII) through the
+// member scanners, with the position written back before and read again after. nl: a line
+// terminator was met before the lexer's position.
+__attribute__((noinline)) void Lexer::nextSlow(Token* t, bool nl) {
+    const unsigned char* s = reinterpret_cast<const unsigned char*>(src_);
+    const unsigned char *p = s + pos_, *end = s + len_;
+    uint32_t line = line_;
+    if (p < end && kBytes.of[*p] == BC_SPACE) {
+        pos_ = p - s;
+        line_ = line;
+        skipSpace(&nl); // on an unterminated comment it stops at the end
+        p = s + pos_;
+        line = line_;
+    }
+    if (p >= end) {
+        pos_ = len_;
+        line_ = line;
+        setToken(t, T_EOF, nl, false, static_cast<uint32_t>(len_), static_cast<uint32_t>(len_),
+                 line);
+        return;
+    }
+    const unsigned char* q = p; // the token's end
+    int type = T_EOF;
+    bool escaped = false;
+    int c = *p;
+    int cls = kBytes.of[c];
+    if (cls == BC_SPACE) cls = c == '/' ? BC_OTHER : BC_NAME; // all that skipSpace leaves
+    if (cls == BC_DOT) cls = p + 1 < end && kBytes.of[p[1]] == BC_DIGIT ? BC_DIGIT : BC_OTHER;
+    switch (cls) {
+    case BC_NAME:
+        while (q < end && kBytes.name[*q])
+            q++;
+        if (q < end && (*q == '\\' || *q >= 0x80)) {
+            pos_ = q - s;
+            line_ = line;
+            scanName(&escaped);
+            q = s + pos_;
+        }
+        type = escaped ? T_NAME : keyword(p, q - p);
+        break;
+    case BC_SINGLE:
+        type = kBytes.single[c];
+        q = p + 1;
+        break;
+    case BC_DIGIT:
+    case BC_QUOTE:
+        pos_ = p - s;
+        line_ = line;
+        if (cls == BC_DIGIT) {
+            type = T_NUMBER;
+            scanNumber(t);
+        } else {
+            type = T_STRING;
+            scanString(t, c);
+        }
+        q = s + pos_;
+        break;
+    default: {
+        int length = 0;
+        type = punctuator(p, end, &length);
+        if (type < 0) {
+            line_ = line;
+            fail("invalid character");
+            q = s + pos_;
+        } else {
+            q = p + length;
+        }
+    }
+    }
+    uint32_t tokenLine = line;
+    if (cls == BC_QUOTE) line = line_; // a string may continue over line breaks
+    if (error_) type = T_EOF;
+    pos_ = q - s;
+    line_ = line;
+    setToken(t, type, nl, escaped, static_cast<uint32_t>(p - s), static_cast<uint32_t>(pos_),
+             tokenLine);
 }
 
 Token Lexer::rescanRegExp(const Token& tok) {
@@ -438,7 +566,8 @@ Token Lexer::rescanRegExp(const Token& tok) {
             break;
         }
     }
-    scanName(&t); // flags
+    bool escaped = false;
+    scanName(&escaped); // flags
     t.escaped = false;
     t.end = static_cast<uint32_t>(pos_);
     return t;

@@ -149,12 +149,12 @@ class Lexer {
 
   private:
     int peekChar(size_t at) const { return at < len_ ? static_cast<unsigned char>(src_[at]) : -1; }
+    void nextSlow(Token* t, bool nl);
     bool skipSpace(bool* nl);
     void fail(const char* msg);
-    void scanName(Token* t);
+    void scanName(bool* escaped);
     void scanNumber(Token* t);
     void scanString(Token* t, int quote);
-    int punctuator();
 
     const char* src_;
     size_t len_;

@@ -79,10 +79,8 @@ void Parser::semicolon() {
     fail("missing ; before statement");
 }
 
-Name Parser::nameOf(const Token& t) {
-    Name n{src() + t.start, t.end - t.start};
-    if (!t.escaped) return n;
-    // \uXXXX escapes: decode into the arena (as UTF-8) so that equal names compare equal.
+// \uXXXX escapes: decode into the arena (as UTF-8) so that equal names compare equal.
+Name Parser::unescapedName(const Token& t) {
     std::string s;
     for (uint32_t i = t.start; i < t.end;) {
         if (src()[i] != '\\') {
@@ -114,25 +112,6 @@ void Parser::fail(const char* msg) {
 
 void Parser::failAt(uint32_t line, const char* msg, bool typeError) {
     throw SyntaxFailure{line, msg, typeError};
-}
-
-void Parser::enter() {
-    if (++depth_ > kMaxDepth) fail(kTooDeep);
-}
-
-Node* Parser::make(NodeKind k, const Token& first) {
-    Node* n = arena_->make<Node>();
-    n->kind = k;
-    n->start = first.start;
-    n->line = first.line;
-    n->scope = scope_;
-    return n;
-}
-
-Node* Parser::finish(Node* n) {
-    n->end = prevEnd_;
-    n->after = static_cast<uint32_t>(tokens.size());
-    return n;
 }
 
 Node** Parser::toList(const std::vector<Node*>& v, uint32_t* count) {
@@ -221,10 +200,19 @@ void Parser::declarePattern(Node* t, BindKind k, Scope* s) {
 
 // The words ECMAScript 5.1 keeps for later: no name may be one (the engine agrees).
 bool reserved(const Name& n) {
-    static const char* const kWords[] = {"class", "enum", "export", "extends", "import", "super"};
-    if (n.n < 4 || n.n > 7 || !strchr("ceis", n.p[0])) return false;
-    for (const char* w : kWords)
-        if (n.n == strlen(w) && !memcmp(n.p, w, n.n)) return true;
+    // By length first: it is met for every name, and most names have none of these lengths
+    // and first letters.
+    auto is = [&](const char* w) { return !memcmp(n.p, w, n.n); };
+    switch (n.n) {
+    case 4:
+        return n.p[0] == 'e' && is("enum");
+    case 5:
+        return (n.p[0] == 'c' && is("class")) || (n.p[0] == 's' && is("super"));
+    case 6:
+        return (n.p[0] == 'e' && is("export")) || (n.p[0] == 'i' && is("import"));
+    case 7:
+        return n.p[0] == 'e' && is("extends");
+    }
     return false;
 }
 

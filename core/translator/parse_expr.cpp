@@ -92,7 +92,8 @@ Node* Parser::assignment(bool noIn) {
     } else if (is(K_LET) && peek().type == P_LPAREN) {
         n = letExpression(false, noIn);
     } else {
-        n = conditional(noIn);
+        n = binary(1, noIn);
+        if (is(P_QUESTION)) n = conditional(n, first, noIn);
         if (isAssignOp(cur_.type)) {
             int op = cur_.type;
             Node* left = n;
@@ -141,10 +142,8 @@ Node* Parser::yieldExpression(bool noIn) {
     return finish(n);
 }
 
-Node* Parser::conditional(bool noIn) {
-    Token first = cur_;
-    Node* c = binary(1, noIn);
-    if (!is(P_QUESTION)) return c;
+// The rest of `c ? a : b` from the `?` (the condition, which started at first, is parsed).
+Node* Parser::conditional(Node* c, const Token& first, bool noIn) {
     advance();
     Node* n = make(N_COND, first);
     n->a = c;
@@ -201,22 +200,20 @@ Node* Parser::unary() {
         return finish(n);
     }
     }
-    return postfix();
+    Node* e = leftHandSide(true);
+    if ((is(P_INC) || is(P_DEC)) && !cur_.nl) return postfix(e, first);
+    return e;
 }
 
-Node* Parser::postfix() {
-    Token first = cur_;
-    Node* e = leftHandSide(true);
-    if ((is(P_INC) || is(P_DEC)) && !cur_.nl) {
-        if (!isTarget(e)) fail("invalid increment operand");
-        if (e->kind == N_NAME) e->flags |= F_TARGET;
-        Node* n = make(N_POSTFIX, first);
-        n->op = cur_.type;
-        n->a = e;
-        advance();
-        return finish(n);
-    }
-    return e;
+// `e++` or `e--` from the operator (e, which started at first, is parsed).
+Node* Parser::postfix(Node* e, const Token& first) {
+    if (!isTarget(e)) fail("invalid increment operand");
+    if (e->kind == N_NAME) e->flags |= F_TARGET;
+    Node* n = make(N_POSTFIX, first);
+    n->op = cur_.type;
+    n->a = e;
+    advance();
+    return finish(n);
 }
 
 void Parser::arguments(Node* call) {

@@ -24,6 +24,11 @@ struct SyntaxFailure {
     bool typeError;
 };
 
+// Maximum nesting of statements and expressions; deeper source is a SyntaxError rather
+// than a stack overflow.
+constexpr int kMaxDepth = 400;
+constexpr const char* kTooDeep = "nesting too deep";
+
 enum ParseMode { PARSE_PROGRAM, PARSE_EVAL, PARSE_FUNCTION };
 
 class Parser {
@@ -68,14 +73,31 @@ class Parser {
     bool accept(int t);
     void expect(int t, const char* what);
     void semicolon();
-    Name nameOf(const Token& t);
+    Name nameOf(const Token& t) {
+        return t.escaped ? unescapedName(t) : Name{src() + t.start, t.end - t.start};
+    }
+    Name unescapedName(const Token& t);
     [[noreturn]] void fail(const char* msg);
     [[noreturn]] void failAt(uint32_t line, const char* msg, bool typeError = false);
-    void enter();
+    void enter() {
+        if (++depth_ > kMaxDepth) fail(kTooDeep);
+    }
     void leave() { depth_--; }
 
-    Node* make(NodeKind k, const Token& first);
-    Node* finish(Node* n);
+    // A node (inline: one for every few tokens).
+    Node* make(NodeKind k, const Token& first) {
+        Node* n = arena_->make<Node>();
+        n->kind = k;
+        n->start = first.start;
+        n->line = first.line;
+        n->scope = scope_;
+        return n;
+    }
+    Node* finish(Node* n) {
+        n->end = prevEnd_;
+        n->after = static_cast<uint32_t>(tokens.size());
+        return n;
+    }
     Node** toList(const std::vector<Node*>& v, uint32_t* count);
     // The lists being parsed (statements, arguments, elements...) gather on one stack, as
     // they nest, and move into the arena when complete: no allocation per list.
@@ -111,10 +133,10 @@ class Parser {
     // expressions (parse_expr.cpp)
     Node* expression(bool noIn = false);
     Node* assignment(bool noIn = false);
-    Node* conditional(bool noIn);
+    Node* conditional(Node* c, const Token& first, bool noIn);
     Node* binary(int minPrec, bool noIn);
     Node* unary();
-    Node* postfix();
+    Node* postfix(Node* e, const Token& first);
     Node* leftHandSide(bool allowCall);
     Node* primary();
     Node* arrayLiteral();
@@ -169,13 +191,8 @@ class Parser {
     Node* filter_ = nullptr; // the innermost E4X filter around the current point
 };
 
-// Maximum nesting of statements and expressions; deeper source is a SyntaxError rather
-// than a stack overflow.
 // Whether a name is one of the words ECMAScript 5.1 keeps for later (class, enum ...).
 bool reserved(const Name& n);
-
-constexpr int kMaxDepth = 400;
-constexpr const char* kTooDeep = "nesting too deep";
 
 } // namespace translator
 

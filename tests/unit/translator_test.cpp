@@ -204,6 +204,48 @@ TEST(Translator, KeepsLines) {
     }
 }
 
+// The tokens of a source: each as its text and line, `/` before it for a line break before
+// it, `*` after a keyword; `!` and the message where the lexer fails.
+std::string lexed(const std::string& src) {
+    translator::Lexer lex(src.data(), src.size());
+    std::string out;
+    for (translator::Token t = lex.next(); t.type != translator::T_EOF; t = lex.next())
+        out += (t.nl ? "/" : " ") + src.substr(t.start, t.end - t.start) +
+               (translator::isKeyword(t.type) ? "*" : "") + "@" + std::to_string(t.line);
+    if (lex.failed()) out += std::string("!") + lex.error();
+    return out;
+}
+
+const Case kTokens[] = {
+    {"a\n    b\n\tc  d", " a@1/b@2/c@3 d@3"},
+    {"if(x)\n        return", " if*@1 (@1 x@1 )@1/return*@2"},
+    {"x\\u0079 \\u0069f \xc3\xa9t\xc3\xa9 in\xe2\x80\xa8y",
+     " x\\u0079@1 \\u0069f@1 \xc3\xa9t\xc3\xa9@1 in*@1/y@2"},
+    {"a>>>=b/=c..d::e", " a@1 >>>=@1 b@1 /=@1 c@1 ..@1 d@1 ::@1 e@1"},
+    {"1.5e3 .5 'q' /*\n*/ z\r\nw", " 1.5e3@1 .5@1 'q'@1/z@2/w@3"},
+    {"a #", " a@1!invalid character"},
+};
+
+TEST(Translator, LexesTokens) {
+    for (const Case& c : kTokens)
+        EXPECT_EQ(lexed(c.source), c.expected) << c.source;
+    // Every keyword, in the order of their tokens; one letter more, less or other makes a name.
+    std::istringstream words("break case catch const continue debugger default delete do else "
+                             "false finally for function if in instanceof let new null return "
+                             "switch this throw true try typeof var void while with yield");
+    int tok = translator::K_BREAK;
+    for (std::string w; words >> w; tok++) {
+        translator::Lexer lex(w.data(), w.size());
+        EXPECT_EQ(lex.next().type, tok) << w;
+        for (std::string v :
+             {w + "s", w.substr(0, w.size() - 1), w.substr(0, w.size() - 1) + "Z", "_" + w}) {
+            translator::Lexer other(v.data(), v.size());
+            EXPECT_EQ(other.next().type, translator::T_NAME) << v;
+        }
+    }
+    EXPECT_EQ(tok, translator::K_YIELD + 1);
+}
+
 // The output compiles in the engine; plain sources of the repository pass untouched.
 TEST(Translator, OutputCompiles) {
     duk_context* ctx = duk_create_heap_default();
