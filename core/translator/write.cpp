@@ -46,17 +46,32 @@ uint32_t lines(const char* p, const char* end) {
     return 0;
 }
 
+// The bytes of names, by table: joins() below asks for each piece written.
+struct IdentBytes {
+    bool is[256];
+    IdentBytes() {
+        for (int c = 0; c < 256; c++)
+            is[c] = isIdentByte(c);
+    }
+};
+const IdentBytes kIdentBytes;
+
 // Whether text starting with `next` would run into the output's last character (two names,
 // `+ +`, `- -`, or `/` and a comment).
 bool joins(const Output& out, char next) {
     if (out.empty()) return false;
     char last = out.back();
-    if (isIdentByte(static_cast<unsigned char>(last)) &&
-        (isIdentByte(static_cast<unsigned char>(next)) || next == '\\'))
-        return true;
-    if ((last == '+' || last == '-') && next == last) return true;
-    if (last == '/' && (next == '/' || next == '*')) return true;
-    return false;
+    if (kIdentBytes.is[static_cast<unsigned char>(last)])
+        return kIdentBytes.is[static_cast<unsigned char>(next)] || next == '\\';
+    if (last == '+' || last == '-') return next == last;
+    return last == '/' && (next == '/' || next == '*');
+}
+
+// The line terminators inside a token: only strings (continued lines) and XML markup can
+// hold any, and most tokens copied are names and punctuators.
+uint32_t tokenLines(const char* src, const Token& t) {
+    if (t.type != T_STRING && t.type != T_XML && t.type != T_EOF) return 0;
+    return lines(src + t.start, src + t.end);
 }
 
 } // namespace
@@ -66,36 +81,49 @@ bool joins(const Output& out, char next) {
 // line, with the semicolons the parser inserted written out.
 void Writer::copy(uint32_t from, uint32_t to) {
     if (from >= to) return;
+    const Token* toks = p_.tokens.data();
     uint32_t i = tokenAt(from), end = static_cast<uint32_t>(p_.tokens.size());
-    while (i < end && tok(i).end <= to) {
-        const Token& t = tok(i);
+    while (i < end && toks[i].end <= to) {
+        const Token& t = toks[i];
         if (outLine_ <= t.line) {
             // In step with the source from here on: copy the rest whole, with the spacing
-            // before the first token when that is on the output's line.
-            uint32_t last = tokenAt(to) - 1; // ranges end where a token ends
-            if (last < i) last = i;
-            uint32_t begin = t.start;
-            if (from < t.start && t.line - lines(src_ + from, src_ + t.start) >= outLine_)
-                begin = from;
-            toLine(t.line - lines(src_ + begin, src_ + t.start));
+            // before the first token when that is on the output's line. The range ends where
+            // a token ends; most ranges (the text between two children) hold a token or two,
+            // so the next few are looked at before a search.
+            uint32_t next = i + 1;
+            while (next < end && toks[next].start < to) {
+                if (next - i == 4) {
+                    next = tokenNear(to);
+                    break;
+                }
+                next++;
+            }
+            hint_ = next;
+            const Token& last = toks[next - 1];
+            uint32_t begin = t.start, line = t.line;
+            if (from < t.start) {
+                uint32_t gap = lines(src_ + from, src_ + t.start);
+                if (t.line - gap >= outLine_) begin = from, line = t.line - gap;
+            }
+            toLine(line);
             if (joins(out_, src_[begin])) out_ += ' ';
-            uint32_t stop = tok(last).end;
+            uint32_t stop = last.end;
             while (stop < to && (src_[stop] == ' ' || src_[stop] == '\t'))
                 stop++; // the spacing before what follows, when it is plain
-            if (stop < to) stop = tok(last).end;
+            if (stop < to) stop = last.end;
             size_t base = out_.size();
             out_.append(src_ + begin, stop - begin);
             // A comment begun with <!-- becomes a // comment: the text around it may now
             // expect an operand, where <!-- would start an XML comment.
             for (uint32_t at : p_.htmlComments)
                 if (at >= begin && at < stop) out_.overwrite(base + (at - begin), "//", 2);
-            outLine_ = tok(last).line + lines(src_ + tok(last).start, src_ + tok(last).end);
-            if (tok(last).asi) out_ += ';';
+            outLine_ = last.line + tokenLines(src_, last);
+            if (last.asi) out_ += ';';
             return;
         }
         if (!out_.empty() && out_.back() != ' ') out_ += ' ';
         out_.append(src_ + t.start, t.end - t.start);
-        outLine_ += lines(src_ + t.start, src_ + t.end);
+        outLine_ += tokenLines(src_, t);
         if (t.asi) out_ += ';';
         i++;
     }
