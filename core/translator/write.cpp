@@ -129,11 +129,11 @@ void Writer::copy(uint32_t from, uint32_t to) {
     }
 }
 
-void Writer::insertText(size_t at, const std::string& s) {
-    out_.insert(at, s);
+void Writer::insertText(size_t at, const char* p, size_t n) {
+    out_.insert(at, p, n);
     for (size_t i = spans.size(); i-- > 0 && spans[i].outStart >= at;) {
-        spans[i].outStart += static_cast<uint32_t>(s.size());
-        spans[i].outEnd += static_cast<uint32_t>(s.size());
+        spans[i].outStart += static_cast<uint32_t>(n);
+        spans[i].outEnd += static_cast<uint32_t>(n);
     }
 }
 

@@ -153,7 +153,7 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     params_.clear();
     for (Binding* b = ctx.scope->first; b; b = b->next)
         if (b->kind == B_PARAM) params_.push_back(name_(b));
-    assigned_.clear();
+    assigned_.assign(params_.size(), false);
     if (registers && !params_.empty()) collectAssigned(body);
     size_t load;
     text("return __lang.gen(");
@@ -204,8 +204,7 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     for (int i = 1; i <= ctx.tempsMax; i++)
         add(prefix() + std::to_string(i), "void 0");
     if (registers) {
-        std::string init = placeRegisters(g, load, regs, initial);
-        text(table + ", [" + init + "]);");
+        placeRegisters(g, load, regs, initial, table);
         ctx.tempsMax = 0; // registers of the step function
     } else {
         text(" }" + table + ");");

@@ -16,7 +16,6 @@
 #include <string.h>
 #include <algorithm>
 #include <charconv>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -66,6 +65,7 @@ class Output {
     size_t size() const { return n_; }
     bool empty() const { return n_ == 0; }
     char back() const { return s_[n_ - 1]; }
+    const char* data() const { return s_.data(); }
     void reserve(size_t n) {
         if (n > s_.size()) s_.resize(n);
     }
@@ -92,11 +92,11 @@ class Output {
         append(t.data(), t.size());
         return *this;
     }
-    void insert(size_t at, const std::string& t) {
-        if (t.size() > s_.size() - n_) grow(t.size());
-        memmove(&s_[at + t.size()], &s_[at], n_ - at);
-        memcpy(&s_[at], t.data(), t.size());
-        n_ += t.size();
+    void insert(size_t at, const char* p, size_t n) {
+        if (n > s_.size() - n_) grow(n);
+        memmove(&s_[at + n], &s_[at], n_ - at);
+        memcpy(&s_[at], p, n);
+        n_ += n;
     }
     void overwrite(size_t at, const char* p, size_t n) { memcpy(&s_[at], p, n); }
     // The first offset from `from` on whose byte is not in `set` (npos if none), and the
@@ -172,7 +172,8 @@ class Writer {
     void text(const char* s) { out_ += s; }
     template <class... T> void put(const T&... pieces) { cat(out_, pieces...); }
     // Inserts s at output offset `at` (behind which only the functions written since lie).
-    void insertText(size_t at, const std::string& s);
+    void insertText(size_t at, const std::string& s) { insertText(at, s.data(), s.size()); }
+    void insertText(size_t at, const char* p, size_t n);
     // Moves to the line of source offset `at`/node `n` (never back).
     void toLine(uint32_t line);
     void at(Node* n) { toLine(n->line); }
@@ -255,13 +256,14 @@ class Writer {
     void yieldText(const Parts& value, int state);
     void stepHead(Gen& g, size_t* load);
     void stepTail(Gen& g);
-    std::string placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
-                               const std::vector<std::string>& initial);
+    void placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
+                        const std::vector<std::string>& initial, const std::string& table);
+    bool isAssigned(const std::string& name) const;
     int newState();
     void mark(int state);
     std::string name_(Binding* b);
     void collectAssigned(Node* n);
-    std::set<std::string> assigned_;  // parameters a generator body assigns to
+    std::vector<bool> assigned_;      // for each of params_: the body assigns to it
     std::vector<std::string> params_; // the generator's parameters, as written
     // An expression holding a yield: the statements up to its last yield are written, the
     // rest comes back as parts (write_gen_expr.cpp).
