@@ -166,7 +166,14 @@ std::string Writer::temp() {
     FnCtx* f = fn_;
     f->tempsUsed++;
     if (f->tempsUsed > f->tempsMax) f->tempsMax = f->tempsUsed;
-    return prefix() + std::to_string(f->tempsUsed);
+    return tempName(f->tempsUsed);
+}
+
+// The names of the temporaries, made once: every function numbers its own from 1.
+const std::string& Writer::tempName(int i) {
+    while (tempNames_.size() <= static_cast<size_t>(i))
+        tempNames_.push_back(prefix() + std::to_string(tempNames_.size()));
+    return tempNames_[i];
 }
 
 std::string Writer::name(Node* n) {
@@ -394,7 +401,7 @@ void Writer::insertVars(size_t at, FnCtx& ctx) {
     bool first = true;
     for (int i = 1; i <= ctx.tempsMax; i++) {
         s += first ? "" : ", ";
-        s += prefix() + std::to_string(i);
+        s += tempName(i);
         first = false;
     }
     for (const std::string& v : ctx.vars) {

@@ -182,6 +182,14 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     }
     // The variables of the body, and what they start with.
     std::vector<std::string> regs, initial;
+    size_t count = 2 + ctx.tempsMax;
+    for (Binding* b = ctx.scope->first; b; b = b->next)
+        count++;
+    for (Scope* s = ctx.scope->firstInFn; s; s = s->nextInFn)
+        for (Binding* b = s->first; b; b = b->next)
+            count++;
+    regs.reserve(count);
+    initial.reserve(count);
     auto add = [&](const std::string& name, const std::string& value) {
         regs.push_back(name);
         initial.push_back(value);
@@ -202,7 +210,7 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
             if (!b->rename.empty()) add(b->rename, "void 0");
     }
     for (int i = 1; i <= ctx.tempsMax; i++)
-        add(prefix() + std::to_string(i), "void 0");
+        add(tempName(i), "void 0");
     if (registers) {
         placeRegisters(g, load, regs, initial, table);
         ctx.tempsMax = 0; // registers of the step function

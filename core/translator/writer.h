@@ -180,7 +180,8 @@ class Writer {
     void token(uint32_t offset, const char* replacement); // a token written differently
     void token(uint32_t offset, const char* p, size_t n);
     void writeParts(const Parts& p);
-    std::string temp();        // a temporary of the current function
+    std::string temp(); // a temporary of the current function
+    const std::string& tempName(int i);
     std::string name(Node* n); // a name node as written (renamed or not)
     const std::string& prefix() const { return names_.prefix(); }
     FnCtx* fn() { return fn_; }
@@ -273,6 +274,7 @@ class Writer {
     void substitute(Node* e, const Parts& value);
     // Operands whose value a generator took before a yield, written as their temporary.
     std::vector<std::pair<const Node*, std::string>> substitutes_;
+    std::vector<std::string> tempNames_;
 
     Parser& p_;
     Names& names_;
