@@ -11,22 +11,13 @@ Writer::Writer(Parser& p, Names& names) : p_(p), names_(names), src_(p.src()) {}
 
 // ---- output --------------------------------------------------------------------------
 
-void Writer::toLine(uint32_t line) {
-    while (outLine_ < line) {
-        out_ += '\n';
-        outLine_++;
-    }
+void Writer::newLines(uint32_t line) {
+    out_.append(line - outLine_, '\n');
+    outLine_ = line;
 }
 
-// The index of the first token that starts at or after offset. Lookups mostly move a little
-// from the last one: the search gallops out from there before it halves.
-uint32_t Writer::tokenAt(uint32_t offset) const {
-    hint_ = tokenNear(offset);
-    return hint_;
-}
-
-// The same, leaving the last answer where it was: for a look at a statement's end before
-// the statement is written from its start.
+// tokenAt's search, leaving the last answer where it was: for a look at a statement's end
+// before the statement is written from its start.
 uint32_t Writer::tokenNear(uint32_t offset) const {
     const auto& t = p_.tokens;
     return gallop(t.data(), static_cast<uint32_t>(t.size()), hint_, offset,
@@ -37,7 +28,7 @@ namespace {
 
 // The line terminators in [p, end): most ranges copied are a token or the spacing before
 // one, short and on one line.
-uint32_t lines(const char* p, const char* end) {
+inline uint32_t lines(const char* p, const char* end) {
     if (end - p > 32) return countLines(p, end);
     for (const char* q = p; q < end; q++) {
         unsigned char c = static_cast<unsigned char>(*q);
@@ -58,7 +49,7 @@ const IdentBytes kIdentBytes;
 
 // Whether text starting with `next` would run into the output's last character (two names,
 // `+ +`, `- -`, or `/` and a comment).
-bool joins(const Output& out, char next) {
+inline bool joins(const Output& out, char next) {
     if (out.empty()) return false;
     char last = out.back();
     if (kIdentBytes.is[static_cast<unsigned char>(last)])
@@ -69,7 +60,7 @@ bool joins(const Output& out, char next) {
 
 // The line terminators inside a token: only strings (continued lines) and XML markup can
 // hold any, and most tokens copied are names and punctuators.
-uint32_t tokenLines(const char* src, const Token& t) {
+inline uint32_t tokenLines(const char* src, const Token& t) {
     if (t.type != T_STRING && t.type != T_XML && t.type != T_EOF) return 0;
     return lines(src + t.start, src + t.end);
 }

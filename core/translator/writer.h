@@ -175,7 +175,9 @@ class Writer {
     void insertText(size_t at, const std::string& s) { insertText(at, s.data(), s.size()); }
     void insertText(size_t at, const char* p, size_t n);
     // Moves to the line of source offset `at`/node `n` (never back).
-    void toLine(uint32_t line);
+    void toLine(uint32_t line) {
+        if (outLine_ < line) newLines(line);
+    }
     void at(Node* n) { toLine(n->line); }
     void token(uint32_t offset, const char* replacement); // a token written differently
     void token(uint32_t offset, const char* p, size_t n);
@@ -186,13 +188,23 @@ class Writer {
     const std::string& prefix() const { return names_.prefix(); }
     FnCtx* fn() { return fn_; }
     bool strict() const;
-    uint32_t tokenAt(uint32_t offset) const; // index of the token that starts at offset
+    // The index of the first token that starts at or after offset. Lookups mostly ask for
+    // the last answer again, or move a little from it: the search gallops out from there
+    // before it halves.
+    uint32_t tokenAt(uint32_t offset) const {
+        const Token* t = p_.tokens.data();
+        uint32_t h = hint_;
+        if (h < p_.tokens.size() && t[h].start >= offset && (h == 0 || t[h - 1].start < offset))
+            return h;
+        return hint_ = tokenNear(offset);
+    }
     uint32_t tokenNear(uint32_t offset) const;
     uint32_t tokenAfter(const Node* n) const; // tokenNear(n->end)
     const Token& tok(uint32_t i) const { return p_.tokens[i]; }
     const char* src() const { return src_; }
 
   private:
+    void newLines(uint32_t line);
     void writeHoles(Node* n);
     bool takeStatementEnd(Node* n);
     void writeStatementEnd(bool asi);
