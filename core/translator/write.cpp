@@ -12,8 +12,8 @@ Writer::Writer(Parser& p, Names& names) : p_(p), names_(names), src_(p.src()) {}
 // ---- output --------------------------------------------------------------------------
 
 void Writer::newLines(uint32_t line) {
-    out_.append(line - outLine_, '\n');
-    outLine_ = line;
+    for (; outLine_ < line; outLine_++)
+        out_ += '\n';
 }
 
 // tokenAt's search, leaving the last answer where it was: for a look at a statement's end
@@ -388,20 +388,14 @@ void Writer::write(Node* n) {
 // `var` and the temporaries at offset `at` of the output (after the directive prologue).
 void Writer::insertVars(size_t at, FnCtx& ctx) {
     if (!ctx.tempsMax && ctx.vars.empty()) return;
-    std::string s = "var ";
-    bool first = true;
-    for (int i = 1; i <= ctx.tempsMax; i++) {
-        s += first ? "" : ", ";
-        s += tempName(i);
-        first = false;
-    }
-    for (const std::string& v : ctx.vars) {
-        s += first ? "" : ", ";
-        s += v;
-        first = false;
-    }
+    Output s;
+    s += "var ";
+    for (int i = 1; i <= ctx.tempsMax; i++)
+        cat(s, i > 1 ? ", " : "", tempName(i));
+    for (size_t i = 0; i < ctx.vars.size(); i++)
+        cat(s, i || ctx.tempsMax ? ", " : "", ctx.vars[i]);
     s += ";";
-    insertText(at, s);
+    insertText(at, s.data(), s.size());
 }
 
 // Writes a function body's statements after `head` (text that goes right after the `{` and
