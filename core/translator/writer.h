@@ -71,7 +71,22 @@ class Output {
     }
     void append(const char* p, size_t n) {
         if (n > s_.size() - n_) grow(n);
-        memcpy(&s_[n_], p, n);
+        char* d = &s_[n_];
+        // Most pieces are a few bytes: moved in two overlapping words, without a call.
+        if (n >= 8 && n <= 16) {
+            memcpy(d, p, 8);
+            memcpy(d + n - 8, p + n - 8, 8);
+        } else if (n >= 4 && n < 8) {
+            memcpy(d, p, 4);
+            memcpy(d + n - 4, p + n - 4, 4);
+        } else if (n == 2 || n == 3) {
+            memcpy(d, p, 2);
+            d[n - 1] = p[n - 1];
+        } else if (n == 1) {
+            d[0] = p[0];
+        } else {
+            memcpy(d, p, n);
+        }
         n_ += n;
     }
     void append(size_t count, char c) {
