@@ -388,7 +388,8 @@ void Writer::write(Node* n) {
 // `var` and the temporaries at offset `at` of the output (after the directive prologue).
 void Writer::insertVars(size_t at, FnCtx& ctx) {
     if (!ctx.tempsMax && ctx.vars.empty()) return;
-    Output s;
+    Output& s = scratch_;
+    s.clear();
     s += "var ";
     for (int i = 1; i <= ctx.tempsMax; i++)
         cat(s, i > 1 ? ", " : "", tempName(i));

@@ -8,7 +8,8 @@ namespace translator {
 // `table` and the array of their initial values, the end of the call that makes the generator.
 void Writer::placeRegisters(Gen& g, size_t loadAt, const std::vector<std::string>& regs,
                             const std::vector<std::string>& initial, const std::string& table) {
-    Output load;
+    Output& load = scratch_;
+    load.clear();
     cat(load, " var ", prefix(), "l = ", g.g, ".l");
     text(" }");
     bool saved = false;

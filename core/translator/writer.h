@@ -64,6 +64,7 @@ class Output {
   public:
     size_t size() const { return n_; }
     bool empty() const { return n_ == 0; }
+    void clear() { n_ = 0; }
     char back() const { return s_[n_ - 1]; }
     const char* data() const { return s_.data(); }
     void reserve(size_t n) {
@@ -307,6 +308,7 @@ class Writer {
     Names& names_;
     const char* src_;
     Output out_;
+    Output scratch_; // text built before it is inserted into out_ (insertVars, placeRegisters)
     uint32_t outLine_ = 1;
     FnCtx* fn_ = nullptr;
     mutable uint32_t hint_ = 0;      // the last answer of tokenAt
