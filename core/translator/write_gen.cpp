@@ -127,11 +127,7 @@ void Writer::stepTail(Gen& g) {
 // variables go, once known.
 void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     Gen g;
-    g.g = prefix() + "g";
-    g.loop = prefix() + "L";
-    g.s = prefix() + "s";
-    g.v = prefix() + "v";
-    g.r = prefix() + "r";
+    nameGen(g, true);
     ctx.gen = &g;
     ctx.thisName = prefix() + "this";
     ctx.argsName = ctx.scope->usesArguments ? prefix() + "args" : "arguments";
@@ -147,7 +143,6 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
         ys.data() +
         (std::upper_bound(ys.begin(), ys.end(), std::make_pair(ctx.scope, ~0u)) - ys.begin());
     g.registers = registers;
-    g.exit = prefix() + "Y";
     // Only the parameters' registers depend on what the body assigns: the others are
     // stored anyway, and `this` and `arguments` cannot be assigned.
     params_.clear();
@@ -226,6 +221,22 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     copy(body->end - 1, body->end); // }
     insertVars(at, ctx);
     ctx.gen = nullptr;
+}
+
+// The names of the state machine's variables, made once: a generator expression takes no
+// value sent in, and leaves by return (no `v`, no `exit`).
+void Writer::nameGen(Gen& g, bool function) {
+    if (genNames_.empty())
+        for (const char* n : {"g", "L", "s", "r", "v", "Y"})
+            genNames_.push_back(prefix() + n);
+    g.g = genNames_[0];
+    g.loop = genNames_[1];
+    g.s = genNames_[2];
+    g.r = genNames_[3];
+    if (function) {
+        g.v = genNames_[4];
+        g.exit = genNames_[5];
+    }
 }
 
 std::string Writer::name_(Binding* b) {

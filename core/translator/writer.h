@@ -288,6 +288,7 @@ class Writer {
     void placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
                         const std::vector<std::string>& initial, const std::string& table);
     bool isAssigned(const std::string& name) const;
+    void nameGen(Gen& g, bool function);
     int newState();
     void mark(int state);
     std::string name_(Binding* b);
@@ -303,6 +304,7 @@ class Writer {
     // Operands whose value a generator took before a yield, written as their temporary.
     std::vector<std::pair<const Node*, std::string>> substitutes_;
     std::vector<std::string> tempNames_;
+    std::vector<std::string> genNames_;
 
     Parser& p_;
     Names& names_;
