@@ -172,7 +172,7 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     if (!g.table.empty()) {
         table = ", [";
         for (size_t i = 0; i < g.table.size(); i++)
-            table += (i ? "," : "") + std::to_string(g.table[i]);
+            cat(table, i ? "," : "", g.table[i]);
         table += "]";
     }
     // The variables of the body, and what they start with.
@@ -185,9 +185,9 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
             count++;
     regs.reserve(count);
     initial.reserve(count);
-    auto add = [&](const std::string& name, const std::string& value) {
-        regs.push_back(name);
-        initial.push_back(value);
+    auto add = [&](std::string name, std::string value) {
+        regs.push_back(std::move(name));
+        initial.push_back(std::move(value));
     };
     if (ctx.scope->usesThis) add(ctx.thisName, "this");
     if (ctx.scope->usesArguments) add(ctx.argsName, "arguments");
@@ -210,7 +210,7 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
         placeRegisters(g, load, regs, initial, table);
         ctx.tempsMax = 0; // registers of the step function
     } else {
-        text(" }" + table + ");");
+        put(" }", table, ");");
         for (size_t i = 0; i < regs.size(); i++) {
             if (regs[i].compare(0, prefix().size(), prefix()) == 0 &&
                 regs[i].find_first_not_of("0123456789", prefix().size()) == std::string::npos)
