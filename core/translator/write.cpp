@@ -244,11 +244,14 @@ void Writer::writeStatementEnd(bool asi) {
     if (asi && !out_.empty() && out_.back() != ';') out_ += ';';
 }
 
+// The first dirty offset at or after the node's start, mostly the last answer again (the
+// nodes asked about lie between the same two offsets), else searched from it.
 bool Writer::isDirty(const Node* n) const {
-    const std::vector<uint32_t>& d = p_.dirty;
-    dirtyHint_ = gallop(d.data(), static_cast<uint32_t>(d.size()), dirtyHint_, n->start,
-                        [](uint32_t a, uint32_t o) { return a < o; });
-    return dirtyHint_ < d.size() && d[dirtyHint_] < n->end;
+    const uint32_t* d = p_.dirty.data();
+    uint32_t size = static_cast<uint32_t>(p_.dirty.size()), h = dirtyHint_;
+    if (h > size || (h < size && d[h] < n->start) || (h > 0 && d[h - 1] >= n->start))
+        h = dirtyHint_ = gallop(d, size, h, n->start, [](uint32_t a, uint32_t o) { return a < o; });
+    return h < size && d[h] < n->end;
 }
 
 bool Writer::hasYield(const Node* n) const {

@@ -156,7 +156,11 @@ template <class S> void append(S& s, char piece) {
     s += piece;
 }
 template <class S> void append(S& s, int number) {
-    char buf[16];
+    if (number >= 0 && number < 10) { // most numbers written are states and indexes
+        s += static_cast<char>('0' + number);
+        return;
+    }
+    char buf[32]; // more than an int needs: the compiler sees that append() stays inside it
     s.append(buf, std::to_chars(buf, buf + sizeof buf, number).ptr - buf);
 }
 template <class S, class... T> void cat(S& s, const T&... pieces) {
