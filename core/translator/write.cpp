@@ -7,6 +7,10 @@
 
 namespace translator {
 
+void Output::grow(size_t n) {
+    s_.resize(std::max(s_.size() * 2, n_ + n + 64));
+}
+
 Writer::Writer(Parser& p, Names& names) : p_(p), names_(names), src_(p.src()) {}
 
 // ---- output --------------------------------------------------------------------------
@@ -257,9 +261,15 @@ bool Writer::isDirty(const Node* n) const {
 bool Writer::hasYield(const Node* n) const {
     if (!n || !fn_ || !fn_->gen) return false;
     const Gen& g = *fn_->gen;
-    auto it = std::lower_bound(
-        g.yields, g.yieldsEnd, n->start,
-        [](const std::pair<Scope*, uint32_t>& y, uint32_t at) { return y.second < at; });
+    const std::pair<Scope*, uint32_t>* it = g.yields;
+    if (g.yieldsEnd - g.yields <= 8) { // most generators hold a few: looked at in order
+        while (it != g.yieldsEnd && it->second < n->start)
+            it++;
+    } else {
+        it = std::lower_bound(
+            g.yields, g.yieldsEnd, n->start,
+            [](const std::pair<Scope*, uint32_t>& y, uint32_t at) { return y.second < at; });
+    }
     return it != g.yieldsEnd && it->second < n->end;
 }
 

@@ -139,8 +139,8 @@ class Output {
     }
 
   private:
-    void grow(size_t n) { s_.resize(std::max(s_.size() * 2, n_ + n + 64)); }
-    std::string s_; // the bytes; only the first n_ are written
+    void grow(size_t n); // rare: kept out of the appends
+    std::string s_;      // the bytes; only the first n_ are written
     size_t n_ = 0;
 };
 
