@@ -104,11 +104,16 @@ void Writer::writeGeneratorStatement(Node* n) {
 // `load` once they are known). The value sent in is $g.v, which send() sets and the step
 // takes back (next() sends nothing); a generator expression has no use for it.
 void Writer::stepHead(Gen& g, size_t* load) {
-    put("function () {var ", g.g, " = this, ", g.s, " = ", g.g, ".s, ");
-    if (!g.v.empty()) put(g.v, " = ", g.g, ".v, ");
-    put(g.r, ";");
-    if (!g.v.empty()) put(" ", g.g, ".v = void 0;");
-    put(" if (", g.s, " < 0) throw ", g.g, ".stop(); ", g.g, ".s = -2;");
+    // The same text for every generator (and every generator expression): made once.
+    std::string& head = stepHeads_[g.v.empty()];
+    if (head.empty()) {
+        cat(head, "function () {var ", g.g, " = this, ", g.s, " = ", g.g, ".s, ");
+        if (!g.v.empty()) cat(head, g.v, " = ", g.g, ".v, ");
+        cat(head, g.r, ";");
+        if (!g.v.empty()) cat(head, " ", g.g, ".v = void 0;");
+        cat(head, " if (", g.s, " < 0) throw ", g.g, ".stop(); ", g.g, ".s = -2;");
+    }
+    text(head);
     *load = out_.size();
     if (g.registers) put(" ", g.exit, ": {");
     put(" ", g.loop, ": for (;;) ");
@@ -227,7 +232,7 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
 // value sent in, and leaves by return (no `v`, no `exit`).
 void Writer::nameGen(Gen& g, bool function) {
     if (genNames_.empty())
-        for (const char* n : {"g", "L", "s", "r", "v", "Y"})
+        for (const char* n : {"g", "L", "s", "r", "v", "Y", "l"})
             genNames_.push_back(prefix() + n);
     g.g = genNames_[0];
     g.loop = genNames_[1];

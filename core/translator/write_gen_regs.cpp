@@ -8,17 +8,19 @@ namespace translator {
 // `table` and the array of their initial values, the end of the call that makes the generator.
 void Writer::placeRegisters(Gen& g, size_t loadAt, const std::vector<std::string>& regs,
                             const std::vector<std::string>& initial, const std::string& table) {
+    static const std::string undefined = "void 0";
+    const std::string& l = genNames_[6]; // the registers' array
     Output& load = scratch_;
     load.clear();
-    cat(load, " var ", prefix(), "l = ", g.g, ".l");
+    cat(load, " var ", l, " = ", g.g, ".l");
     text(" }");
     bool saved = false;
     for (size_t i = 0; i < regs.size(); i++) {
         int at = static_cast<int>(i);
-        cat(load, ", ", regs[i], " = ", prefix(), "l[", at, "]");
+        cat(load, ", ", regs[i], " = ", l, "[", at, "]");
         // Only what the body may change needs storing.
-        if (initial[i] == "void 0" || isAssigned(regs[i])) {
-            put(saved ? ", " : " ", prefix(), "l[", at, "] = ", regs[i]);
+        if (initial[i] == undefined || isAssigned(regs[i])) {
+            put(saved ? ", " : " ", l, "[", at, "] = ", regs[i]);
             saved = true;
         }
     }
@@ -62,8 +64,8 @@ void Writer::collectAssigned(Node* body) {
             self(t->a, self);
         }
     };
-    std::vector<Node*> stack;
-    stack.reserve(64);
+    std::vector<Node*>& stack = walk_;
+    stack.clear();
     if (body) stack.push_back(body);
     while (!stack.empty()) {
         Node* n = stack.back();

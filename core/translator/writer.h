@@ -298,6 +298,7 @@ class Writer {
     std::string name_(Binding* b);
     void collectAssigned(Node* n);
     std::vector<bool> assigned_;      // for each of params_: the body assigns to it
+    std::vector<Node*> walk_;         // collectAssigned's stack
     std::vector<std::string> params_; // the generator's parameters, as written
     // An expression holding a yield: the statements up to its last yield are written, the
     // rest comes back as parts (write_gen_expr.cpp).
@@ -309,6 +310,7 @@ class Writer {
     std::vector<std::pair<const Node*, std::string>> substitutes_;
     std::vector<std::string> tempNames_;
     std::vector<std::string> genNames_;
+    std::string stepHeads_[2]; // stepHead's text, for generators and generator expressions
 
     Parser& p_;
     Names& names_;
