@@ -404,10 +404,14 @@ void Writer::insertVars(size_t at, FnCtx& ctx) {
     Output& s = scratch_;
     s.clear();
     s += "var ";
-    for (int i = 1; i <= ctx.tempsMax; i++)
-        cat(s, i > 1 ? ", " : "", tempName(i));
-    for (size_t i = 0; i < ctx.vars.size(); i++)
-        cat(s, i || ctx.tempsMax ? ", " : "", ctx.vars[i]);
+    for (int i = 1; i <= ctx.tempsMax; i++) {
+        if (i > 1) s += ", ";
+        s += tempName(i);
+    }
+    for (size_t i = 0; i < ctx.vars.size(); i++) {
+        if (i || ctx.tempsMax) s += ", ";
+        s += ctx.vars[i];
+    }
     s += ";";
     insertText(at, s.data(), s.size());
 }
