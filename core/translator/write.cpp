@@ -7,26 +7,21 @@
 
 namespace translator {
 
+void Output::grow(size_t n) {
+    s_.resize(std::max(s_.size() * 2, n_ + n + 64));
+}
+
 Writer::Writer(Parser& p, Names& names) : p_(p), names_(names), src_(p.src()) {}
 
 // ---- output --------------------------------------------------------------------------
 
-void Writer::toLine(uint32_t line) {
-    while (outLine_ < line) {
+void Writer::newLines(uint32_t line) {
+    for (; outLine_ < line; outLine_++)
         out_ += '\n';
-        outLine_++;
-    }
 }
 
-// The index of the first token that starts at or after offset. Lookups mostly move a little
-// from the last one: the search gallops out from there before it halves.
-uint32_t Writer::tokenAt(uint32_t offset) const {
-    hint_ = tokenNear(offset);
-    return hint_;
-}
-
-// The same, leaving the last answer where it was: for a look at a statement's end before
-// the statement is written from its start.
+// tokenAt's search, leaving the last answer where it was: for a look at a statement's end
+// before the statement is written from its start.
 uint32_t Writer::tokenNear(uint32_t offset) const {
     const auto& t = p_.tokens;
     return gallop(t.data(), static_cast<uint32_t>(t.size()), hint_, offset,
@@ -37,7 +32,7 @@ namespace {
 
 // The line terminators in [p, end): most ranges copied are a token or the spacing before
 // one, short and on one line.
-uint32_t lines(const char* p, const char* end) {
+inline uint32_t lines(const char* p, const char* end) {
     if (end - p > 32) return countLines(p, end);
     for (const char* q = p; q < end; q++) {
         unsigned char c = static_cast<unsigned char>(*q);
@@ -46,17 +41,32 @@ uint32_t lines(const char* p, const char* end) {
     return 0;
 }
 
+// The bytes of names, by table: joins() below asks for each piece written.
+struct IdentBytes {
+    bool is[256];
+    IdentBytes() {
+        for (int c = 0; c < 256; c++)
+            is[c] = isIdentByte(c);
+    }
+};
+const IdentBytes kIdentBytes;
+
 // Whether text starting with `next` would run into the output's last character (two names,
 // `+ +`, `- -`, or `/` and a comment).
-bool joins(const Output& out, char next) {
+inline bool joins(const Output& out, char next) {
     if (out.empty()) return false;
     char last = out.back();
-    if (isIdentByte(static_cast<unsigned char>(last)) &&
-        (isIdentByte(static_cast<unsigned char>(next)) || next == '\\'))
-        return true;
-    if ((last == '+' || last == '-') && next == last) return true;
-    if (last == '/' && (next == '/' || next == '*')) return true;
-    return false;
+    if (kIdentBytes.is[static_cast<unsigned char>(last)])
+        return kIdentBytes.is[static_cast<unsigned char>(next)] || next == '\\';
+    if (last == '+' || last == '-') return next == last;
+    return last == '/' && (next == '/' || next == '*');
+}
+
+// The line terminators inside a token: only strings (continued lines) and XML markup can
+// hold any, and most tokens copied are names and punctuators.
+inline uint32_t tokenLines(const char* src, const Token& t) {
+    if (t.type != T_STRING && t.type != T_XML && t.type != T_EOF) return 0;
+    return lines(src + t.start, src + t.end);
 }
 
 } // namespace
@@ -66,46 +76,59 @@ bool joins(const Output& out, char next) {
 // line, with the semicolons the parser inserted written out.
 void Writer::copy(uint32_t from, uint32_t to) {
     if (from >= to) return;
+    const Token* toks = p_.tokens.data();
     uint32_t i = tokenAt(from), end = static_cast<uint32_t>(p_.tokens.size());
-    while (i < end && tok(i).end <= to) {
-        const Token& t = tok(i);
+    while (i < end && toks[i].end <= to) {
+        const Token& t = toks[i];
         if (outLine_ <= t.line) {
             // In step with the source from here on: copy the rest whole, with the spacing
-            // before the first token when that is on the output's line.
-            uint32_t last = tokenAt(to) - 1; // ranges end where a token ends
-            if (last < i) last = i;
-            uint32_t begin = t.start;
-            if (from < t.start && t.line - lines(src_ + from, src_ + t.start) >= outLine_)
-                begin = from;
-            toLine(t.line - lines(src_ + begin, src_ + t.start));
+            // before the first token when that is on the output's line. The range ends where
+            // a token ends; most ranges (the text between two children) hold a token or two,
+            // so the next few are looked at before a search.
+            uint32_t next = i + 1;
+            while (next < end && toks[next].start < to) {
+                if (next - i == 4) {
+                    next = tokenNear(to);
+                    break;
+                }
+                next++;
+            }
+            hint_ = next;
+            const Token& last = toks[next - 1];
+            uint32_t begin = t.start, line = t.line;
+            if (from < t.start) {
+                uint32_t gap = lines(src_ + from, src_ + t.start);
+                if (t.line - gap >= outLine_) begin = from, line = t.line - gap;
+            }
+            toLine(line);
             if (joins(out_, src_[begin])) out_ += ' ';
-            uint32_t stop = tok(last).end;
+            uint32_t stop = last.end;
             while (stop < to && (src_[stop] == ' ' || src_[stop] == '\t'))
                 stop++; // the spacing before what follows, when it is plain
-            if (stop < to) stop = tok(last).end;
+            if (stop < to) stop = last.end;
             size_t base = out_.size();
             out_.append(src_ + begin, stop - begin);
             // A comment begun with <!-- becomes a // comment: the text around it may now
             // expect an operand, where <!-- would start an XML comment.
             for (uint32_t at : p_.htmlComments)
                 if (at >= begin && at < stop) out_.overwrite(base + (at - begin), "//", 2);
-            outLine_ = tok(last).line + lines(src_ + tok(last).start, src_ + tok(last).end);
-            if (tok(last).asi) out_ += ';';
+            outLine_ = last.line + tokenLines(src_, last);
+            if (last.asi) out_ += ';';
             return;
         }
         if (!out_.empty() && out_.back() != ' ') out_ += ' ';
         out_.append(src_ + t.start, t.end - t.start);
-        outLine_ += lines(src_ + t.start, src_ + t.end);
+        outLine_ += tokenLines(src_, t);
         if (t.asi) out_ += ';';
         i++;
     }
 }
 
-void Writer::insertText(size_t at, const std::string& s) {
-    out_.insert(at, s);
+void Writer::insertText(size_t at, const char* p, size_t n) {
+    out_.insert(at, p, n);
     for (size_t i = spans.size(); i-- > 0 && spans[i].outStart >= at;) {
-        spans[i].outStart += static_cast<uint32_t>(s.size());
-        spans[i].outEnd += static_cast<uint32_t>(s.size());
+        spans[i].outStart += static_cast<uint32_t>(n);
+        spans[i].outEnd += static_cast<uint32_t>(n);
     }
 }
 
@@ -138,7 +161,14 @@ std::string Writer::temp() {
     FnCtx* f = fn_;
     f->tempsUsed++;
     if (f->tempsUsed > f->tempsMax) f->tempsMax = f->tempsUsed;
-    return prefix() + std::to_string(f->tempsUsed);
+    return tempName(f->tempsUsed);
+}
+
+// The names of the temporaries, made once: every function numbers its own from 1.
+const std::string& Writer::tempName(int i) {
+    while (tempNames_.size() <= static_cast<size_t>(i))
+        tempNames_.push_back(prefix() + std::to_string(tempNames_.size()));
+    return tempNames_[i];
 }
 
 std::string Writer::name(Node* n) {
@@ -218,19 +248,28 @@ void Writer::writeStatementEnd(bool asi) {
     if (asi && !out_.empty() && out_.back() != ';') out_ += ';';
 }
 
+// The first dirty offset at or after the node's start, mostly the last answer again (the
+// nodes asked about lie between the same two offsets), else searched from it.
 bool Writer::isDirty(const Node* n) const {
-    const std::vector<uint32_t>& d = p_.dirty;
-    dirtyHint_ = gallop(d.data(), static_cast<uint32_t>(d.size()), dirtyHint_, n->start,
-                        [](uint32_t a, uint32_t o) { return a < o; });
-    return dirtyHint_ < d.size() && d[dirtyHint_] < n->end;
+    const uint32_t* d = p_.dirty.data();
+    uint32_t size = static_cast<uint32_t>(p_.dirty.size()), h = dirtyHint_;
+    if (h > size || (h < size && d[h] < n->start) || (h > 0 && d[h - 1] >= n->start))
+        h = dirtyHint_ = gallop(d, size, h, n->start, [](uint32_t a, uint32_t o) { return a < o; });
+    return h < size && d[h] < n->end;
 }
 
 bool Writer::hasYield(const Node* n) const {
     if (!n || !fn_ || !fn_->gen) return false;
     const Gen& g = *fn_->gen;
-    auto it = std::lower_bound(
-        g.yields, g.yieldsEnd, n->start,
-        [](const std::pair<Scope*, uint32_t>& y, uint32_t at) { return y.second < at; });
+    const std::pair<Scope*, uint32_t>* it = g.yields;
+    if (g.yieldsEnd - g.yields <= 8) { // most generators hold a few: looked at in order
+        while (it != g.yieldsEnd && it->second < n->start)
+            it++;
+    } else {
+        it = std::lower_bound(
+            g.yields, g.yieldsEnd, n->start,
+            [](const std::pair<Scope*, uint32_t>& y, uint32_t at) { return y.second < at; });
+    }
     return it != g.yieldsEnd && it->second < n->end;
 }
 
@@ -362,20 +401,19 @@ void Writer::write(Node* n) {
 // `var` and the temporaries at offset `at` of the output (after the directive prologue).
 void Writer::insertVars(size_t at, FnCtx& ctx) {
     if (!ctx.tempsMax && ctx.vars.empty()) return;
-    std::string s = "var ";
-    bool first = true;
+    Output& s = scratch_;
+    s.clear();
+    s += "var ";
     for (int i = 1; i <= ctx.tempsMax; i++) {
-        s += first ? "" : ", ";
-        s += prefix() + std::to_string(i);
-        first = false;
+        if (i > 1) s += ", ";
+        s += tempName(i);
     }
-    for (const std::string& v : ctx.vars) {
-        s += first ? "" : ", ";
-        s += v;
-        first = false;
+    for (size_t i = 0; i < ctx.vars.size(); i++) {
+        if (i || ctx.tempsMax) s += ", ";
+        s += ctx.vars[i];
     }
     s += ";";
-    insertText(at, s);
+    insertText(at, s.data(), s.size());
 }
 
 // Writes a function body's statements after `head` (text that goes right after the `{` and

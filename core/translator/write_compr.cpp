@@ -28,11 +28,13 @@ void Writer::writeComprehension(Node* n) {
     at(n);
     bool passArgs = n->scope->usesArguments && saved->argsName == "arguments";
     if (passArgs) ctx.argsName = prefix() + "args";
-    text("(function (" + (passArgs ? ctx.argsName : "") + ") {");
+    text("(function (");
+    if (passArgs) text(ctx.argsName);
+    text(") {");
     size_t at = out_.size();
     fn_ = &ctx;
     std::string result = temp(), count = temp();
-    text(result + " = [], " + count + " = 0; ");
+    put(result, " = [], ", count, " = 0; ");
     for (Binding* b = n->scope->first; b; b = b->next)
         ctx.vars.push_back(b->name.str());
     int braces = 0;
@@ -42,10 +44,10 @@ void Writer::writeComprehension(Node* n) {
         bool pairs = isPattern(c->a) && !each;
         std::string loopVar = isPattern(c->a) ? temp() : name(c->a);
         std::string object;
-        text("for (" + loopVar + " in ");
+        put("for (", loopVar, " in ");
         if (pairs) {
             object = temp();
-            text("(" + object + " = ");
+            put("(", object, " = ");
         }
         if (each) text("__lang.each(");
         write(c->b);
@@ -56,8 +58,8 @@ void Writer::writeComprehension(Node* n) {
             std::string value = loopVar;
             if (pairs) {
                 value = temp();
-                text(value + " = typeof " + object + ".__iterator__ == \"function\" ? " + loopVar +
-                     " : [" + loopVar + ", " + object + "[" + loopVar + "]]; ");
+                put(value, " = typeof ", object, ".__iterator__ == \"function\" ? ", loopVar,
+                    " : [", loopVar, ", ", object, "[", loopVar, "]]; ");
             }
             destructure(c->a, value, true);
             text("; ");
@@ -68,11 +70,11 @@ void Writer::writeComprehension(Node* n) {
         write(n->b);
         text(") ");
     }
-    text(result + "[" + count + "++] = ");
+    put(result, "[", count, "++] = ");
     write(n->a);
     text(";");
-    text(std::string(braces, '}'));
-    text(" return " + result + "; })");
+    out_.append(braces, '}');
+    put(" return ", result, "; })");
     text(saved->gen ? "(" : ".call(this");
     text(passArgs ? (saved->gen ? "arguments)" : ", arguments)") : ")");
     insertVars(at, ctx);
@@ -87,10 +89,7 @@ void Writer::writeGenExpr(Node* n) {
     ctx.parent = fn_;
     FnCtx* saved = fn_;
     Gen g;
-    g.g = prefix() + "g";
-    g.loop = prefix() + "L";
-    g.s = prefix() + "s";
-    g.r = prefix() + "r";
+    nameGen(g, false);
     bool ownThis = saved->thisName == "this";
     ctx.thisName = ownThis ? prefix() + "this" : saved->thisName;
     bool passArgs = n->scope->usesArguments && saved->argsName == "arguments";
@@ -101,7 +100,7 @@ void Writer::writeGenExpr(Node* n) {
     std::string params = passArgs ? ctx.argsName : "", kept = keptHolders(n->scope);
     if (!kept.empty()) params += (params.empty() ? "" : ", ") + kept;
     at(n);
-    text("(function (" + params + ") {");
+    put("(function (", params, ") {");
     size_t at = out_.size();
     fn_ = &ctx;
     if (ownThis) ctx.vars.push_back(ctx.thisName + " = this");
@@ -146,7 +145,7 @@ void Writer::writeGenExpr(Node* n) {
     std::string args = passArgs ? "arguments" : "";
     if (!kept.empty()) args += (args.empty() ? "" : ", ") + kept;
     text(ownThis ? ".call(this" : "(");
-    text((ownThis && !args.empty() ? ", " : "") + args + ")");
+    put(ownThis && !args.empty() ? ", " : "", args, ")");
     insertVars(at, ctx);
     fn_ = saved;
 }

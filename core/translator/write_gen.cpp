@@ -104,11 +104,16 @@ void Writer::writeGeneratorStatement(Node* n) {
 // `load` once they are known). The value sent in is $g.v, which send() sets and the step
 // takes back (next() sends nothing); a generator expression has no use for it.
 void Writer::stepHead(Gen& g, size_t* load) {
-    put("function () {var ", g.g, " = this, ", g.s, " = ", g.g, ".s, ");
-    if (!g.v.empty()) put(g.v, " = ", g.g, ".v, ");
-    put(g.r, ";");
-    if (!g.v.empty()) put(" ", g.g, ".v = void 0;");
-    put(" if (", g.s, " < 0) throw ", g.g, ".stop(); ", g.g, ".s = -2;");
+    // The same text for every generator (and every generator expression): made once.
+    std::string& head = stepHeads_[g.v.empty()];
+    if (head.empty()) {
+        cat(head, "function () {var ", g.g, " = this, ", g.s, " = ", g.g, ".s, ");
+        if (!g.v.empty()) cat(head, g.v, " = ", g.g, ".v, ");
+        cat(head, g.r, ";");
+        if (!g.v.empty()) cat(head, " ", g.g, ".v = void 0;");
+        cat(head, " if (", g.s, " < 0) throw ", g.g, ".stop(); ", g.g, ".s = -2;");
+    }
+    text(head);
     *load = out_.size();
     if (g.registers) put(" ", g.exit, ": {");
     put(" ", g.loop, ": for (;;) ");
@@ -127,11 +132,7 @@ void Writer::stepTail(Gen& g) {
 // variables go, once known.
 void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     Gen g;
-    g.g = prefix() + "g";
-    g.loop = prefix() + "L";
-    g.s = prefix() + "s";
-    g.v = prefix() + "v";
-    g.r = prefix() + "r";
+    nameGen(g, true);
     ctx.gen = &g;
     ctx.thisName = prefix() + "this";
     ctx.argsName = ctx.scope->usesArguments ? prefix() + "args" : "arguments";
@@ -147,13 +148,12 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
         ys.data() +
         (std::upper_bound(ys.begin(), ys.end(), std::make_pair(ctx.scope, ~0u)) - ys.begin());
     g.registers = registers;
-    g.exit = prefix() + "Y";
     // Only the parameters' registers depend on what the body assigns: the others are
     // stored anyway, and `this` and `arguments` cannot be assigned.
     params_.clear();
     for (Binding* b = ctx.scope->first; b; b = b->next)
         if (b->kind == B_PARAM) params_.push_back(name_(b));
-    assigned_.clear();
+    assigned_.assign(params_.size(), false);
     if (registers && !params_.empty()) collectAssigned(body);
     size_t load;
     text("return __lang.gen(");
@@ -177,14 +177,22 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     if (!g.table.empty()) {
         table = ", [";
         for (size_t i = 0; i < g.table.size(); i++)
-            table += (i ? "," : "") + std::to_string(g.table[i]);
+            cat(table, i ? "," : "", g.table[i]);
         table += "]";
     }
     // The variables of the body, and what they start with.
     std::vector<std::string> regs, initial;
-    auto add = [&](const std::string& name, const std::string& value) {
-        regs.push_back(name);
-        initial.push_back(value);
+    size_t count = 2 + ctx.tempsMax;
+    for (Binding* b = ctx.scope->first; b; b = b->next)
+        count++;
+    for (Scope* s = ctx.scope->firstInFn; s; s = s->nextInFn)
+        for (Binding* b = s->first; b; b = b->next)
+            count++;
+    regs.reserve(count);
+    initial.reserve(count);
+    auto add = [&](std::string name, std::string value) {
+        regs.push_back(std::move(name));
+        initial.push_back(std::move(value));
     };
     if (ctx.scope->usesThis) add(ctx.thisName, "this");
     if (ctx.scope->usesArguments) add(ctx.argsName, "arguments");
@@ -202,13 +210,12 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
             if (!b->rename.empty()) add(b->rename, "void 0");
     }
     for (int i = 1; i <= ctx.tempsMax; i++)
-        add(prefix() + std::to_string(i), "void 0");
+        add(tempName(i), "void 0");
     if (registers) {
-        std::string init = placeRegisters(g, load, regs, initial);
-        text(table + ", [" + init + "]);");
+        placeRegisters(g, load, regs, initial, table);
         ctx.tempsMax = 0; // registers of the step function
     } else {
-        text(" }" + table + ");");
+        put(" }", table, ");");
         for (size_t i = 0; i < regs.size(); i++) {
             if (regs[i].compare(0, prefix().size(), prefix()) == 0 &&
                 regs[i].find_first_not_of("0123456789", prefix().size()) == std::string::npos)
@@ -219,6 +226,22 @@ void Writer::writeGenerator(Node* fn, FnCtx& ctx, size_t at, uint32_t first) {
     copy(body->end - 1, body->end); // }
     insertVars(at, ctx);
     ctx.gen = nullptr;
+}
+
+// The names of the state machine's variables, made once: a generator expression takes no
+// value sent in, and leaves by return (no `v`, no `exit`).
+void Writer::nameGen(Gen& g, bool function) {
+    if (genNames_.empty())
+        for (const char* n : {"g", "L", "s", "r", "v", "Y", "l"})
+            genNames_.push_back(prefix() + n);
+    g.g = genNames_[0];
+    g.loop = genNames_[1];
+    g.s = genNames_[2];
+    g.r = genNames_[3];
+    if (function) {
+        g.v = genNames_[4];
+        g.exit = genNames_[5];
+    }
 }
 
 std::string Writer::name_(Binding* b) {

@@ -20,8 +20,14 @@ std::string Writer::freshOpen(Scope* s, const std::vector<std::string>* values) 
     size_t i = 0;
     for (Binding* b = s->first; b; b = b->next, i++) {
         open += "try{throw ";
-        open += values && i < values->size() ? (*values)[i] : "void 0";
-        open += "}catch(" + b->name.str() + "){";
+        if (values && i < values->size()) {
+            open += (*values)[i];
+        } else {
+            open += "void 0";
+        }
+        open += "}catch(";
+        open.append(b->name.p, b->name.n);
+        open += "){";
     }
     return open;
 }

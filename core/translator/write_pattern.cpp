@@ -16,31 +16,41 @@ bool isPattern(Node* n) {
 
 // `, target = source[i]` for each element (nested patterns through a new temporary).
 void Writer::destructure(Node* pat, const std::string& source, bool first) {
-    auto leaf = [&](Node* t, const std::string& access) {
+    std::string access; // source[i] or source.key
+    auto leaf = [&](Node* t) {
         if (!first) text(", ");
         first = false;
         if (isPattern(t)) {
             std::string tmp = temp();
-            text(tmp + " = " + access);
+            put(tmp, " = ", access);
             destructure(t, tmp, false);
         } else if (t->kind == N_NAME) {
-            text(name(t) + " = " + access);
+            if (t->binding && !t->binding->rename.empty()) {
+                text(t->binding->rename);
+            } else {
+                out_.append(src_ + t->start, t->end - t->start);
+            }
+            put(" = ", access);
         } else {
             write(t);
-            text(" = " + access);
+            put(" = ", access);
         }
     };
-    if (pat->kind == N_ARRAYPAT) {
-        for (uint32_t i = 0; i < pat->count; i++)
-            if (pat->list[i]) leaf(pat->list[i], source + "[" + std::to_string(i) + "]");
-        return;
-    }
     for (uint32_t i = 0; i < pat->count; i++) {
         Node* p = pat->list[i];
+        if (!p) continue;
+        access.assign(source);
+        if (pat->kind == N_ARRAYPAT) {
+            cat(access, '[', static_cast<int>(i), ']');
+            leaf(p);
+            continue;
+        }
         Node* key = p->a;
-        std::string k(src_ + key->start, key->end - key->start);
-        leaf(p->b, key->op == T_STRING || key->op == T_NUMBER ? source + "[" + k + "]"
-                                                              : source + "." + k);
+        bool index = key->op == T_STRING || key->op == T_NUMBER;
+        access += index ? '[' : '.';
+        access.append(src_ + key->start, key->end - key->start);
+        if (index) access += ']';
+        leaf(p->b);
     }
 }
 

@@ -16,7 +16,6 @@
 #include <string.h>
 #include <algorithm>
 #include <charconv>
-#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -65,13 +64,30 @@ class Output {
   public:
     size_t size() const { return n_; }
     bool empty() const { return n_ == 0; }
+    void clear() { n_ = 0; }
     char back() const { return s_[n_ - 1]; }
+    const char* data() const { return s_.data(); }
     void reserve(size_t n) {
         if (n > s_.size()) s_.resize(n);
     }
     void append(const char* p, size_t n) {
         if (n > s_.size() - n_) grow(n);
-        memcpy(&s_[n_], p, n);
+        char* d = &s_[n_];
+        // Most pieces are a few bytes: moved in two overlapping words, without a call.
+        if (n >= 8 && n <= 16) {
+            memcpy(d, p, 8);
+            memcpy(d + n - 8, p + n - 8, 8);
+        } else if (n >= 4 && n < 8) {
+            memcpy(d, p, 4);
+            memcpy(d + n - 4, p + n - 4, 4);
+        } else if (n == 2 || n == 3) {
+            memcpy(d, p, 2);
+            d[n - 1] = p[n - 1];
+        } else if (n == 1) {
+            d[0] = p[0];
+        } else {
+            memcpy(d, p, n);
+        }
         n_ += n;
     }
     void append(size_t count, char c) {
@@ -92,11 +108,11 @@ class Output {
         append(t.data(), t.size());
         return *this;
     }
-    void insert(size_t at, const std::string& t) {
-        if (t.size() > s_.size() - n_) grow(t.size());
-        memmove(&s_[at + t.size()], &s_[at], n_ - at);
-        memcpy(&s_[at], t.data(), t.size());
-        n_ += t.size();
+    void insert(size_t at, const char* p, size_t n) {
+        if (n > s_.size() - n_) grow(n);
+        memmove(&s_[at + n], &s_[at], n_ - at);
+        memcpy(&s_[at], p, n);
+        n_ += n;
     }
     void overwrite(size_t at, const char* p, size_t n) { memcpy(&s_[at], p, n); }
     // The first offset from `from` on whose byte is not in `set` (npos if none), and the
@@ -123,8 +139,8 @@ class Output {
     }
 
   private:
-    void grow(size_t n) { s_.resize(std::max(s_.size() * 2, n_ + n + 64)); }
-    std::string s_; // the bytes; only the first n_ are written
+    void grow(size_t n); // rare: kept out of the appends
+    std::string s_;      // the bytes; only the first n_ are written
     size_t n_ = 0;
 };
 
@@ -140,7 +156,11 @@ template <class S> void append(S& s, char piece) {
     s += piece;
 }
 template <class S> void append(S& s, int number) {
-    char buf[16];
+    if (number >= 0 && number < 10) { // most numbers written are states and indexes
+        s += static_cast<char>('0' + number);
+        return;
+    }
+    char buf[32]; // more than an int needs: the compiler sees that append() stays inside it
     s.append(buf, std::to_chars(buf, buf + sizeof buf, number).ptr - buf);
 }
 template <class S, class... T> void cat(S& s, const T&... pieces) {
@@ -173,25 +193,39 @@ class Writer {
     void text(const char* s) { out_ += s; }
     template <class... T> void put(const T&... pieces) { cat(out_, pieces...); }
     // Inserts s at output offset `at` (behind which only the functions written since lie).
-    void insertText(size_t at, const std::string& s);
+    void insertText(size_t at, const std::string& s) { insertText(at, s.data(), s.size()); }
+    void insertText(size_t at, const char* p, size_t n);
     // Moves to the line of source offset `at`/node `n` (never back).
-    void toLine(uint32_t line);
+    void toLine(uint32_t line) {
+        if (outLine_ < line) newLines(line);
+    }
     void at(Node* n) { toLine(n->line); }
     void token(uint32_t offset, const char* replacement); // a token written differently
     void token(uint32_t offset, const char* p, size_t n);
     void writeParts(const Parts& p);
-    std::string temp();        // a temporary of the current function
+    std::string temp(); // a temporary of the current function
+    const std::string& tempName(int i);
     std::string name(Node* n); // a name node as written (renamed or not)
     const std::string& prefix() const { return names_.prefix(); }
     FnCtx* fn() { return fn_; }
     bool strict() const;
-    uint32_t tokenAt(uint32_t offset) const; // index of the token that starts at offset
+    // The index of the first token that starts at or after offset. Lookups mostly ask for
+    // the last answer again, or move a little from it: the search gallops out from there
+    // before it halves.
+    uint32_t tokenAt(uint32_t offset) const {
+        const Token* t = p_.tokens.data();
+        uint32_t h = hint_;
+        if (h < p_.tokens.size() && t[h].start >= offset && (h == 0 || t[h - 1].start < offset))
+            return h;
+        return hint_ = tokenNear(offset);
+    }
     uint32_t tokenNear(uint32_t offset) const;
     uint32_t tokenAfter(const Node* n) const; // tokenNear(n->end)
     const Token& tok(uint32_t i) const { return p_.tokens[i]; }
     const char* src() const { return src_; }
 
   private:
+    void newLines(uint32_t line);
     void writeHoles(Node* n);
     bool takeStatementEnd(Node* n);
     void writeStatementEnd(bool asi);
@@ -260,13 +294,16 @@ class Writer {
     void yieldText(const Parts& value, int state);
     void stepHead(Gen& g, size_t* load);
     void stepTail(Gen& g);
-    std::string placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
-                               const std::vector<std::string>& initial);
+    void placeRegisters(Gen& g, size_t load, const std::vector<std::string>& regs,
+                        const std::vector<std::string>& initial, const std::string& table);
+    bool isAssigned(const std::string& name) const;
+    void nameGen(Gen& g, bool function);
     int newState();
     void mark(int state);
     std::string name_(Binding* b);
     void collectAssigned(Node* n);
-    std::set<std::string> assigned_;  // parameters a generator body assigns to
+    std::vector<bool> assigned_;      // for each of params_: the body assigns to it
+    std::vector<Node*> walk_;         // collectAssigned's stack
     std::vector<std::string> params_; // the generator's parameters, as written
     // An expression holding a yield: the statements up to its last yield are written, the
     // rest comes back as parts (write_gen_expr.cpp).
@@ -276,11 +313,15 @@ class Writer {
     void substitute(Node* e, const Parts& value);
     // Operands whose value a generator took before a yield, written as their temporary.
     std::vector<std::pair<const Node*, std::string>> substitutes_;
+    std::vector<std::string> tempNames_;
+    std::vector<std::string> genNames_;
+    std::string stepHeads_[2]; // stepHead's text, for generators and generator expressions
 
     Parser& p_;
     Names& names_;
     const char* src_;
     Output out_;
+    Output scratch_; // text built before it is inserted into out_ (insertVars, placeRegisters)
     uint32_t outLine_ = 1;
     FnCtx* fn_ = nullptr;
     mutable uint32_t hint_ = 0;      // the last answer of tokenAt

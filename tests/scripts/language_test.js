@@ -101,6 +101,11 @@ var kValues = [
      " [g.send(0), g.send(5)]", "[2, 5]"],
     ["function f(a) { yield Math.max(a, (yield a * 2)); } var g = f(3); [g.next(), g.send(10)]",
      "[6, 10]"],
+    ["function m(a) { yield a; yield a + 1; yield a + 2; yield a + 3; yield a + 4; yield a + 5;" +
+     " yield a + 6; yield a + 7; yield a + 8; yield a + 9; yield a + 10; } var g = m(0), r = [];" +
+     " for (var k = 0; k < 11; k++) r.push(g.next()); r", "[0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10]"],
+    ["function p(a, b, c, d) { [a, {x: b}] = [b, {x: a}]; for (c in {z: 1}) ; d++; yield 0;" +
+     " yield a + b + c + d; } var g = p('1', '2', '3', 4); [g.next(), g.next()]", "[0, \"21z5\"]"],
     ["function f() { yield 1; } var g = f(); g.next(); try { g.next(); } catch (e) {}" +
      " try { g.send(1); 'no' } catch (e) { e === StopIteration }", "true"],
     ["var c = 0; var g = (c++ for (x in [1, 2])); [c, g.next(), c]", "[0, 0, 1]"],
