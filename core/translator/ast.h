@@ -157,6 +157,7 @@ enum BindKind : uint8_t { B_VAR, B_PARAM, B_FUNC, B_LET, B_CONST, B_CATCH, B_ARG
 
 struct Binding {
     Name name;
+    Binding* next = nullptr; // beside the name: a lookup walks the two
     BindKind kind;
     uint32_t declAt = 0; // where the declaring node starts (kept here: the node lies far away)
     Scope* scope;
@@ -164,7 +165,6 @@ struct Binding {
     bool captured = false; // referenced from a nested function
     bool assigned = false; // a const assigned to after its declaration
     std::string rename;    // the name it is written as, when not its own
-    Binding* next = nullptr;
 };
 
 enum ScopeKind : uint8_t { S_FUNCTION, S_BLOCK, S_CATCH, S_COMPREHENSION };
@@ -175,6 +175,8 @@ struct Scope {
     Scope* fn = nullptr;      // the enclosing function scope (itself for a function)
     Node* node = nullptr;     // the node that owns the scope
     Binding* first = nullptr; // bindings, in declaration order
+    // beyond a few names (a lookup reads this, `first` and `parent`: kept in one cache line)
+    std::unordered_map<std::string_view, Binding*>* index = nullptr;
     bool inLoop = false;      // block: entered again by a loop of its function
     bool fresh = false;       // block: needs a fresh binding per entry (writer)
     uint32_t holder = 0;      // block of a generator: N when its bindings live in an array
@@ -190,7 +192,6 @@ struct Scope {
     bool xmlns = false; // sets the default xml namespace (saved and restored around the body)
     Binding* last = nullptr;
     uint32_t count = 0;
-    std::unordered_map<std::string_view, Binding*>* index = nullptr; // beyond a few names
     Scope* nextInFn = nullptr;  // the next scope (not a function's) of the same function
     Scope* firstInFn = nullptr; // function scopes: the first of those
     Binding* find(const Name& n) const {

@@ -43,15 +43,11 @@ uint32_t Writer::writeProgram(Node* body, uint32_t from, uint32_t pos) {
     while (split < count - 1 && body->list[split]->start < middle)
         split++;
     // Where the first writer is expected to be after the statement before the split.
-    const Token& last = tok(tokenAfter(body->list[split - 1]) - 1);
+    uint32_t firstTok = tokenAfter(body->list[split - 1]);
+    const Token& last = tok(firstTok - 1);
     uint32_t line = last.line + countLines(src_ + last.start, src_ + last.end);
     char back = last.asi ? ';' : src_[last.end - 1];
-    // The second writer takes the semicolons it writes off the tokens: kept here to put them
-    // back if its output is not used.
-    uint32_t firstTok = tokenAfter(body->list[split - 1]);
-    std::vector<uint8_t> asi(p_.tokens.size() - firstTok);
-    for (size_t k = 0; k < asi.size(); k++)
-        asi[k] = p_.tokens[firstTok + k].asi;
+    std::vector<uint8_t> asi;
 
     Writer second(p_, names_);
     FnCtx ctx;
@@ -61,12 +57,17 @@ uint32_t Writer::writeProgram(Node* body, uint32_t from, uint32_t pos) {
     ctx.tempsUsed = ctx.tempsMax = fn_->tempsUsed;
     second.fn_ = &ctx;
     second.outLine_ = line;
-    second.out_.reserve(size_t(body->end - body->list[split]->start) * 3 + 64);
-    second.out_ += back; // what the output ends with, for the spacing before the next token
     uint32_t secondPos = 0;
     std::exception_ptr failure;
+    // The second thread prepares its own output, and keeps the semicolons its writer takes
+    // off the tokens (of its half alone) to put them back if its output is not used.
     std::thread thread([&] {
         try {
+            asi.resize(p_.tokens.size() - firstTok);
+            for (size_t k = 0; k < asi.size(); k++)
+                asi[k] = p_.tokens[firstTok + k].asi;
+            second.out_.reserve(size_t(body->end - body->list[split]->start) * 3 + 64);
+            second.out_ += back; // what the output ends with, for the spacing after it
             secondPos = second.writeStatements(body, split, count, body->list[split - 1]->end);
         } catch (...) {
             failure = std::current_exception();
