@@ -192,6 +192,26 @@ test("eval, indirect eval and the Function constructor take the language", funct
     })();
 });
 
+// A program of this size is written on two threads: what runs is what was written, in both
+// halves, and an error found while writing the second half names its line.
+test("a large program runs as written, and its errors name their lines", function () {
+    var block = "function f_N(a) { let [x, y] = a; for each (let v in [x, y]) yield v * N; }\n" +
+                "let (k = N) total += k;\n[p, q] = [q, p];\n";
+    var source = "var total = 0, p = 1, q = 2;\n", n = 0;
+    for (; source.length < 270 * 1024; n++)
+        source += block.replace(/N/g, n);
+    var last = "f_" + (n - 1);
+    assertEq(uneval(run(source + "[total, p, q, [v for (v in f_1([1, 2]))], [v for (v in " + last +
+                        "([1, 2]))]]")),
+             uneval([n * (n - 1) / 2, n % 2 ? 2 : 1, n % 2 ? 1 : 2, [1, 2], [n - 1, 2 * (n - 1)]]));
+    try {
+        run(source + "var g = function () (yield 1);");
+        fail("no error");
+    } catch (e) {
+        assertEq(e.name + " " + e.lineNumber, "SyntaxError " + (3 * n + 2));
+    }
+});
+
 // source -> [error name, line]
 var kErrors = [
     ["yield 1;", "SyntaxError", 1],
