@@ -26,6 +26,7 @@ void* Arena::block(size_t n) {
 
 Parser::Parser(const char* src, size_t len, Arena* arena) : lex_(src, len), arena_(arena) {
     tokens.reserve(len / 3 + 16);
+    refs.reserve(len / 16 + 16); // about one reference in 20 bytes of dense source
     listStack_.reserve(256);
 }
 
