@@ -7,6 +7,7 @@
 #include "core/translator/writer.h"
 
 #include <exception>
+#include <system_error>
 #if !defined(_WIN32)
 #include <thread>
 #endif
@@ -61,7 +62,8 @@ uint32_t Writer::writeProgram(Node* body, uint32_t from, uint32_t pos) {
     std::exception_ptr failure;
     // The second thread prepares its own output, and keeps the semicolons its writer takes
     // off the tokens (of its half alone) to put them back if its output is not used.
-    std::thread thread([&] {
+    std::thread thread;
+    auto writeSecond = [&] {
         try {
             asi.resize(p_.tokens.size() - firstTok);
             for (size_t k = 0; k < asi.size(); k++)
@@ -72,7 +74,12 @@ uint32_t Writer::writeProgram(Node* body, uint32_t from, uint32_t pos) {
         } catch (...) {
             failure = std::current_exception();
         }
-    });
+    };
+    try {
+        thread = std::thread(writeSecond);
+    } catch (const std::system_error&) { // no thread to be had: all of it on this one
+        return writeStatements(body, from, count, pos);
+    }
     try {
         pos = writeStatements(body, from, split, pos);
     } catch (...) {

@@ -10,6 +10,9 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -301,6 +304,27 @@ TEST(Translator, LargeProgramsAsOnOneThread) {
         for (size_t i = 0; i < one.functions.size(); i++)
             EXPECT_EQ(two.functions[i].outStart, one.functions[i].outStart);
     }
+}
+
+// Where no thread can be started (the user's process limit reached), a large program is
+// written on the calling thread alone, with the same result. The child drops to `nobody` when
+// run as root: root's process count is not limited.
+TEST(Translator, LargeProgramWithoutThreads) {
+    std::string s;
+    while (s.size() < 300 * 1024)
+        s += "function f(a) { let [x, y] = a; for each (let v in x) yield v + y; }\n";
+    translator::Translation one = run(s, translator::TRANSLATE_ONE_THREAD);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        rlimit limit{1, 1};
+        if ((getuid() == 0 && (setgid(65534) || setuid(65534))) || setrlimit(RLIMIT_NPROC, &limit))
+            _exit(2);
+        _exit(run(s).text == one.text ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 // The writer's output buffer: pieces of every length, moved in words or by memcpy.
