@@ -20,14 +20,6 @@ void Writer::newLines(uint32_t line) {
         out_ += '\n';
 }
 
-// tokenAt's search, leaving the last answer where it was: for a look at a statement's end
-// before the statement is written from its start.
-uint32_t Writer::tokenNear(uint32_t offset) const {
-    const auto& t = p_.tokens;
-    return gallop(t.data(), static_cast<uint32_t>(t.size()), hint_, offset,
-                  [](const Token& a, uint32_t o) { return a.start < o; });
-}
-
 namespace {
 
 // The line terminators in [p, end): most ranges copied are a token or the spacing before
@@ -224,13 +216,10 @@ void Writer::writeHoles(Node* n) {
     copy(pos, n->end);
 }
 
-// The parser's note of the token after a node when it holds (an end set after finish()
-// leaves it stale), else the search.
+// The token after a node, searched from the parser's note of it (exact unless an end set
+// after finish() left it stale).
 uint32_t Writer::tokenAfter(const Node* n) const {
-    uint32_t i = n->after, size = static_cast<uint32_t>(p_.tokens.size());
-    if (i <= size && (i == size || tok(i).start >= n->end) && (i == 0 || tok(i - 1).start < n->end))
-        return i;
-    return tokenNear(n->end);
+    return tokenFrom(n->after, n->end);
 }
 
 // A statement written differently keeps the semicolon the parser inserted after it, at its
@@ -252,9 +241,9 @@ void Writer::writeStatementEnd(bool asi) {
 // nodes asked about lie between the same two offsets), else searched from it.
 bool Writer::isDirty(const Node* n) const {
     const uint32_t* d = p_.dirty.data();
-    uint32_t size = static_cast<uint32_t>(p_.dirty.size()), h = dirtyHint_;
-    if (h > size || (h < size && d[h] < n->start) || (h > 0 && d[h - 1] >= n->start))
-        h = dirtyHint_ = gallop(d, size, h, n->start, [](uint32_t a, uint32_t o) { return a < o; });
+    uint32_t size = static_cast<uint32_t>(p_.dirty.size());
+    uint32_t h = dirtyHint_ =
+        gallop(d, size, dirtyHint_, n->start, [](uint32_t a, uint32_t o) { return a < o; });
     return h < size && d[h] < n->end;
 }
 

@@ -210,21 +210,17 @@ class Writer {
     FnCtx* fn() { return fn_; }
     bool strict() const;
     // The index of the first token that starts at or after offset. Lookups mostly ask for
-    // the last answer again, or move a little from it: the search gallops out from there
-    // before it halves.
-    uint32_t tokenAt(uint32_t offset) const {
-        const Token* t = p_.tokens.data();
-        uint32_t h = hint_;
-        if (h < p_.tokens.size() && t[h].start >= offset && (h == 0 || t[h - 1].start < offset))
-            return h;
-        return hint_ = tokenNear(offset);
-    }
-    uint32_t tokenNear(uint32_t offset) const;
+    // the last answer again, or move a little from it: the search starts there.
+    uint32_t tokenAt(uint32_t offset) const { return hint_ = tokenFrom(hint_, offset); }
+    // The same, leaving the last answer where it was: for a look at a statement's end
+    // before the statement is written from its start.
+    uint32_t tokenNear(uint32_t offset) const { return tokenFrom(hint_, offset); }
     uint32_t tokenAfter(const Node* n) const; // tokenNear(n->end)
     const Token& tok(uint32_t i) const { return p_.tokens[i]; }
     const char* src() const { return src_; }
 
   private:
+    uint32_t tokenFrom(uint32_t from, uint32_t offset) const; // searched from index `from`
     void newLines(uint32_t line);
     void writeHoles(Node* n);
     bool takeStatementEnd(Node* n);
@@ -356,6 +352,11 @@ uint32_t gallop(const T* a, uint32_t n, uint32_t from, uint32_t key, Less less) 
         }
     }
     return lo;
+}
+
+inline uint32_t Writer::tokenFrom(uint32_t from, uint32_t offset) const {
+    return gallop(p_.tokens.data(), static_cast<uint32_t>(p_.tokens.size()), from, offset,
+                  [](const Token& a, uint32_t o) { return a.start < o; });
 }
 
 // Appends a part of text to p.
