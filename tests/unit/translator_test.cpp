@@ -306,6 +306,27 @@ TEST(Translator, LargeProgramsAsOnOneThread) {
     }
 }
 
+// A large source of one statement repeated is written as that statement alone, repeated:
+// the paths of large sources (two threads, the offsets' sort by digits) against a small one.
+TEST(Translator, LargeSourceAsItsPieces) {
+    const char* kPieces[] = {
+        "function f(a) { for each (var v in a) yield v * 2; }\n",
+        "x = [v for each (v in a) if (v)];\n",
+        "var g = (k for (k in o));\n",
+        "for each (var q in o) s += q;\n",
+        "try { f() } catch (e if e instanceof TypeError) { g() }\n",
+        "y = <a b=\"1\">{x}</a>;\n",
+    };
+    for (const char* piece : kPieces) {
+        std::string source, expected, one = run(piece).text;
+        while (source.size() < 300 * 1024) {
+            source += piece;
+            expected += one;
+        }
+        EXPECT_TRUE(run(source).text == expected) << piece;
+    }
+}
+
 // Where no thread can be started (the user's process limit reached), a large program is
 // written on the calling thread alone, with the same result. The child drops to `nobody` when
 // run as root: root's process count is not limited.
