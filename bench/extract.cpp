@@ -1,7 +1,7 @@
 // Extract throughput: File.prototype.extract over every entry of a package, against
 // reading and inflating the same streams with zlib directly, in one process.
 //   build/bench/bench_extract <package>
-#include "core/engine.h"
+#include "core/engine/engine.h"
 #include "core/module_api.h"
 
 #include <chrono>

@@ -3,7 +3,7 @@
 // four script threads, and the time from System.createThread to the new thread's first
 // statement. The baselines run in the same process: the platform's mutex table called
 // directly, a plain pthread mutex, and std::thread.
-#include "core/engine.h"
+#include "core/engine/engine.h"
 #include "core/module_api.h"
 #include "platforms/platform.h"
 

@@ -1,7 +1,7 @@
 // The cost of one native call from script: System.getPID() through the module table's
 // trampoline against a plain engine function that does the same work. This file talks to
 // the engine directly on purpose: the plain function is the baseline.
-#include "core/engine.h"
+#include "core/engine/engine.h"
 #include "core/module_api.h"
 #include "duktape.h"
 

@@ -2,8 +2,8 @@
 # duk_config.h is copied into the build tree with the project's overrides appended
 # below its override marker; duktape.c is compiled as C++ so that engine errors
 # unwind C++ frames (DUK_USE_CPP_EXCEPTIONS). Native recursion is limited by the C stack
-# that the thread has left (capsuleStackLow in core/engine_value.cpp), not by a count.
-# Date's string forms and Date.parse of them come from core/engine_date.cpp.
+# that the thread has left (capsuleStackLow in core/engine/value.cpp), not by a count.
+# Date's string forms and Date.parse of them come from core/engine/duktape/date.cpp.
 set(DUKTAPE_SOURCE_DIR "/usr/share/duktape" CACHE PATH "Duktape single-file source")
 foreach(f duktape.c duktape.h duk_config.h)
     if(NOT EXISTS "${DUKTAPE_SOURCE_DIR}/${f}")
@@ -37,9 +37,9 @@ string(REPLACE "/* __OVERRIDE_DEFINES__ */" "${duk_overrides}" duk_config "${duk
 file(WRITE "${DUK_GEN}/duk_config.h.new" "${duk_config}")
 file(COPY_FILE "${DUK_GEN}/duk_config.h.new" "${DUK_GEN}/duk_config.h" ONLY_IF_DIFFERENT)
 file(COPY_FILE "${DUKTAPE_SOURCE_DIR}/duktape.h" "${DUK_GEN}/duktape.h" ONLY_IF_DIFFERENT)
-# The project's changes to the engine's source: core/duktape/*.patch (unified diffs of
+# The project's changes to the engine's source: core/engine/duktape/*.patch (unified diffs of
 # duktape.c), applied in the order of their names to a fresh copy at every configure.
-file(GLOB duk_patches CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/core/duktape/*.patch")
+file(GLOB duk_patches CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/core/engine/duktape/*.patch")
 list(SORT duk_patches)
 file(COPY_FILE "${DUKTAPE_SOURCE_DIR}/duktape.c" "${DUK_GEN}/duktape.cpp.new")
 foreach(p ${duk_patches})
@@ -54,7 +54,7 @@ endforeach()
 file(COPY_FILE "${DUK_GEN}/duktape.cpp.new" "${DUK_GEN}/duktape.cpp" ONLY_IF_DIFFERENT)
 
 # The translator of the script language (a pure library: text in, text or an error out),
-# which the engine's compiler calls through core/engine_translate.cpp.
+# which the engine's compiler calls through core/engine/translate_hook.cpp.
 add_library(capsule_translator STATIC
     core/translator/lexer.cpp
     core/translator/parse_base.cpp
@@ -78,17 +78,17 @@ target_include_directories(capsule_translator PUBLIC "${CMAKE_SOURCE_DIR}")
 target_compile_options(capsule_translator PRIVATE -Wall -Wextra)
 set_target_properties(capsule_translator PROPERTIES POSITION_INDEPENDENT_CODE ON)
 
-# Compiled through core/engine_duktape.cpp, which includes the copy and adds the exit path;
-# core/engine_date.cpp is the date provider that the configuration names, and
-# core/engine_translate.cpp the compiler's call into the translator.
-add_library(duktape STATIC "${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp"
-                           "${CMAKE_SOURCE_DIR}/core/engine_date.cpp"
-                           "${CMAKE_SOURCE_DIR}/core/engine_translate.cpp")
+# Compiled through core/engine/duktape/unit.cpp, which includes the copy and adds the exit path;
+# core/engine/duktape/date.cpp is the date provider that the configuration names, and
+# core/engine/translate_hook.cpp the compiler's call into the translator.
+add_library(duktape STATIC "${CMAKE_SOURCE_DIR}/core/engine/duktape/unit.cpp"
+                           "${CMAKE_SOURCE_DIR}/core/engine/duktape/date.cpp"
+                           "${CMAKE_SOURCE_DIR}/core/engine/translate_hook.cpp")
 target_include_directories(duktape PUBLIC "${DUK_GEN}")
 target_include_directories(duktape PRIVATE "${CMAKE_SOURCE_DIR}")
 target_link_libraries(duktape PUBLIC capsule_translator)
-set_source_files_properties("${CMAKE_SOURCE_DIR}/core/engine_duktape.cpp" PROPERTIES COMPILE_OPTIONS -w)
-set_source_files_properties("${CMAKE_SOURCE_DIR}/core/engine_date.cpp"
-                            "${CMAKE_SOURCE_DIR}/core/engine_translate.cpp"
+set_source_files_properties("${CMAKE_SOURCE_DIR}/core/engine/duktape/unit.cpp" PROPERTIES COMPILE_OPTIONS -w)
+set_source_files_properties("${CMAKE_SOURCE_DIR}/core/engine/duktape/date.cpp"
+                            "${CMAKE_SOURCE_DIR}/core/engine/translate_hook.cpp"
                             PROPERTIES COMPILE_OPTIONS "-Wall;-Wextra")
 set_target_properties(duktape PROPERTIES POSITION_INDEPENDENT_CODE ON)

@@ -26,7 +26,7 @@ foreach(f ${UNITS})
     string(APPEND rows "    {\"${name}\", \"${provides}\", ${natives},\n     R\"capsule_js(${text})capsule_js\"},\n")
 endforeach()
 file(WRITE "${OUT}.new" "// Generated from core/lang/*.js by cmake/embed_lang.cmake: do not edit.
-#include \"core/engine_lang.h\"
+#include \"core/lang/units.h\"
 
 namespace engine {
 ${decls}

@@ -1,6 +1,7 @@
 # The language library units (core/lang/*.js), embedded into the runtime as text by
-# cmake/embed_lang.cmake; core/engine_lang.cpp evaluates each on first use.
-file(GLOB lang_units CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/core/lang/*.js")
+# cmake/embed_lang.cmake; core/lang/units.cpp evaluates each on first use.
+file(GLOB lang_units CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/core/lang/*.js"
+                                       "${CMAKE_SOURCE_DIR}/core/xml/binding/*.js")
 list(SORT lang_units)
 set(lang_units_cpp "${CMAKE_BINARY_DIR}/generated/lang_units.cpp")
 # The list goes to the script joined by `|` (a `;` would split it into two arguments).

@@ -1,8 +1,8 @@
 // Runs one script file as the bootstrap of a real engine instance, after a small test
 // harness. Started as `script_host <file.js> [args...]`; the script sees argv without the
 // file name. Adds the object Test with natives that tests need from outside the runtime.
-#include "core/crash_guard.h"
-#include "core/startup.h"
+#include "core/guard/crash_guard.h"
+#include "core/runtime/startup.h"
 #include "platforms/platform.h"
 
 #include <fstream>

@@ -204,7 +204,7 @@ check "the shortcut read back through IShellLinkW" readLink
 # service installed anew and again with its description and failure actions.
 seam() { # seam <name> <platform source>: builds tests/windows/<name>.cpp with it and runs it
     x86_64-w64-mingw32-g++-posix -std=c++17 -static -Wall -Wextra -Werror -I. -DUNICODE \
-        -D_UNICODE -D_WIN32_WINNT=0x0601 "tests/windows/$1.cpp" "$2" core/text.cpp \
+        -D_UNICODE -D_WIN32_WINNT=0x0601 "tests/windows/$1.cpp" "$2" core/text/utf.cpp \
         -o "$work/$1.exe" -ladvapi32 -lpowrprof && run "$work/$1.exe"
 }
 check "the shutdown privilege around the power calls" seam power_calls platforms/win32/power.cpp

@@ -3,7 +3,7 @@
 // Iteration: StopIteration, which next() throws when nothing is left (an object, not a
 // constructor: `e instanceof StopIteration` holds for it and for no other value), and
 // Iterator(obj [, keysOnly]), whose next() gives obj's keys or [key, value] pairs in
-// for-in order (core/engine_iterator.cpp).
+// for-in order (core/lang/iterator.cpp).
 function hide(o, name, value) {
     Object.defineProperty(o, name, {value: value, writable: true, configurable: true});
 }

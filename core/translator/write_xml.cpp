@@ -1,5 +1,5 @@
 // The writer's E4X forms, lowered to property keys and the helpers of __lang.xml (see the
-// E4X objects in core/engine_xml*.cpp):
+// E4X objects in core/xml/binding/):
 //   <a b={v}>{c}</a>  ->  __lang.xml.literal("<a b=\"" + __lang.xml.escapeAttribute(v) +
 //                         "\">" + __lang.xml.content(c) + "</a>")   (<>...</>: listLiteral)
 //   x.@a, x.@*, x.*   ->  x["@a"], x["@*"], x["*"]

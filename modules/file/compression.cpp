@@ -1,9 +1,9 @@
 // File.compress and File.uncompress: byte strings in the zlib stream format.
 #include "modules/file/file_module.h"
 
-#include "core/engine.h"
+#include "core/engine/engine.h"
 
-#include "core/engine.h"
+#include "core/engine/engine.h"
 
 #include <algorithm>
 #include <cmath>

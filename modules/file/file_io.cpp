@@ -1,8 +1,8 @@
 // The stream operations of File objects: open, close, read, write and seek.
 #include "modules/file/file_module.h"
 
-#include "core/engine.h"
-#include "core/text.h"
+#include "core/engine/engine.h"
+#include "core/text/utf.h"
 #include "platforms/platform.h"
 
 #include <algorithm>

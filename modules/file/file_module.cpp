@@ -1,8 +1,8 @@
 // The File class: registration, the constructor, the finalizer and the shared helpers.
 #include "modules/file/file_module.h"
 
-#include "core/builtin_modules.h"
-#include "core/engine.h"
+#include "core/runtime/builtins.h"
+#include "core/engine/engine.h"
 
 const ModuleApi* gFileApi = nullptr;
 #define api gFileApi

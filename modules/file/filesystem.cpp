@@ -2,8 +2,8 @@
 // listings. They keep the engine request throughout; failures are results, not errors.
 #include "modules/file/file_module.h"
 
-#include "core/engine.h"
-#include "core/text.h"
+#include "core/engine/engine.h"
+#include "core/text/utf.h"
 #include "platforms/platform.h"
 
 #include <math.h>

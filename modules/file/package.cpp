@@ -1,8 +1,8 @@
 // initAFS and extract: the package archive behind a file, read through a File object.
-#include "modules/file/afs_reader.h"
+#include "modules/package/afs_reader.h"
 #include "modules/file/file_module.h"
 
-#include "core/engine.h"
+#include "core/engine/engine.h"
 
 #include <string>
 

@@ -2,7 +2,7 @@
 // and exit, and the delivery of console events to System.control.
 #include "modules/system/system_module.h"
 
-#include "core/engine.h"
+#include "core/engine/engine.h"
 #include "platforms/platform.h"
 
 #include <stdio.h>

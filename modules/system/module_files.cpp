@@ -5,7 +5,7 @@
 // nowhere else goes to the system's own library search.
 #include "modules/system/system_module.h"
 
-#include "modules/file/afs_reader.h"
+#include "modules/package/afs_reader.h"
 #include "platforms/platform.h"
 
 #include <stdint.h>

@@ -2,9 +2,9 @@
 // through the module interface table, as the built-in modules do at start-up.
 #include "modules/system/system_module.h"
 
-#include "core/engine.h"
+#include "core/engine/engine.h"
 
-#include "core/text.h"
+#include "core/text/utf.h"
 #include "platforms/platform.h"
 
 #include <stdio.h>

@@ -2,7 +2,7 @@
 // number; the platform layer keeps the mutexes themselves.
 #include "modules/system/system_module.h"
 
-#include "core/engine.h"
+#include "core/engine/engine.h"
 #include "platforms/platform.h"
 
 #define api gSystemApi

@@ -1,7 +1,7 @@
 // Power control and shortcuts: shutdown and createLink.
 #include "modules/system/system_module.h"
 
-#include "core/engine.h"
+#include "core/engine/engine.h"
 #include "platforms/platform.h"
 
 #include <string.h>

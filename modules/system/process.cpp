@@ -1,7 +1,7 @@
 // Processes: exec, open and enumProcesses.
 #include "modules/system/system_module.h"
 
-#include "core/text.h"
+#include "core/text/utf.h"
 #include "platforms/platform.h"
 
 #include <string>

@@ -2,8 +2,8 @@
 // platform's key store. Failures of the store show only in the results.
 #include "modules/system/system_module.h"
 
-#include "core/engine.h"
-#include "core/text.h"
+#include "core/engine/engine.h"
+#include "core/text/utf.h"
 #include "platforms/platform.h"
 
 #include <string.h>

@@ -3,8 +3,8 @@
 // stop to System.control.
 #include "modules/system/system_module.h"
 
-#include "core/crash_guard.h"
-#include "core/engine.h"
+#include "core/guard/crash_guard.h"
+#include "core/engine/engine.h"
 #include "platforms/platform.h"
 
 #include <atomic>

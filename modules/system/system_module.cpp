@@ -2,9 +2,9 @@
 // deletable) carrying the natives of the table below, which scripts may replace.
 #include "modules/system/system_module.h"
 
-#include "core/builtin_modules.h"
-#include "core/engine.h"
-#include "core/text.h"
+#include "core/runtime/builtins.h"
+#include "core/engine/engine.h"
+#include "core/text/utf.h"
 
 const ModuleApi* gSystemApi = nullptr;
 

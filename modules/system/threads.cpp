@@ -1,7 +1,7 @@
 // Threads and sleep: createThread and sleep.
 #include "modules/system/system_module.h"
 
-#include "core/engine.h"
+#include "core/engine/engine.h"
 #include "platforms/platform.h"
 
 #include <new>

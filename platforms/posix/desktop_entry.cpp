@@ -4,7 +4,7 @@
 // the file format are applied on top.
 #include "platforms/platform.h"
 
-#include "core/text.h"
+#include "core/text/utf.h"
 
 #include <string.h>
 

@@ -1,6 +1,6 @@
 // Start of the process: the executable's full path becomes argv[0] and its folder the
 // working directory; then the engine instance runs the bootstrap.
-#include "core/startup.h"
+#include "core/runtime/startup.h"
 #include "platforms/platform.h"
 
 #include <signal.h>

@@ -1,6 +1,6 @@
 // SIGSEGV and SIGBUS on an alternate stack, handed to the crash guard. A fault outside
 // any guard, or a second fault while the first is handled, takes the default course.
-#include "core/crash_guard.h"
+#include "core/guard/crash_guard.h"
 #include "platforms/platform.h"
 
 #include <signal.h>

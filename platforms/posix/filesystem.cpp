@@ -1,7 +1,7 @@
 // Files and directories: streams, path status, directory listings and wildcard names.
 #include "platforms/platform.h"
 
-#include "core/text.h"
+#include "core/text/utf.h"
 
 #include <dirent.h>
 #include <errno.h>

@@ -1,5 +1,5 @@
 // The executable's entry point.
-#include "core/startup.h"
+#include "core/runtime/startup.h"
 #include "platforms/platform.h"
 
 int main(int argc, char** argv, char** envp) {

@@ -3,7 +3,7 @@
 // the others go through systemctl. CAPSULE_UNIT_DIR moves the unit folder (tests).
 #include "platforms/platform.h"
 
-#include "core/text.h"
+#include "core/text/utf.h"
 
 #include <fstream>
 #include <sstream>

@@ -1,7 +1,7 @@
 // Start of the process: the runtime library's wide argument and environment copies in
 // UTF-8, the executable's full path (GetModuleFileNameW) as argv[0] and its folder as the
 // working directory; then the engine instance runs the bootstrap.
-#include "core/startup.h"
+#include "core/runtime/startup.h"
 #include "platforms/platform.h"
 #include "platforms/win32/wide.h"
 

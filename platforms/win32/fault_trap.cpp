@@ -2,7 +2,7 @@
 // exception filter, on the faulting thread, once no handler nearer the fault has taken
 // them. Every other exception, and a violation outside any guard, goes on to the filter
 // that was there before.
-#include "core/crash_guard.h"
+#include "core/guard/crash_guard.h"
 #include "platforms/platform.h"
 
 #include <windows.h>

@@ -1,5 +1,5 @@
 // The executable's entry point: the wide-character entry of a GUI-subsystem program.
-#include "core/startup.h"
+#include "core/runtime/startup.h"
 #include "platforms/platform.h"
 
 #include <windows.h>

@@ -3,7 +3,7 @@
 #ifndef CAPSULE_WIN32_WIDE_H
 #define CAPSULE_WIN32_WIDE_H
 
-#include "core/text.h"
+#include "core/text/utf.h"
 
 #include <string>
 #include <wchar.h>

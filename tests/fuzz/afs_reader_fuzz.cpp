@@ -1,6 +1,6 @@
 // The package reader on any file: locate the block, inflate the directory, and read
 // entries at offsets the input chooses. Each ends in a result or a clean refusal.
-#include "modules/file/afs_reader.h"
+#include "modules/package/afs_reader.h"
 
 #include <stdlib.h>
 #include <string>

@@ -2,7 +2,7 @@
 // that evaluating the text (as an expression) gives; whatever it refuses is left alone.
 #include "script_heap.h"
 
-#include "core/engine_text.h"
+#include "core/engine/text.h"
 
 #include <string.h>
 #include <string>

@@ -4,7 +4,7 @@
 // reader, where it takes the text, must agree.
 #include "script_heap.h"
 
-#include "core/engine_text.h"
+#include "core/engine/text.h"
 
 #include <string.h>
 

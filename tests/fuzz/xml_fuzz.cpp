@@ -2,8 +2,8 @@
 // and what was parsed, written without indentation and parsed again, is equal to it.
 // The first byte picks the settings; comments and instructions are kept, so that no text
 // nodes end up side by side (which the writer would join).
-#include "core/xml_parse.h"
-#include "core/xml_write.h"
+#include "core/xml/parse.h"
+#include "core/xml/write.h"
 
 #include <stdio.h>
 #include <stdlib.h>

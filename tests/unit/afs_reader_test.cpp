@@ -1,6 +1,6 @@
 // The package reader against hand-made packages: the trailer and the scan window, and
 // damaged blocks that must neither crash nor read outside the file.
-#include "modules/file/afs_reader.h"
+#include "modules/package/afs_reader.h"
 
 #include <gtest/gtest.h>
 #include <stdio.h>

@@ -1,5 +1,5 @@
 // The error reporter's output: location line, source line, caret line and warning label.
-#include "core/error_report.h"
+#include "core/engine/error_report.h"
 
 #include <gtest/gtest.h>
 

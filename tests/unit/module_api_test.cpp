@@ -1,6 +1,6 @@
 // The module interface table against the real engine: every slot from a test body, and
 // natives defined through the table and called from script.
-#include "core/engine.h"
+#include "core/engine/engine.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The request lock (slots 27 to 30): one thread at a time in the engine, re-entrant per
 // thread, and released by a suspended native so that another thread can run script on a
 // context of its own.
-#include "core/engine.h"
+#include "core/engine/engine.h"
 
 #include <gtest/gtest.h>
 

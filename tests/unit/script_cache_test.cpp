@@ -1,4 +1,4 @@
-// Compiled scripts kept across starts (core/engine_script_cache.cpp), seen from outside: a
+// Compiled scripts kept across starts (core/engine/script_cache.cpp), seen from outside: a
 // packed application started twice against a cache folder of its own, its output compared
 // between the start that compiles and the one that loads, and the cache file damaged or
 // the script changed in between.

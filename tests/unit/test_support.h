@@ -2,7 +2,7 @@
 #ifndef CAPSULE_TEST_SUPPORT_H
 #define CAPSULE_TEST_SUPPORT_H
 
-#include "core/engine.h"
+#include "core/engine/engine.h"
 
 #include <gtest/gtest.h>
 #include <limits.h>

@@ -1,6 +1,6 @@
 // UTF-8 <-> UTF-16 for names from the platform: valid text round-trips, invalid bytes
 // survive as escaped code units.
-#include "core/text.h"
+#include "core/text/utf.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // The native E4X model without the engine: references keep exactly the trees they reach,
 // tree edits move those references, walks need no native stack, and the parser and writer
 // agree on text and namespaces.
-#include "core/xml_ops.h"
-#include "core/xml_parse.h"
-#include "core/xml_write.h"
+#include "core/xml/ops.h"
+#include "core/xml/parse.h"
+#include "core/xml/write.h"
 
 #include <gtest/gtest.h>
 

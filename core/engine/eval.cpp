@@ -1,0 +1,175 @@
+// Guarded evaluation, the path of an evaluation's error (to the calling script, or to the
+// error reporter when no script runs beneath it), and the script location for the log.
+#include "core/engine/internal.h"
+
+#include "core/guard/crash_guard.h"
+#include "core/lang/units.h"
+#include "core/engine/text.h"
+#include "core/engine/error_report.h"
+
+#include <stdio.h>
+#include <string.h>
+
+namespace engine {
+
+namespace {
+
+// The compiler reads UTF-8; narrow source text is one character per byte. A script that
+// an earlier start compiled comes from the cache of compiled scripts.
+duk_ret_t compileAndRun(duk_context* ctx, void* udata) {
+    const char* const* args = static_cast<const char* const*>(udata);
+    size_t n;
+    const char* code = bytesAsUtf8(ctx, args[1], strlen(args[1]), &n);
+    if (!loadCompiledScript(ctx, args[0], code, n)) {
+        pushBytes(ctx, args[0], strlen(args[0]));
+        duk_compile_lstring_filename(ctx, 0, code, n);
+        keepCompiledScript(ctx, args[0], code, n);
+    }
+    duk_call(ctx, 0);
+    return 1;
+}
+
+// Line `line` (from 1) of the source, without its line end.
+bool sourceLine(const char* src, unsigned line, const char** start, size_t* len) {
+    for (unsigned n = 1; n < line; n++) {
+        src = strchr(src, '\n');
+        if (!src) return false;
+        src++;
+    }
+    const char* end = strchr(src, '\n');
+    size_t l = end ? static_cast<size_t>(end - src) : strlen(src);
+    if (l && src[l - 1] == '\r') l--;
+    *start = src;
+    *len = l;
+    return true;
+}
+
+// Remembers on an error from this source the text of its line, for the reporter.
+duk_ret_t annotate(duk_context* ctx, void* udata) {
+    const char* const* args = static_cast<const char* const*>(udata);
+    if (!duk_is_error(ctx, -1) || duk_has_prop_literal(ctx, -1, ENGINE_KEY_SOURCE_LINE)) return 0;
+    duk_get_prop_literal(ctx, -1, "fileName");
+    pushBytes(ctx, args[0], strlen(args[0]));
+    bool ours = duk_strict_equals(ctx, -1, -2);
+    duk_pop_2(ctx);
+    duk_get_prop_literal(ctx, -1, "lineNumber");
+    unsigned line = duk_to_uint32(ctx, -1);
+    duk_pop(ctx);
+    const char* start;
+    size_t len;
+    if (ours && line && sourceLine(args[1], line, &start, &len)) {
+        pushBytes(ctx, start, len);
+        duk_put_prop_literal(ctx, -2, ENGINE_KEY_SOURCE_LINE);
+    }
+    return 0;
+}
+
+duk_ret_t toText(duk_context* ctx, void*) {
+    duk_to_string(ctx, -1);
+    return 1;
+}
+
+// String(value at top), replacing it; a value whose conversion throws is named by kind,
+// so that the report is never lost.
+void textOfTop(duk_context* ctx) {
+    if (duk_safe_call(ctx, toText, nullptr, 1, 1) != DUK_EXEC_SUCCESS) {
+        duk_pop(ctx);
+        duk_push_literal(ctx, "[value that cannot be printed]");
+    }
+}
+
+// Builds the report of an uncaught error (on top of the stack) and prints it.
+duk_ret_t reportUncaught(duk_context* ctx, void*) {
+    duk_idx_t err = duk_get_top_index(ctx);
+    ErrorReport report;
+    if (duk_is_error(ctx, err)) {
+        duk_dup(ctx, err);
+        textOfTop(ctx);
+        duk_get_prop_literal(ctx, err, "fileName");
+        if (duk_is_string(ctx, -1)) report.fileName = readBytes(ctx, -1, nullptr);
+        duk_get_prop_literal(ctx, err, "lineNumber");
+        report.line = duk_is_number(ctx, -1) ? duk_to_uint32(ctx, -1) : 0;
+        duk_get_prop_literal(ctx, err, ENGINE_KEY_SOURCE_LINE);
+        if (duk_is_string(ctx, -1)) report.sourceLine = readBytes(ctx, -1, nullptr);
+    } else {
+        duk_push_literal(ctx, "uncaught exception: ");
+        duk_dup(ctx, err);
+        textOfTop(ctx);
+        duk_concat(ctx, 2);
+    }
+    // The message is the first value pushed after the error.
+    const char* message = readBytes(ctx, err + 1, nullptr);
+    printErrorReport(stdout, message, report.fileName ? &report : nullptr);
+    fflush(stdout);
+    return 0;
+}
+
+} // namespace
+
+int evaluateScript(HostContext* cx, const char* fileName, const char* source, HostValue* result) {
+    duk_context* ctx = cx ? duk(cx) : thread().ctx;
+    if (!ctx) ctx = duk(mainContext());
+    const char* args[2] = {fileName ? fileName : "", source ? source : ""};
+    ThreadState& ts = thread();
+    int pending = ts.pending;
+    crashguard::Scope guard(args[1], ctx);
+    bool slotThrew = ts.slotThrew;
+    if (protect(ctx, 1, compileAndRun, args)) {
+        if (result) *result = box(ctx, -1);
+        return 1;
+    }
+    ts.slotThrew = slotThrew; // an evaluation's error is the native's to pass on or not
+    if (result) *result = HOST_UNDEFINED;
+    if (!duk_check_stack(ctx, 8)) return 0;
+    duk_idx_t err = duk_get_top_index(ctx);
+    duk_dup(ctx, err);
+    if (duk_safe_call(ctx, annotate, args, 1, 1) != DUK_EXEC_SUCCESS)
+        duk_pop(ctx);
+    else
+        duk_pop(ctx);
+    // A script beneath this evaluation on the context receives the error; otherwise the
+    // evaluation was the outermost one and the error is reported.
+    duk_inspect_callstack_entry(ctx, -1);
+    bool nested = duk_is_object(ctx, -1);
+    duk_pop(ctx);
+    if (nested) {
+        setPending(ctx, err);
+        return 0;
+    }
+    ts.pending = pending;
+    duk_dup(ctx, err);
+    duk_safe_call(ctx, reportUncaught, nullptr, 1, 1);
+    duk_pop(ctx);
+    return 0;
+}
+
+// Runs inside the fault trap: the innermost script activation of the context.
+bool locateScript(void* context, char* file, size_t fileSize, int* line) {
+    duk_context* ctx = static_cast<duk_context*>(context);
+    if (!ctx || !duk_check_stack(ctx, 8)) return false;
+    for (duk_int_t level = -1;; level--) {
+        duk_inspect_callstack_entry(ctx, level);
+        if (!duk_is_object(ctx, -1)) {
+            duk_pop(ctx);
+            return false;
+        }
+        duk_get_prop_literal(ctx, -1, "function");
+        if (duk_is_ecmascript_function(ctx, -1)) {
+            duk_get_prop_literal(ctx, -1, "fileName");
+            const char* name = duk_is_string(ctx, -1) ? readBytes(ctx, -1, nullptr) : "";
+            snprintf(file, fileSize, "%s", name);
+            duk_get_prop_literal(ctx, -3, "lineNumber");
+            *line = duk_to_int(ctx, -1);
+            return true; // the stack is abandoned: the process ends
+        }
+        duk_pop_2(ctx);
+    }
+}
+
+void installLanguageExtras(duk_context* ctx) {
+    installUneval(ctx);
+    installErrorArguments(ctx);
+    installLanguageLibrary(ctx);
+}
+
+} // namespace engine

@@ -1,0 +1,77 @@
+// The translator in front of the engine's compiler: every compilation (programs, eval code,
+// the Function constructor's function expressions, each with its strictness) starts with
+// duk_host_translate (core/engine/duktape/10-translate.patch, core/engine/duktape/unit.cpp), so that
+// every route of source text into the engine gets JavaScript 1.7.
+#include "core/engine/translate_hook.h"
+
+#include "core/translator/translate.h"
+
+#include <string.h>
+
+#include <algorithm>
+#include <vector>
+
+namespace {
+
+// The translation being compiled on this thread (every compilation starts with
+// capsuleTranslate, which sets or clears it; a compilation is known by its input).
+struct Compilation {
+    const duk_uint8_t* input = nullptr; // the translation the compiler reads
+    const duk_uint8_t* source = nullptr;
+    duk_size_t sourceLength = 0;
+    duk_idx_t slot = 0;
+    std::vector<translator::FunctionSpan> functions;
+};
+thread_local Compilation tCompilation;
+
+} // namespace
+
+int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* length,
+                     duk_small_uint_t flags, TranslateError* error) {
+    int tflags = 0;
+    if (flags & DUK_COMPILE_FUNCEXPR) {
+        tflags |= translator::TRANSLATE_FUNCTION;
+    } else if (flags & DUK_COMPILE_EVAL) {
+        tflags |= translator::TRANSLATE_EVAL;
+    }
+    if (flags & DUK_COMPILE_STRICT) tflags |= translator::TRANSLATE_STRICT;
+    tCompilation.input = nullptr;
+    translator::Translation t =
+        translator::translate(reinterpret_cast<const char*>(*input), *length, tflags);
+    if (t.failed) {
+        duk_push_lstring(ctx, t.message.data(), t.message.size());
+        error->line = static_cast<duk_int_t>(t.line);
+        error->code = t.typeError ? DUK_ERR_TYPE_ERROR : DUK_ERR_SYNTAX_ERROR;
+        return -1;
+    }
+    if (!t.changed) return 0;
+    // A fixed buffer: the compiler reads the text where it lies, and no string is interned.
+    void* buf = duk_push_fixed_buffer(ctx, t.text.size());
+    memcpy(buf, t.text.data(), t.text.size());
+    // The source stays where the compiler's caller keeps it until the compilation ends.
+    duk_push_undefined(ctx);
+    tCompilation.source = *input;
+    tCompilation.sourceLength = *length;
+    tCompilation.slot = duk_get_top_index(ctx);
+    tCompilation.functions = std::move(t.functions);
+    *input = static_cast<const duk_uint8_t*>(buf);
+    *length = t.text.size();
+    tCompilation.input = *input;
+    return 1;
+}
+
+bool capsuleFunctionSource(const duk_uint8_t* input, duk_size_t* start, duk_size_t* end,
+                           const duk_uint8_t** source, duk_size_t* sourceLength, duk_idx_t* slot) {
+    const Compilation& c = tCompilation;
+    if (!input || input != c.input) return false;
+    auto it = std::lower_bound(
+        c.functions.begin(), c.functions.end(), *start,
+        [](const translator::FunctionSpan& f, duk_size_t at) { return f.outStart < at; });
+    if (it == c.functions.end() || it->outStart != *start || it->outEnd != *end) return false;
+    *start = it->srcStart;
+    *end = it->srcEnd;
+    *source = c.source;
+    *sourceLength = c.sourceLength;
+    *slot = c.slot;
+    return true;
+}

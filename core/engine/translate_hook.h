@@ -1,0 +1,27 @@
+// The engine's side of the translator (core/engine/translate_hook.cpp).
+#ifndef CAPSULE_ENGINE_TRANSLATE_H
+#define CAPSULE_ENGINE_TRANSLATE_H
+
+#include "duktape.h"
+
+struct TranslateError {
+    duk_int_t line;
+    duk_errcode_t code;
+};
+
+// Translates the compiler's input (flags: the engine's compile flags). 1: translated, the
+// text pushed on the stack and *input/*length pointing into it for the compilation (and an
+// undefined slot above it for the source text as a string, see below); 0: no change; -1: an
+// error of the source, its message pushed and its line and kind in *error.
+int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* length,
+                     duk_small_uint_t flags, TranslateError* error);
+
+// The source a function came from, for the function at [*start, *end) of `input`, the text
+// of the compilation in progress on this thread: when that text is a translation and the
+// translator wrote the function, sets *start and *end to its place in the source, *source
+// and *sourceLength to the source, *slot to the stack slot kept for it as a string, and
+// returns true.
+bool capsuleFunctionSource(const duk_uint8_t* input, duk_size_t* start, duk_size_t* end,
+                           const duk_uint8_t** source, duk_size_t* sourceLength, duk_idx_t* slot);
+
+#endif
