@@ -2,6 +2,7 @@
 // reading and inflating the same streams with zlib directly, in one process.
 //   build/bench/bench_extract <package>
 #include "core/engine/engine.h"
+#include "core/runtime/builtins.h"
 #include "core/module_api.h"
 
 #include <chrono>
@@ -17,7 +18,7 @@ int main(int argc, char** argv) {
         fprintf(stderr, "usage: bench_extract <package>\n");
         return 2;
     }
-    engine::createInstance();
+    engine::createInstance(kBuiltins);
     const ModuleApi* api = engine::api();
     HostContext* cx = engine::mainContext();
     api->beginRequest(cx);

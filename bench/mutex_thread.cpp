@@ -4,6 +4,7 @@
 // statement. The baselines run in the same process: the platform's mutex table called
 // directly, a plain pthread mutex, and std::thread.
 #include "core/engine/engine.h"
+#include "core/runtime/builtins.h"
 #include "core/module_api.h"
 #include "platforms/platform.h"
 
@@ -124,7 +125,7 @@ Latency nativeStart(int rounds) {
 
 int main() {
     const int kPairs = 1000000, kRounds = 300;
-    engine::createInstance();
+    engine::createInstance(kBuiltins);
     api = engine::api();
     HostContext* cx = engine::mainContext();
     api->beginRequest(cx);

@@ -2,6 +2,7 @@
 // trampoline against a plain engine function that does the same work. This file talks to
 // the engine directly on purpose: the plain function is the baseline.
 #include "core/engine/engine.h"
+#include "core/runtime/builtins.h"
 #include "core/module_api.h"
 #include "duktape.h"
 
@@ -42,7 +43,7 @@ static double timeLoop(HostContext* cx, const char* body, int n) {
 
 int main() {
     const int n = 5000000;
-    engine::createInstance();
+    engine::createInstance(kBuiltins);
     HostContext* cx = engine::mainContext();
     engine::api()->beginRequest(cx);
     duk_context* ctx = reinterpret_cast<duk_context*>(cx);

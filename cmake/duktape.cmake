@@ -2,8 +2,9 @@
 # duk_config.h is copied into the build tree with the project's overrides appended
 # below its override marker; duktape.c is compiled as C++ so that engine errors
 # unwind C++ frames (DUK_USE_CPP_EXCEPTIONS). Native recursion is limited by the C stack
-# that the thread has left (capsuleStackLow in core/engine/value.cpp), not by a count.
-# Date's string forms and Date.parse of them come from core/engine/duktape/date.cpp.
+# that the thread has left (capsuleStackLow in core/engine/duktape/stack_check.cpp), not by
+# a count. Date's string forms and Date.parse of them come from core/engine/duktape/date.cpp.
+# The library itself is made in the top CMakeLists.txt (target duktape).
 set(DUKTAPE_SOURCE_DIR "/usr/share/duktape" CACHE PATH "Duktape single-file source")
 foreach(f duktape.c duktape.h duk_config.h)
     if(NOT EXISTS "${DUKTAPE_SOURCE_DIR}/${f}")
@@ -53,42 +54,3 @@ foreach(p ${duk_patches})
 endforeach()
 file(COPY_FILE "${DUK_GEN}/duktape.cpp.new" "${DUK_GEN}/duktape.cpp" ONLY_IF_DIFFERENT)
 
-# The translator of the script language (a pure library: text in, text or an error out),
-# which the engine's compiler calls through core/engine/translate_hook.cpp.
-add_library(capsule_translator STATIC
-    core/translator/lexer.cpp
-    core/translator/parse_base.cpp
-    core/translator/parse_expr.cpp
-    core/translator/parse_pattern.cpp
-    core/translator/parse_stmt.cpp
-    core/translator/parse_xml.cpp
-    core/translator/resolve.cpp
-    core/translator/scan.cpp
-    core/translator/translate.cpp
-    core/translator/write.cpp
-    core/translator/write_split.cpp
-    core/translator/write_compr.cpp
-    core/translator/write_gen.cpp
-    core/translator/write_gen_expr.cpp
-    core/translator/write_gen_regs.cpp
-    core/translator/write_let.cpp
-    core/translator/write_pattern.cpp
-    core/translator/write_xml.cpp)
-target_include_directories(capsule_translator PUBLIC "${CMAKE_SOURCE_DIR}")
-target_compile_options(capsule_translator PRIVATE -Wall -Wextra)
-set_target_properties(capsule_translator PROPERTIES POSITION_INDEPENDENT_CODE ON)
-
-# Compiled through core/engine/duktape/unit.cpp, which includes the copy and adds the exit path;
-# core/engine/duktape/date.cpp is the date provider that the configuration names, and
-# core/engine/translate_hook.cpp the compiler's call into the translator.
-add_library(duktape STATIC "${CMAKE_SOURCE_DIR}/core/engine/duktape/unit.cpp"
-                           "${CMAKE_SOURCE_DIR}/core/engine/duktape/date.cpp"
-                           "${CMAKE_SOURCE_DIR}/core/engine/translate_hook.cpp")
-target_include_directories(duktape PUBLIC "${DUK_GEN}")
-target_include_directories(duktape PRIVATE "${CMAKE_SOURCE_DIR}")
-target_link_libraries(duktape PUBLIC capsule_translator)
-set_source_files_properties("${CMAKE_SOURCE_DIR}/core/engine/duktape/unit.cpp" PROPERTIES COMPILE_OPTIONS -w)
-set_source_files_properties("${CMAKE_SOURCE_DIR}/core/engine/duktape/date.cpp"
-                            "${CMAKE_SOURCE_DIR}/core/engine/translate_hook.cpp"
-                            PROPERTIES COMPILE_OPTIONS "-Wall;-Wextra")
-set_target_properties(duktape PROPERTIES POSITION_INDEPENDENT_CODE ON)

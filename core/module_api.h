@@ -1,8 +1,8 @@
 /* The module interface table: the one header a native module needs.
  *
  * Every native that reaches the engine, built in or loaded at run time, does so through
- * the 31 slots of ModuleApi. Slots are found by position, so the table only ever grows at
- * its end and no slot changes its arguments.
+ * the slots of ModuleApi (31 at first, 36 now). Slots are found by position, so the table
+ * only ever grows at its end and no slot changes its arguments.
  *
  * Values cross as HostValue, one 64-bit word passed by value. A double stands for itself;
  * every other kind is a NaN pattern carrying a tag in its top 16 bits and a payload in
@@ -46,8 +46,8 @@
  * calls a native on its own object) ends in a catchable RangeError before the thread's C
  * stack runs out: the limit is the stack that the thread has left, not a count.
  *
- * Threads: every slot but 27 to 30 must be called inside a request on the context that
- * it is given. Suspend (28) before a blocking call, resume (29) with the saved depth
+ * Threads: every slot but 27 to 30 and 33 must be called inside a request on the context
+ * that it is given. Suspend (28) before a blocking call, resume (29) with the saved depth
  * after it, and touch no value in between.
  */
 #ifndef CAPSULE_MODULE_API_H
@@ -257,6 +257,30 @@ typedef struct ModuleApi {
     void (*resumeRequest)(HostContext* cx, int depth);
     /* 30: leaves one request level. */
     void (*endRequest)(HostContext* cx);
+    /* 31: 1 when the running native has an error pending (reported, or left by a
+     * conversion, a property read or an evaluation that threw), which returning 0 raises. */
+    int (*errorPending)(HostContext* cx);
+    /* 32: a full garbage collection, run twice: the first pass runs finalizers, the second
+     * frees what they released. */
+    void (*collectGarbage)(HostContext* cx);
+    /* 33: evaluates narrow source text as global code under fileName on the calling OS
+     * thread, which holds no request and has no context: on a context made for the call
+     * (sharing the global object) inside a request, dropped afterwards under the fault
+     * guard; an error goes to the error reporter. Called outside any request. */
+    void (*runOnNewContext)(const char* fileName, const char* source);
+    /* 34: builds the value of literal text in the forms that uneval writes (objects,
+     * arrays, strings, numbers, booleans, null, in parentheses or not) as evaluating it
+     * would, without compiling or running anything; 0, with nothing reported, for any
+     * other text, which the caller may then evaluate (slot 11). */
+    int (*readLiteral)(HostContext* cx, const char* text, size_t size, HostValue* out);
+    /* 35: a package directory (an object literal of one entry object per packed file),
+     * read as by slot 34, each entry given a read-only enumerable `pos` on the way:
+     * firstPos for the first entry in the text, then the previous pos plus the previous
+     * entry's csize (as a 32-bit integer). 0 for a text that needs slot 34 or evaluation,
+     * or whose names would enumerate out of the text's order; the caller then places the
+     * entries itself. */
+    int (*readDirectory)(HostContext* cx, const char* text, size_t size, double firstPos,
+                         HostValue* out);
 } ModuleApi;
 
 /* Marks initModule for export from a module library built with hidden visibility. */

@@ -1,5 +1,9 @@
 // The platform layer: what the host needs from the operating system, without its headers.
-// Text crossing here is UTF-8 (the platform's own encoding of names).
+// Text crossing here is UTF-8 (the platform's own encoding of names). The platform layer
+// (platforms/, with platforms/posix/ and platforms/win32/) is the one place besides the
+// module libraries that includes operating-system headers; of the project it includes
+// core/text/ only, and what it calls back is passed in. The entry point
+// (platforms/<os>/entry.cpp and main.cpp) sits above everything: it starts core/runtime/.
 #ifndef CAPSULE_PLATFORM_H
 #define CAPSULE_PLATFORM_H
 
@@ -26,8 +30,12 @@ std::string runtimeIdentity();
 std::string folderOf(const std::string& path);
 bool changeDirectory(const std::string& path);
 
-// Fault trap: routes access violations of guarded threads to crashguard::handleFault.
-void installFaultTrap();
+// Fault trap: hands access violations to `handler` on the faulting thread, with the
+// exception code (0xC0000005 for an access violation) and the address. A handler that
+// returns false leaves the fault to its default course; one that deals with it does not
+// return.
+using FaultHandler = bool (*)(unsigned code, const void* address);
+void installFaultTrap(FaultHandler handler);
 // Gives the calling thread the alternate stack that the trap runs on.
 void prepareFaultStack();
 

@@ -1,19 +1,37 @@
-// The engine instance as the rest of the host sees it: no engine header needed.
-#ifndef CAPSULE_ENGINE_H
-#define CAPSULE_ENGINE_H
+// The engine host: Duktape's instance, the request lock, the value word, the table's slots,
+// classes, evaluation, the script cache and the error reporter (core/engine/duktape/ holds
+// the engine's compilation unit, its hooks and patches). The only room that includes
+// duktape.h; it may include core/translator/, core/text/, core/guard/, the table's headers
+// and the platform layer, and nothing above it (the language library, E4X, the modules
+// and start-up reach it through the table or as bindings). This header is the instance as
+// start-up sees it: no engine header needed.
+#ifndef CAPSULE_ENGINE_ENGINE_H
+#define CAPSULE_ENGINE_ENGINE_H
 
+#include "core/heap_limit.h"
 #include "core/module_api.h"
 
 #include <stddef.h>
 
 namespace engine {
 
-constexpr size_t kHeapLimit = 32u * 1024u * 1024u;
+constexpr size_t kHeapLimit = limits::kHeapBytes;
 
-// Creates the heap, the main context and the table, and installs the host's globals and
-// the built-in modules. A second call does nothing. Returns false if the heap could not
-// be made.
-bool createInstance();
+// A part of the runtime that start-up installs into a new instance: the language library,
+// a built-in module. It is called like a module library's initModule, in list order,
+// inside the main context's request, and reaches the instance through the table.
+struct HostInstaller {
+    const char* name;
+    HostModuleInit install;
+};
+
+// Creates the heap, the main context and the table, then runs the installers (a list
+// ended by an entry with a null install; none when it is null). A second call does
+// nothing. Returns false if the heap could not be made.
+bool createInstance(const HostInstaller* installers = nullptr);
+// Defines argv (argv[0] should already be the executable's full path) and envp on the
+// global object, with the request held on the main context.
+void defineArguments(int argc, char** argv, char** envp);
 // Destroys the heap (finalizers run); the calling thread must hold no request.
 void destroyInstance();
 bool instanceExists();
@@ -36,9 +54,6 @@ void freeContext(HostContext* cx);
 // own, a request, the evaluation under fileName (errors go to the reporter), then the
 // context is dropped under the fault guard.
 void runOnNewContext(const char* fileName, const char* source);
-
-// The context on which console and service events run their notification script.
-HostContext* eventContext();
 
 void collectGarbage(HostContext* cx);
 

@@ -1,6 +1,6 @@
 // The error reporter: prints uncaught script errors and warnings on standard output.
-#ifndef CAPSULE_ERROR_REPORT_H
-#define CAPSULE_ERROR_REPORT_H
+#ifndef CAPSULE_ENGINE_ERROR_REPORT_H
+#define CAPSULE_ENGINE_ERROR_REPORT_H
 
 #include <stdio.h>
 

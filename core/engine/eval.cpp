@@ -3,7 +3,6 @@
 #include "core/engine/internal.h"
 
 #include "core/guard/crash_guard.h"
-#include "core/lang/units.h"
 #include "core/engine/text.h"
 #include "core/engine/error_report.h"
 
@@ -164,12 +163,6 @@ bool locateScript(void* context, char* file, size_t fileSize, int* line) {
         }
         duk_pop_2(ctx);
     }
-}
-
-void installLanguageExtras(duk_context* ctx) {
-    installUneval(ctx);
-    installErrorArguments(ctx);
-    installLanguageLibrary(ctx);
 }
 
 } // namespace engine

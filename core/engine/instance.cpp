@@ -2,12 +2,11 @@
 // contexts of other threads, and the request lock that serialises every use of the heap.
 #include "core/engine/internal.h"
 
-#include "core/runtime/builtins.h"
 #include "core/guard/crash_guard.h"
+#include "platforms/block_size.h"
 
 #include <atomic>
 #include <condition_variable>
-#include <malloc.h>
 #include <mutex>
 #include <stdio.h>
 #include <stdlib.h>
@@ -16,7 +15,6 @@
 namespace engine {
 
 static duk_context* gMain = nullptr;
-static HostContext* gEvents = nullptr;
 static duk_context* gFactory = nullptr; // makes and drops the contexts of other threads
 static ModuleApi gApi;
 // The request lock: first come, first served, so that a thread that suspends and resumes
@@ -53,15 +51,7 @@ ThreadState& thread() {
 // count exact. Past the limit an allocation fails: the engine then collects garbage and
 // retries, and raises a catchable Error ("alloc failed") if that does not help.
 namespace {
-// The size the C library has for a block: malloc_usable_size with glibc, _msize with the
-// Windows C runtime.
-inline size_t blockSize(void* p) {
-#ifdef _WIN32
-    return _msize(p);
-#else
-    return malloc_usable_size(p);
-#endif
-}
+using platform::blockSize;
 
 void* heapAlloc(void*, duk_size_t size) {
     if (gHeapBytes.load(std::memory_order_relaxed) + size > kHeapLimit) return nullptr;
@@ -110,7 +100,7 @@ bool instanceExists() {
     return gMain != nullptr;
 }
 
-bool createInstance() {
+bool createInstance(const HostInstaller* installers) {
     if (gMain) return true;
     gMain = duk_create_heap(heapAlloc, heapRealloc, heapFree, nullptr, fatal);
     if (!gMain) return false;
@@ -121,14 +111,13 @@ bool createInstance() {
     HostContext* cx = host(gMain);
     gApi.beginRequest(cx);
     int mark = stackMark(cx);
-    installLanguageExtras(gMain);
     duk_push_thread(gMain);
     gFactory = duk_get_context(gMain, -1);
     duk_put_global_literal(gMain, DUK_HIDDEN_SYMBOL("factory"));
-    gEvents = newContext();
-    systemModuleInit(&gApi);
-    fileModuleInit(&gApi);
-    stackReset(cx, mark);
+    for (const HostInstaller* i = installers; i && i->install; i++) {
+        i->install(cx, &gApi);
+        stackReset(cx, mark);
+    }
     gApi.endRequest(cx);
     return true;
 }
@@ -163,7 +152,6 @@ void destroyInstance() {
         gLeftHeap = gMain;
     }
     gMain = nullptr;
-    gEvents = nullptr;
     gFactory = nullptr;
     thread().ctx = nullptr;
 }
@@ -176,11 +164,6 @@ HostContext* mainContext() {
 }
 HostContext* currentContext() {
     return host(thread().ctx);
-}
-
-HostContext* eventContext() {
-    if (gEvents && !thread().ctx) adoptContext(gEvents);
-    return gEvents;
 }
 
 // Contexts of other threads live in the heap stash under their own address, which keeps
@@ -229,7 +212,7 @@ void freeContext(HostContext* cx) {
 
 void runOnNewContext(const char* fileName, const char* source) {
     requestBegin(nullptr);
-    HostContext* cx = newContext();
+    HostContext* cx = gMain ? newContext() : nullptr;
     if (cx) {
         adoptContext(cx);
         HostValue result;

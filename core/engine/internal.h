@@ -1,4 +1,6 @@
-// Engine-side helpers shared by the core/engine*.cpp files; nothing else includes this.
+// The engine host's inside: Duktape's API and the helpers shared by the files of
+// core/engine/. The engine bindings (core/lang/ and core/xml/binding/), which are written
+// against Duktape's API, include it too; nothing else does.
 #ifndef CAPSULE_ENGINE_INTERNAL_H
 #define CAPSULE_ENGINE_INTERNAL_H
 
@@ -179,17 +181,8 @@ void keepCompiledScript(duk_context* ctx, const char* fileName, const char* code
 // Slot 11: guarded evaluation.
 int evaluateScript(HostContext* cx, const char* fileName, const char* source, HostValue* result);
 
-// uneval(value) and Object.prototype.toSource().
-void installUneval(duk_context* ctx);
-// Appends text quoted with q ('"' or '\''), escaped as uneval writes it: printable ASCII
-// kept, the rest as \b \t \n \v \f \r, \xHH or \uHHHH.
-void appendQuoted(std::string& out, const uint16_t* c, size_t n, char q);
-// Error constructors that take a file name and a line number after the message.
-void installErrorArguments(duk_context* ctx);
-
 // Start-up pieces.
 void fillApi(ModuleApi* api);
-void installLanguageExtras(duk_context* ctx);
 bool locateScript(void* context, char* file, size_t fileSize, int* line);
 // Flags for errors that blame the calling script rather than a C file.
 constexpr duk_errcode_t kNoBlame = (duk_errcode_t)(1L << 24);

@@ -316,14 +316,47 @@ void reportError(HostContext* cx, const char* format, ...) {
 } // namespace
 
 void fillApi(ModuleApi* api) {
-    *api = ModuleApi{getProperty,    toBytes,          toChars,         toLength,
-                     toNumber,       propertyAsNumber, propertyAsBytes, propertyAsChars,
-                     newString,      newStringN,       newNumber,       evaluateScript,
-                     propertyValues, defineClass,      newObject,       getGlobal,
-                     allocate,       release,          newArray,        setElement,
-                     getElement,     getArrayLength,   defineProperty,  defineFunctions,
-                     setPrivate,     getPrivate,       reportError,     requestBegin,
-                     requestSuspend, requestResume,    requestEnd};
+    *api = ModuleApi{
+        getProperty,
+        toBytes,
+        toChars,
+        toLength,
+        toNumber,
+        propertyAsNumber,
+        propertyAsBytes,
+        propertyAsChars,
+        newString,
+        newStringN,
+        newNumber,
+        evaluateScript,
+        propertyValues,
+        defineClass,
+        newObject,
+        getGlobal,
+        allocate,
+        release,
+        newArray,
+        setElement,
+        getElement,
+        getArrayLength,
+        defineProperty,
+        defineFunctions,
+        setPrivate,
+        getPrivate,
+        reportError,
+        requestBegin,
+        requestSuspend,
+        requestResume,
+        requestEnd,
+        [](HostContext* cx) -> int { return errorPending(cx); },
+        collectGarbage,
+        runOnNewContext,
+        [](HostContext* cx, const char* text, size_t size, HostValue* out) -> int {
+            return readLiteral(cx, text, size, out);
+        },
+        [](HostContext* cx, const char* text, size_t size, double firstPos, HostValue* out) -> int {
+            return readDirectory(cx, text, size, firstPos, out);
+        }};
 }
 
 } // namespace engine

@@ -1,6 +1,6 @@
 // The engine's side of the translator (core/engine/translate_hook.cpp).
-#ifndef CAPSULE_ENGINE_TRANSLATE_H
-#define CAPSULE_ENGINE_TRANSLATE_H
+#ifndef CAPSULE_ENGINE_TRANSLATE_HOOK_H
+#define CAPSULE_ENGINE_TRANSLATE_HOOK_H
 
 #include "duktape.h"
 

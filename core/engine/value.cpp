@@ -3,7 +3,6 @@
 #include "core/engine/internal.h"
 
 #include "core/engine/text.h"
-#include "platforms/platform.h"
 
 #include <string.h>
 
@@ -101,36 +100,4 @@ void pushName(duk_context* ctx, const char* name) {
     pushBytes(ctx, name, strlen(name));
 }
 
-// ---- the C stack ---------------------------------------------------------------------
-
-// What a call needs below the check that let it in: the deepest path between two checks
-// (a native, its slots, a compilation) plus the raising of the RangeError. Sanitizer
-// builds have frames several times larger.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr size_t kStackReserve = 1024 * 1024;
-#else
-constexpr size_t kStackReserve = 256 * 1024;
-#endif
-
-// The lowest frame address at which the calling thread may still make a call; 1 when its
-// stack is unknown (no limit then).
-static uintptr_t stackFloor() {
-    platform::StackBounds b = platform::stackBounds();
-    if (!b.low) return 1;
-    size_t reserve = kStackReserve < b.size / 4 ? kStackReserve : b.size / 4;
-    return b.low + reserve;
-}
-
 } // namespace engine
-
-// The engine calls this at every call, and in its other recursions (JSON, regular
-// expressions, number conversion); non-zero makes it raise RangeError "C stack depth
-// limit". Deep recursion through natives (an evaluation that evaluates itself, a toString
-// that calls a native on its own object) so ends in a catchable error on every thread and
-// in every build, however large the frames. A plain thread-local word keeps it to a load
-// and a compare.
-extern "C" int capsuleStackLow(void) {
-    static thread_local uintptr_t floor __attribute__((tls_model("initial-exec"))) = 0;
-    if (__builtin_expect(floor == 0, 0)) floor = engine::stackFloor();
-    return reinterpret_cast<uintptr_t>(__builtin_frame_address(0)) < floor;
-}

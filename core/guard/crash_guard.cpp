@@ -26,7 +26,7 @@ Scope::~Scope() {
 
 void install(Locator locate) {
     gLocate = locate;
-    platform::installFaultTrap();
+    platform::installFaultTrap(handleFault);
 }
 
 void setCoreDumpEnabled(bool on) {

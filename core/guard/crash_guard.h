@@ -1,8 +1,10 @@
 // The fault guard around evaluations: a fault (access violation) on a thread inside a
 // guarded evaluation writes core_dump_<time>.log naming the innermost running script and
-// ends the process with exit code 1.
-#ifndef CAPSULE_CRASH_GUARD_H
-#define CAPSULE_CRASH_GUARD_H
+// ends the process with exit code 1. The room core/guard/ may include the platform layer
+// only; the engine and start-up install it, the platform's fault trap calls it through
+// the handler it is given.
+#ifndef CAPSULE_GUARD_CRASH_GUARD_H
+#define CAPSULE_GUARD_CRASH_GUARD_H
 
 #include <stddef.h>
 

@@ -2,7 +2,7 @@
 // The engine's own take the message only; each global error constructor is wrapped so
 // that the file name and line number given after it become the error's own, which makes
 // the printed form of an error, (new Error("m", "f.js", 3)), evaluate back to its like.
-#include "core/engine/internal.h"
+#include "core/lang/lang.h"
 
 namespace engine {
 

@@ -1,6 +1,6 @@
 // The natives of core/lang/generics.js: the generic form of a prototype method (the
 // method called with its first argument as `this`), and String.prototype.quote.
-#include "core/engine/internal.h"
+#include "core/lang/lang.h"
 #include "core/engine/text.h"
 
 namespace engine {

@@ -1,7 +1,7 @@
 // uneval(value) and Object.prototype.toSource(): the source text of a value. Primitives,
 // arrays and plain objects evaluate back to an equal value; the forms follow the engine
 // that scripts were written for, e.g. ({'a/b.js':{size:1, csize:9, time:0, module:"app"}}).
-#include "core/engine/internal.h"
+#include "core/lang/lang.h"
 #include "core/engine/text.h"
 
 #include <math.h>

@@ -4,10 +4,10 @@
 // (a global such as `Iterator`, or a property such as `Array.forEach`) starts as an
 // accessor, and the first read or write of any of them evaluates the unit, which defines
 // the real values. Plain scripts that use none of it pay for the accessors only.
-#ifndef CAPSULE_ENGINE_LANG_H
-#define CAPSULE_ENGINE_LANG_H
+#ifndef CAPSULE_LANG_UNITS_H
+#define CAPSULE_LANG_UNITS_H
 
-#include "duktape.h"
+#include "core/engine/internal.h"
 
 namespace engine {
 

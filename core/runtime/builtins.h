@@ -1,11 +1,12 @@
-// The modules built into the executable, initialised in this order at start-up with the
-// table's address; they use the main context and its global object through the table.
-#ifndef CAPSULE_BUILTIN_MODULES_H
-#define CAPSULE_BUILTIN_MODULES_H
+// The list of the parts built into the executable (see startup.h for the room's rule).
+#ifndef CAPSULE_RUNTIME_BUILTINS_H
+#define CAPSULE_RUNTIME_BUILTINS_H
 
-#include "core/module_api.h"
+#include "core/engine/engine.h"
 
-void systemModuleInit(const ModuleApi* api);
-void fileModuleInit(const ModuleApi* api);
+// The parts built into the executable, in the order that every instance installs them:
+// the language library, then the System object and the File class. Ends with a null
+// install.
+extern const engine::HostInstaller kBuiltins[];
 
 #endif

@@ -1,6 +1,9 @@
-// Start-up and teardown of the engine instance around the bootstrap evaluation.
-#ifndef CAPSULE_STARTUP_H
-#define CAPSULE_STARTUP_H
+// Start-up: the list of built-in parts, the bootstrap, and the instance's start and
+// teardown around it. The top of core/: it may include every room below (core/engine/,
+// core/lang/, core/xml/, modules/, platforms/platform.h); only the entry point
+// (platforms/<os>/entry.cpp, main.cpp) and test hosts include it.
+#ifndef CAPSULE_RUNTIME_STARTUP_H
+#define CAPSULE_RUNTIME_STARTUP_H
 
 #include "core/module_api.h"
 

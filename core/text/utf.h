@@ -1,7 +1,8 @@
 // Text conversions that need no engine: UTF-8 (the platform's file names, command line
-// and environment) to and from UTF-16 (the engine's code units).
-#ifndef CAPSULE_TEXT_H
-#define CAPSULE_TEXT_H
+// and environment) to and from UTF-16 (the engine's code units). The room core/text/
+// includes nothing of the project.
+#ifndef CAPSULE_TEXT_UTF_H
+#define CAPSULE_TEXT_UTF_H
 
 #include <stddef.h>
 #include <stdint.h>

@@ -1,6 +1,8 @@
 // The translator: JavaScript 1.7 (with the 1.8 additions scripts of that era use) in,
 // ECMAScript 5.1 out, every token on its original line; or a located error. A pure function
 // of its input: core/engine/translate_hook.cpp puts it in front of the engine's compiler.
+// The room core/translator/ is pure: it includes nothing of the project outside itself,
+// no engine header and no operating-system header.
 #ifndef CAPSULE_TRANSLATOR_TRANSLATE_H
 #define CAPSULE_TRANSLATOR_TRANSLATE_H
 

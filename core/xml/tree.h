@@ -2,7 +2,9 @@
 // of nodes, names and text, and the memory they take, counted and bounded. The engine's
 // XML glue (core/xml/binding/), the parser and the writer use it, always under the
 // request lock. Nothing here recurses over a tree: every walk keeps its own stack, so the
-// depth of a document costs memory, never native stack.
+// depth of a document costs memory, never native stack. The room core/xml/ (the data
+// model: this tree, parse.h, write.h, ops.h) includes no engine header: only core/text/
+// and expat. Its engine binding is core/xml/binding/.
 #ifndef CAPSULE_XML_TREE_H
 #define CAPSULE_XML_TREE_H
 

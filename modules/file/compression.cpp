@@ -1,9 +1,7 @@
 // File.compress and File.uncompress: byte strings in the zlib stream format.
 #include "modules/file/file_module.h"
 
-#include "core/engine/engine.h"
-
-#include "core/engine/engine.h"
+#include "core/heap_limit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -23,7 +21,7 @@ FILE_NATIVE(fileCompress) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "File.compress(<content>)");
     native::Bytes in = native::bytesArg(api, cx, argv[0]);
-    if (engine::errorPending(cx)) return 0; // a toString that threw goes to the caller
+    if (api->errorPending(cx)) return 0; // a toString that threw goes to the caller
     std::string out(static_cast<size_t>(static_cast<double>(in.size) * 1.1 + 12), '\0');
     uLongf len = out.size();
     int depth = api->suspendRequest(cx);
@@ -49,7 +47,7 @@ static uint32_t low32(double m) {
 // which no result beyond could fit in. Z_STREAM_END: complete; Z_BUF_ERROR: more data
 // than fits; Z_MEM_ERROR; anything else: no complete stream.
 static int inflateInto(const native::Bytes& in, uint32_t capacity, std::string* out) {
-    size_t limit = std::min<size_t>(capacity, engine::kHeapLimit);
+    size_t limit = std::min<size_t>(capacity, limits::kHeapBytes);
     z_stream zs{};
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data));
     zs.avail_in = static_cast<uInt>(in.size);
@@ -96,7 +94,7 @@ FILE_NATIVE(fileUncompress) {
     (void)self;
     if (argc < 2) return native::formatError(api, cx, "File.uncompress(<content>, <result size>)");
     native::Bytes in = native::bytesArg(api, cx, argv[0]);
-    if (engine::errorPending(cx)) return 0; // a toString that threw goes to the caller
+    if (api->errorPending(cx)) return 0; // a toString that threw goes to the caller
     uint32_t capacity = low32(api->toNumber(cx, argv[1]));
     std::string out;
     int depth = api->suspendRequest(cx);

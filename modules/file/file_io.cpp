@@ -1,7 +1,6 @@
 // The stream operations of File objects: open, close, read, write and seek.
 #include "modules/file/file_module.h"
 
-#include "core/engine/engine.h"
 #include "core/text/utf.h"
 #include "platforms/platform.h"
 
@@ -24,7 +23,7 @@ bool filePathArg(HostContext* cx, HostValue v, std::string* path) {
     while (w[n])
         n++;
     *path = platform::localPath(text::toUtf8(w, n));
-    return !engine::errorPending(cx); // a toString that threw goes to the caller
+    return !api->errorPending(cx); // a toString that threw goes to the caller
 }
 
 // Modes the C library defines: r, w or a, then at most one each of "+", "b" and "t".
@@ -47,7 +46,7 @@ FILE_NATIVE(fileOpen) {
     std::string path, mode;
     if (!filePathArg(cx, api->getProperty(cx, self, "path"), &path)) return 0;
     mode = api->toBytes(cx, api->getProperty(cx, self, "mode"));
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     FILE* f = acceptedMode(mode.c_str()) ? platform::openFile(path, mode.c_str()) : nullptr;
     int64_t length, time, position;
     {
@@ -124,7 +123,7 @@ FILE_NATIVE(fileWrite) {
     FileRecord* rec = fileRecord(cx, self);
     if (!rec) return 1;
     native::Bytes content = native::bytesArg(api, cx, argv[0]);
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     size_t written;
     int64_t position;
     {

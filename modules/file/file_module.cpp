@@ -1,9 +1,6 @@
 // The File class: registration, the constructor, the finalizer and the shared helpers.
 #include "modules/file/file_module.h"
 
-#include "core/runtime/builtins.h"
-#include "core/engine/engine.h"
-
 const ModuleApi* gFileApi = nullptr;
 #define api gFileApi
 
@@ -58,8 +55,8 @@ static const HostFunctionSpec kStatics[] = {
     {nullptr, nullptr, 0, 0, 0},
 };
 
-void fileModuleInit(const ModuleApi* table) {
+void fileModuleInit(HostContext* cx, const ModuleApi* table) {
     api = table;
-    api->defineClass(engine::mainContext(), "File", fileConstruct, 0, nullptr, kMethods, nullptr,
-                     kStatics, fileFinalize);
+    api->defineClass(cx, "File", fileConstruct, 0, nullptr, kMethods, nullptr, kStatics,
+                     fileFinalize);
 }

@@ -1,4 +1,7 @@
 // The File class: its record, its natives (one group per file) and the helpers they share.
+// A built-in module: like a module library it reaches the engine through the table alone
+// (core/module_api.h); it may include the table's headers, core/text/, modules/package/
+// and the platform layer.
 #ifndef CAPSULE_FILE_MODULE_H
 #define CAPSULE_FILE_MODULE_H
 
@@ -12,6 +15,9 @@
 
 // The table that File's natives call through, kept by fileModuleInit.
 extern const ModuleApi* gFileApi;
+
+// Defines the File class (start-up's list installs it like a module library).
+void fileModuleInit(HostContext* cx, const ModuleApi* api);
 
 // The private record of a File object. The lock keeps a stream alive while a thread
 // works on it with its request suspended, so that another thread cannot close it then.

@@ -2,7 +2,6 @@
 // listings. They keep the engine request throughout; failures are results, not errors.
 #include "modules/file/file_module.h"
 
-#include "core/engine/engine.h"
 #include "core/text/utf.h"
 #include "platforms/platform.h"
 
@@ -63,7 +62,7 @@ FILE_NATIVE(fileSetTime) {
     std::string path;
     if (!filePathArg(cx, argv[0], &path)) return 0;
     double seconds = trunc(api->toNumber(cx, argv[1]) / 1000.0);
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     bool ok = seconds > -9.2e18 && seconds < 9.2e18 && // NaN and what no 64-bit time holds
               platform::setFileTime(path, static_cast<int64_t>(seconds));
     *rval = hostBoolean(ok);

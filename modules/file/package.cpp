@@ -2,8 +2,6 @@
 #include "modules/package/afs_reader.h"
 #include "modules/file/file_module.h"
 
-#include "core/engine/engine.h"
-
 #include <string>
 
 #define api gFileApi
@@ -72,8 +70,8 @@ FILE_NATIVE(fileInitAFS) {
     // entries as it goes; other texts are evaluated as script, and placed here.
     HostValue fsd;
     double first = static_cast<double>(block.start + 8 + block.dirCsize);
-    if (!engine::readDirectory(cx, text.data(), text.size(), first, &fsd)) {
-        if (!engine::readLiteral(cx, text.data(), text.size(), &fsd) &&
+    if (!api->readDirectory(cx, text.data(), text.size(), first, &fsd)) {
+        if (!api->readLiteral(cx, text.data(), text.size(), &fsd) &&
             !api->evaluateScript(cx, "fileInitAFS", text.c_str(), &fsd))
             return noPackage(cx, self, rec, rval);
         if (!hostIsObject(fsd) || !placeEntries(cx, hostToObject(fsd), first))

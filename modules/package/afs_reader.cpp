@@ -1,6 +1,6 @@
 #include "modules/package/afs_reader.h"
 
-#include "core/engine/engine.h"
+#include "core/heap_limit.h"
 #include "platforms/platform.h"
 
 #include <memory>
@@ -54,7 +54,7 @@ bool locate(FILE* f, Block* block) {
 
 // Inflates exactly size bytes from a zlib stream; anything else is damage.
 static Status inflateExact(const char* in, int64_t csize, int64_t size, std::string* out) {
-    if (size > int64_t(engine::kHeapLimit)) return Status::NoMemory; // no script could hold it
+    if (size > int64_t(limits::kHeapBytes)) return Status::NoMemory; // no script could hold it
     try {
         out->resize(static_cast<size_t>(size));
     } catch (const std::bad_alloc&) {

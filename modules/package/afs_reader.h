@@ -1,8 +1,10 @@
 // Reading the package archive appended to a file: the block behind the image holds the
 // directory text and one zlib stream per file. All integers are big-endian. Reads go to
 // explicit offsets, so threads sharing one stream never disturb each other's position.
-#ifndef CAPSULE_AFS_READER_H
-#define CAPSULE_AFS_READER_H
+// The room modules/package/ sits below the File class and the module loader that read
+// packages; it includes no engine header (zlib and the platform layer only).
+#ifndef CAPSULE_PACKAGE_AFS_READER_H
+#define CAPSULE_PACKAGE_AFS_READER_H
 
 #include <stdint.h>
 #include <stdio.h>

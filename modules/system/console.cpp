@@ -2,7 +2,6 @@
 // and exit, and the delivery of console events to System.control.
 #include "modules/system/system_module.h"
 
-#include "core/engine/engine.h"
 #include "platforms/platform.h"
 
 #include <stdio.h>
@@ -21,20 +20,11 @@ SYSTEM_NATIVE(sysEvaluate) {
     return api->evaluateScript(cx, file, source, rval);
 }
 
-// Runs on the console event thread, on a context of its own.
+// Runs on the console event thread, on a context of its own for each event.
 static void deliverConsoleEvent(const char* name) {
-    HostContext* cx = engine::eventContext();
-    if (!cx) return;
-    api->beginRequest(cx);
-    if (engine::instanceExists()) {
-        char line[64];
-        snprintf(line, sizeof line, "if(System.control) System.control('%s')", name);
-        int mark = engine::stackMark(cx);
-        HostValue result;
-        api->evaluateScript(cx, "System", line, &result);
-        engine::stackReset(cx, mark);
-    }
-    api->endRequest(cx);
+    char line[64];
+    snprintf(line, sizeof line, "if(System.control) System.control('%s')", name);
+    api->runOnNewContext("System", line);
 }
 
 // A console for a process that has none (Windows; elsewhere the inherited streams stay);
@@ -89,7 +79,7 @@ SYSTEM_NATIVE(sysGetInput) {
 
 SYSTEM_NATIVE(sysGc) {
     (void)self, (void)argc, (void)argv, (void)rval;
-    engine::collectGarbage(cx);
+    api->collectGarbage(cx);
     return 1;
 }
 

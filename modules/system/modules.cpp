@@ -2,8 +2,6 @@
 // through the module interface table, as the built-in modules do at start-up.
 #include "modules/system/system_module.h"
 
-#include "core/engine/engine.h"
-
 #include "core/text/utf.h"
 #include "platforms/platform.h"
 
@@ -41,7 +39,7 @@ SYSTEM_NATIVE(sysLoadModule) {
     // A path with a NUL inside would name another file than the one the script wrote.
     if (static_cast<int>(n) == api->toLength(cx, argv[0]))
         library = loadModuleLibrary(cx, text::toUtf8(chars, n), key, &reason);
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     if (!library) printLine("Unable to load module '%s'\n", shown);
     void* init = platform::librarySymbol(library, "initModule");
     if (!init) {
@@ -52,7 +50,7 @@ SYSTEM_NATIVE(sysLoadModule) {
     }
     reinterpret_cast<HostModuleInit>(init)(cx, api);
     // An error the module reported while it initialised reaches the calling script.
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     *rval = HOST_TRUE;
     return 1;
 }

@@ -2,7 +2,6 @@
 // number; the platform layer keeps the mutexes themselves.
 #include "modules/system/system_module.h"
 
-#include "core/engine/engine.h"
 #include "platforms/platform.h"
 
 #define api gSystemApi
@@ -17,7 +16,7 @@ SYSTEM_NATIVE(sysDestroyMutex) {
     (void)self, (void)rval;
     if (argc < 1) return native::formatError(api, cx, "System.destroyMutex(<mutex>)");
     int mutex = native::intArg(api, cx, argv[0]);
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     platform::destroyMutex(mutex);
     return 1;
 }
@@ -32,7 +31,7 @@ SYSTEM_NATIVE(sysLockMutex) {
                            ? static_cast<uint32_t>(native::intArg(api, cx, argv[1]))
                            : platform::kWaitForever;
     int mutex = native::intArg(api, cx, argv[0]);
-    if (engine::errorPending(cx)) return 0; // a conversion threw
+    if (api->errorPending(cx)) return 0; // a conversion threw
     bool locked = platform::lockMutex(mutex, 0);
     if (!locked && timeout != 0) {
         int depth = api->suspendRequest(cx);
@@ -47,7 +46,7 @@ SYSTEM_NATIVE(sysUnlockMutex) {
     (void)self, (void)rval;
     if (argc < 1) return native::formatError(api, cx, "System.unlockMutex(<mutex>)");
     int mutex = native::intArg(api, cx, argv[0]);
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     platform::unlockMutex(mutex);
     return 1;
 }

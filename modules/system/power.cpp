@@ -1,7 +1,6 @@
 // Power control and shortcuts: shutdown and createLink.
 #include "modules/system/system_module.h"
 
-#include "core/engine/engine.h"
 #include "platforms/platform.h"
 
 #include <string.h>
@@ -16,7 +15,7 @@ SYSTEM_NATIVE(sysShutdown) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "System.shutdown(<params>)");
     std::string params = api->toBytes(cx, argv[0]);
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     auto has = [&](const char* word) { return params.find(word) != std::string::npos; };
     platform::PowerAction action = has("-hibernate")  ? platform::kHibernate
                                    : has("-shutdown") ? platform::kHalt
@@ -51,7 +50,7 @@ SYSTEM_NATIVE(sysCreateLink) {
     textProperty(cx, link, "iconPath", &s.iconPath);
     s.iconIndex = native::toInt(api->propertyAsNumber(cx, link, "iconIndex", 0));
     s.elevate = native::toInt(api->propertyAsNumber(cx, link, "runas", 0)) > 0;
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     int depth = api->suspendRequest(cx);
     platform::writeShortcut(s);
     api->resumeRequest(cx, depth);

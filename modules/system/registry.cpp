@@ -2,7 +2,6 @@
 // platform's key store. Failures of the store show only in the results.
 #include "modules/system/system_module.h"
 
-#include "core/engine/engine.h"
 #include "core/text/utf.h"
 #include "platforms/platform.h"
 
@@ -42,7 +41,7 @@ bool readRequest(HostContext* cx, unsigned argc, HostValue* argv, const char* us
     r->root = parseRootKey(api->propertyAsBytes(cx, *obj, "root", "HKEY_LOCAL_MACHINE"));
     textProperty(cx, *obj, "path", &r->path);
     textProperty(cx, *obj, "key", &r->key);
-    return !engine::errorPending(cx);
+    return !api->errorPending(cx);
 }
 
 HostValue newText(HostContext* cx, const std::u16string& s) {
@@ -77,7 +76,7 @@ SYSTEM_NATIVE(sysGetRegistry) {
     if (!readRequest(cx, argc, argv, "System.getRegistry(<regRequest>)", &obj, &r)) return 0;
     std::string def;
     textProperty(cx, obj, "def", &def);
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     platform::RegistryValue value;
     std::u16string result;
     if (platform::registryRead(r.root, r.path, r.key, &value)) result = valueText(value);
@@ -112,7 +111,7 @@ SYSTEM_NATIVE(sysSetRegistry) {
     if (!readRequest(cx, argc, argv, nullptr, &obj, &r)) return 0;
     platform::RegistryValue value;
     textProperty(cx, obj, "value", &value.data);
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     platform::registryWrite(r.root, r.path, r.key, value);
     return 1;
 }

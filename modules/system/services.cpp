@@ -4,7 +4,6 @@
 #include "modules/system/system_module.h"
 
 #include "core/guard/crash_guard.h"
-#include "core/engine/engine.h"
 #include "platforms/platform.h"
 
 #include <atomic>
@@ -20,7 +19,7 @@ namespace {
 // The service thread: System.control('CONTROL_START') on a context of its own; the
 // script's service work may run there for the life of the service.
 void serviceMain(void*) {
-    engine::runOnNewContext("System", "if(System.control) System.control('CONTROL_START');");
+    api->runOnNewContext("System", "if(System.control) System.control('CONTROL_START');");
 }
 
 // A stop request: System.control('CONTROL_STOP') on a thread and context of its own,
@@ -34,7 +33,7 @@ struct StopDelivery {
 
 void deliverStop(void* p) {
     StopDelivery* d = static_cast<StopDelivery*>(p);
-    engine::runOnNewContext("System", "if(System.control) System.control('CONTROL_STOP');");
+    api->runOnNewContext("System", "if(System.control) System.control('CONTROL_STOP');");
     std::lock_guard<std::mutex> hold(d->lock);
     d->done = true;
     d->ended.notify_all();
@@ -85,7 +84,7 @@ int manageService(HostContext* cx, const std::string& command, HostObject* confi
         c.restartDelayMs =
             native::toInt(api->propertyAsNumber(cx, config, "onErrorRestartDelay", -1));
     }
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     int depth = api->suspendRequest(cx);
     bool ok = command == "SERVICE_INSTALL"     ? platform::installService(c)
               : command == "SERVICE_UNINSTALL" ? platform::uninstallService(name)
@@ -103,12 +102,12 @@ SYSTEM_NATIVE(sysControlService) {
     if (argc < 2)
         return native::formatError(api, cx, "System.controlService(<command>, <serviceConfig>)");
     std::string command = api->toBytes(cx, argv[0]);
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     HostObject* config = requestObject(cx, argv[1], "serviceConfig");
     if (!config) return 0;
     std::string name;
     textProperty(cx, config, "serviceName", &name);
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     if (command == "CONTROL_REGISTER") return registerService(cx);
     if (command == "CONTROL_START") {
         if (platform::runningAsService()) {

@@ -2,8 +2,6 @@
 // deletable) carrying the natives of the table below, which scripts may replace.
 #include "modules/system/system_module.h"
 
-#include "core/runtime/builtins.h"
-#include "core/engine/engine.h"
 #include "core/text/utf.h"
 
 const ModuleApi* gSystemApi = nullptr;
@@ -67,9 +65,8 @@ HostObject* requestObject(HostContext* cx, HostValue v, const char* what) {
     return obj;
 }
 
-void systemModuleInit(const ModuleApi* api) {
+void systemModuleInit(HostContext* cx, const ModuleApi* api) {
     gSystemApi = api;
-    HostContext* cx = engine::mainContext();
     HostObject* system = api->newObject(cx, nullptr);
     api->defineProperty(cx, api->getGlobal(cx), "System", hostObject(system), nullptr, nullptr,
                         HOST_ATTR_ENUMERATE);

@@ -1,4 +1,7 @@
-// The System object's natives, one group per file.
+// The System object's natives, one group per file. A built-in module: like a module
+// library it reaches the engine through the table alone (core/module_api.h); it may
+// include the table's headers, core/text/, core/guard/, modules/package/ and the platform
+// layer.
 #ifndef CAPSULE_SYSTEM_MODULE_H
 #define CAPSULE_SYSTEM_MODULE_H
 
@@ -9,6 +12,9 @@
 
 // The table that System's natives call through, kept by systemModuleInit.
 extern const ModuleApi* gSystemApi;
+
+// Defines the global System object (start-up's list installs it like a module library).
+void systemModuleInit(HostContext* cx, const ModuleApi* api);
 
 #define SYSTEM_NATIVE(name)                                                                        \
     int name(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval)

@@ -1,7 +1,6 @@
 // Threads and sleep: createThread and sleep.
 #include "modules/system/system_module.h"
 
-#include "core/engine/engine.h"
 #include "platforms/platform.h"
 
 #include <new>
@@ -13,7 +12,7 @@
 // the thread stays parked in its request and ends with the process.
 static void runThread(void* p) {
     std::string* source = static_cast<std::string*>(p);
-    engine::runOnNewContext("runThread", source->c_str());
+    api->runOnNewContext("runThread", source->c_str());
     delete source;
 }
 
@@ -23,7 +22,7 @@ SYSTEM_NATIVE(sysCreateThread) {
     (void)self;
     if (argc < 1) return native::formatError(api, cx, "System.createThread(<function>)");
     const char* source = api->toBytes(cx, argv[0]);
-    if (engine::errorPending(cx)) return 0; // its conversion threw
+    if (api->errorPending(cx)) return 0; // its conversion threw
     std::string* copy = new (std::nothrow) std::string(source);
     int id = -1;
     if (copy) {
@@ -43,7 +42,7 @@ SYSTEM_NATIVE(sysSleep) {
     (void)self, (void)rval;
     if (argc < 1) return native::formatError(api, cx, "System.sleep(<msDelay>)");
     int32_t ms = native::intArg(api, cx, argv[0]);
-    if (engine::errorPending(cx)) return 0;
+    if (api->errorPending(cx)) return 0;
     int depth = api->suspendRequest(cx);
     if (ms == -1) {
         for (;;)

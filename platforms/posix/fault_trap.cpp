@@ -1,6 +1,5 @@
-// SIGSEGV and SIGBUS on an alternate stack, handed to the crash guard. A fault outside
-// any guard, or a second fault while the first is handled, takes the default course.
-#include "core/guard/crash_guard.h"
+// SIGSEGV and SIGBUS on an alternate stack, handed to the installed handler. A fault that
+// the handler leaves, or a second fault while the first is handled, takes the default course.
 #include "platforms/platform.h"
 
 #include <signal.h>
@@ -16,6 +15,7 @@ constexpr unsigned kInPageError = 0xC0000006u;
 constexpr size_t kAltStackSize = 256 * 1024;
 
 thread_local bool tHandling = false;
+FaultHandler gHandler = nullptr;
 
 void restoreDefault(int sig) {
     struct sigaction sa;
@@ -27,8 +27,8 @@ void restoreDefault(int sig) {
 void onFault(int sig, siginfo_t* info, void*) {
     if (tHandling) _exit(1);
     tHandling = true;
-    if (!crashguard::handleFault(sig == SIGBUS ? kInPageError : kAccessViolation,
-                                 info ? info->si_addr : nullptr)) {
+    if (!gHandler || !gHandler(sig == SIGBUS ? kInPageError : kAccessViolation,
+                               info ? info->si_addr : nullptr)) {
         // No guard: let the fault happen again with the default action.
         restoreDefault(sig);
         tHandling = false;
@@ -51,7 +51,8 @@ struct AltStack {
 thread_local AltStack tAltStack;
 } // namespace
 
-void installFaultTrap() {
+void installFaultTrap(FaultHandler handler) {
+    gHandler = handler;
     struct sigaction sa;
     memset(&sa, 0, sizeof sa);
     sa.sa_sigaction = onFault;

@@ -1,8 +1,7 @@
-// Access violations reach the crash guard through the process's top-level structured
+// Access violations reach the installed handler through the process's top-level structured
 // exception filter, on the faulting thread, once no handler nearer the fault has taken
 // them. Every other exception, and a violation outside any guard, goes on to the filter
 // that was there before.
-#include "core/guard/crash_guard.h"
 #include "platforms/platform.h"
 
 #include <windows.h>
@@ -11,19 +10,20 @@ namespace platform {
 
 namespace {
 LPTOP_LEVEL_EXCEPTION_FILTER gPrevious = nullptr;
-bool gInstalled = false;
+FaultHandler gHandler = nullptr;
 
 LONG WINAPI onException(EXCEPTION_POINTERS* info) {
     const EXCEPTION_RECORD* r = info->ExceptionRecord;
-    if (r->ExceptionCode == EXCEPTION_ACCESS_VIOLATION)
-        crashguard::handleFault(r->ExceptionCode, r->ExceptionAddress); // returns without a guard
+    if (r->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && gHandler)
+        gHandler(r->ExceptionCode, r->ExceptionAddress); // returns without a guard
     return gPrevious ? gPrevious(info) : EXCEPTION_CONTINUE_SEARCH;
 }
 } // namespace
 
-void installFaultTrap() {
-    if (gInstalled) return;
-    gInstalled = true;
+void installFaultTrap(FaultHandler handler) {
+    bool installed = gHandler != nullptr;
+    gHandler = handler;
+    if (installed) return;
     gPrevious = SetUnhandledExceptionFilter(onException);
 }
 

@@ -5,7 +5,7 @@
 #ifndef CAPSULE_FUZZ_SCRIPT_HEAP_H
 #define CAPSULE_FUZZ_SCRIPT_HEAP_H
 
-#include "core/engine/internal.h"
+#include "core/lang/lang.h"
 
 #include <stdio.h>
 #include <stdlib.h>

@@ -1,6 +1,6 @@
 // uneval() and toSource() on a bare heap: the exact text forms, values that evaluate back
 // equal, cycles, deep nesting and errors raised while writing.
-#include "core/engine/internal.h"
+#include "core/lang/lang.h"
 
 #include <gtest/gtest.h>
 

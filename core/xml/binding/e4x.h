@@ -3,13 +3,16 @@
 // stands for lives outside the script heap (core/xml/tree.h). A node has at most one
 // wrapper, so x.a[0] === x.a[0]; a wrapper holds a reference on its node or list and
 // drops it when the collector frees the proxy. Everything here runs under the request
-// lock, and nothing of it runs before a script first touches XML.
-#ifndef CAPSULE_ENGINE_XML_H
-#define CAPSULE_ENGINE_XML_H
+// lock, and nothing of it runs before a script first touches XML. The room
+// core/xml/binding/ is an engine binding: it may include the engine host's headers
+// (core/engine/) and the data model (core/xml/), nothing of core/lang/, the modules or
+// start-up.
+#ifndef CAPSULE_XML_BINDING_E4X_H
+#define CAPSULE_XML_BINDING_E4X_H
 
 #include "core/xml/ops.h"
 #include "core/xml/tree.h"
-#include "duktape.h"
+#include "core/engine/internal.h"
 
 #include <string>
 
