@@ -119,7 +119,7 @@ duk_bool_t duk_host_push_function_text(duk_hthread* thr, duk_idx_t idx, duk_bool
 
 // The texts that the compiled function at fnIdx and the functions inside it keep, swapped
 // for their index in the array at textsIdx (toIndex: a text not yet there is appended) or
-// back from it: a compiled script is stored with each text once (core/script_cache.cpp),
+// back from it: a compiled script is stored with each text once (core/engine/script_cache.cpp),
 // not once per function. A slot whose index the array does not hold is left as it is,
 // and the function then gives its native form.
 namespace {
