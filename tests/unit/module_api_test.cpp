@@ -10,6 +10,7 @@
 #include <cmath>
 #include <string>
 #include <string.h>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -1080,4 +1081,78 @@ TEST(ModuleApiEdges, PrototypeOutlivesItsConstructor) {
     r.setGlobal("fleeting", hostObject(inst));
     EXPECT_EQ(r.eval("fleeting.add(1)"), "5");
     r.eval("fleeting = null");
+}
+
+// ---- the slots after the first 31 ------------------------------------------------------------
+
+namespace {
+
+// pendingAfter(v): String(v) through slot 1, then what slot 31 says.
+NATIVE(pendingAfter) {
+    api->toBytes(cx, arg(argc, argv, 0));
+    *rval = hostBoolean(api->errorPending(cx));
+    return 1;
+}
+NATIVE(pendingAfterReport) {
+    api->reportError(cx, "reported");
+    *rval = hostBoolean(api->errorPending(cx));
+    return 1;
+}
+
+const HostFunctionSpec kPendingFns[] = {
+    {"pendingAfter", pendingAfter, 1, 0, 0},
+    {"pendingAfterReport", pendingAfterReport, 0, 0, 0},
+    {nullptr, nullptr, 0, 0, 0},
+};
+
+} // namespace
+
+TEST(ModuleApiLate, ErrorPending) {
+    Request r;
+    r.defineGlobals(kPendingFns);
+    EXPECT_EQ(r.eval("pendingAfter('plain')"), "false");
+    EXPECT_EQ(r.eval("try { pendingAfter({toString: function() { throw 'x'; }}) } catch (e) { e }"),
+              "x");
+    EXPECT_EQ(r.eval("pendingAfterReport()"), "true");
+}
+
+TEST(ModuleApiLate, ReadLiteralAndDirectory) {
+    Request r;
+    struct Case {
+        const char* text;
+        const char* value; // JSON of what slot 34 built, or null when it reads nothing
+    } cases[] = {
+        {"({a:1, 'b c':[true, null, \"x\"]})", "{\"a\":1,\"b c\":[true,null,\"x\"]}"},
+        {"[1, -2.5, 'q\\'s']", "[1,-2.5,\"q's\"]"},
+        {"1 + 2", nullptr},
+        {"({a:f()})", nullptr},
+        {"[1,", nullptr},
+    };
+    for (const Case& c : cases) {
+        HostValue v = HOST_UNDEFINED;
+        int ok = api->readLiteral(r.cx, c.text, strlen(c.text), &v);
+        EXPECT_EQ(ok, c.value != nullptr) << c.text;
+        EXPECT_FALSE(api->errorPending(r.cx)) << c.text;
+        if (ok && c.value) {
+            r.setGlobal("read", v);
+            EXPECT_EQ(r.eval("JSON.stringify(read)"), c.value) << c.text;
+        }
+    }
+    const char* dir = "({'a.js':{size:3, csize:9}, 'b.js':{size:1, csize:4}, 'c':{csize:2}})";
+    HostValue fsd = HOST_UNDEFINED;
+    ASSERT_TRUE(api->readDirectory(r.cx, dir, strlen(dir), 100, &fsd));
+    r.setGlobal("fsd", fsd);
+    EXPECT_EQ(r.eval("[fsd['a.js'].pos, fsd['b.js'].pos, fsd.c.pos, "
+                     "Object.getOwnPropertyDescriptor(fsd.c, 'pos').writable].join()"),
+              "100,109,113,false");
+    const char* indexed = "({'1':{csize:1}, 'a':{csize:1}})"; // would enumerate out of order
+    EXPECT_FALSE(api->readDirectory(r.cx, indexed, strlen(indexed), 0, &fsd));
+}
+
+TEST(ModuleApiLate, RunOnNewContextFromAnotherThread) {
+    mainCx();
+    std::thread t([] { api->runOnNewContext("thread.js", "var ranOnThread = 'yes';"); });
+    t.join();
+    Request r;
+    EXPECT_EQ(r.eval("ranOnThread"), "yes");
 }
