@@ -1,15 +1,21 @@
 # capsule_module_library(<name> SOURCES <file>... [LIBRARIES <target>...])
 #
 # A native module library bin/m<name>.so (Linux) or bin/m<name>.dll (Windows), built as a
-# separate party builds one: plain C99 against the interface header alone (core/ is its
-# only project include path), linking nothing of the runtime (--no-undefined proves it),
-# only initModule exported. A Windows DLL carries libgcc and the thread library inside, so
-# that nothing has to travel beside it.
+# separate party builds one: plain C99 against the table's headers alone (module_api.h,
+# module_helpers.h and module_path.h, copied into CAPSULE_MODULE_INCLUDE, its only project
+# include path), linking nothing of the runtime (--no-undefined proves it), only
+# initModule exported. A Windows DLL carries libgcc and the thread library inside, so that
+# nothing has to travel beside it.
+set(CAPSULE_MODULE_INCLUDE ${CMAKE_BINARY_DIR}/module_include)
+foreach(header module_api.h module_helpers.h module_path.h)
+    configure_file(${CMAKE_SOURCE_DIR}/core/${header} ${CAPSULE_MODULE_INCLUDE}/${header} COPYONLY)
+endforeach()
+
 function(capsule_module_library name)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;LIBRARIES")
     set(target m${name})
     add_library(${target} MODULE ${arg_SOURCES})
-    target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR}/core)
+    target_include_directories(${target} PRIVATE ${CAPSULE_MODULE_INCLUDE})
     target_compile_options(${target} PRIVATE ${CAPSULE_WARNINGS})
     target_link_libraries(${target} PRIVATE ${arg_LIBRARIES})
     target_link_options(${target} PRIVATE -Wl,--no-undefined)

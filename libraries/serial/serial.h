@@ -1,14 +1,12 @@
-/* What the files of the serial module share: the table, the open device and the
- * settings read from a script's settings object. */
+/* What the files of the serial module share: the open device and the settings read from
+ * a script's settings object. */
 #ifndef CAPSULE_SERIAL_H
 #define CAPSULE_SERIAL_H
 
-#include "module_api.h"
+#include "module_helpers.h"
 #include "serial_name.h"
 
 #include <stddef.h>
-
-extern const ModuleApi* serialApi;
 
 /* The most bytes one read can ask for: what the terminal's input queue holds at most
  * (4096 bytes less one). A read of more could never be satisfied. */
@@ -34,10 +32,8 @@ typedef struct SerialLine {
     int byteSize; /* low 8 bits used */
 } SerialLine;
 
-/* serial_settings.c: the format error, the settings object and its fields. */
-int serialFormatError(HostContext* cx, const char* usage);
+/* serial_settings.c: the settings object and its fields. */
 HostObject* serialSettings(HostContext* cx, unsigned argc, HostValue* argv, const char* native);
-int serialInt(HostContext* cx, HostObject* settings, const char* name, int def);
 void serialReadLine(HostContext* cx, HostObject* settings, SerialLine* line);
 char* serialCopyBytes(HostContext* cx, HostObject* settings, const char* name, size_t* length);
 

@@ -20,7 +20,7 @@
 
 #include <stdlib.h>
 
-const ModuleApi* serialApi;
+HOST_API_DEFINE;
 
 /* The private record of a Serial object: its open device, null while closed. */
 typedef struct SerialRecord {
@@ -28,10 +28,10 @@ typedef struct SerialRecord {
 } SerialRecord;
 
 /* The record of self, or null with "<native>: <message>" reported. */
-static SerialRecord* recordOf(HostContext* cx, HostObject* self, const char* native,
-                              const char* message) {
-    SerialRecord* r = self ? (SerialRecord*)serialApi->getPrivate(cx, self) : NULL;
-    if (!r) serialApi->reportError(cx, "%s: %s", native, message);
+static SerialRecord* recordOrReport(HostContext* cx, HostObject* self, const char* native,
+                                    const char* message) {
+    SerialRecord* r = hostRecord(cx, self);
+    if (!r) hostApi->reportError(cx, "%s: %s", native, message);
     return r;
 }
 
@@ -40,7 +40,7 @@ static SerialRecord* recordOf(HostContext* cx, HostObject* self, const char* nat
 static SerialRecord* callStart(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                                const char* native, HostObject** settings) {
     *settings = serialSettings(cx, argc, argv, native);
-    return *settings ? recordOf(cx, self, native, "Serial not initialized") : NULL;
+    return *settings ? recordOrReport(cx, self, native, "Serial not initialized") : NULL;
 }
 
 /* Runs a read or a write on the port with the request suspended, holding the port open
@@ -48,9 +48,9 @@ static SerialRecord* callStart(HostContext* cx, HostObject* self, unsigned argc,
 static size_t outsideRequest(HostContext* cx, SerialPort* port, char* bytes, size_t n,
                              size_t (*io)(SerialPort*, char*, size_t)) {
     port->users++;
-    int depth = serialApi->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     size_t done = io(port, bytes, n);
-    serialApi->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     serialRelease(port);
     return done;
 }
@@ -58,13 +58,13 @@ static size_t outsideRequest(HostContext* cx, SerialPort* port, char* bytes, siz
 static int serialConstruct(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                            HostValue* rval) {
     (void)argc, (void)argv, (void)rval;
-    if (!self || serialApi->getPrivate(cx, self)) return 1; /* no instance, or one already */
+    if (!self || hostRecord(cx, self)) return 1; /* no instance, or one already */
     SerialRecord* r = (SerialRecord*)calloc(1, sizeof *r);
     if (!r) {
-        serialApi->reportError(cx, "Serial: out of memory");
+        hostApi->reportError(cx, "Serial: out of memory");
         return 0;
     }
-    if (!serialApi->setPrivate(cx, self, r)) free(r);
+    if (!hostApi->setPrivate(cx, self, r)) free(r);
     return 1;
 }
 
@@ -77,16 +77,14 @@ static int serialOpenNative(HostContext* cx, HostObject* self, unsigned argc, Ho
     serialReadLine(cx, settings, &line);
     if (!r->port) {
         /* The port is named as the runtime's file functions name files. */
-        char* name = hostPathProperty(serialApi, cx, settings, "port");
+        char* name = hostPathProperty(hostApi, cx, settings, "port");
         r->port = serialOpen(name ? name : "COM1");
         free(name);
     }
     *rval = HOST_FALSE;
     if (r->port) {
         serialConfigure(r->port, &line);
-        serialApi->defineProperty(cx, settings, "handle",
-                                  serialApi->newNumber(cx, serialHandleNumber(r->port)), NULL, NULL,
-                                  HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
+        hostPublish(cx, settings, "handle", hostApi->newNumber(cx, serialHandleNumber(r->port)));
         *rval = HOST_TRUE;
     }
     return 1;
@@ -107,7 +105,7 @@ static int serialSet(HostContext* cx, HostObject* self, unsigned argc, HostValue
 static int serialClose(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                        HostValue* rval) {
     (void)argc, (void)argv, (void)rval;
-    SerialRecord* r = recordOf(cx, self, "Serial.close", "Not initialized");
+    SerialRecord* r = recordOrReport(cx, self, "Serial.close", "Not initialized");
     if (!r) return 0;
     serialRelease(r->port);
     r->port = NULL;
@@ -119,15 +117,15 @@ static int serialReadNative(HostContext* cx, HostObject* self, unsigned argc, Ho
     HostObject* settings;
     SerialRecord* r = callStart(cx, self, argc, argv, "Serial.read", &settings);
     if (!r) return 0;
-    int count = serialInt(cx, settings, "count", 1);
+    int count = hostIntProperty(cx, settings, "count", 1);
     if (count < 0 || count > SERIAL_READ_MAX) {
-        serialApi->reportError(cx, "Serial.read: count must be 0 to %d", SERIAL_READ_MAX);
+        hostApi->reportError(cx, "Serial.read: count must be 0 to %d", SERIAL_READ_MAX);
         return 0;
     }
     char buffer[SERIAL_READ_MAX];
     size_t got =
         r->port && count > 0 ? outsideRequest(cx, r->port, buffer, (size_t)count, serialRead) : 0;
-    *rval = serialApi->newStringN(cx, buffer, got);
+    *rval = hostApi->newStringN(cx, buffer, got);
     return 1;
 }
 
@@ -139,20 +137,20 @@ static int serialWriteNative(HostContext* cx, HostObject* self, unsigned argc, H
     size_t length;
     char* bytes = serialCopyBytes(cx, settings, "content", &length);
     if (!bytes) {
-        serialApi->reportError(cx, "Serial.write: out of memory");
+        hostApi->reportError(cx, "Serial.write: out of memory");
         return 0;
     }
     size_t written = r->port ? outsideRequest(cx, r->port, bytes, length, serialWrite) : 0;
     free(bytes);
-    *rval = serialApi->newNumber(cx, (double)written);
+    *rval = hostApi->newNumber(cx, (double)written);
     return 1;
 }
 
 static void serialFinalize(HostContext* cx, HostObject* obj) {
-    SerialRecord* r = (SerialRecord*)serialApi->getPrivate(cx, obj);
+    SerialRecord* r = hostRecord(cx, obj);
     if (!r) return;
     serialRelease(r->port);
-    serialApi->setPrivate(cx, obj, NULL);
+    hostApi->setPrivate(cx, obj, NULL);
     free(r);
 }
 
@@ -165,7 +163,7 @@ static const HostFunctionSpec serialFns[] = {
 static const HostFunctionSpec noFns[] = {{NULL, NULL, 0, 0, 0}};
 
 HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
-    serialApi = table;
-    serialApi->defineClass(cx, "Serial", serialConstruct, 0, NULL, serialFns, NULL, noFns,
-                           serialFinalize);
+    hostApi = table;
+    hostApi->defineClass(cx, "Serial", serialConstruct, 0, NULL, serialFns, NULL, noFns,
+                         serialFinalize);
 }

@@ -13,36 +13,24 @@
  * the checks that every function makes. */
 #include "snmp_module.h"
 
-#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
-const ModuleApi* api;
-
-int snmpFormatError(HostContext* cx, const char* usage) {
-    api->reportError(cx, "Native function format error: %s", usage);
-    return 0;
-}
+HOST_API_DEFINE;
 
 /* The record of self, or null after the function's report; with needSession, only a
  * record that holds an open session. */
 Record* snmpRecord(HostContext* cx, HostObject* self, const char* function, int needSession) {
-    Record* r = self ? (Record*)api->getPrivate(cx, self) : NULL;
+    Record* r = hostRecord(cx, self);
     if (!r) {
-        api->reportError(cx, "%s: failed during get class root", function);
+        hostApi->reportError(cx, "%s: failed during get class root", function);
         return NULL;
     }
     if (needSession && !r->session) {
-        api->reportError(cx, "%s: SNMP Layer not initialized", function);
+        hostApi->reportError(cx, "%s: SNMP Layer not initialized", function);
         return NULL;
     }
     return r;
-}
-
-/* Integers from script values: truncated toward zero to 32 bits; NaN and values out of
- * range become the lowest one. */
-long snmpToInt32(double d) {
-    return (d != d || d < INT_MIN || d > INT_MAX) ? INT_MIN : (long)d; /* truncates toward zero */
 }
 
 /* Copies text into a field of size bytes, cut to fit. */
@@ -52,25 +40,20 @@ static void copyField(char* field, size_t size, const char* text) {
     field[n] = '\0';
 }
 
-static int defineReadOnly(HostContext* cx, HostObject* self, const char* name, HostValue v) {
-    return api->defineProperty(cx, self, name, v, NULL, NULL,
-                               HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
-}
-
 /* new Snmp(): a record without a session. */
 static int snmpConstruct(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                          HostValue* rval) {
     (void)argc, (void)argv, (void)rval;
     if (!self) {
-        api->reportError(cx, "Snmp must be called with new");
+        hostApi->reportError(cx, "Snmp must be called with new");
         return 0;
     }
     snmpLibraryInit();
-    if (api->getPrivate(cx, self)) return 1; /* constructed already */
+    if (hostRecord(cx, self)) return 1; /* constructed already */
     Record* r = (Record*)calloc(1, sizeof(Record));
-    if (!r || !api->setPrivate(cx, self, r)) {
+    if (!r || !hostApi->setPrivate(cx, self, r)) {
         free(r);
-        api->reportError(cx, r ? "Snmp must be called with new" : "Snmp: out of memory");
+        hostApi->reportError(cx, r ? "Snmp must be called with new" : "Snmp: out of memory");
         return 0;
     }
     return 1;
@@ -86,23 +69,22 @@ static int closeRecord(Record* r) {
 /* open(ipAddress, communityName, [timeout]) */
 static int snmpOpen(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                     HostValue* rval) {
-    if (argc < 2) return snmpFormatError(cx, "Snmp.open(<ipAddress>, <communityName>, [timeout])");
+    if (argc < 2) return hostFormatError(cx, "Snmp.open(<ipAddress>, <communityName>, [timeout])");
     Record* r = snmpRecord(cx, self, "Snmp.open", 0);
     if (!r) return 0;
-    if (!defineReadOnly(cx, self, "ipAddress", argv[0]) ||
-        !defineReadOnly(cx, self, "communityName", argv[1]))
+    if (!hostPublish(cx, self, "ipAddress", argv[0]) ||
+        !hostPublish(cx, self, "communityName", argv[1]))
         return 0;
-    copyField(r->address, sizeof r->address, api->toBytes(cx, argv[0]));
-    copyField(r->community, sizeof r->community, api->toBytes(cx, argv[1]));
+    copyField(r->address, sizeof r->address, hostApi->toBytes(cx, argv[0]));
+    copyField(r->community, sizeof r->community, hostApi->toBytes(cx, argv[1]));
     r->timeout = 10000000;
-    if (argc > 2 && !hostIsUndefined(argv[2]))
-        r->timeout = snmpToInt32(api->toNumber(cx, argv[2])) * 1000L;
-    if (!defineReadOnly(cx, self, "timeout", api->newNumber(cx, (double)r->timeout))) return 0;
+    if (hostPresent(argc, argv, 2)) r->timeout = hostIntArg(cx, argv[2]) * 1000L;
+    if (!hostPublish(cx, self, "timeout", hostApi->newNumber(cx, (double)r->timeout))) return 0;
     closeRecord(r);
     r->session = sessionOpen(r->address, r->community, r->timeout);
     if (!r->session) {
         *rval = HOST_FALSE;
-        api->reportError(cx, "Snmp.open: Open failed on %s", r->address);
+        hostApi->reportError(cx, "Snmp.open: Open failed on %s", r->address);
         return 0;
     }
     *rval = HOST_TRUE;
@@ -113,16 +95,16 @@ static int snmpOpen(HostContext* cx, HostObject* self, unsigned argc, HostValue*
 static int snmpClose(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                      HostValue* rval) {
     (void)argc, (void)argv;
-    Record* r = self ? (Record*)api->getPrivate(cx, self) : NULL;
+    Record* r = hostRecord(cx, self);
     *rval = hostBoolean(r && closeRecord(r));
     return 1;
 }
 
 static void snmpFinalize(HostContext* cx, HostObject* obj) {
-    Record* r = (Record*)api->getPrivate(cx, obj);
+    Record* r = hostRecord(cx, obj);
     if (!r) return;
     closeRecord(r);
-    api->setPrivate(cx, obj, NULL);
+    hostApi->setPrivate(cx, obj, NULL);
     free(r);
 }
 
@@ -134,6 +116,6 @@ static const HostFunctionSpec snmpFns[] = {
 };
 
 HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
-    api = table;
-    api->defineClass(cx, "Snmp", snmpConstruct, 0, NULL, snmpFns, NULL, NULL, snmpFinalize);
+    hostApi = table;
+    hostApi->defineClass(cx, "Snmp", snmpConstruct, 0, NULL, snmpFns, NULL, NULL, snmpFinalize);
 }

@@ -3,12 +3,10 @@
 #ifndef CAPSULE_SNMP_MODULE_H
 #define CAPSULE_SNMP_MODULE_H
 
-#include "module_api.h"
+#include "module_helpers.h"
 
 #include <net-snmp/net-snmp-config.h>
 #include <net-snmp/net-snmp-includes.h>
-
-extern const ModuleApi* api;
 
 #define SNMP_ADDRESS_SIZE 32   /* agent address: 31 bytes and the terminator */
 #define SNMP_COMMUNITY_SIZE 50 /* community: 49 bytes and the terminator */
@@ -29,9 +27,7 @@ typedef struct Record {
 } Record;
 
 /* snmp_module.c */
-int snmpFormatError(HostContext* cx, const char* usage);
 Record* snmpRecord(HostContext* cx, HostObject* self, const char* function, int needSession);
-long snmpToInt32(double d);
 
 /* snmp_request.c: the request functions of the class. */
 int snmpGetOID(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval);

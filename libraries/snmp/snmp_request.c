@@ -16,9 +16,9 @@ typedef struct Answer {
 } Answer;
 
 static int defineEnumerable(HostContext* cx, HostObject* obj, const char* name, const char* text) {
-    HostValue v = api->newString(cx, text, NULL);
+    HostValue v = hostApi->newString(cx, text, NULL);
     return !hostIsUndefined(v) &&
-           api->defineProperty(cx, obj, name, v, NULL, NULL, HOST_ATTR_ENUMERATE);
+           hostApi->defineProperty(cx, obj, name, v, NULL, NULL, HOST_ATTR_ENUMERATE);
 }
 
 /* Reads the first variable of an answer without error status; 0 when its type does not
@@ -51,14 +51,14 @@ static int getAnswer(HostContext* cx, HostObject* self, unsigned argc, HostValue
                      HostValue* rval, int next) {
     const char* name = next ? "Snmp.getNextOID" : "Snmp.getOID";
     if (argc < 1)
-        return snmpFormatError(cx, next ? "Snmp.getNextOID(<requestOid>)"
+        return hostFormatError(cx, next ? "Snmp.getNextOID(<requestOid>)"
                                         : "Snmp.getOID(<requestOid>)");
-    const char* text = api->toBytes(cx, argv[0]);
+    const char* text = hostApi->toBytes(cx, argv[0]);
     Record* r = snmpRecord(cx, self, name, 1);
     if (!r) return 0;
     Answer* a = (Answer*)malloc(sizeof(Answer));
     if (!a) {
-        api->reportError(cx, "%s: out of memory", name);
+        hostApi->reportError(cx, "%s: out of memory", name);
         return 0;
     }
     a->error = "no_error";
@@ -73,9 +73,9 @@ static int getAnswer(HostContext* cx, HostObject* self, unsigned argc, HostValue
         if (!pdu) {
             free(a);
             if (next)
-                api->reportError(cx, "Snmp.getNextOID: snmp_pdu_create failed");
+                hostApi->reportError(cx, "Snmp.getNextOID: snmp_pdu_create failed");
             else
-                api->reportError(cx, "Snmp.getOID: snmp_pdu_create failed (%s)", text);
+                hostApi->reportError(cx, "Snmp.getOID: snmp_pdu_create failed (%s)", text);
             return 0;
         }
         Session* s = sessionUse(r);
@@ -84,7 +84,7 @@ static int getAnswer(HostContext* cx, HostObject* self, unsigned argc, HostValue
         classify(a, status, response, next);
         sessionDone(s, response);
     }
-    HostObject* answer = api->newObject(cx, NULL);
+    HostObject* answer = hostApi->newObject(cx, NULL);
     int ok = answer != NULL;
     if (ok) *rval = hostObject(answer);
     if (ok && a->read)
@@ -125,11 +125,11 @@ enum { WALK_ON, WALK_END, WALK_FAILED, WALK_REPORTED };
 
 /* Appends {oid, value} to the result; 0 when the engine refused (its heap is full). */
 static int addPair(HostContext* cx, Walk* w) {
-    HostObject* item = api->newObject(cx, NULL);
+    HostObject* item = hostApi->newObject(cx, NULL);
     HostValue v = hostObject(item);
     return item && defineEnumerable(cx, item, "oid", w->oidText) &&
            defineEnumerable(cx, item, "value", w->value) &&
-           api->setElement(cx, w->list, w->count, &v) && ++w->count;
+           hostApi->setElement(cx, w->list, w->count, &v) && ++w->count;
 }
 
 /* One answer of a walk: a pair collected (WALK_ON), the end of the subtree, or a failure.
@@ -146,13 +146,13 @@ static int walkStep(HostContext* cx, Walk* w, int status, netsnmp_pdu* response)
         return WALK_FAILED;
     if (!readVariable(v, w->oidText, w->value)) {
         snmpOidText(v->name, v->name_length, w->oidText, sizeof w->oidText);
-        api->reportError(cx, "Snmp.walk: Error when reading %s", w->oidText);
+        hostApi->reportError(cx, "Snmp.walk: Error when reading %s", w->oidText);
         return WALK_REPORTED;
     }
     if (!addPair(cx, w)) {
-        api->release(cx, w->reserve);
+        hostApi->release(cx, w->reserve);
         w->reserve = NULL;
-        api->reportError(cx, "Snmp.walk: out of memory after %u objects", w->count);
+        hostApi->reportError(cx, "Snmp.walk: out of memory after %u objects", w->count);
         return WALK_REPORTED;
     }
     memcpy(w->current, v->name, v->name_length * sizeof(oid));
@@ -162,27 +162,27 @@ static int walkStep(HostContext* cx, Walk* w, int status, netsnmp_pdu* response)
 
 /* walk(requestOid, [maxRequest]) */
 int snmpWalk(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval) {
-    if (argc < 1) return snmpFormatError(cx, "Snmp.walk(<requestOid>, [maxRequest]>)");
-    const char* text = api->toBytes(cx, argv[0]);
+    if (argc < 1) return hostFormatError(cx, "Snmp.walk(<requestOid>, [maxRequest]>)");
+    const char* text = hostApi->toBytes(cx, argv[0]);
     long maxRequest = INT_MAX;
-    if (argc > 1 && !hostIsUndefined(argv[1])) maxRequest = snmpToInt32(api->toNumber(cx, argv[1]));
+    if (hostPresent(argc, argv, 1)) maxRequest = hostIntArg(cx, argv[1]);
     Record* r = snmpRecord(cx, self, "Snmp.walk", 1);
     if (!r) return 0;
     Walk* w = (Walk*)calloc(1, sizeof(Walk));
     if (!w) {
-        api->reportError(cx, "Snmp.walk: out of memory");
+        hostApi->reportError(cx, "Snmp.walk: out of memory");
         return 0;
     }
     w->rootLength = MAX_OID_LEN;
     if (!snmpParseOid(text, w->root, &w->rootLength)) {
         free(w);
-        api->reportError(cx, "Snmp.walk: Snmp.walk: Error bad input oid %s", text);
+        hostApi->reportError(cx, "Snmp.walk: Snmp.walk: Error bad input oid %s", text);
         return 0;
     }
-    if (!(w->list = api->newArray(cx, 0, NULL)) ||
-        !(w->reserve = api->allocate(cx, WALK_RESERVE))) {
+    if (!(w->list = hostApi->newArray(cx, 0, NULL)) ||
+        !(w->reserve = hostApi->allocate(cx, WALK_RESERVE))) {
         free(w);
-        api->reportError(cx, "Snmp.walk: out of memory");
+        hostApi->reportError(cx, "Snmp.walk: out of memory");
         return 0;
     }
     memcpy(w->current, w->root, w->rootLength * sizeof(oid));
@@ -197,7 +197,7 @@ int snmpWalk(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, 
         }
         netsnmp_pdu* pdu = snmpRequest(SNMP_MSG_GETNEXT, w->current, w->currentLength, 0, NULL);
         if (!pdu) {
-            api->reportError(cx, "Snmp.walk: snmp_pdu_create failed");
+            hostApi->reportError(cx, "Snmp.walk: snmp_pdu_create failed");
             state = WALK_REPORTED;
             break;
         }
@@ -208,17 +208,17 @@ int snmpWalk(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, 
     }
     sessionDone(s, NULL);
     if (state != WALK_REPORTED && state != WALK_FAILED) *rval = hostObject(w->list);
-    api->release(cx, w->reserve);
+    hostApi->release(cx, w->reserve);
     free(w);
     return state != WALK_REPORTED;
 }
 
 /* setOID(requestOid, type, value): true when the agent took the value. */
 int snmpSetOID(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval) {
-    if (argc < 3) return snmpFormatError(cx, "Snmp.setOID(<requestOid>, <type>, <value>)");
-    const char* text = api->toBytes(cx, argv[0]);
-    const char* type = api->toBytes(cx, argv[1]);
-    const char* value = api->toBytes(cx, argv[2]);
+    if (argc < 3) return hostFormatError(cx, "Snmp.setOID(<requestOid>, <type>, <value>)");
+    const char* text = hostApi->toBytes(cx, argv[0]);
+    const char* type = hostApi->toBytes(cx, argv[1]);
+    const char* value = hostApi->toBytes(cx, argv[2]);
     Record* r = snmpRecord(cx, self, "Snmp.setOID", 1);
     if (!r) return 0;
     *rval = HOST_FALSE;

@@ -153,10 +153,10 @@ netsnmp_pdu* snmpRequest(int command, const oid* name, size_t length, char type,
  * time-out and its one retry, with the calling context's request suspended. */
 int sessionExchange(HostContext* cx, Session* s, netsnmp_pdu* request, netsnmp_pdu** response) {
     *response = NULL;
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     pthread_mutex_lock(&s->lock);
     int status = snmp_sess_synch_response(s->handle, request, response);
     pthread_mutex_unlock(&s->lock);
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     return status;
 }

@@ -10,7 +10,7 @@
 #define CAPSULE_SOCKET_H
 
 #define _GNU_SOURCE
-#include "module_api.h"
+#include "module_helpers.h"
 
 #include <stddef.h>
 #ifdef _WIN32
@@ -62,18 +62,11 @@ typedef struct SocketRecord {
     int closing;  /* closed while in use: the last user frees it */
 } SocketRecord;
 
-extern const ModuleApi* api;
 extern HostObject* socketPrototype;
 
-/* Helpers (socket_class.c). */
-int formatError(HostContext* cx, const char* usage);
+/* Helpers (socket_class.c), beside those of module_helpers.h. */
 int fail(HostContext* cx, const char* message);
-const char* textProperty(HostContext* cx, HostObject* obj, const char* name);
-void publish(HostContext* cx, HostObject* obj, const char* name, HostValue value);
 void putField(HostContext* cx, HostObject* obj, const char* name, HostValue value);
-int toInteger(double d);
-const char* bytesOf(HostContext* cx, HostValue v, int* length);
-SocketRecord* recordOf(HostContext* cx, HostObject* self);
 void keepTarget(SocketRecord* s, const char* host, int port);
 int suspendOn(HostContext* cx, SocketRecord* s);
 int resumeOn(HostContext* cx, SocketRecord* s, int depth);

@@ -18,51 +18,48 @@
 
 const char* const certificateNameFields[4] = {"CN", "O", "OU", "C"};
 
-static double numberField(HostContext* cx, HostObject* obj, const char* name, double def) {
-    return obj ? api->propertyAsNumber(cx, obj, name, def) : def;
-}
-
 /* Socket.createSSLCertificate(descriptor) */
 int socketCreateCertificate(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                             HostValue* rval) {
     (void)self;
-    if (argc < 1) return formatError(cx, "Socket.createSSLCertificate(<certificat descriptor>)");
+    if (argc < 1)
+        return hostFormatError(cx, "Socket.createSSLCertificate(<certificat descriptor>)");
     HostObject* obj = hostToObject(argv[0]);
     CertificateRequest d;
     memset(&d, 0, sizeof d);
-    d.keyFile = obj ? api->propertyAsChars(cx, obj, "keyFile", NULL) : NULL;
-    d.outputFile = obj ? api->propertyAsChars(cx, obj, "outputFile", NULL) : NULL;
+    d.keyFile = hostCharsProperty(cx, obj, "keyFile");
+    d.outputFile = hostCharsProperty(cx, obj, "outputFile");
     /* The names in UTF-8, as the runtime's file functions take them: Linux opens these,
      * Windows the script's UTF-16 text, which those functions end up with too. */
     d.keyName = hostPathFromChars(d.keyFile);
     d.outputName = hostPathFromChars(d.outputFile);
-    d.password = textProperty(cx, obj, "password");
+    d.password = hostTextProperty(cx, obj, "password");
     for (int i = 0; i < 4; i++)
-        d.names[i] = textProperty(cx, obj, certificateNameFields[i]);
-    d.serial = toInteger(numberField(cx, obj, "serial", 0));
-    d.notBefore = toInteger(numberField(cx, obj, "notBefore", 0));
-    d.notAfter = toInteger(numberField(cx, obj, "notAfter", 31449600));
+        d.names[i] = hostTextProperty(cx, obj, certificateNameFields[i]);
+    d.serial = hostIntProperty(cx, obj, "serial", 0);
+    d.notBefore = hostIntProperty(cx, obj, "notBefore", 0);
+    d.notAfter = hostIntProperty(cx, obj, "notAfter", 31449600);
     char* pem = NULL;
     size_t length = 0;
     char error[256] = "";
     int code = CERTIFICATE_NO_KEY_FILE;
     if (d.keyName && (!d.outputFile || d.outputName)) {
-        int depth = api->suspendRequest(cx);
+        int depth = hostApi->suspendRequest(cx);
         code = certificateMake(&d, &pem, &length, error, sizeof error);
-        api->resumeRequest(cx, depth);
+        hostApi->resumeRequest(cx, depth);
     }
     if (code == CERTIFICATE_NO_KEY_FILE || code == CERTIFICATE_NO_OUTPUT_FILE)
-        api->reportError(cx, "createSSLCertificate: Unable to open file '%s'",
-                         code == CERTIFICATE_NO_OUTPUT_FILE ? d.outputName
-                         : d.keyName                        ? d.keyName
-                                                            : "undefined");
+        hostApi->reportError(cx, "createSSLCertificate: Unable to open file '%s'",
+                             code == CERTIFICATE_NO_OUTPUT_FILE ? d.outputName
+                             : d.keyName                        ? d.keyName
+                                                                : "undefined");
     else if (code == CERTIFICATE_NO_KEY)
-        api->reportError(cx, "createSSLCertificate: Unable to read the private key '%s': %s",
-                         d.keyName, error);
+        hostApi->reportError(cx, "createSSLCertificate: Unable to read the private key '%s': %s",
+                             d.keyName, error);
     else if (code == CERTIFICATE_NOT_MADE)
-        api->reportError(cx, "createSSLCertificate: Unable to make the certificate: %s", error);
+        hostApi->reportError(cx, "createSSLCertificate: Unable to make the certificate: %s", error);
     else
-        *rval = api->newStringN(cx, pem, length);
+        *rval = hostApi->newStringN(cx, pem, length);
     free(pem);
     free(d.keyName);
     free(d.outputName);

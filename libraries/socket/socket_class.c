@@ -9,56 +9,21 @@
  */
 #include "socket.h"
 
-#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
-const ModuleApi* api;
+HOST_API_DEFINE;
 /* Every instance, the listener that accept runs on among them, holds it as prototype. */
 HostObject* socketPrototype;
 
-int formatError(HostContext* cx, const char* usage) {
-    api->reportError(cx, "Native function format error: %s", usage);
-    return 0;
-}
-
 int fail(HostContext* cx, const char* message) {
-    api->reportError(cx, "%s", message);
+    hostApi->reportError(cx, "%s", message);
     return 0;
-}
-
-/* obj[name] as narrow text; null when it is undefined or obj is no object. */
-const char* textProperty(HostContext* cx, HostObject* obj, const char* name) {
-    return obj ? api->propertyAsBytes(cx, obj, name, NULL) : NULL;
-}
-
-/* A property of a Socket object: enumerable, read-only, replaced by the next definition. */
-void publish(HostContext* cx, HostObject* obj, const char* name, HostValue value) {
-    api->defineProperty(cx, obj, name, value, NULL, NULL, HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
 }
 
 /* A property of a result record: enumerable. */
 void putField(HostContext* cx, HostObject* obj, const char* name, HostValue value) {
-    api->defineProperty(cx, obj, name, value, NULL, NULL, HOST_ATTR_ENUMERATE);
-}
-
-/* A number truncated toward zero to 32 bits; NaN and what lies outside give INT32_MIN. */
-int toInteger(double d) {
-    if (!(d >= -2147483648.0 && d < 2147483648.0)) return INT32_MIN;
-    return (int)d; /* the conversion truncates toward zero */
-}
-
-/* The bytes of String(v) and their count. The value is turned into a string once, so an
- * object whose text changes from call to call cannot make the count disagree with the
- * bytes. */
-const char* bytesOf(HostContext* cx, HostValue v, int* length) {
-    if (!hostIsString(v)) v = api->newString(cx, api->toBytes(cx, v), NULL);
-    *length = api->toLength(cx, v);
-    return api->toBytes(cx, v);
-}
-
-SocketRecord* recordOf(HostContext* cx, HostObject* self) {
-    return self ? (SocketRecord*)api->getPrivate(cx, self) : NULL;
+    hostApi->defineProperty(cx, obj, name, value, NULL, NULL, HOST_ATTR_ENUMERATE);
 }
 
 void keepTarget(SocketRecord* s, const char* host, int port) {
@@ -69,12 +34,12 @@ void keepTarget(SocketRecord* s, const char* host, int port) {
 
 int suspendOn(HostContext* cx, SocketRecord* s) {
     s->users++;
-    return api->suspendRequest(cx);
+    return hostApi->suspendRequest(cx);
 }
 
 /* Resumes the request; 0 when the socket was closed meanwhile (the record is then gone). */
 int resumeOn(HostContext* cx, SocketRecord* s, int depth) {
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     if (--s->users > 0 || !s->closing) return !s->closing;
     freeRecord(s);
     return 0;
@@ -98,9 +63,9 @@ void freeRecord(SocketRecord* s) {
 /* Detaches and frees the record, or, while a blocked call uses it, shuts the socket down
  * so that the call returns and frees it. */
 static void detach(HostContext* cx, HostObject* obj) {
-    SocketRecord* s = recordOf(cx, obj);
+    SocketRecord* s = hostRecord(cx, obj);
     if (!s) return;
-    api->setPrivate(cx, obj, NULL);
+    hostApi->setPrivate(cx, obj, NULL);
     if (s->users > 0) {
         s->closing = 1;
         shutdown(s->fd, SHUT_RDWR);
@@ -113,19 +78,19 @@ static void detach(HostContext* cx, HostObject* obj) {
 void closeSocket(HostContext* cx, HostObject* self) {
     if (!self) return;
     detach(cx, self);
-    publish(cx, self, "host", HOST_UNDEFINED);
-    publish(cx, self, "peer", HOST_UNDEFINED);
-    publish(cx, self, "port", HOST_UNDEFINED);
+    hostPublish(cx, self, "host", HOST_UNDEFINED);
+    hostPublish(cx, self, "peer", HOST_UNDEFINED);
+    hostPublish(cx, self, "port", HOST_UNDEFINED);
 }
 
 /* new Socket(type) */
 static int socketConstruct(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                            HostValue* rval) {
     (void)rval;
-    if (argc < 1) return formatError(cx, "Socket(<type>)");
+    if (argc < 1) return hostFormatError(cx, "Socket(<type>)");
     if (!self) return fail(cx, "Socket must be called with new");
-    publish(cx, self, "type", argv[0]);
-    const char* name = api->toBytes(cx, argv[0]);
+    hostPublish(cx, self, "type", argv[0]);
+    const char* name = hostApi->toBytes(cx, argv[0]);
     int type = !strcmp(name, "tcp")   ? SOCKET_TCP
                : !strcmp(name, "ssl") ? SOCKET_SSL
                : !strcmp(name, "udp") ? SOCKET_UDP
@@ -136,14 +101,14 @@ static int socketConstruct(HostContext* cx, HostObject* self, unsigned argc, Hos
             socket(AF_INET, (type == SOCKET_UDP ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0));
     if (fd < 0) return fail(cx, "Socket: Unable to create socket");
     SocketRecord* s = newRecord(type, fd);
-    if (!s || !api->setPrivate(cx, self, s)) {
+    if (!s || !hostApi->setPrivate(cx, self, s)) {
         if (s)
             freeRecord(s);
         else
             closeDescriptor(fd);
         return fail(cx, "Socket: Unable to create socket");
     }
-    publish(cx, self, "peer", api->newNumber(cx, fd));
+    hostPublish(cx, self, "peer", hostApi->newNumber(cx, fd));
     return 1;
 }
 
@@ -151,12 +116,12 @@ static int socketConstruct(HostContext* cx, HostObject* self, unsigned argc, Hos
 static int socketSetTimeout(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                             HostValue* rval) {
     (void)rval;
-    if (argc < 1) return formatError(cx, "Socket.setTimeout(<timeout>)");
-    if (!recordOf(cx, self)) return fail(cx, "Socket.setTimeout: Socket not initialized");
+    if (argc < 1) return hostFormatError(cx, "Socket.setTimeout(<timeout>)");
+    if (!hostRecord(cx, self)) return fail(cx, "Socket.setTimeout: Socket not initialized");
     if (hostIsUndefined(argv[0])) return 1;
-    publish(cx, self, "timeout", argv[0]);
-    int seconds = toInteger(api->toNumber(cx, argv[0]));
-    SocketRecord* s = recordOf(cx, self); /* the conversion may have run a close */
+    hostPublish(cx, self, "timeout", argv[0]);
+    int seconds = hostIntArg(cx, argv[0]);
+    SocketRecord* s = hostRecord(cx, self); /* the conversion may have run a close */
     if (!s) return fail(cx, "Socket.setTimeout: Socket not initialized");
 #ifdef _WIN32
     /* Milliseconds, at most what a DWORD holds. */
@@ -214,13 +179,13 @@ static int startWinsock(void) {
 #endif
 
 HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
-    api = table;
+    hostApi = table;
 #ifdef _WIN32
     if (!startWinsock()) {
-        api->reportError(cx, "Socket: WSAStartup() failed");
+        hostApi->reportError(cx, "Socket: WSAStartup() failed");
         return;
     }
 #endif
-    socketPrototype = api->defineClass(cx, "Socket", socketConstruct, 0, NULL, socketFns, NULL,
-                                       socketStaticFns, socketFinalize);
+    socketPrototype = hostApi->defineClass(cx, "Socket", socketConstruct, 0, NULL, socketFns, NULL,
+                                           socketStaticFns, socketFinalize);
 }

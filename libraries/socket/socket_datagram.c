@@ -9,15 +9,15 @@
  * 255.255.255.255. Defines peerPort, the local port the datagram left from. */
 int socketSendTo(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                  HostValue* rval) {
-    if (argc < 3) return formatError(cx, "Socket.sendTo(<host/ip>, <port>, <data>)");
+    if (argc < 3) return hostFormatError(cx, "Socket.sendTo(<host/ip>, <port>, <data>)");
     const char* notInitialized = "Socket.sendTo: Socket not initialized";
-    if (!recordOf(cx, self)) return fail(cx, notInitialized);
+    if (!hostRecord(cx, self)) return fail(cx, notInitialized);
     if (hostIsUndefined(argv[0])) return fail(cx, "Socket.sendTo: host is not defined");
-    const char* host = api->toBytes(cx, argv[0]);
-    int port = toInteger(api->toNumber(cx, argv[1]));
-    int length;
-    const char* data = bytesOf(cx, argv[2], &length);
-    SocketRecord* s = recordOf(cx, self); /* the conversions may have run a close */
+    const char* host = hostApi->toBytes(cx, argv[0]);
+    int port = hostIntArg(cx, argv[1]);
+    size_t length;
+    const char* data = hostBytesArg(cx, argv[2], &length);
+    SocketRecord* s = hostRecord(cx, self); /* the conversions may have run a close */
     if (!s) return fail(cx, notInitialized);
     keepTarget(s, host, port);
     struct sockaddr_in to, local;
@@ -36,17 +36,16 @@ int socketSendTo(HostContext* cx, HostObject* self, unsigned argc, HostValue* ar
         found = resolveHost(host, &to.sin_addr);
     }
     if (found && validPort(port))
-        n = (int)sendto(s->fd, data, (size_t)length, MSG_NOSIGNAL, (struct sockaddr*)&to,
-                        sizeof to);
+        n = (int)sendto(s->fd, data, length, MSG_NOSIGNAL, (struct sockaddr*)&to, sizeof to);
     if (found) getsockname(s->fd, (struct sockaddr*)&local, &size);
     if (!resumeOn(cx, s, depth)) found = 1; /* closed meanwhile: nothing more to close */
     if (!found) {
-        api->reportError(cx, "Socket.sendTo: Can't get host by name on '%s'", host);
+        hostApi->reportError(cx, "Socket.sendTo: Can't get host by name on '%s'", host);
         closeSocket(cx, self);
         return 0;
     }
-    publish(cx, self, "peerPort", api->newNumber(cx, ntohs(local.sin_port)));
-    *rval = api->newNumber(cx, n < 0 ? -1 : n);
+    hostPublish(cx, self, "peerPort", hostApi->newNumber(cx, ntohs(local.sin_port)));
+    *rval = hostApi->newNumber(cx, n < 0 ? -1 : n);
     return 1;
 }
 
@@ -54,17 +53,17 @@ int socketSendTo(HostContext* cx, HostObject* self, unsigned argc, HostValue* ar
  * address the datagram is for ("*" any) and must resolve, but the receive takes any. */
 int socketRecvFrom(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                    HostValue* rval) {
-    if (argc < 2) return formatError(cx, "Socket.recvFrom(<host>, <port>)");
+    if (argc < 2) return hostFormatError(cx, "Socket.recvFrom(<host>, <port>)");
     const char* notInitialized = "Socket.recvFrom: Socket not initialized";
-    if (!recordOf(cx, self)) return fail(cx, notInitialized);
-    publish(cx, self, "host", argv[0]);
-    publish(cx, self, "port", argv[1]);
-    const char* host = api->toBytes(cx, argv[0]);
-    int port = toInteger(api->toNumber(cx, argv[1]));
-    SocketRecord* s = recordOf(cx, self);
+    if (!hostRecord(cx, self)) return fail(cx, notInitialized);
+    hostPublish(cx, self, "host", argv[0]);
+    hostPublish(cx, self, "port", argv[1]);
+    const char* host = hostApi->toBytes(cx, argv[0]);
+    int port = hostIntArg(cx, argv[1]);
+    SocketRecord* s = hostRecord(cx, self);
     if (!s) return fail(cx, notInitialized);
     keepTarget(s, host, port);
-    char* buffer = (char*)api->allocate(cx, DATAGRAM_MAX + 1);
+    char* buffer = (char*)hostApi->allocate(cx, DATAGRAM_MAX + 1);
     if (!buffer) return fail(cx, "Socket.recvFrom: Can't malloc");
     struct sockaddr_in from, prepared;
     memset(&from, 0, sizeof from);
@@ -75,19 +74,19 @@ int socketRecvFrom(HostContext* cx, HostObject* self, unsigned argc, HostValue* 
     if (found) n = (int)recvfrom(s->fd, buffer, DATAGRAM_MAX, 0, (struct sockaddr*)&from, &size);
     if (!resumeOn(cx, s, depth)) found = 1;
     if (!found) {
-        api->release(cx, buffer);
-        api->reportError(cx, "Socket.recvFrom: Can't get host by name on '%s'", host);
+        hostApi->release(cx, buffer);
+        hostApi->reportError(cx, "Socket.recvFrom: Can't get host by name on '%s'", host);
         closeSocket(cx, self);
         return 0;
     }
-    HostObject* result = api->newObject(cx, NULL);
+    HostObject* result = hostApi->newObject(cx, NULL);
     if (result) {
         char dotted[INET_ADDRSTRLEN];
         *rval = hostObject(result);
-        putField(cx, result, "ip", api->newString(cx, dottedQuad(from.sin_addr, dotted), NULL));
-        putField(cx, result, "port", api->newNumber(cx, ntohs(from.sin_port)));
-        putField(cx, result, "data", api->newStringN(cx, buffer, n > 0 ? (size_t)n : 0));
+        putField(cx, result, "ip", hostApi->newString(cx, dottedQuad(from.sin_addr, dotted), NULL));
+        putField(cx, result, "port", hostApi->newNumber(cx, ntohs(from.sin_port)));
+        putField(cx, result, "data", hostApi->newStringN(cx, buffer, n > 0 ? (size_t)n : 0));
     }
-    api->release(cx, buffer);
+    hostApi->release(cx, buffer);
     return result != NULL;
 }

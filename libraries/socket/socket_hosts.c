@@ -50,10 +50,10 @@ int socketGetHostName(HostContext* cx, HostObject* self, unsigned argc, HostValu
                       HostValue* rval) {
     (void)self, (void)argc, (void)argv;
     char name[256] = "";
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     localHostName(name, sizeof name);
-    api->resumeRequest(cx, depth);
-    *rval = api->newString(cx, name, NULL);
+    hostApi->resumeRequest(cx, depth);
+    *rval = hostApi->newString(cx, name, NULL);
     return 1;
 }
 
@@ -63,11 +63,11 @@ int socketGetLocalAddress(HostContext* cx, HostObject* self, unsigned argc, Host
     (void)self, (void)argc, (void)argv;
     char name[256];
     struct in_addr address;
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     int found = localHostName(name, sizeof name) && resolveHost(name, &address);
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     char dotted[INET_ADDRSTRLEN];
-    if (found) *rval = api->newString(cx, dottedQuad(address, dotted), NULL);
+    if (found) *rval = hostApi->newString(cx, dottedQuad(address, dotted), NULL);
     return 1;
 }
 
@@ -76,17 +76,17 @@ int socketGetLocalAddress(HostContext* cx, HostObject* self, unsigned argc, Host
 int socketGetHostInfos(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                        HostValue* rval) {
     (void)self;
-    if (argc < 1) return formatError(cx, "Socket.getHostInfos(<host>)");
-    HostObject* result = api->newObject(cx, NULL);
+    if (argc < 1) return hostFormatError(cx, "Socket.getHostInfos(<host>)");
+    HostObject* result = hostApi->newObject(cx, NULL);
     if (!result) return 0;
     *rval = hostObject(result);
-    const char* text = api->toBytes(cx, argv[0]);
+    const char* text = hostApi->toBytes(cx, argv[0]);
     char name[1025] = "";
     struct in_addr address;
     int found = 0;
     if (isDottedQuad(text)) {
-        putField(cx, result, "ip", api->newString(cx, text, NULL));
-        int depth = api->suspendRequest(cx);
+        putField(cx, result, "ip", hostApi->newString(cx, text, NULL));
+        int depth = hostApi->suspendRequest(cx);
         struct sockaddr_in sa;
         memset(&sa, 0, sizeof sa);
         sa.sin_family = AF_INET;
@@ -94,14 +94,15 @@ int socketGetHostInfos(HostContext* cx, HostObject* self, unsigned argc, HostVal
                 getnameinfo((struct sockaddr*)&sa, sizeof sa, name, sizeof name, NULL, 0,
                             NI_NAMEREQD) == 0 &&
                 strcmp(name, text) != 0 && resolveHost(name, &address);
-        api->resumeRequest(cx, depth);
-        if (found) putField(cx, result, "host", api->newString(cx, name, NULL));
+        hostApi->resumeRequest(cx, depth);
+        if (found) putField(cx, result, "host", hostApi->newString(cx, name, NULL));
     } else {
-        putField(cx, result, "host", api->newString(cx, text, NULL));
-        int depth = api->suspendRequest(cx);
+        putField(cx, result, "host", hostApi->newString(cx, text, NULL));
+        int depth = hostApi->suspendRequest(cx);
         found = resolveHost(text, &address);
-        api->resumeRequest(cx, depth);
-        if (found) putField(cx, result, "ip", api->newString(cx, dottedQuad(address, name), NULL));
+        hostApi->resumeRequest(cx, depth);
+        if (found)
+            putField(cx, result, "ip", hostApi->newString(cx, dottedQuad(address, name), NULL));
     }
     return 1;
 }

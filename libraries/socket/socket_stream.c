@@ -48,7 +48,7 @@ static int connectStream(SocketRecord* s, const char* host, int port, char* erro
 static int publishSubject(HostContext* cx, HostObject* self, SocketRecord* s) {
     char* subject = tlsPeerSubject(s->ssl);
     if (!subject) return 0;
-    publish(cx, self, "ssl", api->newString(cx, subject, NULL));
+    hostPublish(cx, self, "ssl", hostApi->newString(cx, subject, NULL));
     free(subject);
     return 1;
 }
@@ -57,16 +57,16 @@ static int publishSubject(HostContext* cx, HostObject* self, SocketRecord* s) {
 int socketConnect(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                   HostValue* rval) {
     (void)rval;
-    if (argc < 2) return formatError(cx, "Socket.connect(<host>, <port>)");
+    if (argc < 2) return hostFormatError(cx, "Socket.connect(<host>, <port>)");
     const char* notInitialized = "Socket.connect: Socket not initialized";
-    if (!recordOf(cx, self)) return fail(cx, notInitialized);
-    const char* host = api->toBytes(cx, argv[0]);
-    int port = toInteger(api->toNumber(cx, argv[1]));
-    SocketRecord* s = recordOf(cx, self); /* the conversions may have run a close */
+    if (!hostRecord(cx, self)) return fail(cx, notInitialized);
+    const char* host = hostApi->toBytes(cx, argv[0]);
+    int port = hostIntArg(cx, argv[1]);
+    SocketRecord* s = hostRecord(cx, self); /* the conversions may have run a close */
     if (!s) return fail(cx, notInitialized);
     keepTarget(s, host, port);
-    publish(cx, self, "host", argv[0]);
-    publish(cx, self, "port", argv[1]);
+    hostPublish(cx, self, "host", argv[0]);
+    hostPublish(cx, self, "port", argv[1]);
     char error[256] = "";
     int depth = suspendOn(cx, s);
     int code = connectStream(s, host, port, error, sizeof error);
@@ -75,20 +75,20 @@ int socketConnect(HostContext* cx, HostObject* self, unsigned argc, HostValue* a
         return fail(cx, notInitialized);
     }
     if (code == CONNECTED && s->type == SOCKET_SSL && !publishSubject(cx, self, s)) {
-        api->reportError(cx, "Socket.connect: SSL read certificate error '%s' on '%s'",
-                         tlsErrorText(error, sizeof error), host);
+        hostApi->reportError(cx, "Socket.connect: SSL read certificate error '%s' on '%s'",
+                             tlsErrorText(error, sizeof error), host);
         closeSocket(cx, self);
         return 0;
     }
     if (code == NO_PEER || code == NO_HANDSHAKE)
-        api->reportError(cx, connectErrors[code], error, host);
+        hostApi->reportError(cx, connectErrors[code], error, host);
     else if (code != CONNECTED)
-        api->reportError(cx, connectErrors[code], host);
+        hostApi->reportError(cx, connectErrors[code], host);
     if (code != CONNECTED) {
         closeSocket(cx, self);
         return 0;
     }
-    publish(cx, self, "ip", api->newString(cx, s->peer, NULL));
+    hostPublish(cx, self, "ip", hostApi->newString(cx, s->peer, NULL));
     return 1;
 }
 
@@ -120,22 +120,22 @@ static int bindSocket(SocketRecord* s, const char* host, int port, const char* c
 /* bind(host, port) */
 int socketBind(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval) {
     (void)rval;
-    if (argc < 2) return formatError(cx, "Socket.bind(<host>, <port>)");
+    if (argc < 2) return hostFormatError(cx, "Socket.bind(<host>, <port>)");
     const char* notInitialized = "Socket.bind: Not initialized";
-    if (!recordOf(cx, self)) return fail(cx, notInitialized);
-    publish(cx, self, "host", argv[0]);
-    publish(cx, self, "port", argv[1]);
-    const char* host = api->toBytes(cx, argv[0]);
-    int port = toInteger(api->toNumber(cx, argv[1]));
-    const char* cert = textProperty(cx, self, "cert");
-    const char* key = textProperty(cx, self, "key");
-    const char* password = textProperty(cx, self, "password");
+    if (!hostRecord(cx, self)) return fail(cx, notInitialized);
+    hostPublish(cx, self, "host", argv[0]);
+    hostPublish(cx, self, "port", argv[1]);
+    const char* host = hostApi->toBytes(cx, argv[0]);
+    int port = hostIntArg(cx, argv[1]);
+    const char* cert = hostTextProperty(cx, self, "cert");
+    const char* key = hostTextProperty(cx, self, "key");
+    const char* password = hostTextProperty(cx, self, "password");
     if (!cert) cert = "undefined";
     if (!key) key = "undefined";
     /* The files are named as the runtime's file functions name them. */
-    char* certFile = hostPathProperty(api, cx, self, "cert");
-    char* keyFile = hostPathProperty(api, cx, self, "key");
-    SocketRecord* s = recordOf(cx, self);
+    char* certFile = hostPathProperty(hostApi, cx, self, "cert");
+    char* keyFile = hostPathProperty(hostApi, cx, self, "key");
+    SocketRecord* s = hostRecord(cx, self);
     if (!s) {
         free(certFile);
         free(keyFile);
@@ -153,21 +153,21 @@ int socketBind(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv
         return fail(cx, notInitialized);
     }
     if (code == NO_SSL_CONTEXT)
-        api->reportError(cx, "Socket.bind: Unable to create SSL context on '%s'", host);
+        hostApi->reportError(cx, "Socket.bind: Unable to create SSL context on '%s'", host);
     else if (code == NO_CERTIFICATES)
-        api->reportError(cx, "Socket.bind: Unable to load SSL certificates '%s' or key '%s'", cert,
-                         key);
+        hostApi->reportError(cx, "Socket.bind: Unable to load SSL certificates '%s' or key '%s'",
+                             cert, key);
     else if (code != BOUND)
-        api->reportError(cx,
-                         code == NO_BIND ? "Socket.bind: Bind error on '%s:%d'"
-                                         : "Socket.bind: Listen error on '%s:%d'",
-                         host, port);
+        hostApi->reportError(cx,
+                             code == NO_BIND ? "Socket.bind: Bind error on '%s:%d'"
+                                             : "Socket.bind: Listen error on '%s:%d'",
+                             host, port);
     if (code != BOUND) {
         closeSocket(cx, self);
         return 0;
     }
     char dotted[INET_ADDRSTRLEN];
-    publish(cx, self, "ip", api->newString(cx, dottedQuad(address, dotted), NULL));
+    hostPublish(cx, self, "ip", hostApi->newString(cx, dottedQuad(address, dotted), NULL));
     return 1;
 }
 
@@ -191,7 +191,7 @@ static SocketRecord* acceptedRecord(SocketRecord* listener, int fd,
 int socketAccept(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                  HostValue* rval) {
     (void)argc, (void)argv;
-    SocketRecord* s = recordOf(cx, self);
+    SocketRecord* s = hostRecord(cx, self);
     if (!s) return fail(cx, "Socket.accept: Socket not initialized");
     struct sockaddr_in from;
     socklen_t size = sizeof from;
@@ -201,32 +201,32 @@ int socketAccept(HostContext* cx, HostObject* self, unsigned argc, HostValue* ar
     if (fd >= 0) client = acceptedRecord(s, fd, &from);
     resumeOn(cx, s, depth);
     if (!client) return fail(cx, "Socket.accept: Accept error");
-    HostObject* obj = api->newObject(cx, socketPrototype);
-    if (!obj || !api->setPrivate(cx, obj, client)) {
+    HostObject* obj = hostApi->newObject(cx, socketPrototype);
+    if (!obj || !hostApi->setPrivate(cx, obj, client)) {
         freeRecord(client);
         return fail(cx, "Socket.accept: Accept error");
     }
-    publish(cx, obj, "peer", api->newNumber(cx, client->fd));
-    publish(cx, obj, "ip", api->newString(cx, client->peer, NULL));
+    hostPublish(cx, obj, "peer", hostApi->newNumber(cx, client->fd));
+    hostPublish(cx, obj, "ip", hostApi->newString(cx, client->peer, NULL));
     *rval = hostObject(obj);
     return 1;
 }
 
 /* send(data): the count sent, -1 on failure (a peer that has gone away among them). */
 int socketSend(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval) {
-    if (argc < 1) return formatError(cx, "Socket.send(<data>)");
+    if (argc < 1) return hostFormatError(cx, "Socket.send(<data>)");
     const char* notInitialized = "Socket.send: Socket not initialized";
-    if (!recordOf(cx, self)) return fail(cx, notInitialized);
-    int length;
-    const char* data = bytesOf(cx, argv[0], &length);
-    SocketRecord* s = recordOf(cx, self);
+    if (!hostRecord(cx, self)) return fail(cx, notInitialized);
+    size_t length;
+    const char* data = hostBytesArg(cx, argv[0], &length);
+    SocketRecord* s = hostRecord(cx, self);
     if (!s) return fail(cx, notInitialized);
     int depth = suspendOn(cx, s);
-    int n = s->type != SOCKET_SSL ? (int)send(s->fd, data, (size_t)length, MSG_NOSIGNAL)
-            : s->ssl              ? tlsWrite(s->ssl, data, length)
+    int n = s->type != SOCKET_SSL ? (int)send(s->fd, data, length, MSG_NOSIGNAL)
+            : s->ssl              ? tlsWrite(s->ssl, data, (int)length)
                                   : -1;
     resumeOn(cx, s, depth);
-    *rval = api->newNumber(cx, n < 0 || (n == 0 && length > 0) ? -1 : n);
+    *rval = hostApi->newNumber(cx, n < 0 || (n == 0 && length > 0) ? -1 : n);
     return 1;
 }
 
@@ -241,20 +241,19 @@ static int recvSize(int requested) {
  * and on failure. */
 int socketRecv(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval) {
     const char* notInitialized = "Socket.recv: Socket not initialized";
-    if (!recordOf(cx, self)) return fail(cx, notInitialized);
+    if (!hostRecord(cx, self)) return fail(cx, notInitialized);
     int size = SOCKET_RECV_DEFAULT;
-    if (argc > 0 && !hostIsUndefined(argv[0]))
-        size = recvSize(toInteger(api->toNumber(cx, argv[0])));
-    SocketRecord* s = recordOf(cx, self);
+    if (hostPresent(argc, argv, 0)) size = recvSize(hostIntArg(cx, argv[0]));
+    SocketRecord* s = hostRecord(cx, self);
     if (!s) return fail(cx, notInitialized);
-    char* buffer = (char*)api->allocate(cx, (size_t)size + 1);
+    char* buffer = (char*)hostApi->allocate(cx, (size_t)size + 1);
     if (!buffer) return fail(cx, "Socket.recv: Unable to allocate buffer");
     int depth = suspendOn(cx, s);
     int n = s->type != SOCKET_SSL ? (int)recv(s->fd, buffer, (size_t)size, 0)
             : s->ssl              ? tlsRead(s->ssl, buffer, size)
                                   : -1;
     resumeOn(cx, s, depth);
-    *rval = api->newStringN(cx, buffer, n > 0 ? (size_t)n : 0);
-    api->release(cx, buffer);
+    *rval = hostApi->newStringN(cx, buffer, n > 0 ? (size_t)n : 0);
+    hostApi->release(cx, buffer);
     return 1;
 }

@@ -16,13 +16,13 @@
  * suspension, each row object is stored into that array before the row callback suspends
  * again, and nothing made in one round is kept for a later one.
  */
-#include "module_api.h"
+#include "module_helpers.h"
 
 #include <sqlite3.h>
 #include <stdlib.h>
 #include <string.h>
 
-static const ModuleApi* api;
+HOST_API_DEFINE;
 
 /* The record of an SQLite object. `users` counts the queries running on the connection:
  * they run outside the request, so another script thread may close the object meanwhile.
@@ -60,15 +60,6 @@ typedef struct QueryContext {
     int columns[kBatchRows];
 } QueryContext;
 
-static int formatError(HostContext* cx, const char* usage) {
-    api->reportError(cx, "Native function format error: %s", usage);
-    return 0;
-}
-
-static Database* databaseOf(HostContext* cx, HostObject* self) {
-    return self ? (Database*)api->getPrivate(cx, self) : NULL;
-}
-
 static void closeDatabase(Database* d) {
     sqlite3_close_v2(d->db);
     free(d);
@@ -77,9 +68,9 @@ static void closeDatabase(Database* d) {
 /* Detaches the record from the object and closes it, or leaves that to the running
  * queries. */
 static void detach(HostContext* cx, HostObject* self) {
-    Database* d = databaseOf(cx, self);
+    Database* d = hostRecord(cx, self);
     if (!d) return;
-    api->setPrivate(cx, self, NULL);
+    hostApi->setPrivate(cx, self, NULL);
     if (d->users > 0)
         d->closing = 1;
     else
@@ -92,15 +83,15 @@ static void detach(HostContext* cx, HostObject* self) {
 static int sqliteConstruct(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                            HostValue* rval) {
     (void)rval;
-    if (argc < 1) return formatError(cx, "SQLite(<file>)");
+    if (argc < 1) return hostFormatError(cx, "SQLite(<file>)");
     if (!self) {
-        api->reportError(cx, "SQLite must be called with new");
+        hostApi->reportError(cx, "SQLite must be called with new");
         return 0;
     }
-    const HostChar* file = api->toChars(cx, argv[0]);
+    const HostChar* file = hostApi->toChars(cx, argv[0]);
     Database* d = (Database*)calloc(1, sizeof(Database));
     if (!d) {
-        api->reportError(cx, "out of memory");
+        hostApi->reportError(cx, "out of memory");
         return 0;
     }
     int rc = sqlite3_open16(file, &d->db);
@@ -112,14 +103,14 @@ static int sqliteConstruct(HostContext* cx, HostObject* self, unsigned argc, Hos
         if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) rc = SQLITE_OK;
     }
     if (rc != SQLITE_OK) {
-        api->reportError(cx, "Can't open database: %s",
-                         d->db ? sqlite3_errmsg(d->db) : sqlite3_errstr(rc));
+        hostApi->reportError(cx, "Can't open database: %s",
+                             d->db ? sqlite3_errmsg(d->db) : sqlite3_errstr(rc));
         closeDatabase(d);
         return 0;
     }
-    if (!api->setPrivate(cx, self, d)) {
+    if (!hostApi->setPrivate(cx, self, d)) {
         closeDatabase(d);
-        api->reportError(cx, "SQLite: no record for this object");
+        hostApi->reportError(cx, "SQLite: no record for this object");
         return 0;
     }
     return 1;
@@ -148,22 +139,20 @@ static int buildRows(QueryContext* q) {
     HostContext* cx = q->cx;
     const char* t = q->text;
     for (int r = 0; r < q->batched; r++) {
-        HostObject* row = api->newObject(cx, NULL);
+        HostObject* row = hostApi->newObject(cx, NULL);
         HostValue v = hostObject(row);
-        if (!row || !api->setElement(cx, q->rows, q->count++, &v)) return 0;
+        if (!row || !hostApi->setElement(cx, q->rows, q->count++, &v)) return 0;
         for (int i = 0; i < q->columns[r]; i++) {
             int isText = *t++;
             const char* name = t;
             t += strlen(t) + 1;
             v = HOST_UNDEFINED;
             if (isText) {
-                v = api->newString(cx, t, NULL);
+                v = hostApi->newString(cx, t, NULL);
                 if (hostIsUndefined(v)) return 0;
                 t += strlen(t) + 1;
             }
-            if (!api->defineProperty(cx, row, name, v, NULL, NULL,
-                                     HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY))
-                return 0;
+            if (!hostPublish(cx, row, name, v)) return 0;
         }
     }
     q->batched = q->values = 0;
@@ -186,55 +175,55 @@ static int rowCallback(void* data, int count, char** values, char** names) {
     q->columns[q->batched++] = count;
     q->values += count;
     if (q->batched < kBatchRows && q->used < kBatchBytes && q->values < kBatchValues) return 0;
-    api->resumeRequest(q->cx, q->depth);
+    hostApi->resumeRequest(q->cx, q->depth);
     if (!buildRows(q)) {
         q->failed = 1;
         return 1; /* stops the statement; the request stays entered */
     }
-    q->depth = api->suspendRequest(q->cx);
+    q->depth = hostApi->suspendRequest(q->cx);
     return 0;
 }
 
 /* query(sql) */
 static int sqliteQuery(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                        HostValue* rval) {
-    if (argc < 1) return formatError(cx, "SQLite.query(<sql>)");
-    if (!databaseOf(cx, self)) {
-        api->reportError(cx, "SQL error: database object not initialized");
+    if (argc < 1) return hostFormatError(cx, "SQLite.query(<sql>)");
+    if (!hostRecord(cx, self)) {
+        hostApi->reportError(cx, "SQL error: database object not initialized");
         return 0;
     }
-    const char* sql = api->toBytes(cx, argv[0]);
-    Database* d = databaseOf(cx, self); /* the conversion may have run a close */
+    const char* sql = hostApi->toBytes(cx, argv[0]);
+    Database* d = hostRecord(cx, self); /* the conversion may have run a close */
     if (!d) {
-        api->reportError(cx, "SQL error: database object not initialized");
+        hostApi->reportError(cx, "SQL error: database object not initialized");
         return 0;
     }
     QueryContext* q = (QueryContext*)calloc(1, sizeof(QueryContext));
     if (!q) {
-        api->reportError(cx, "out of memory");
+        hostApi->reportError(cx, "out of memory");
         return 0;
     }
     q->cx = cx;
-    q->rows = api->newArray(cx, 0, NULL);
+    q->rows = hostApi->newArray(cx, 0, NULL);
     if (!q->rows) {
         free(q);
         return 0;
     }
     *rval = hostObject(q->rows);
     d->users++;
-    q->depth = api->suspendRequest(cx);
+    q->depth = hostApi->suspendRequest(cx);
     char* message = NULL;
     int rc = sqlite3_exec(d->db, sql, rowCallback, q, &message);
-    if (q->failed != 1) api->resumeRequest(cx, q->depth);
+    if (q->failed != 1) hostApi->resumeRequest(cx, q->depth);
     if (--d->users == 0 && d->closing) closeDatabase(d);
     /* The rows still in the batch came before any error: they stay in the result. */
     int ok = q->failed == 1 ? 0 : buildRows(q);
     if (ok && q->failed == 2) {
-        api->reportError(cx, "out of memory");
+        hostApi->reportError(cx, "out of memory");
         ok = 0;
     } else if (ok && rc != SQLITE_OK) {
-        api->reportError(cx, "SQL error: %s\nSQL query: %s", message ? message : sqlite3_errstr(rc),
-                         sql);
+        hostApi->reportError(cx, "SQL error: %s\nSQL query: %s",
+                             message ? message : sqlite3_errstr(rc), sql);
         ok = 0;
     }
     sqlite3_free(message);
@@ -262,6 +251,7 @@ static const HostFunctionSpec sqliteFns[] = {
 };
 
 HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
-    api = table;
-    api->defineClass(cx, "SQLite", sqliteConstruct, 0, NULL, sqliteFns, NULL, NULL, sqliteFinalize);
+    hostApi = table;
+    hostApi->defineClass(cx, "SQLite", sqliteConstruct, 0, NULL, sqliteFns, NULL, NULL,
+                         sqliteFinalize);
 }

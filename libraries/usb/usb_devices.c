@@ -81,44 +81,43 @@ static int scanDevices(Found** out) {
     return found ? count : -1;
 }
 
+/* hostPublish of a number, and of a text (0 also when the string cannot be made). */
 static int defineNumber(HostContext* cx, HostObject* obj, const char* name, double d) {
-    return api->defineProperty(cx, obj, name, api->newNumber(cx, d), NULL, NULL,
-                               HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
+    return hostPublish(cx, obj, name, hostApi->newNumber(cx, d));
 }
 
 static int defineText(HostContext* cx, HostObject* obj, const char* name, const char* text) {
-    HostValue v = api->newString(cx, text, NULL);
-    return !hostIsUndefined(v) && api->defineProperty(cx, obj, name, v, NULL, NULL,
-                                                      HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
+    HostValue v = hostApi->newString(cx, text, NULL);
+    return !hostIsUndefined(v) && hostPublish(cx, obj, name, v);
 }
 
 /* enumerate() */
 int usbEnumerate(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                  HostValue* rval) {
     (void)argc, (void)argv;
-    if (!usbRecordOf(cx, self)) {
-        api->reportError(cx, "USB.enumerate: USB not initialized");
+    if (!hostRecord(cx, self)) {
+        hostApi->reportError(cx, "USB.enumerate: USB not initialized");
         return 0;
     }
     Found* found;
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     int count = scanDevices(&found);
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     if (count < 0) {
-        api->reportError(cx, "USB.enumerate: out of memory");
+        hostApi->reportError(cx, "USB.enumerate: out of memory");
         return 0;
     }
-    HostObject* list = api->newArray(cx, 0, NULL);
+    HostObject* list = hostApi->newArray(cx, 0, NULL);
     int ok = list != NULL;
     for (int i = 0; ok && i < count; i++) {
         printf("Found: %d: %d\n", found[i].vendor, found[i].product);
-        HostObject* d = api->newObject(cx, NULL);
+        HostObject* d = hostApi->newObject(cx, NULL);
         HostValue v = hostObject(d);
         ok = d && defineNumber(cx, d, "idVendor", found[i].vendor) &&
              defineNumber(cx, d, "idProduct", found[i].product) &&
              defineText(cx, d, "dirName", found[i].dirName) &&
              defineText(cx, d, "fileName", found[i].fileName) &&
-             defineNumber(cx, d, "hid", found[i].hid) && api->setElement(cx, list, i, &v);
+             defineNumber(cx, d, "hid", found[i].hid) && hostApi->setElement(cx, list, i, &v);
     }
     fflush(stdout);
     freeFound(found, count);
@@ -190,26 +189,25 @@ static void openDevice(const char* dirName, const char* fileName, Opened* o) {
 /* open(device). Opening a device object that is open already closes its earlier handle
  * first, so that nothing stays open that no script can reach. */
 int usbOpen(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval) {
-    if (argc < 1) return usbFormatError(cx, "USB.open(<device>)");
-    if (!usbRecordOf(cx, self)) {
-        api->reportError(cx, "USB.open: USB not initialized");
+    if (argc < 1) return hostFormatError(cx, "USB.open(<device>)");
+    if (!hostRecord(cx, self)) {
+        hostApi->reportError(cx, "USB.open: USB not initialized");
         return 0;
     }
     *rval = HOST_FALSE;
     HostObject* device = hostToObject(argv[0]);
-    char* fileName = usbTextProperty(cx, device, "fileName");
-    char* dirName = usbTextProperty(cx, device, "dirName");
+    const char* fileName = hostTextProperty(cx, device, "fileName");
+    const char* dirName = hostTextProperty(cx, device, "dirName");
     Opened o = {0, 0, 0, ""};
     if (fileName && dirName) {
-        usbHandleClose(usbNumberProperty(cx, device, "handle", 0));
-        int depth = api->suspendRequest(cx);
+        usbHandleClose(hostNumberProperty(cx, device, "handle", 0));
+        int depth = hostApi->suspendRequest(cx);
         openDevice(dirName, fileName, &o);
-        api->resumeRequest(cx, depth);
+        hostApi->resumeRequest(cx, depth);
     }
-    free(fileName);
-    free(dirName);
     if (o.status) {
-        api->reportError(cx, "USB.open: ERROR! Unable to open device: %d %s", o.status, o.error);
+        hostApi->reportError(cx, "USB.open: ERROR! Unable to open device: %d %s", o.status,
+                             o.error);
         return 0;
     }
     if (o.number == 0) return 1;
@@ -225,9 +223,9 @@ int usbOpen(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, H
 /* close(device) */
 int usbClose(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval) {
     (void)self;
-    if (argc < 1) return usbFormatError(cx, "USB.close(<device>)");
+    if (argc < 1) return hostFormatError(cx, "USB.close(<device>)");
     HostObject* device = hostToObject(argv[0]);
-    usbHandleClose(usbNumberProperty(cx, device, "handle", 0));
+    usbHandleClose(hostNumberProperty(cx, device, "handle", 0));
     if (device) defineNumber(cx, device, "handle", 0);
     *rval = HOST_TRUE;
     return 1;

@@ -15,36 +15,11 @@
 
 #include <pthread.h>
 #include <stdlib.h>
-#include <string.h>
 #include <usb.h>
 
-const ModuleApi* api;
+HOST_API_DEFINE;
 
 static pthread_once_t libraryStarted = PTHREAD_ONCE_INIT;
-
-int usbFormatError(HostContext* cx, const char* usage) {
-    api->reportError(cx, "Native function format error: %s", usage);
-    return 0;
-}
-
-double usbNumberProperty(HostContext* cx, HostObject* obj, const char* name, double def) {
-    return obj ? api->propertyAsNumber(cx, obj, name, def) : def;
-}
-
-int32_t usbIntProperty(HostContext* cx, HostObject* obj, const char* name, int32_t def) {
-    double d = usbNumberProperty(cx, obj, name, def);
-    if (!(d > -2147483649.0 && d < 2147483648.0)) return INT32_MIN;
-    return (int32_t)d;
-}
-
-char* usbTextProperty(HostContext* cx, HostObject* obj, const char* name) {
-    const char* text = obj ? api->propertyAsBytes(cx, obj, name, NULL) : NULL;
-    return text ? strdup(text) : NULL;
-}
-
-UsbRecord* usbRecordOf(HostContext* cx, HostObject* self) {
-    return self ? (UsbRecord*)api->getPrivate(cx, self) : NULL;
-}
 
 static void startLibrary(void) {
     usb_init();
@@ -56,12 +31,12 @@ static int usbConstruct(HostContext* cx, HostObject* self, unsigned argc, HostVa
     (void)argc, (void)argv, (void)rval;
     UsbRecord* r = (UsbRecord*)calloc(1, sizeof(UsbRecord));
     if (!r) {
-        api->reportError(cx, "out of memory");
+        hostApi->reportError(cx, "out of memory");
         return 0;
     }
-    if (!self || !api->setPrivate(cx, self, r)) {
+    if (!self || !hostApi->setPrivate(cx, self, r)) {
         free(r);
-        api->reportError(cx, "USB must be called with new");
+        hostApi->reportError(cx, "USB must be called with new");
         return 0;
     }
     pthread_once(&libraryStarted, startLibrary);
@@ -72,9 +47,9 @@ static int usbConstruct(HostContext* cx, HostObject* self, unsigned argc, HostVa
 
 /* Open devices belong to the device objects and stay open. */
 static void usbFinalize(HostContext* cx, HostObject* obj) {
-    UsbRecord* r = usbRecordOf(cx, obj);
+    UsbRecord* r = hostRecord(cx, obj);
     if (!r) return;
-    api->setPrivate(cx, obj, NULL);
+    hostApi->setPrivate(cx, obj, NULL);
     free(r);
 }
 
@@ -87,6 +62,6 @@ static const HostFunctionSpec usbFns[] = {
 static const HostFunctionSpec noFns[] = {{NULL, NULL, 0, 0, 0}};
 
 HOST_MODULE_EXPORT void initModule(HostContext* cx, const ModuleApi* table) {
-    api = table;
-    api->defineClass(cx, "USB", usbConstruct, 0, NULL, usbFns, NULL, noFns, usbFinalize);
+    hostApi = table;
+    hostApi->defineClass(cx, "USB", usbConstruct, 0, NULL, usbFns, NULL, noFns, usbFinalize);
 }

@@ -25,18 +25,18 @@ static void finish(Outcome* o, int status) {
 
 /* The held device of the device object, or null. */
 static UsbHandle* deviceOf(HostContext* cx, HostValue device, usb_dev_handle** dev) {
-    return usbHandleAcquire(usbNumberProperty(cx, hostToObject(device), "handle", 0), dev);
+    return usbHandleAcquire(hostNumberProperty(cx, hostToObject(device), "handle", 0), dev);
 }
 
 /* A buffer of length zero bytes for the transfer; null, with the error reported, for a
  * length out of range or when memory runs out. */
 static char* transferBuffer(HostContext* cx, const char* native, int length) {
     if (length < 0 || length > USB_MAX_LENGTH) {
-        api->reportError(cx, "%s: length %d is out of range (0 to %d)", native, length,
-                         USB_MAX_LENGTH);
+        hostApi->reportError(cx, "%s: length %d is out of range (0 to %d)", native, length,
+                             USB_MAX_LENGTH);
         return NULL;
     }
-    char* buffer = (char*)api->allocate(cx, (size_t)length);
+    char* buffer = (char*)hostApi->allocate(cx, (size_t)length);
     if (buffer) memset(buffer, 0, (size_t)length);
     return buffer;
 }
@@ -44,50 +44,52 @@ static char* transferBuffer(HostContext* cx, const char* native, int length) {
 /* The first count bytes of the buffer as the result, when count is above 0. */
 static int result(HostContext* cx, const char* buffer, int length, int count, HostValue* rval) {
     if (count <= 0) return 0;
-    *rval = api->newStringN(cx, buffer, (size_t)(count < length ? count : length));
+    *rval = hostApi->newStringN(cx, buffer, (size_t)(count < length ? count : length));
     return 1;
 }
 
 /* send(device, request) */
 int usbSend(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, HostValue* rval) {
     (void)self;
-    if (argc < 2) return usbFormatError(cx, "USB.send(<device>, <request>)");
+    if (argc < 2) return hostFormatError(cx, "USB.send(<device>, <request>)");
     usb_dev_handle* dev;
     UsbHandle* held = deviceOf(cx, argv[0], &dev);
     if (!held) {
-        api->reportError(cx, "USB.send: Device not initialized");
+        hostApi->reportError(cx, "USB.send: Device not initialized");
         return 0;
     }
     HostObject* r = hostToObject(argv[1]);
-    int requestType = usbIntProperty(cx, r, "requestType", 0);
-    int request = usbIntProperty(cx, r, "request", 0);
-    int value = usbIntProperty(cx, r, "value", 0);
-    int index = usbIntProperty(cx, r, "index", 0);
-    int length = usbIntProperty(cx, r, "length", 0);
-    HostValue bytes = r ? api->getProperty(cx, r, "bytes") : HOST_UNDEFINED;
-    int timeout = usbIntProperty(cx, r, "timeout", DEFAULT_TIMEOUT);
+    int requestType = hostIntProperty(cx, r, "requestType", 0);
+    int request = hostIntProperty(cx, r, "request", 0);
+    int value = hostIntProperty(cx, r, "value", 0);
+    int index = hostIntProperty(cx, r, "index", 0);
+    int length = hostIntProperty(cx, r, "length", 0);
+    HostValue bytes = r ? hostApi->getProperty(cx, r, "bytes") : HOST_UNDEFINED;
+    int timeout = hostIntProperty(cx, r, "timeout", DEFAULT_TIMEOUT);
     char* buffer = transferBuffer(cx, "USB.send", length);
     if (buffer && !hostIsUndefined(bytes)) {
-        int n = api->toLength(cx, bytes);
-        memcpy(buffer, api->toBytes(cx, bytes), (size_t)(n < length ? n : length));
+        size_t n;
+        const char* data = hostBytesArg(cx, bytes, &n);
+        memcpy(buffer, data, n < (size_t)length ? n : (size_t)length);
     }
     Outcome o = {0, ""};
     if (buffer) {
-        int depth = api->suspendRequest(cx);
+        int depth = hostApi->suspendRequest(cx);
         finish(&o,
                usb_control_msg(dev, requestType, request, value, index, buffer, length, timeout));
-        api->resumeRequest(cx, depth);
+        hostApi->resumeRequest(cx, depth);
     }
     usbHandleRelease(held);
     if (!buffer) return 0;
     int ok = result(cx, buffer, length, o.status, rval);
-    api->release(cx, buffer);
+    hostApi->release(cx, buffer);
     if (!ok)
-        api->reportError(cx,
-                         "USB.send: ERROR! Unable to send USB control message: {requestType: "
-                         "0x%02X, request: 0x%02X, value: 0x%04X, index: 0x%04X, length: "
-                         "0x%04X, timeout: %d ms}: %d %s",
-                         requestType, request, value, index, length, timeout, o.status, o.error);
+        hostApi->reportError(cx,
+                             "USB.send: ERROR! Unable to send USB control message: {requestType: "
+                             "0x%02X, request: 0x%02X, value: 0x%04X, index: 0x%04X, length: "
+                             "0x%04X, timeout: %d ms}: %d %s",
+                             requestType, request, value, index, length, timeout, o.status,
+                             o.error);
     return ok;
 }
 
@@ -95,32 +97,32 @@ int usbSend(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv, H
 int usbGetAnswer(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                  HostValue* rval) {
     (void)self;
-    if (argc < 2) return usbFormatError(cx, "USB.getAnswer(<device>, <request>)");
+    if (argc < 2) return hostFormatError(cx, "USB.getAnswer(<device>, <request>)");
     usb_dev_handle* dev;
     UsbHandle* held = deviceOf(cx, argv[0], &dev);
     if (!held) {
-        api->reportError(cx, "USB.read: Device not initialized");
+        hostApi->reportError(cx, "USB.read: Device not initialized");
         return 0;
     }
     HostObject* r = hostToObject(argv[1]);
-    int endPoint = usbIntProperty(cx, r, "endPoint", INTERRUPT_IN);
-    int length = usbIntProperty(cx, r, "length", 0);
-    int timeout = usbIntProperty(cx, r, "timeout", DEFAULT_TIMEOUT);
+    int endPoint = hostIntProperty(cx, r, "endPoint", INTERRUPT_IN);
+    int length = hostIntProperty(cx, r, "length", 0);
+    int timeout = hostIntProperty(cx, r, "timeout", DEFAULT_TIMEOUT);
     char* buffer = transferBuffer(cx, "USB.getAnswer", length);
     Outcome o = {0, ""};
     if (buffer) {
-        int depth = api->suspendRequest(cx);
+        int depth = hostApi->suspendRequest(cx);
         finish(&o, usb_interrupt_read(dev, endPoint, buffer, length, timeout));
-        api->resumeRequest(cx, depth);
+        hostApi->resumeRequest(cx, depth);
     }
     usbHandleRelease(held);
     if (!buffer) return 0;
     int ok = result(cx, buffer, length, o.status, rval);
-    api->release(cx, buffer);
+    hostApi->release(cx, buffer);
     if (!ok)
-        api->reportError(cx,
-                         "USB.getAnswer: ERROR! Unable to read endpoint\nendPoint=0x%02X "
-                         "length=0x%04X\n%d %s",
-                         endPoint, length, o.status, o.error);
+        hostApi->reportError(cx,
+                             "USB.getAnswer: ERROR! Unable to read endpoint\nendPoint=0x%02X "
+                             "length=0x%04X\n%d %s",
+                             endPoint, length, o.status, o.error);
     return ok;
 }

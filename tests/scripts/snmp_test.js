@@ -168,6 +168,30 @@ try {
         cut.close();
     });
 
+    test("a time-out and a maxRequest truncate toward zero to 32 bits", function () {
+        var cases = [ // [timeout in ms, timeout in microseconds]
+            [2.9, 2000],
+            [-1.5, -1000],
+            [2147483647.5, 2147483647000],
+            [2147483648, -2147483648000], // out of range: the lowest 32-bit number
+            [-2147483649, -2147483648000],
+            [NaN, -2147483648000],
+        ];
+        cases.forEach(function (c) {
+            var s = new Snmp();
+            assertEq(s.open(silentPeer, "public", c[0]), true, "open " + c[0]);
+            assertEq(s.timeout, c[1], "timeout " + c[0]);
+            s.close();
+        });
+        var s = opened();
+        var all = s.walk(enterprise).length;
+        assertTrue(all >= 9, "walked " + all);
+        assertEq(s.walk(enterprise, 2147483647.5).length, all, "maxRequest 2147483647.5");
+        assertEq(s.walk(enterprise, 2.9).length, 2, "maxRequest 2.9");
+        assertEq(s.walk(enterprise, 2147483648).length, 0, "maxRequest out of range");
+        s.close();
+    });
+
     test("getOID and getNextOID answers and codes", function () {
         var s = opened();
         var cases = [ // [function, identifier, error, oid, value]
