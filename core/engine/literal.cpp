@@ -5,7 +5,7 @@
 #include "core/engine/internal.h"
 
 #include "core/engine/text.h"
-#include "core/native_args.h"
+#include "core/module_helpers.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -232,7 +232,7 @@ struct Reader {
                     duk_push_number(ctx, pos);
                     duk_host_define_member(ctx, -3, false); // read-only
                     duk_get_prop_literal(ctx, -1, "csize");
-                    pos += native::toInt(duk_is_undefined(ctx, -1) ? 0 : duk_to_number(ctx, -1));
+                    pos += hostToInt32(duk_is_undefined(ctx, -1) ? 0 : duk_to_number(ctx, -1));
                     duk_pop(ctx);
                 }
                 n++;

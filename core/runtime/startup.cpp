@@ -3,7 +3,7 @@
 #include "core/runtime/startup.h"
 
 #include "core/engine/engine.h"
-#include "core/native_args.h"
+#include "core/module_helpers.h"
 #include "core/runtime/builtins.h"
 
 namespace {
@@ -11,7 +11,7 @@ namespace {
 // The bootstrap's completion value as the exit status: a number is the status (truncated
 // as System.exit truncates it), anything else 0.
 int exitStatus(HostValue v) {
-    return hostIsNumber(v) ? native::toInt(hostToDouble(v)) : 0;
+    return hostIsNumber(v) ? hostToInt32(hostToDouble(v)) : 0;
 }
 
 } // namespace

@@ -9,28 +9,27 @@
 #include <string>
 #include <zlib.h>
 
-#define api gFileApi
-
 static void reportZlib(HostContext* cx, int status) {
-    if (status == Z_MEM_ERROR) api->reportError(cx, "File.compress: Memory error");
-    if (status == Z_BUF_ERROR) api->reportError(cx, "File.compress: Buffer error");
+    if (status == Z_MEM_ERROR) hostApi->reportError(cx, "File.compress: Memory error");
+    if (status == Z_BUF_ERROR) hostApi->reportError(cx, "File.compress: Buffer error");
 }
 
 // The output buffer, trunc(n * 1.1 + 12), is always above zlib's worst case.
 FILE_NATIVE(fileCompress) {
     (void)self;
-    if (argc < 1) return native::formatError(api, cx, "File.compress(<content>)");
-    native::Bytes in = native::bytesArg(api, cx, argv[0]);
-    if (api->errorPending(cx)) return 0; // a toString that threw goes to the caller
-    std::string out(static_cast<size_t>(static_cast<double>(in.size) * 1.1 + 12), '\0');
+    if (argc < 1) return hostFormatError(cx, "File.compress(<content>)");
+    size_t size;
+    const char* data = hostBytesArg(cx, argv[0], &size);
+    if (hostApi->errorPending(cx)) return 0; // a toString that threw goes to the caller
+    std::string out(static_cast<size_t>(static_cast<double>(size) * 1.1 + 12), '\0');
     uLongf len = out.size();
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     int status = compress(reinterpret_cast<Bytef*>(&out[0]), &len,
-                          reinterpret_cast<const Bytef*>(in.data), in.size);
-    api->resumeRequest(cx, depth);
+                          reinterpret_cast<const Bytef*>(data), size);
+    hostApi->resumeRequest(cx, depth);
     if (status != Z_OK) len = 0;
     reportZlib(cx, status);
-    *rval = api->newStringN(cx, out.data(), len);
+    *rval = hostApi->newStringN(cx, out.data(), len);
     return status == Z_OK;
 }
 
@@ -46,11 +45,11 @@ static uint32_t low32(double m) {
 // a large capacity for small data costs nothing, and stops at the engine's heap size,
 // which no result beyond could fit in. Z_STREAM_END: complete; Z_BUF_ERROR: more data
 // than fits; Z_MEM_ERROR; anything else: no complete stream.
-static int inflateInto(const native::Bytes& in, uint32_t capacity, std::string* out) {
+static int inflateInto(const char* data, size_t size, uint32_t capacity, std::string* out) {
     size_t limit = std::min<size_t>(capacity, limits::kHeapBytes);
     z_stream zs{};
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data));
-    zs.avail_in = static_cast<uInt>(in.size);
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
+    zs.avail_in = static_cast<uInt>(size);
     int status = inflateInit(&zs);
     if (status != Z_OK) return status;
     size_t chunk = 64 * 1024;
@@ -92,18 +91,19 @@ static int inflateInto(const native::Bytes& in, uint32_t capacity, std::string* 
 // fails; an input that is no complete zlib stream gives the bytes restored so far.
 FILE_NATIVE(fileUncompress) {
     (void)self;
-    if (argc < 2) return native::formatError(api, cx, "File.uncompress(<content>, <result size>)");
-    native::Bytes in = native::bytesArg(api, cx, argv[0]);
-    if (api->errorPending(cx)) return 0; // a toString that threw goes to the caller
-    uint32_t capacity = low32(api->toNumber(cx, argv[1]));
+    if (argc < 2) return hostFormatError(cx, "File.uncompress(<content>, <result size>)");
+    size_t size;
+    const char* data = hostBytesArg(cx, argv[0], &size);
+    if (hostApi->errorPending(cx)) return 0; // a toString that threw goes to the caller
+    uint32_t capacity = low32(hostApi->toNumber(cx, argv[1]));
     std::string out;
-    int depth = api->suspendRequest(cx);
-    int status = inflateInto(in, capacity, &out);
-    api->resumeRequest(cx, depth);
+    int depth = hostApi->suspendRequest(cx);
+    int status = inflateInto(data, size, capacity, &out);
+    hostApi->resumeRequest(cx, depth);
     if (status == Z_MEM_ERROR || status == Z_BUF_ERROR) {
         reportZlib(cx, status);
         return 0;
     }
-    *rval = api->newStringN(cx, out.data(), out.size());
+    *rval = hostApi->newStringN(cx, out.data(), out.size());
     return 1;
 }

@@ -8,22 +8,20 @@
 #include <string.h>
 #include <string>
 
-#define api gFileApi
-
 // The record's fields change under its lock from any thread: each native publishes the
 // values it read there, never the fields themselves afterwards.
 static void publishPosition(HostContext* cx, HostObject* self, int64_t position) {
-    publish(cx, self, "pos", api->newNumber(cx, static_cast<double>(position)));
+    hostPublish(cx, self, "pos", hostApi->newNumber(cx, static_cast<double>(position)));
 }
 
 // A path argument as a local path: UTF-16 text to UTF-8, backslashes as separators.
 bool filePathArg(HostContext* cx, HostValue v, std::string* path) {
-    const HostChar* w = api->toChars(cx, v);
+    const HostChar* w = hostApi->toChars(cx, v);
     size_t n = 0;
     while (w[n])
         n++;
     *path = platform::localPath(text::toUtf8(w, n));
-    return !api->errorPending(cx); // a toString that threw goes to the caller
+    return !hostApi->errorPending(cx); // a toString that threw goes to the caller
 }
 
 // Modes the C library defines: r, w or a, then at most one each of "+", "b" and "t".
@@ -38,15 +36,15 @@ static bool acceptedMode(const char* mode) {
 }
 
 FILE_NATIVE(fileOpen) {
-    if (argc < 2) return native::formatError(api, cx, "File.open(<path>, <mode>)");
+    if (argc < 2) return hostFormatError(cx, "File.open(<path>, <mode>)");
     FileRecord* rec = fileRecord(cx, self);
     if (!rec) return 1; // not a File object
-    publish(cx, self, "path", argv[0]);
-    publish(cx, self, "mode", argv[1]);
+    hostPublish(cx, self, "path", argv[0]);
+    hostPublish(cx, self, "mode", argv[1]);
     std::string path, mode;
-    if (!filePathArg(cx, api->getProperty(cx, self, "path"), &path)) return 0;
-    mode = api->toBytes(cx, api->getProperty(cx, self, "mode"));
-    if (api->errorPending(cx)) return 0;
+    if (!filePathArg(cx, hostApi->getProperty(cx, self, "path"), &path)) return 0;
+    mode = hostApi->toBytes(cx, hostApi->getProperty(cx, self, "mode"));
+    if (hostApi->errorPending(cx)) return 0;
     FILE* f = acceptedMode(mode.c_str()) ? platform::openFile(path, mode.c_str()) : nullptr;
     int64_t length, time, position;
     {
@@ -62,8 +60,8 @@ FILE_NATIVE(fileOpen) {
         }
         length = rec->length, time = rec->time, position = rec->position;
     }
-    publish(cx, self, "length", api->newNumber(cx, static_cast<double>(length)));
-    publish(cx, self, "time", api->newNumber(cx, static_cast<double>(time) * 1000.0));
+    hostPublish(cx, self, "length", hostApi->newNumber(cx, static_cast<double>(length)));
+    hostPublish(cx, self, "time", hostApi->newNumber(cx, static_cast<double>(time) * 1000.0));
     publishPosition(cx, self, position);
     *rval = hostBoolean(f != nullptr);
     return 1;
@@ -85,13 +83,13 @@ FILE_NATIVE(fileClose) {
 FILE_NATIVE(fileRead) {
     FileRecord* rec = fileRecord(cx, self);
     if (!rec) return 1;
-    bool whole = !native::present(argc, argv, 0);
-    int64_t want = whole ? 0 : native::intArg(api, cx, argv[0]);
+    bool whole = !hostPresent(argc, argv, 0);
+    int64_t want = whole ? 0 : hostIntArg(cx, argv[0]);
     if (want < 0) want = 0;
     std::string data;
     bool open;
     int64_t position = 0;
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     {
         std::lock_guard<std::mutex> hold(rec->lock);
         open = rec->handle != nullptr;
@@ -111,28 +109,29 @@ FILE_NATIVE(fileRead) {
             position = rec->position = ftello(rec->handle);
         }
     }
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     if (!open) return 1;
-    *rval = api->newStringN(cx, data.data(), data.size());
+    *rval = hostApi->newStringN(cx, data.data(), data.size());
     publishPosition(cx, self, position);
     return 1;
 }
 
 FILE_NATIVE(fileWrite) {
-    if (argc < 1) return native::formatError(api, cx, "File.write(<content>)");
+    if (argc < 1) return hostFormatError(cx, "File.write(<content>)");
     FileRecord* rec = fileRecord(cx, self);
     if (!rec) return 1;
-    native::Bytes content = native::bytesArg(api, cx, argv[0]);
-    if (api->errorPending(cx)) return 0;
+    size_t size;
+    const char* content = hostBytesArg(cx, argv[0], &size);
+    if (hostApi->errorPending(cx)) return 0;
     size_t written;
     int64_t position;
     {
         std::lock_guard<std::mutex> hold(rec->lock);
         if (!rec->handle) return 1;
-        written = fwrite(content.data, 1, content.size, rec->handle);
+        written = fwrite(content, 1, size, rec->handle);
         position = rec->position = ftello(rec->handle);
     }
-    *rval = api->newNumber(cx, static_cast<double>(written));
+    *rval = hostApi->newNumber(cx, static_cast<double>(written));
     publishPosition(cx, self, position);
     return 1;
 }
@@ -140,10 +139,10 @@ FILE_NATIVE(fileWrite) {
 // seek(pos): from the start for pos >= 0, from the end for a negative pos.
 FILE_NATIVE(fileSeek) {
     (void)rval;
-    if (argc < 1) return native::formatError(api, cx, "File.seek(<pos>)");
+    if (argc < 1) return hostFormatError(cx, "File.seek(<pos>)");
     FileRecord* rec = fileRecord(cx, self);
     if (!rec) return 1;
-    int32_t pos = native::intArg(api, cx, argv[0]);
+    int32_t pos = hostIntArg(cx, argv[0]);
     int64_t position;
     {
         std::lock_guard<std::mutex> hold(rec->lock);

@@ -1,24 +1,16 @@
 // The File class: registration, the constructor, the finalizer and the shared helpers.
 #include "modules/file/file_module.h"
 
-const ModuleApi* gFileApi = nullptr;
-#define api gFileApi
-
 FileRecord* fileRecord(HostContext* cx, HostObject* self) {
-    return self ? static_cast<FileRecord*>(api->getPrivate(cx, self)) : nullptr;
-}
-
-void publish(HostContext* cx, HostObject* obj, const char* name, HostValue value) {
-    api->defineProperty(cx, obj, name, value, nullptr, nullptr,
-                        HOST_ATTR_ENUMERATE | HOST_ATTR_READONLY);
+    return static_cast<FileRecord*>(hostRecord(cx, self));
 }
 
 // new File([path], [mode]): a closed object, opened at once when both are given. Called
 // without new it attaches nothing (the host refuses a record on a non-File object).
 static FILE_NATIVE(fileConstruct) {
-    if (!self || api->getPrivate(cx, self)) return 1; // not a new instance: leave it alone
+    if (!self || hostApi->getPrivate(cx, self)) return 1; // not a new instance: leave it alone
     FileRecord* rec = new FileRecord;
-    if (!api->setPrivate(cx, self, rec)) {
+    if (!hostApi->setPrivate(cx, self, rec)) {
         delete rec;
         return 1;
     }
@@ -29,7 +21,7 @@ static FILE_NATIVE(fileConstruct) {
 static void fileFinalize(HostContext* cx, HostObject* obj) {
     FileRecord* rec = fileRecord(cx, obj);
     if (!rec) return;
-    api->setPrivate(cx, obj, nullptr);
+    hostApi->setPrivate(cx, obj, nullptr);
     if (rec->handle) fclose(rec->handle);
     delete rec;
 }
@@ -56,7 +48,7 @@ static const HostFunctionSpec kStatics[] = {
 };
 
 void fileModuleInit(HostContext* cx, const ModuleApi* table) {
-    api = table;
-    api->defineClass(cx, "File", fileConstruct, 0, nullptr, kMethods, nullptr, kStatics,
-                     fileFinalize);
+    hostApi = table;
+    hostApi->defineClass(cx, "File", fileConstruct, 0, nullptr, kMethods, nullptr, kStatics,
+                         fileFinalize);
 }

@@ -6,15 +6,12 @@
 #define CAPSULE_FILE_MODULE_H
 
 #include "core/module_api.h"
-#include "core/native_args.h"
+#include "core/module_helpers.h"
 
 #include <mutex>
 #include <stdint.h>
 #include <stdio.h>
 #include <string>
-
-// The table that File's natives call through, kept by fileModuleInit.
-extern const ModuleApi* gFileApi;
 
 // Defines the File class (start-up's list installs it like a module library).
 void fileModuleInit(HostContext* cx, const ModuleApi* api);
@@ -31,8 +28,6 @@ struct FileRecord {
 
 // The record of a File object, or null for anything else.
 FileRecord* fileRecord(HostContext* cx, HostObject* self);
-// Defines a read-only, enumerable property (the form of every property natives publish).
-void publish(HostContext* cx, HostObject* obj, const char* name, HostValue value);
 // A path argument as a local path: UTF-16 text to UTF-8, backslashes as separators.
 bool filePathArg(HostContext* cx, HostValue v, std::string* path);
 

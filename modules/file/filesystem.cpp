@@ -9,22 +9,20 @@
 #include <string>
 #include <vector>
 
-#define api gFileApi
-
 // A script string from a UTF-8 name; bytes that are not UTF-8 survive as escaped units.
 static HostValue nameString(HostContext* cx, const std::string& name) {
     std::u16string w = text::fromUtf8(name.data(), name.size());
-    return api->newString(cx, nullptr, reinterpret_cast<const HostChar*>(w.c_str()));
+    return hostApi->newString(cx, nullptr, reinterpret_cast<const HostChar*>(w.c_str()));
 }
 
 static HostValue typeString(HostContext* cx, bool isDir) {
-    return api->newString(cx, isDir ? "dir" : "file", nullptr);
+    return hostApi->newString(cx, isDir ? "dir" : "file", nullptr);
 }
 
 // The natives that take one path and report whether the system did what they asked.
 static int pathOperation(HostContext* cx, unsigned argc, HostValue* argv, HostValue* rval,
                          const char* usage, bool (*operation)(const std::string&)) {
-    if (argc < 1) return native::formatError(api, cx, usage);
+    if (argc < 1) return hostFormatError(cx, usage);
     std::string path;
     if (!filePathArg(cx, argv[0], &path)) return 0;
     *rval = hostBoolean(operation(path));
@@ -33,7 +31,7 @@ static int pathOperation(HostContext* cx, unsigned argc, HostValue* argv, HostVa
 
 FILE_NATIVE(fileStatus) {
     (void)self;
-    if (argc < 1) return native::formatError(api, cx, "File.status(<path>)");
+    if (argc < 1) return hostFormatError(cx, "File.status(<path>)");
     platform::PathStatus st;
     std::string path;
     if (!filePathArg(cx, argv[0], &path)) return 0;
@@ -41,11 +39,11 @@ FILE_NATIVE(fileStatus) {
         *rval = HOST_FALSE;
         return 1;
     }
-    HostObject* obj = api->newObject(cx, nullptr);
+    HostObject* obj = hostApi->newObject(cx, nullptr);
     if (!obj) return 0;
-    publish(cx, obj, "size", api->newNumber(cx, static_cast<double>(st.size)));
-    publish(cx, obj, "time", api->newNumber(cx, static_cast<double>(st.mtime) * 1000.0));
-    publish(cx, obj, "type", typeString(cx, st.isDir));
+    hostPublish(cx, obj, "size", hostApi->newNumber(cx, static_cast<double>(st.size)));
+    hostPublish(cx, obj, "time", hostApi->newNumber(cx, static_cast<double>(st.mtime) * 1000.0));
+    hostPublish(cx, obj, "type", typeString(cx, st.isDir));
     *rval = hostObject(obj);
     return 1;
 }
@@ -58,11 +56,11 @@ FILE_NATIVE(fileRemove) {
 // setTime(path, time): time in milliseconds, truncated toward zero to whole seconds.
 FILE_NATIVE(fileSetTime) {
     (void)self;
-    if (argc < 2) return native::formatError(api, cx, "File.setTime(<path>, <time>)");
+    if (argc < 2) return hostFormatError(cx, "File.setTime(<path>, <time>)");
     std::string path;
     if (!filePathArg(cx, argv[0], &path)) return 0;
-    double seconds = trunc(api->toNumber(cx, argv[1]) / 1000.0);
-    if (api->errorPending(cx)) return 0;
+    double seconds = trunc(hostApi->toNumber(cx, argv[1]) / 1000.0);
+    if (hostApi->errorPending(cx)) return 0;
     bool ok = seconds > -9.2e18 && seconds < 9.2e18 && // NaN and what no 64-bit time holds
               platform::setFileTime(path, static_cast<int64_t>(seconds));
     *rval = hostBoolean(ok);
@@ -82,20 +80,20 @@ FILE_NATIVE(fileChangeDir) {
 // openDir(pattern): [{name, type}, ...] in the system's order; empty when nothing matches.
 FILE_NATIVE(fileOpenDir) {
     (void)self;
-    if (argc < 1) return native::formatError(api, cx, "File.openDir(<path>)");
+    if (argc < 1) return hostFormatError(cx, "File.openDir(<path>)");
     std::string pattern;
     if (!filePathArg(cx, argv[0], &pattern)) return 0;
     std::vector<platform::DirEntry> entries = platform::listDirectory(pattern);
-    HostObject* list = api->newArray(cx, 0, nullptr);
+    HostObject* list = hostApi->newArray(cx, 0, nullptr);
     if (!list) return 0;
     HostValue dir = typeString(cx, true), file = typeString(cx, false);
     for (size_t i = 0; i < entries.size(); i++) {
-        HostObject* entry = api->newObject(cx, nullptr);
+        HostObject* entry = hostApi->newObject(cx, nullptr);
         if (!entry) return 0;
-        publish(cx, entry, "name", nameString(cx, entries[i].name));
-        publish(cx, entry, "type", entries[i].isDir ? dir : file);
+        hostPublish(cx, entry, "name", nameString(cx, entries[i].name));
+        hostPublish(cx, entry, "type", entries[i].isDir ? dir : file);
         HostValue v = hostObject(entry);
-        if (!api->setElement(cx, list, static_cast<unsigned>(i), &v)) return 0;
+        if (!hostApi->setElement(cx, list, static_cast<unsigned>(i), &v)) return 0;
     }
     *rval = hostObject(list);
     return 1;

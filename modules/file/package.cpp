@@ -4,8 +4,6 @@
 
 #include <string>
 
-#define api gFileApi
-
 // Leaves the file at its start, as every initAFS does that returns normally.
 static void rewind(HostContext* cx, HostObject* self, FileRecord* rec) {
     {
@@ -13,13 +11,13 @@ static void rewind(HostContext* cx, HostObject* self, FileRecord* rec) {
         if (rec->handle) fseeko(rec->handle, 0, SEEK_SET);
         rec->position = 0;
     }
-    publish(cx, self, "pos", api->newNumber(cx, 0));
+    hostPublish(cx, self, "pos", hostApi->newNumber(cx, 0));
 }
 
 // A damaged or missing block leaves no `afs` behind (nor one from an earlier call).
 static int noPackage(HostContext* cx, HostObject* self, FileRecord* rec, HostValue* rval) {
-    if (!hostIsUndefined(api->getProperty(cx, self, "afs")))
-        publish(cx, self, "afs", HOST_UNDEFINED);
+    if (!hostIsUndefined(hostApi->getProperty(cx, self, "afs")))
+        hostPublish(cx, self, "afs", HOST_UNDEFINED);
     rewind(cx, self, rec);
     *rval = HOST_FALSE;
     return 1;
@@ -28,15 +26,15 @@ static int noPackage(HostContext* cx, HostObject* self, FileRecord* rec, HostVal
 // Gives each entry of the directory, in enumeration order, the offset of its stream as
 // `pos`: the streams follow one another in that order.
 static bool placeEntries(HostContext* cx, HostObject* dir, double pos) {
-    HostValue* entries = api->propertyValues(cx, dir);
+    HostValue* entries = hostApi->propertyValues(cx, dir);
     if (!entries) return false;
     for (HostValue* e = entries; !hostIsUndefined(*e); e++) {
         HostObject* entry = hostToObject(*e);
         if (!entry) continue;
-        publish(cx, entry, "pos", api->newNumber(cx, pos));
-        pos += native::toInt(api->propertyAsNumber(cx, entry, "csize", 0));
+        hostPublish(cx, entry, "pos", hostApi->newNumber(cx, pos));
+        pos += hostIntProperty(cx, entry, "csize", 0);
     }
-    api->release(cx, entries);
+    hostApi->release(cx, entries);
     return true;
 }
 
@@ -52,36 +50,36 @@ FILE_NATIVE(fileInitAFS) {
     bool open = false, found = false;
     afs::Status status = afs::Status::Damaged;
     std::string text;
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     {
         std::lock_guard<std::mutex> hold(rec->lock);
         open = rec->handle != nullptr;
         if (open && (found = afs::locate(rec->handle, &block)))
             status = afs::readDirectory(rec->handle, block, &text);
     }
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     if (!open) return 1; // a closed object keeps its properties
     if (!found || status == afs::Status::Damaged) return noPackage(cx, self, rec, rval);
     if (status == afs::Status::NoMemory) {
-        api->reportError(cx, "AFS: cannot allocate memory");
+        hostApi->reportError(cx, "AFS: cannot allocate memory");
         return 0;
     }
     // The directory is the text of an object literal, which the engine reads placing the
     // entries as it goes; other texts are evaluated as script, and placed here.
     HostValue fsd;
     double first = static_cast<double>(block.start + 8 + block.dirCsize);
-    if (!api->readDirectory(cx, text.data(), text.size(), first, &fsd)) {
-        if (!api->readLiteral(cx, text.data(), text.size(), &fsd) &&
-            !api->evaluateScript(cx, "fileInitAFS", text.c_str(), &fsd))
+    if (!hostApi->readDirectory(cx, text.data(), text.size(), first, &fsd)) {
+        if (!hostApi->readLiteral(cx, text.data(), text.size(), &fsd) &&
+            !hostApi->evaluateScript(cx, "fileInitAFS", text.c_str(), &fsd))
             return noPackage(cx, self, rec, rval);
         if (!hostIsObject(fsd) || !placeEntries(cx, hostToObject(fsd), first))
             return noPackage(cx, self, rec, rval);
     }
-    HostObject* info = api->newObject(cx, nullptr);
-    publish(cx, info, "size", api->newNumber(cx, block.length));
-    publish(cx, info, "pos", api->newNumber(cx, static_cast<double>(block.start)));
-    publish(cx, info, "fsd", fsd);
-    publish(cx, self, "afs", hostObject(info));
+    HostObject* info = hostApi->newObject(cx, nullptr);
+    hostPublish(cx, info, "size", hostApi->newNumber(cx, block.length));
+    hostPublish(cx, info, "pos", hostApi->newNumber(cx, static_cast<double>(block.start)));
+    hostPublish(cx, info, "fsd", fsd);
+    hostPublish(cx, self, "afs", hostObject(info));
     rewind(cx, self, rec);
     *rval = HOST_TRUE;
     return 1;
@@ -91,41 +89,41 @@ FILE_NATIVE(fileInitAFS) {
 // empty entry or a closed object. A missing directory or entry, and a stream that does
 // not inflate to its recorded size, are errors the caller can catch.
 FILE_NATIVE(fileExtract) {
-    if (argc < 1) return native::formatError(api, cx, "File.extract(<fileName>)");
+    if (argc < 1) return hostFormatError(cx, "File.extract(<fileName>)");
     FileRecord* rec = fileRecord(cx, self);
     if (!rec || !rec->handle) return 1;
-    const char* name = api->toBytes(cx, argv[0]);
-    HostObject* info = hostToObject(api->getProperty(cx, self, "afs"));
-    HostObject* dir = info ? hostToObject(api->getProperty(cx, info, "fsd")) : nullptr;
+    const char* name = hostApi->toBytes(cx, argv[0]);
+    HostObject* info = hostToObject(hostApi->getProperty(cx, self, "afs"));
+    HostObject* dir = info ? hostToObject(hostApi->getProperty(cx, info, "fsd")) : nullptr;
     if (!dir) {
-        api->reportError(cx, "AFS: no package directory");
+        hostApi->reportError(cx, "AFS: no package directory");
         return 0;
     }
-    HostObject* entry = hostToObject(api->getProperty(cx, dir, name));
+    HostObject* entry = hostToObject(hostApi->getProperty(cx, dir, name));
     if (!entry) {
-        api->reportError(cx, "AFS: no entry '%s'", name);
+        hostApi->reportError(cx, "AFS: no entry '%s'", name);
         return 0;
     }
-    int32_t pos = native::toInt(api->propertyAsNumber(cx, entry, "pos", 0));
-    int32_t csize = native::toInt(api->propertyAsNumber(cx, entry, "csize", 0));
-    int32_t size = native::toInt(api->propertyAsNumber(cx, entry, "size", 0));
+    int32_t pos = hostIntProperty(cx, entry, "pos", 0);
+    int32_t csize = hostIntProperty(cx, entry, "csize", 0);
+    int32_t size = hostIntProperty(cx, entry, "size", 0);
     if (size < 1) return 1;
     std::string data;
     afs::Status status = afs::Status::Damaged;
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     {
         std::lock_guard<std::mutex> hold(rec->lock);
         if (rec->handle) status = afs::readEntry(rec->handle, pos, csize, size, &data);
     }
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     if (status == afs::Status::NoMemory) {
-        api->reportError(cx, "AFS: cannot allocate memory");
+        hostApi->reportError(cx, "AFS: cannot allocate memory");
         return 0;
     }
     if (status != afs::Status::Ok) {
-        api->reportError(cx, "AFS: damaged entry '%s'", name);
+        hostApi->reportError(cx, "AFS: damaged entry '%s'", name);
         return 0;
     }
-    *rval = api->newStringN(cx, data.data(), data.size());
+    *rval = hostApi->newStringN(cx, data.data(), data.size());
     return 1;
 }

@@ -9,22 +9,20 @@
 #include <string.h>
 #include <string>
 
-#define api gSystemApi
-
 SYSTEM_NATIVE(sysEvaluate) {
     (void)self;
     if (argc < 2)
-        return native::formatError(api, cx, "System.evaluate(<script file name>, <script source>)");
-    const char* file = api->toBytes(cx, argv[0]);
-    const char* source = api->toBytes(cx, argv[1]);
-    return api->evaluateScript(cx, file, source, rval);
+        return hostFormatError(cx, "System.evaluate(<script file name>, <script source>)");
+    const char* file = hostApi->toBytes(cx, argv[0]);
+    const char* source = hostApi->toBytes(cx, argv[1]);
+    return hostApi->evaluateScript(cx, file, source, rval);
 }
 
 // Runs on the console event thread, on a context of its own for each event.
 static void deliverConsoleEvent(const char* name) {
     char line[64];
     snprintf(line, sizeof line, "if(System.control) System.control('%s')", name);
-    api->runOnNewContext("System", line);
+    hostApi->runOnNewContext("System", line);
 }
 
 // A console for a process that has none (Windows; elsewhere the inherited streams stay);
@@ -42,8 +40,8 @@ SYSTEM_NATIVE(sysOpenConsole) {
 
 SYSTEM_NATIVE(sysPrint) {
     (void)self, (void)rval;
-    if (argc < 1) return native::formatError(api, cx, "System.print(<msg>)");
-    std::string line = api->toBytes(cx, argv[0]);
+    if (argc < 1) return hostFormatError(cx, "System.print(<msg>)");
+    std::string line = hostApi->toBytes(cx, argv[0]);
     line += '\n';
     fwrite(line.data(), 1, line.size(), stdout); // one locked write: lines never interleave
     fflush(stdout); // a pipe or a log file sees each line at once, not at exit
@@ -54,10 +52,10 @@ SYSTEM_NATIVE(sysPrint) {
 // suspended while the thread waits for input, so that other script threads go on.
 SYSTEM_NATIVE(sysGetchar) {
     (void)self, (void)argc, (void)argv;
-    int depth = api->suspendRequest(cx); // other threads run while this one waits for input
+    int depth = hostApi->suspendRequest(cx); // other threads run while this one waits for input
     char c = static_cast<char>(getchar() & 0xFF);
-    api->resumeRequest(cx, depth);
-    *rval = api->newStringN(cx, &c, 1);
+    hostApi->resumeRequest(cx, depth);
+    *rval = hostApi->newStringN(cx, &c, 1);
     return 1;
 }
 
@@ -66,26 +64,26 @@ SYSTEM_NATIVE(sysGetchar) {
 SYSTEM_NATIVE(sysGetInput) {
     (void)self, (void)argc, (void)argv;
     char buf[256];
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     if (!fgets(buf, sizeof buf, stdin)) buf[0] = 0;
     if (buf[0] && !strchr(buf, '\n')) {
         int c;
         while ((c = getchar()) != EOF && c != '\n') {}
     }
-    api->resumeRequest(cx, depth);
-    *rval = api->newStringN(cx, buf, strlen(buf));
+    hostApi->resumeRequest(cx, depth);
+    *rval = hostApi->newStringN(cx, buf, strlen(buf));
     return 1;
 }
 
 SYSTEM_NATIVE(sysGc) {
     (void)self, (void)argc, (void)argv, (void)rval;
-    api->collectGarbage(cx);
+    hostApi->collectGarbage(cx);
     return 1;
 }
 
 // Ends the process at once: no teardown, other threads end with it.
 SYSTEM_NATIVE(sysExit) {
     (void)self, (void)rval;
-    int code = native::present(argc, argv, 0) ? native::intArg(api, cx, argv[0]) : 0;
+    int code = hostPresent(argc, argv, 0) ? hostIntArg(cx, argv[0]) : 0;
     exit(code);
 }

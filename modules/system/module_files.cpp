@@ -11,8 +11,6 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#define api gSystemApi
-
 namespace {
 
 bool isFile(const std::string& path) {
@@ -59,16 +57,16 @@ struct Entry {
 };
 
 bool packageEntry(HostContext* cx, const std::string& key, Entry* e) {
-    HostObject* system = hostToObject(api->getProperty(cx, api->getGlobal(cx), "System"));
-    HostObject* pkg = system ? hostToObject(api->getProperty(cx, system, "package")) : nullptr;
-    HostObject* afs = pkg ? hostToObject(api->getProperty(cx, pkg, "afs")) : nullptr;
-    HostObject* fsd = afs ? hostToObject(api->getProperty(cx, afs, "fsd")) : nullptr;
-    HostObject* entry = fsd ? hostToObject(api->getProperty(cx, fsd, key.c_str())) : nullptr;
+    HostObject* system = hostToObject(hostApi->getProperty(cx, hostApi->getGlobal(cx), "System"));
+    HostObject* pkg = system ? hostToObject(hostApi->getProperty(cx, system, "package")) : nullptr;
+    HostObject* afs = pkg ? hostToObject(hostApi->getProperty(cx, pkg, "afs")) : nullptr;
+    HostObject* fsd = afs ? hostToObject(hostApi->getProperty(cx, afs, "fsd")) : nullptr;
+    HostObject* entry = fsd ? hostToObject(hostApi->getProperty(cx, fsd, key.c_str())) : nullptr;
     if (!entry) return false;
-    e->pos = native::toInt(api->propertyAsNumber(cx, entry, "pos", -1));
-    e->csize = native::toInt(api->propertyAsNumber(cx, entry, "csize", -1));
-    e->size = native::toInt(api->propertyAsNumber(cx, entry, "size", -1));
-    e->package = textArg(cx, api->getProperty(cx, pkg, "path"));
+    e->pos = hostIntProperty(cx, entry, "pos", -1);
+    e->csize = hostIntProperty(cx, entry, "csize", -1);
+    e->size = hostIntProperty(cx, entry, "size", -1);
+    e->package = textArg(cx, hostApi->getProperty(cx, pkg, "path"));
     return e->pos >= 0 && e->csize >= 0 && e->size >= 0;
 }
 
@@ -116,9 +114,9 @@ void* loadModuleLibrary(HostContext* cx, const std::string& path, const std::str
         if (isFile(join(folder, local))) return platform::loadLibrary(join(folder, local), reason);
     Entry entry;
     if (packageEntry(cx, key, &entry)) {
-        int depth = api->suspendRequest(cx);
+        int depth = hostApi->suspendRequest(cx);
         std::string copy = cachedCopy(entry, baseName(local), reason);
-        api->resumeRequest(cx, depth);
+        hostApi->resumeRequest(cx, depth);
         return copy.empty() ? nullptr : platform::loadLibrary(copy, reason);
     }
     if (local.find_first_of("/\\") == std::string::npos)

@@ -8,8 +8,6 @@
 #include <stdio.h>
 #include <string>
 
-#define api gSystemApi
-
 // One write per line, as System.print does, so that lines of threads never interleave.
 static void printLine(const char* format, const char* path) {
     std::string line = format;
@@ -24,12 +22,12 @@ static void printLine(const char* format, const char* path) {
 // thread and context.
 SYSTEM_NATIVE(sysLoadModule) {
     (void)self;
-    if (argc < 1) return native::formatError(api, cx, "System.loadModule(<path>)");
-    const HostChar* chars = api->toChars(cx, argv[0]);
+    if (argc < 1) return hostFormatError(cx, "System.loadModule(<path>)");
+    const HostChar* chars = hostApi->toChars(cx, argv[0]);
     size_t n = 0;
     while (chars[n])
         n++;
-    const char* shown = api->toBytes(cx, argv[0]);
+    const char* shown = hostApi->toBytes(cx, argv[0]);
     // The package names its files with forward slashes.
     std::string key = shown;
     for (char& c : key)
@@ -37,9 +35,9 @@ SYSTEM_NATIVE(sysLoadModule) {
     void* library = nullptr;
     std::string reason = "the name holds a NUL character";
     // A path with a NUL inside would name another file than the one the script wrote.
-    if (static_cast<int>(n) == api->toLength(cx, argv[0]))
+    if (static_cast<int>(n) == hostApi->toLength(cx, argv[0]))
         library = loadModuleLibrary(cx, text::toUtf8(chars, n), key, &reason);
-    if (api->errorPending(cx)) return 0;
+    if (hostApi->errorPending(cx)) return 0;
     if (!library) printLine("Unable to load module '%s'\n", shown);
     void* init = platform::librarySymbol(library, "initModule");
     if (!init) {
@@ -48,9 +46,9 @@ SYSTEM_NATIVE(sysLoadModule) {
         *rval = HOST_FALSE;
         return 1;
     }
-    reinterpret_cast<HostModuleInit>(init)(cx, api);
+    reinterpret_cast<HostModuleInit>(init)(cx, hostApi);
     // An error the module reported while it initialised reaches the calling script.
-    if (api->errorPending(cx)) return 0;
+    if (hostApi->errorPending(cx)) return 0;
     *rval = HOST_TRUE;
     return 1;
 }

@@ -4,19 +4,17 @@
 
 #include "platforms/platform.h"
 
-#define api gSystemApi
-
 SYSTEM_NATIVE(sysCreateMutex) {
     (void)self, (void)argc, (void)argv;
-    *rval = api->newNumber(cx, platform::createMutex());
+    *rval = hostApi->newNumber(cx, platform::createMutex());
     return 1;
 }
 
 SYSTEM_NATIVE(sysDestroyMutex) {
     (void)self, (void)rval;
-    if (argc < 1) return native::formatError(api, cx, "System.destroyMutex(<mutex>)");
-    int mutex = native::intArg(api, cx, argv[0]);
-    if (api->errorPending(cx)) return 0;
+    if (argc < 1) return hostFormatError(cx, "System.destroyMutex(<mutex>)");
+    int mutex = hostIntArg(cx, argv[0]);
+    if (hostApi->errorPending(cx)) return 0;
     platform::destroyMutex(mutex);
     return 1;
 }
@@ -26,27 +24,26 @@ SYSTEM_NATIVE(sysDestroyMutex) {
 // taken without leaving the request; only a real wait suspends it.
 SYSTEM_NATIVE(sysLockMutex) {
     (void)self;
-    if (argc < 1) return native::formatError(api, cx, "System.lockMutex(<mutex>, [timeout])");
-    uint32_t timeout = native::present(argc, argv, 1)
-                           ? static_cast<uint32_t>(native::intArg(api, cx, argv[1]))
-                           : platform::kWaitForever;
-    int mutex = native::intArg(api, cx, argv[0]);
-    if (api->errorPending(cx)) return 0; // a conversion threw
+    if (argc < 1) return hostFormatError(cx, "System.lockMutex(<mutex>, [timeout])");
+    uint32_t timeout = hostPresent(argc, argv, 1) ? static_cast<uint32_t>(hostIntArg(cx, argv[1]))
+                                                  : platform::kWaitForever;
+    int mutex = hostIntArg(cx, argv[0]);
+    if (hostApi->errorPending(cx)) return 0; // a conversion threw
     bool locked = platform::lockMutex(mutex, 0);
     if (!locked && timeout != 0) {
-        int depth = api->suspendRequest(cx);
+        int depth = hostApi->suspendRequest(cx);
         locked = platform::lockMutex(mutex, timeout);
-        api->resumeRequest(cx, depth);
+        hostApi->resumeRequest(cx, depth);
     }
-    *rval = api->newNumber(cx, locked ? 1 : 0);
+    *rval = hostApi->newNumber(cx, locked ? 1 : 0);
     return 1;
 }
 
 SYSTEM_NATIVE(sysUnlockMutex) {
     (void)self, (void)rval;
-    if (argc < 1) return native::formatError(api, cx, "System.unlockMutex(<mutex>)");
-    int mutex = native::intArg(api, cx, argv[0]);
-    if (api->errorPending(cx)) return 0;
+    if (argc < 1) return hostFormatError(cx, "System.unlockMutex(<mutex>)");
+    int mutex = hostIntArg(cx, argv[0]);
+    if (hostApi->errorPending(cx)) return 0;
     platform::unlockMutex(mutex);
     return 1;
 }

@@ -6,16 +6,14 @@
 #include <string.h>
 #include <string>
 
-#define api gSystemApi
-
 // Option words anywhere in the text: "-hibernate" before all others, then the first of
 // "-shutdown", "-shutoff" and "-reboot"; none of them logs the user off. "-force"
 // overrides what holds the action up (hibernation always does).
 SYSTEM_NATIVE(sysShutdown) {
     (void)self;
-    if (argc < 1) return native::formatError(api, cx, "System.shutdown(<params>)");
-    std::string params = api->toBytes(cx, argv[0]);
-    if (api->errorPending(cx)) return 0;
+    if (argc < 1) return hostFormatError(cx, "System.shutdown(<params>)");
+    std::string params = hostApi->toBytes(cx, argv[0]);
+    if (hostApi->errorPending(cx)) return 0;
     auto has = [&](const char* word) { return params.find(word) != std::string::npos; };
     platform::PowerAction action = has("-hibernate")  ? platform::kHibernate
                                    : has("-shutdown") ? platform::kHalt
@@ -23,14 +21,14 @@ SYSTEM_NATIVE(sysShutdown) {
                                    : has("-reboot")   ? platform::kReboot
                                                       : platform::kLogOff;
     bool force = action == platform::kHibernate || has("-force");
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     if (!platform::hasShutdownPrivilege()) {
-        api->resumeRequest(cx, depth);
-        api->reportError(cx, "Unable to retrieve shutdown privilege");
+        hostApi->resumeRequest(cx, depth);
+        hostApi->reportError(cx, "Unable to retrieve shutdown privilege");
         return 0;
     }
     bool accepted = platform::requestPower(action, force);
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     *rval = hostBoolean(accepted);
     return 1;
 }
@@ -39,7 +37,7 @@ SYSTEM_NATIVE(sysShutdown) {
 // has no counterpart in a Linux launcher.
 SYSTEM_NATIVE(sysCreateLink) {
     (void)self, (void)rval;
-    if (argc < 1) return native::formatError(api, cx, "System.createLink(<link>)");
+    if (argc < 1) return hostFormatError(cx, "System.createLink(<link>)");
     HostObject* link = requestObject(cx, argv[0], "link");
     if (!link) return 0;
     platform::Shortcut s;
@@ -48,11 +46,11 @@ SYSTEM_NATIVE(sysCreateLink) {
     textProperty(cx, link, "link", &s.link);
     textProperty(cx, link, "description", &s.description);
     textProperty(cx, link, "iconPath", &s.iconPath);
-    s.iconIndex = native::toInt(api->propertyAsNumber(cx, link, "iconIndex", 0));
-    s.elevate = native::toInt(api->propertyAsNumber(cx, link, "runas", 0)) > 0;
-    if (api->errorPending(cx)) return 0;
-    int depth = api->suspendRequest(cx);
+    s.iconIndex = hostIntProperty(cx, link, "iconIndex", 0);
+    s.elevate = hostIntProperty(cx, link, "runas", 0) > 0;
+    if (hostApi->errorPending(cx)) return 0;
+    int depth = hostApi->suspendRequest(cx);
     platform::writeShortcut(s);
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     return 1;
 }

@@ -9,8 +9,6 @@
 #include <string>
 #include <vector>
 
-#define api gSystemApi
-
 namespace {
 
 // The first of the five names that occurs anywhere in the text decides (case matters);
@@ -35,17 +33,17 @@ struct Request {
 // pending. Without an argument: the format error when a usage text is given.
 bool readRequest(HostContext* cx, unsigned argc, HostValue* argv, const char* usage,
                  HostObject** obj, Request* r) {
-    if (argc < 1 && usage) return native::formatError(api, cx, usage);
+    if (argc < 1 && usage) return hostFormatError(cx, usage);
     *obj = requestObject(cx, argc ? argv[0] : HOST_UNDEFINED, "regRequest");
     if (!*obj) return false;
-    r->root = parseRootKey(api->propertyAsBytes(cx, *obj, "root", "HKEY_LOCAL_MACHINE"));
+    r->root = parseRootKey(hostApi->propertyAsBytes(cx, *obj, "root", "HKEY_LOCAL_MACHINE"));
     textProperty(cx, *obj, "path", &r->path);
     textProperty(cx, *obj, "key", &r->key);
-    return !api->errorPending(cx);
+    return !hostApi->errorPending(cx);
 }
 
 HostValue newText(HostContext* cx, const std::u16string& s) {
-    return api->newString(cx, nullptr, reinterpret_cast<const HostChar*>(s.c_str()));
+    return hostApi->newString(cx, nullptr, reinterpret_cast<const HostChar*>(s.c_str()));
 }
 
 // A value read as text: a string's text (a multi-string's first), any other type's bytes
@@ -76,7 +74,7 @@ SYSTEM_NATIVE(sysGetRegistry) {
     if (!readRequest(cx, argc, argv, "System.getRegistry(<regRequest>)", &obj, &r)) return 0;
     std::string def;
     textProperty(cx, obj, "def", &def);
-    if (api->errorPending(cx)) return 0;
+    if (hostApi->errorPending(cx)) return 0;
     platform::RegistryValue value;
     std::u16string result;
     if (platform::registryRead(r.root, r.path, r.key, &value)) result = valueText(value);
@@ -93,12 +91,12 @@ SYSTEM_NATIVE(sysEnumRegistry) {
     if (!readRequest(cx, argc, argv, "System.enumRegistry(<regRequest>)", &obj, &r)) return 0;
     std::vector<std::string> names;
     if (!platform::registrySubkeys(r.root, r.path, &names)) return 1;
-    HostObject* array = api->newArray(cx, 0, nullptr);
+    HostObject* array = hostApi->newArray(cx, 0, nullptr);
     if (!array) return 0;
     *rval = hostObject(array);
     for (unsigned i = 0; i < names.size(); i++) {
         HostValue name = newText(cx, text::fromUtf8(names[i].data(), names[i].size()));
-        if (!api->setElement(cx, array, i, &name)) return 0;
+        if (!hostApi->setElement(cx, array, i, &name)) return 0;
     }
     return 1;
 }
@@ -111,7 +109,7 @@ SYSTEM_NATIVE(sysSetRegistry) {
     if (!readRequest(cx, argc, argv, nullptr, &obj, &r)) return 0;
     platform::RegistryValue value;
     textProperty(cx, obj, "value", &value.data);
-    if (api->errorPending(cx)) return 0;
+    if (hostApi->errorPending(cx)) return 0;
     platform::registryWrite(r.root, r.path, r.key, value);
     return 1;
 }

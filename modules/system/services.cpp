@@ -12,14 +12,12 @@
 #include <string.h>
 #include <string>
 
-#define api gSystemApi
-
 namespace {
 
 // The service thread: System.control('CONTROL_START') on a context of its own; the
 // script's service work may run there for the life of the service.
 void serviceMain(void*) {
-    api->runOnNewContext("System", "if(System.control) System.control('CONTROL_START');");
+    hostApi->runOnNewContext("System", "if(System.control) System.control('CONTROL_START');");
 }
 
 // A stop request: System.control('CONTROL_STOP') on a thread and context of its own,
@@ -33,7 +31,7 @@ struct StopDelivery {
 
 void deliverStop(void* p) {
     StopDelivery* d = static_cast<StopDelivery*>(p);
-    api->runOnNewContext("System", "if(System.control) System.control('CONTROL_STOP');");
+    hostApi->runOnNewContext("System", "if(System.control) System.control('CONTROL_STOP');");
     std::lock_guard<std::mutex> hold(d->lock);
     d->done = true;
     d->ended.notify_all();
@@ -45,7 +43,7 @@ void deliverStop(void* p) {
 int registerService(HostContext* cx) {
     if (!platform::runningAsService()) return 1;
     platform::beginServiceDispatch();
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     if (platform::startThread(serviceMain, nullptr) < 0) platform::endServiceDispatch();
     while (platform::waitServiceEvent()) {
         StopDelivery d;
@@ -53,23 +51,23 @@ int registerService(HostContext* cx) {
         std::unique_lock<std::mutex> hold(d.lock);
         d.ended.wait(hold, [&] { return d.done; });
     }
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     return 1;
 }
 
 std::atomic<bool> gStarted{false}; // CONTROL_START has reported the service running
 
 void notify(HostContext* cx, const char* state) {
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     platform::notifyServiceManager(state);
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
 }
 
 // The SERVICE_* commands: the configuration is read before the request is left.
 int manageService(HostContext* cx, const std::string& command, HostObject* config,
                   const std::string& name, HostValue* rval) {
     if (!platform::serviceManagerAvailable()) {
-        api->reportError(cx, "Unable to open Service Control Manager");
+        hostApi->reportError(cx, "Unable to open Service Control Manager");
         return 0;
     }
     platform::ServiceConfig c;
@@ -78,19 +76,18 @@ int manageService(HostContext* cx, const std::string& command, HostObject* confi
         if (!textProperty(cx, config, "commandLine", &c.commandLine)) return 1;
         textProperty(cx, config, "displayName", &c.displayName);
         // Windows only: systemd services have no desktop to interact with.
-        c.interactive = native::toInt(api->propertyAsNumber(cx, config, "interactive", 0)) != 0;
-        c.manualStart = native::toInt(api->propertyAsNumber(cx, config, "manualStart", 0)) != 0;
+        c.interactive = hostIntProperty(cx, config, "interactive", 0) != 0;
+        c.manualStart = hostIntProperty(cx, config, "manualStart", 0) != 0;
         textProperty(cx, config, "description", &c.description);
-        c.restartDelayMs =
-            native::toInt(api->propertyAsNumber(cx, config, "onErrorRestartDelay", -1));
+        c.restartDelayMs = hostIntProperty(cx, config, "onErrorRestartDelay", -1);
     }
-    if (api->errorPending(cx)) return 0;
-    int depth = api->suspendRequest(cx);
+    if (hostApi->errorPending(cx)) return 0;
+    int depth = hostApi->suspendRequest(cx);
     bool ok = command == "SERVICE_INSTALL"     ? platform::installService(c)
               : command == "SERVICE_UNINSTALL" ? platform::uninstallService(name)
               : command == "SERVICE_START"     ? platform::startService(name)
                                                : platform::stopService(name);
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     *rval = hostBoolean(ok);
     return 1;
 }
@@ -99,15 +96,14 @@ int manageService(HostContext* cx, const std::string& command, HostObject* confi
 
 SYSTEM_NATIVE(sysControlService) {
     (void)self;
-    if (argc < 2)
-        return native::formatError(api, cx, "System.controlService(<command>, <serviceConfig>)");
-    std::string command = api->toBytes(cx, argv[0]);
-    if (api->errorPending(cx)) return 0;
+    if (argc < 2) return hostFormatError(cx, "System.controlService(<command>, <serviceConfig>)");
+    std::string command = hostApi->toBytes(cx, argv[0]);
+    if (hostApi->errorPending(cx)) return 0;
     HostObject* config = requestObject(cx, argv[1], "serviceConfig");
     if (!config) return 0;
     std::string name;
     textProperty(cx, config, "serviceName", &name);
-    if (api->errorPending(cx)) return 0;
+    if (hostApi->errorPending(cx)) return 0;
     if (command == "CONTROL_REGISTER") return registerService(cx);
     if (command == "CONTROL_START") {
         if (platform::runningAsService()) {

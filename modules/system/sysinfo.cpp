@@ -8,18 +8,16 @@
 #include <stdio.h>
 #include <string.h>
 
-#define api gSystemApi
-
 // "Linux/6.01.00": the system's name and its version numbers.
 SYSTEM_NATIVE(sysGetSysName) {
     (void)self;
     platform::SystemVersion v = platform::systemVersion();
     char name[100];
     snprintf(name, sizeof name, "%s/%d.%02d.%02d", v.name.c_str(), v.major, v.minor, v.patch);
-    if (native::present(argc, argv, 0))
-        *rval = hostBoolean(strstr(name, api->toBytes(cx, argv[0])) != nullptr);
+    if (hostPresent(argc, argv, 0))
+        *rval = hostBoolean(strstr(name, hostApi->toBytes(cx, argv[0])) != nullptr);
     else
-        *rval = api->newString(cx, name, nullptr);
+        *rval = hostApi->newString(cx, name, nullptr);
     return 1;
 }
 
@@ -27,15 +25,15 @@ SYSTEM_NATIVE(sysGetSysName) {
 // reports it; a name the library rejects leaves the locale as it was.
 SYSTEM_NATIVE(sysGetLocale) {
     (void)self;
-    setlocale(LC_ALL, native::present(argc, argv, 0) ? api->toBytes(cx, argv[0]) : "");
+    setlocale(LC_ALL, hostPresent(argc, argv, 0) ? hostApi->toBytes(cx, argv[0]) : "");
     const char* now = setlocale(LC_ALL, nullptr);
-    *rval = api->newString(cx, now ? now : "C", nullptr);
+    *rval = hostApi->newString(cx, now ? now : "C", nullptr);
     return 1;
 }
 
 SYSTEM_NATIVE(sysGetPID) {
     (void)self, (void)argc, (void)argv;
-    *rval = api->newNumber(cx, platform::processId());
+    *rval = hostApi->newNumber(cx, platform::processId());
     return 1;
 }
 
@@ -47,7 +45,7 @@ SYSTEM_NATIVE(sysGetCPULoad) {
     static bool ready = false;
     static uint64_t lastBusy = 0, lastTotal = 0;
     int load = -1;
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     {
         std::lock_guard<std::mutex> hold(lock);
         if (!ready && platform::processorTimes(&lastBusy, &lastTotal)) {
@@ -63,16 +61,16 @@ SYSTEM_NATIVE(sysGetCPULoad) {
             lastTotal = total;
         }
     }
-    api->resumeRequest(cx, depth);
-    if (load >= 0) *rval = api->newNumber(cx, load);
+    hostApi->resumeRequest(cx, depth);
+    if (load >= 0) *rval = hostApi->newNumber(cx, load);
     return 1;
 }
 
 SYSTEM_NATIVE(sysGetAdminRights) {
     (void)self, (void)argc, (void)argv;
-    int depth = api->suspendRequest(cx);
+    int depth = hostApi->suspendRequest(cx);
     bool admin = platform::isAdministrator();
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     *rval = hostBoolean(admin);
     return 1;
 }

@@ -4,8 +4,6 @@
 
 #include "core/text/utf.h"
 
-const ModuleApi* gSystemApi = nullptr;
-
 static const HostFunctionSpec kSystemFunctions[] = {
     {"evaluate", sysEvaluate, 1, 0, 0},
     {"openConsole", sysOpenConsole, 1, 0, 0},
@@ -47,11 +45,11 @@ static std::string utf8(const HostChar* s) {
 }
 
 std::string textArg(HostContext* cx, HostValue v) {
-    return utf8(gSystemApi->toChars(cx, v));
+    return utf8(hostApi->toChars(cx, v));
 }
 
 bool textProperty(HostContext* cx, HostObject* obj, const char* name, std::string* out) {
-    const HostChar* s = gSystemApi->propertyAsChars(cx, obj, name, nullptr);
+    const HostChar* s = hostCharsProperty(cx, obj, name);
     if (!s) return false;
     *out = utf8(s);
     return true;
@@ -60,15 +58,15 @@ bool textProperty(HostContext* cx, HostObject* obj, const char* name, std::strin
 HostObject* requestObject(HostContext* cx, HostValue v, const char* what) {
     HostObject* obj = hostToObject(v);
     if (!obj)
-        gSystemApi->reportError(cx, "System: %s is %s", what,
-                                hostIsUndefined(v) ? "undefined" : "not an object");
+        hostApi->reportError(cx, "System: %s is %s", what,
+                             hostIsUndefined(v) ? "undefined" : "not an object");
     return obj;
 }
 
 void systemModuleInit(HostContext* cx, const ModuleApi* api) {
-    gSystemApi = api;
-    HostObject* system = api->newObject(cx, nullptr);
-    api->defineProperty(cx, api->getGlobal(cx), "System", hostObject(system), nullptr, nullptr,
-                        HOST_ATTR_ENUMERATE);
-    api->defineFunctions(cx, system, kSystemFunctions);
+    hostApi = api;
+    HostObject* system = hostApi->newObject(cx, nullptr);
+    hostApi->defineProperty(cx, hostApi->getGlobal(cx), "System", hostObject(system), nullptr,
+                            nullptr, HOST_ATTR_ENUMERATE);
+    hostApi->defineFunctions(cx, system, kSystemFunctions);
 }

@@ -6,12 +6,9 @@
 #define CAPSULE_SYSTEM_MODULE_H
 
 #include "core/module_api.h"
-#include "core/native_args.h"
+#include "core/module_helpers.h"
 
 #include <string>
-
-// The table that System's natives call through, kept by systemModuleInit.
-extern const ModuleApi* gSystemApi;
 
 // Defines the global System object (start-up's list installs it like a module library).
 void systemModuleInit(HostContext* cx, const ModuleApi* api);

@@ -6,13 +6,11 @@
 #include <new>
 #include <string>
 
-#define api gSystemApi
-
 // The entry of a script thread: it owns the source copy. Once the engine is torn down
 // the thread stays parked in its request and ends with the process.
 static void runThread(void* p) {
     std::string* source = static_cast<std::string*>(p);
-    api->runOnNewContext("runThread", source->c_str());
+    hostApi->runOnNewContext("runThread", source->c_str());
     delete source;
 }
 
@@ -20,18 +18,18 @@ static void runThread(void* p) {
 // object gives its text form.
 SYSTEM_NATIVE(sysCreateThread) {
     (void)self;
-    if (argc < 1) return native::formatError(api, cx, "System.createThread(<function>)");
-    const char* source = api->toBytes(cx, argv[0]);
-    if (api->errorPending(cx)) return 0; // its conversion threw
+    if (argc < 1) return hostFormatError(cx, "System.createThread(<function>)");
+    const char* source = hostApi->toBytes(cx, argv[0]);
+    if (hostApi->errorPending(cx)) return 0; // its conversion threw
     std::string* copy = new (std::nothrow) std::string(source);
     int id = -1;
     if (copy) {
-        int depth = api->suspendRequest(cx);
+        int depth = hostApi->suspendRequest(cx);
         id = platform::startThread(runThread, copy);
-        api->resumeRequest(cx, depth);
+        hostApi->resumeRequest(cx, depth);
         if (id < 0) delete copy;
     }
-    *rval = api->newNumber(cx, id);
+    *rval = hostApi->newNumber(cx, id);
     return 1;
 }
 
@@ -40,10 +38,10 @@ SYSTEM_NATIVE(sysCreateThread) {
 // yields, rather than the weeks that its unsigned reading would give.
 SYSTEM_NATIVE(sysSleep) {
     (void)self, (void)rval;
-    if (argc < 1) return native::formatError(api, cx, "System.sleep(<msDelay>)");
-    int32_t ms = native::intArg(api, cx, argv[0]);
-    if (api->errorPending(cx)) return 0;
-    int depth = api->suspendRequest(cx);
+    if (argc < 1) return hostFormatError(cx, "System.sleep(<msDelay>)");
+    int32_t ms = hostIntArg(cx, argv[0]);
+    if (hostApi->errorPending(cx)) return 0;
+    int depth = hostApi->suspendRequest(cx);
     if (ms == -1) {
         for (;;)
             platform::sleepMs(3600 * 1000);
@@ -52,6 +50,6 @@ SYSTEM_NATIVE(sysSleep) {
         platform::sleepMs(static_cast<unsigned>(ms));
     else
         platform::yieldThread();
-    api->resumeRequest(cx, depth);
+    hostApi->resumeRequest(cx, depth);
     return 1;
 }
