@@ -76,6 +76,10 @@ test("arguments are converted to strings", function () {
     assertEq(File.uncompress(File.compress(null), 4), "null");
     assertEq(File.uncompress(File.compress("abc"), "3"), "abc", "size as a numeric string");
     assertEq(File.uncompress(File.compress("abc"), 3.9), "abc", "size truncated");
+    // An object's text is asked for once: a second conversion could give another length.
+    var calls = 0, changing = { toString: function () { return ++calls == 1 ? "ab" : "abcdefgh"; } };
+    assertEq(File.uncompress(File.compress(changing), 8), "ab", "the first text");
+    assertEq(calls, 1, "one conversion");
 });
 
 test("a larger result size returns just the data", function () {
