@@ -304,6 +304,20 @@ class Writer {
     // An expression holding a yield: the statements up to its last yield are written, the
     // rest comes back as parts (write_gen_expr.cpp).
     Parts explode(Node* e);
+    // explode() by node kind
+    Parts explodeYield(Node* e);
+    Parts explodeLogical(Node* e);
+    Parts explodeBinary(Node* e);
+    Parts explodeConditional(Node* e);
+    Parts explodeAssign(Node* e);
+    Parts explodeCompoundAssign(Node* e, const Parts& target);
+    Parts explodeCall(Node* e);
+    Parts explodeComma(Node* e);
+    Parts explodeArray(Node* e);
+    Parts explodeObject(Node* e);
+    Parts explodeXml(Node* e);
+    Parts explodeLetExpression(Node* e);
+    void store(const std::string& temp, const Parts& value);
     Parts spill(const Parts& p);
     std::vector<Parts> explodeList(const std::vector<Node*>& ops);
     void substitute(Node* e, const Parts& value);
