@@ -281,6 +281,20 @@ class Writer {
     void writeGeneratorStatement(Node* n);
     void genStatement(Node* s);
     void explodeStatement(Node* n);
+    // explodeStatement() by statement kind
+    void jumpWhen(Node* e, bool whenTrue, int state, int zone);
+    void explodeExpressionStatement(Node* e);
+    void explodeThrow(Node* n);
+    void explodeIf(Node* n);
+    void explodeWhile(Node* n);
+    void loopBody(Node* loop, Node* body, int top, int end);
+    void explodeDoWhile(Node* n);
+    void explodeFor(Node* n);
+    void explodeForIn(Node* n);
+    void explodeLabel(Node* n);
+    void explodeSwitch(Node* n);
+    void explodeLetStatement(Node* n);
+    void explodeWith(Node* n);
     void enterHolder(Node* n);
     void explodeVar(Node* n);
     void explodeDeclaration(Node* d);
