@@ -223,6 +223,13 @@ class Writer {
     uint32_t tokenFrom(uint32_t from, uint32_t offset) const; // searched from index `from`
     void newLines(uint32_t line);
     void writeHoles(Node* n);
+    // write() by node kind
+    void writeConstruct(Node* n);
+    void writeName(Node* n);
+    void writeAtom(Node* n);
+    void writeAssignment(Node* n);
+    void writeScopeOwner(Node* n);
+    void writeProperty(Node* n);
     bool takeStatementEnd(Node* n);
     void writeStatementEnd(bool asi);
     void writeFunction(Node* n);
@@ -263,6 +270,7 @@ class Writer {
 
     // ---- E4X (write_xml.cpp) ----
     struct XmlOut;
+    void writeXmlForm(Node* n);
     void writeXml(Node* n);
     void xmlString(XmlOut& o);
     void writeXmlText(XmlOut& o, uint32_t from, uint32_t to);
