@@ -5,6 +5,7 @@ get_target_property(runtime_sources capsule_runtime SOURCES)
 list(FILTER runtime_sources EXCLUDE REGEX "^platforms/posix/")
 list(APPEND runtime_sources
     platforms/win32/atomic_file.cpp
+    platforms/win32/blocks.cpp
     platforms/win32/console.cpp
     platforms/win32/entry.cpp
     platforms/win32/fault_trap.cpp
