@@ -116,9 +116,9 @@ class Parser {
 
     // statements (parse_stmt.cpp)
     Node* statement();
+    Node* statementAt(const Token& first); // statement()'s dispatch by the first token
     Node* statementList(NodeKind kind, const Token& first, int endTok);
     Node* block();
-    Node* statementAt(const Token& first);
     Node* variableStatement();
     Node* emptyStatement(const Token& first);
     Node* debuggerStatement(const Token& first);
