@@ -5,6 +5,7 @@ get_target_property(platform_sources capsule_platform SOURCES)
 list(FILTER platform_sources EXCLUDE REGEX "^platforms/posix/")
 list(APPEND platform_sources
     platforms/win32/atomic_file.cpp
+    platforms/win32/blocks.cpp
     platforms/win32/console.cpp
     platforms/win32/fault_trap.cpp
     platforms/win32/filesystem.cpp

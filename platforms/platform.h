@@ -152,6 +152,13 @@ struct StackBounds {
 };
 StackBounds stackBounds();
 
+// Blocks of memory for a translation's syntax tree and tokens (64 KiB and up): from 2 MiB
+// on in huge pages where the system has them (Linux: aligned to 2 MiB and marked for
+// transparent huge pages), so that a large source costs a few page faults rather than
+// thousands. Null when there is no memory; given back with freeBlock alone.
+void* allocateBlock(size_t size);
+void freeBlock(void* block);
+
 // Mutexes held by number: recursive (the owner must release once per successful lock),
 // owned by the locking thread, and passed on when their owner thread ends holding them.
 // Numbers count up from 1 and are never given out again; 0 and any number that names no

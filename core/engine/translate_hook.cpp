@@ -1,10 +1,11 @@
 // The translator in front of the engine's compiler: every compilation (programs, eval code,
 // the Function constructor's function expressions, each with its strictness) starts with
-// duk_host_translate (core/engine/duktape/10-translate.patch, core/engine/duktape/unit.cpp), so that
-// every route of source text into the engine gets JavaScript 1.7.
+// duk_host_translate (core/engine/duktape/10-translate.patch, core/engine/duktape/unit.cpp), so
+// that every route of source text into the engine gets JavaScript 1.7.
 #include "core/engine/translate_hook.h"
 
 #include "core/translator/translate.h"
+#include "platforms/platform.h"
 
 #include <string.h>
 
@@ -23,6 +24,14 @@ struct Compilation {
     std::vector<translator::FunctionSpan> functions;
 };
 thread_local Compilation tCompilation;
+
+// The translator's blocks come from the platform (a large source's in huge pages): set
+// before main, ahead of any translation.
+struct PlatformBlocks {
+    PlatformBlocks() {
+        translator::setBlockFunctions(platform::allocateBlock, platform::freeBlock);
+    }
+} gPlatformBlocks;
 
 } // namespace
 

@@ -177,10 +177,10 @@ struct Scope {
     Binding* first = nullptr; // bindings, in declaration order
     // beyond a few names (a lookup reads this, `first` and `parent`: kept in one cache line)
     std::unordered_map<std::string_view, Binding*>* index = nullptr;
-    bool inLoop = false;      // block: entered again by a loop of its function
-    bool fresh = false;       // block: needs a fresh binding per entry (writer)
-    uint32_t holder = 0;      // block of a generator: N when its bindings live in an array
-                              // made on each entry (resolve.h)
+    bool inLoop = false; // block: entered again by a loop of its function
+    bool fresh = false;  // block: needs a fresh binding per entry (writer)
+    uint32_t holder = 0; // block of a generator: N when its bindings live in an array
+                         // made on each entry (resolve.h)
     // function scopes only (usesArguments also of comprehensions: `arguments` met inside)
     bool generator = false;
     bool hasEval = false;   // a direct eval call inside (bindings keep their names)
@@ -242,12 +242,13 @@ class Arena {
         }
     }
 
-    // A block of n bytes (freed with free()): in huge pages from 2 MiB on.
+    // A block of n bytes, from the block functions (translate.h), and its return.
     static void* block(size_t n);
+    static void release(void* p);
 
   private:
-    // Blocks double from 64 KiB to 2 MiB; those of 2 MiB are asked to come in huge pages (a
-    // large source costs a few page faults rather than thousands).
+    // Blocks double from 64 KiB to 2 MiB (the embedder's block functions may give those of
+    // 2 MiB in huge pages).
     struct Pool {
         std::vector<std::unique_ptr<char, void (*)(void*)>> blocks;
         size_t used = 0, cap = 0;
@@ -256,7 +257,7 @@ class Arena {
             if (used + n > cap) {
                 cap = cap ? (cap < kMaxBlock ? cap * 2 : cap) : kBlock;
                 if (cap < n) cap = n;
-                blocks.emplace_back(static_cast<char*>(block(cap)), free);
+                blocks.emplace_back(static_cast<char*>(block(cap)), release);
                 used = 0;
             }
             void* p = blocks.back().get() + used;
@@ -276,7 +277,7 @@ template <class T> struct BlockAllocator {
     BlockAllocator() = default;
     template <class U> BlockAllocator(const BlockAllocator<U>&) {}
     T* allocate(size_t n) { return static_cast<T*>(Arena::block(n * sizeof(T))); }
-    void deallocate(T* p, size_t) { free(p); }
+    void deallocate(T* p, size_t) { Arena::release(p); }
     template <class U> bool operator==(const BlockAllocator<U>&) const { return true; }
     template <class U> bool operator!=(const BlockAllocator<U>&) const { return false; }
 };

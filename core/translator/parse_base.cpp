@@ -2,26 +2,33 @@
 // the depth limit, node allocation, and scopes with their declarations (redeclarations of
 // let and const are errors of the language) and the name references to resolve.
 #include "core/translator/parser.h"
+#include "core/translator/translate.h"
 
 #include <stdlib.h>
 #include <new>
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
 
 namespace translator {
 
+namespace {
+
+BlockAllocate gAllocate = malloc;
+BlockFree gRelease = free;
+
+} // namespace
+
+void setBlockFunctions(BlockAllocate allocate, BlockFree release) {
+    gAllocate = allocate;
+    gRelease = release;
+}
+
 void* Arena::block(size_t n) {
-    void* p = nullptr;
-#if defined(__linux__)
-    if (n >= kMaxBlock && !posix_memalign(&p, kMaxBlock, n)) {
-        madvise(p, n, MADV_HUGEPAGE);
-        return p;
-    }
-#endif
-    p = malloc(n);
+    void* p = gAllocate(n);
     if (!p) throw std::bad_alloc();
     return p;
+}
+
+void Arena::release(void* p) {
+    gRelease(p);
 }
 
 Parser::Parser(const char* src, size_t len, Arena* arena) : lex_(src, len), arena_(arena) {

@@ -151,148 +151,158 @@ Node* Parser::block() {
 
 Node* Parser::statement() {
     enter();
-    Token first = cur_;
     // Whether a label stands right before this statement (a loop then answers `continue`
     // with that label).
     direct_ = directNext_;
     directNext_ = false;
-    Node* n = nullptr;
-    switch (cur_.type) {
-    case P_LBRACE:
-        n = block();
-        break;
-    case K_VAR:
-    case K_CONST:
-        n = variables(cur_.type, false);
-        semicolon();
-        finish(n);
-        break;
-    case K_LET:
-        if (peek().type == P_LPAREN) {
-            n = letStatement();
-        } else {
-            n = variables(K_LET, false);
-            semicolon();
-            finish(n);
-        }
-        break;
-    case P_SEMI:
-        n = make(N_EMPTY, first);
-        advance();
-        finish(n);
-        break;
-    case K_IF:
-        n = ifStatement();
-        break;
-    case K_FOR:
-        n = forStatement();
-        break;
-    case K_WHILE: {
-        advance();
-        n = make(N_WHILE, first);
-        labels_.push_back({Name(), n, true, false, direct_});
-        expect(P_LPAREN, "missing ( before condition");
-        n->a = expression();
-        expect(P_RPAREN, "missing ) after condition");
-        loopDepth_++;
-        n->b = statement();
-        loopDepth_--;
-        labels_.pop_back();
-        finish(n);
-        break;
-    }
-    case K_DO: {
-        advance();
-        n = make(N_DOWHILE, first);
-        labels_.push_back({Name(), n, true, false, direct_});
-        loopDepth_++;
-        n->b = statement();
-        loopDepth_--;
-        labels_.pop_back();
-        expect(K_WHILE, "missing while after do-loop body");
-        expect(P_LPAREN, "missing ( before condition");
-        n->a = expression();
-        expect(P_RPAREN, "missing ) after condition");
-        accept(P_SEMI); // always optional after do-while
-        finish(n);
-        break;
-    }
-    case K_CONTINUE:
-        n = jump(N_CONTINUE);
-        break;
-    case K_BREAK:
-        n = jump(N_BREAK);
-        break;
-    case K_RETURN: {
-        if (!inFunction_) fail("return not in function");
-        advance();
-        n = make(N_RETURN, first);
-        if (!is(P_SEMI) && !is(P_RBRACE) && !is(T_EOF) && !cur_.nl) {
-            n->a = expression();
-            if (!scope_->fn->valueReturn) scope_->fn->valueReturn = n;
-        }
-        semicolon();
-        finish(n);
-        break;
-    }
-    case K_WITH:
-        scope_->fn->keepsVars = true;
-        advance();
-        n = make(N_WITH, first);
-        expect(P_LPAREN, "missing ( before with-statement object");
-        n->a = expression();
-        expect(P_RPAREN, "missing ) after with-statement object");
-        n->b = statement();
-        finish(n);
-        break;
-    case K_SWITCH:
-        n = switchStatement();
-        break;
-    case K_THROW:
-        advance();
-        n = make(N_THROW, first);
-        if (cur_.nl) fail("line break after throw");
-        n->a = expression();
-        semicolon();
-        finish(n);
-        break;
-    case K_TRY:
-        n = tryStatement();
-        break;
-    case K_DEBUGGER:
-        advance();
-        n = make(N_DEBUGGER, first);
-        semicolon();
-        finish(n);
-        break;
-    case K_FUNCTION: {
-        n = make(N_FUNCDECL, first);
-        n->a = functionNode(true, true);
-        if (n->a->b && n->a->b->kind != N_BODY) semicolon(); // expression closure
-        finish(n);
-        break;
-    }
-    case T_NAME:
-        if (peek().type == P_COLON) {
-            n = labelled(first);
-            break;
-        }
-        [[fallthrough]];
-    case K_DEFAULT:
-        if (atDefaultNamespace()) {
-            n = defaultNamespace();
-            break;
-        }
-        [[fallthrough]];
-    default:
-        n = make(N_EXPR, first);
-        n->a = expression();
-        n->a->flags |= F_STATEMENT;
-        semicolon();
-        finish(n);
-    }
+    Token first = cur_;
+    Node* n = statementAt(first);
     leave();
     return n;
+}
+
+// The statement that starts with the current token (`first`, as it was), by that token.
+Node* Parser::statementAt(const Token& first) {
+    switch (cur_.type) {
+    case P_LBRACE:
+        return block();
+    case K_VAR:
+    case K_CONST:
+    case K_LET:
+        return variableStatement();
+    case P_SEMI:
+        return emptyStatement(first);
+    case K_IF:
+        return ifStatement();
+    case K_FOR:
+        return forStatement();
+    case K_WHILE:
+        return whileStatement();
+    case K_DO:
+        return doWhileStatement();
+    case K_CONTINUE:
+        return jump(N_CONTINUE);
+    case K_BREAK:
+        return jump(N_BREAK);
+    case K_RETURN:
+        return returnStatement();
+    case K_WITH:
+        return withStatement();
+    case K_SWITCH:
+        return switchStatement();
+    case K_THROW:
+        return throwStatement();
+    case K_TRY:
+        return tryStatement();
+    case K_DEBUGGER:
+        return debuggerStatement(first);
+    case K_FUNCTION:
+        return functionDeclaration();
+    case T_NAME:
+        if (peek().type == P_COLON) return labelled(first);
+        [[fallthrough]];
+    case K_DEFAULT:
+        if (atDefaultNamespace()) return defaultNamespace();
+        [[fallthrough]];
+    default:
+        return expressionStatement(first);
+    }
+}
+
+Node* Parser::emptyStatement(const Token& first) {
+    Node* n = make(N_EMPTY, first);
+    advance();
+    return finish(n);
+}
+
+Node* Parser::debuggerStatement(const Token& first) {
+    advance();
+    Node* n = make(N_DEBUGGER, first);
+    semicolon();
+    return finish(n);
+}
+
+// var, const or let declarations as a statement; `let (` starts a let statement.
+Node* Parser::variableStatement() {
+    if (is(K_LET) && peek().type == P_LPAREN) return letStatement();
+    Node* n = variables(cur_.type, false);
+    semicolon();
+    return finish(n);
+}
+
+Node* Parser::expressionStatement(const Token& first) {
+    Node* n = make(N_EXPR, first);
+    n->a = expression();
+    n->a->flags |= F_STATEMENT;
+    semicolon();
+    return finish(n);
+}
+
+Node* Parser::whileStatement() {
+    Token first = cur_;
+    advance();
+    Node* n = make(N_WHILE, first);
+    labels_.push_back({Name(), n, true, false, direct_});
+    n->a = condition();
+    n->b = loopBody();
+    labels_.pop_back();
+    return finish(n);
+}
+
+Node* Parser::doWhileStatement() {
+    Token first = cur_;
+    advance();
+    Node* n = make(N_DOWHILE, first);
+    labels_.push_back({Name(), n, true, false, direct_});
+    n->b = loopBody();
+    labels_.pop_back();
+    expect(K_WHILE, "missing while after do-loop body");
+    n->a = condition();
+    accept(P_SEMI); // always optional after do-while
+    return finish(n);
+}
+
+// return [value]: the first return of a value is kept (a generator may not have one).
+Node* Parser::returnStatement() {
+    if (!inFunction_) fail("return not in function");
+    Token first = cur_;
+    advance();
+    Node* n = make(N_RETURN, first);
+    if (!is(P_SEMI) && !is(P_RBRACE) && !is(T_EOF) && !cur_.nl) {
+        n->a = expression();
+        if (!scope_->fn->valueReturn) scope_->fn->valueReturn = n;
+    }
+    semicolon();
+    return finish(n);
+}
+
+Node* Parser::withStatement() {
+    scope_->fn->keepsVars = true;
+    Token first = cur_;
+    advance();
+    Node* n = make(N_WITH, first);
+    expect(P_LPAREN, "missing ( before with-statement object");
+    n->a = expression();
+    expect(P_RPAREN, "missing ) after with-statement object");
+    n->b = statement();
+    return finish(n);
+}
+
+Node* Parser::throwStatement() {
+    Token first = cur_;
+    advance();
+    Node* n = make(N_THROW, first);
+    if (cur_.nl) fail("line break after throw");
+    n->a = expression();
+    semicolon();
+    return finish(n);
+}
+
+Node* Parser::functionDeclaration() {
+    Node* n = make(N_FUNCDECL, cur_);
+    n->a = functionNode(true, true);
+    if (n->a->b && n->a->b->kind != N_BODY) semicolon(); // expression closure
+    return finish(n);
 }
 
 Node* Parser::variables(int kind, bool noIn) {
@@ -320,13 +330,27 @@ Node* Parser::variables(int kind, bool noIn) {
     return finish(n);
 }
 
+// The parenthesized condition of if, while and do-while.
+Node* Parser::condition() {
+    expect(P_LPAREN, "missing ( before condition");
+    Node* e = expression();
+    expect(P_RPAREN, "missing ) after condition");
+    return e;
+}
+
+// The body of a loop, counted in loopDepth_: a scope inside is entered again on each turn.
+Node* Parser::loopBody() {
+    loopDepth_++;
+    Node* body = statement();
+    loopDepth_--;
+    return body;
+}
+
 Node* Parser::ifStatement() {
     Token first = cur_;
     advance();
     Node* n = make(N_IF, first);
-    expect(P_LPAREN, "missing ( before condition");
-    n->a = expression();
-    expect(P_RPAREN, "missing ) after condition");
+    n->a = condition();
     n->b = statement();
     if (accept(K_ELSE)) n->c = statement();
     return finish(n);
@@ -370,9 +394,7 @@ Node* Parser::forStatement() {
         expect(P_SEMI, "missing ; after for-loop condition");
         if (!is(P_RPAREN)) n->c = expression();
         expect(P_RPAREN, "missing ) after for-loop control");
-        loopDepth_++;
-        n->d = statement();
-        loopDepth_--;
+        n->d = loopBody();
     }
     labels_.pop_back();
     popScope();
@@ -400,9 +422,7 @@ Node* Parser::forIn(Node* n, Node* left, bool each) {
     advance(); // in
     n->b = expression();
     expect(P_RPAREN, "missing ) after for-loop control");
-    loopDepth_++;
-    n->d = statement();
-    loopDepth_--;
+    n->d = loopBody();
     return n;
 }
 

@@ -116,10 +116,23 @@ class Parser {
 
     // statements (parse_stmt.cpp)
     Node* statement();
+    Node* statementAt(const Token& first); // statement()'s dispatch by the first token
     Node* statementList(NodeKind kind, const Token& first, int endTok);
     Node* block();
+    Node* variableStatement();
+    Node* emptyStatement(const Token& first);
+    Node* debuggerStatement(const Token& first);
+    Node* expressionStatement(const Token& first);
+    Node* condition();
+    Node* loopBody();
     Node* variables(int kind, bool noIn);
     Node* ifStatement();
+    Node* whileStatement();
+    Node* doWhileStatement();
+    Node* returnStatement();
+    Node* withStatement();
+    Node* throwStatement();
+    Node* functionDeclaration();
     Node* forStatement();
     Node* forIn(Node* n, Node* left, bool each);
     Node* switchStatement();

@@ -110,6 +110,22 @@ enum BracketFlags : uint8_t {
     B_HEAD = 4,    // ( of if/while/for/with/switch/catch: an operand does not end there
 };
 
+// How far into the head of a catch clause the scan is: `if` after its name is a guard.
+enum CatchHead : uint8_t {
+    CATCH_NONE,
+    CATCH_KEYWORD, // after `catch`
+    CATCH_PAREN,   // after `catch (`
+    CATCH_NAME,    // after `catch (name`
+};
+
+// How far into an accessor of an object literal the scan is: its parameter list is a
+// function's.
+enum AccessorHead : uint8_t {
+    ACCESSOR_NONE,
+    ACCESSOR_WORD, // after `get` or `set` where a property's key stands
+    ACCESSOR_NAME, // after the accessor's name
+};
+
 class Scanner {
   public:
     Scanner(const char* src, size_t len) : end_(src + len), p_(src) {
@@ -119,6 +135,18 @@ class Scanner {
     bool run();
 
   private:
+    // Each of these takes one token (the current byte, or the name from `start` that p_ is
+    // past); true when it holds something beyond ECMAScript 5.1.
+    void number();
+    bool word(const char* start);
+    bool punctuator(char c);
+    void string(char quote);
+    bool dot();
+    void slash();
+    bool openBracket(char c, bool* objectKey);
+    bool closeBracket(char c);
+    bool lessThan();
+
     bool skipSpace();
     char nextChar();
     void name() {
@@ -139,6 +167,15 @@ class Scanner {
     // The open brackets: their kind and flags (as deep as the source nests them).
     std::vector<uint8_t> kinds_, flags_;
     int depth_ = 0;
+    // What the tokens before tell of the next.
+    bool operand_ = false;             // the last token ended an operand
+    Word prev_ = W_KEYWORD;            // the last token, when it was a name
+    bool function_ = false;            // `function` [name] awaits its parameter list
+    CatchHead catchHead_ = CATCH_NONE; // in the head of a catch clause
+    bool objectKey_ = false;           // after { or , of an object literal
+    AccessorHead accessor_ = ACCESSOR_NONE;
+    bool body_ = false; // a statement follows (after do, else, the head of if, for...): a {
+                        // there opens a block, not an object literal
 };
 
 // Skips white space and comments; false at an unterminated comment.
@@ -181,14 +218,6 @@ char Scanner::nextChar() {
 }
 
 bool Scanner::run() {
-    bool operand = false;   // the last token ended an operand
-    Word prev = W_KEYWORD;  // the last token, when it was a name
-    bool function = false;  // `function` [name] awaits its parameter list
-    int catchState = 0;     // catch ( name  ->  3
-    bool objectKey = false; // after { or , of an object literal
-    int accessor = 0;       // get/set in an object literal (1), then its name (2)
-    bool body = false;      // a statement follows (after do, else, the head of if, for...):
-                            // a { there opens a block, not an object literal
     for (;;) {
         if (!skipSpace()) return true; // unterminated comment: the full parse reports it
         if (p_ >= end_) return false;
@@ -199,188 +228,235 @@ bool Scanner::run() {
             p_++;
             name();
             if (c >= '0' && c <= '9') {
-                // A number: digits and letters, a fraction, an exponent with a sign.
-                if (p_ < end_ && *p_ == '.') {
-                    p_++;
-                    name();
-                }
-                if ((p_[-1] == 'e' || p_[-1] == 'E') && p_ < end_ && (*p_ == '+' || *p_ == '-')) {
-                    p_++;
-                    name();
-                }
-                operand = true;
-                prev = W_NAME;
-                catchState = 0;
-                objectKey = false;
-                accessor = 0;
-                body = false;
-                continue;
-            }
-            Word w = word(start, p_ - start);
-            switch (w) {
-            case W_FLAG:
+                number();
+            } else if (word(start)) {
                 return true;
-            case W_EACH:
-                if (prev == W_FOR) return true;
-                break;
-            case W_FOR:
-                if (operand) return true; // [x for ...], (x for ...)
-                break;
-            case W_IF:
-                if (catchState == 3) return true;
-                break;
-            case W_FUNCTION:
-                function = true;
-                break;
-            case W_DEFAULT:
-                if (nextChar() != ':') return true; // default xml namespace
-                break;
-            default:
-                break;
             }
-            catchState = catchState == 2 ? 3 : w == W_CATCH ? 1 : 0;
-            accessor = accessor == 1 ? 2 : 0;
-            if (objectKey) {
-                char next = nextChar();
-                if (next == ',' || next == '}') return true; // {a, b}
-                if (w == W_GETSET) accessor = 1;
-            }
-            objectKey = false;
-            operand = w != W_KEYWORD && w != W_BODY;
-            body = w == W_BODY;
-            prev = w;
-            continue;
-        }
-        p_++;
-        catchState = catchState == 1 && c == '(' ? 2 : 0;
-        bool key = false;
-        switch (c) {
-        case '"':
-        case '\'':
-            while (p_ < end_ && *p_ != c) {
-                if (*p_ == '\\') p_++;
-                p_++;
-            }
-            p_++;
-            operand = true;
-            break;
-        case '.':
-            if (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
-                name();
-            } else {
-                // After a dot comes a property name, whatever it spells; E4X puts `.`, `@`,
-                // `*` or `(` there.
-                skipSpace();
-                if (p_ < end_ && (*p_ == '.' || *p_ == '@' || *p_ == '*' || *p_ == '('))
-                    return true;
-                name();
-            }
-            operand = true;
-            break;
-        case '/':
-            if (!operand) {
-                bool inClass = false;
-                for (; p_ < end_; p_++) {
-                    char r = *p_;
-                    if (r == '\\') {
-                        p_++;
-                    } else if (r == '[') {
-                        inClass = true;
-                    } else if (r == ']') {
-                        inClass = false;
-                    } else if ((r == '/' && !inClass) || r == '\n' || r == '\r') {
-                        break;
-                    }
-                }
-                p_++;
-                name(); // flags
-                operand = true;
-            } else {
-                operand = false;
-            }
-            break;
-        case '(':
-        case '[':
-        case '{': {
-            uint8_t flags = 0;
-            if (c != '(' && !operand && !(c == '{' && body)) flags |= B_OPERAND;
-            if (depth_ && (flags_[depth_ - 1] & B_PARAMS) && c != '(') return true;
-            if (c == '(' && (function || accessor == 2)) flags |= B_PARAMS;
-            if (c == '(' && (prev == W_IF || prev == W_FOR || prev == W_HEAD || prev == W_CATCH))
-                flags |= B_HEAD;
-            if (depth_ == static_cast<int>(kinds_.size())) {
-                kinds_.push_back(0);
-                flags_.push_back(0);
-            }
-            kinds_[depth_] = static_cast<uint8_t>(c);
-            flags_[depth_++] = flags;
-            operand = false;
-            key = c == '{' && (flags & B_OPERAND);
-            break;
-        }
-        case ')':
-        case ']':
-        case '}': {
-            uint8_t flags = depth_ ? flags_[--depth_] : 0;
-            char next = nextChar();
-            if ((flags & B_OPERAND) && (next == '=' || next == 'I')) return true;
-            if ((flags & B_PARAMS) && next != '{') return true; // expression closure
-            operand =
-                c == ']' || (c == ')' && !(flags & B_HEAD)) || (c == '}' && (flags & B_OPERAND));
-            objectKey = false;
-            accessor = 0;
-            prev = W_KEYWORD;
-            function = false;
-            body = c == ')' && (flags & B_HEAD);
-            continue;
-        }
-        case ',':
-            key = depth_ && kinds_[depth_ - 1] == '{' && (flags_[depth_ - 1] & B_OPERAND);
-            operand = false;
-            break;
-        case '@':
+        } else if (punctuator(c)) {
             return true;
-        case ':':
-            if (p_ < end_ && *p_ == ':') return true;
-            operand = false;
-            break;
-        case '*':
-            if (!operand) return true; // *::name, or * alone in a filter
-            operand = false;
-            break;
-        case '<':
-            if (operand && end_ - p_ >= 3 && !memcmp(p_, "!--", 3)) {
-                // A comment to the end of the line, as the engine reads it.
-                while (p_ < end_ && *p_ != '\n' && *p_ != '\r')
-                    p_++;
-                continue;
-            }
-            if (!operand && p_ < end_) {
-                // An XML initialiser: a name, `{`, `!`, `?` or `>` after the `<`.
-                char n = *p_;
-                if ((n >= 'a' && n <= 'z') || (n >= 'A' && n <= 'Z') || n == '_' || n == ':' ||
-                    n == '{' || n == '!' || n == '?' || n == '>' || cls(n) == C_HIGH)
-                    return true;
-            }
-            operand = false;
-            break;
-        case '+':
-        case '-':
-            if (p_ < end_ && *p_ == c) {
-                p_++; // ++ and -- keep what came before
-            } else {
-                operand = false;
-            }
-            break;
-        default:
-            operand = false;
         }
-        objectKey = key;
-        accessor = 0;
-        prev = W_KEYWORD;
-        function = false;
-        body = false;
     }
+}
+
+// A number, its first digits taken: letters, a fraction, an exponent with a sign.
+void Scanner::number() {
+    if (p_ < end_ && *p_ == '.') {
+        p_++;
+        name();
+    }
+    if ((p_[-1] == 'e' || p_[-1] == 'E') && p_ < end_ && (*p_ == '+' || *p_ == '-')) {
+        p_++;
+        name();
+    }
+    operand_ = true;
+    prev_ = W_NAME;
+    catchHead_ = CATCH_NONE;
+    objectKey_ = false;
+    accessor_ = ACCESSOR_NONE;
+    body_ = false;
+}
+
+// A name or keyword: let, yield and const, `for each`, `for` after an operand (a
+// comprehension), a catch guard, `default xml namespace`, a shorthand property.
+bool Scanner::word(const char* start) {
+    Word w = translator::word(start, p_ - start);
+    switch (w) {
+    case W_FLAG:
+        return true;
+    case W_EACH:
+        if (prev_ == W_FOR) return true;
+        break;
+    case W_FOR:
+        if (operand_) return true; // [x for ...], (x for ...)
+        break;
+    case W_IF:
+        if (catchHead_ == CATCH_NAME) return true;
+        break;
+    case W_FUNCTION:
+        function_ = true;
+        break;
+    case W_DEFAULT:
+        if (nextChar() != ':') return true; // default xml namespace
+        break;
+    default:
+        break;
+    }
+    catchHead_ = catchHead_ == CATCH_PAREN ? CATCH_NAME : w == W_CATCH ? CATCH_KEYWORD : CATCH_NONE;
+    accessor_ = accessor_ == ACCESSOR_WORD ? ACCESSOR_NAME : ACCESSOR_NONE;
+    if (objectKey_) {
+        char next = nextChar();
+        if (next == ',' || next == '}') return true; // {a, b}
+        if (w == W_GETSET) accessor_ = ACCESSOR_WORD;
+    }
+    objectKey_ = false;
+    operand_ = w != W_KEYWORD && w != W_BODY;
+    body_ = w == W_BODY;
+    prev_ = w;
+    return false;
+}
+
+// Any other token, from its first byte c (which p_ is past once taken).
+bool Scanner::punctuator(char c) {
+    p_++;
+    catchHead_ = catchHead_ == CATCH_KEYWORD && c == '(' ? CATCH_PAREN : CATCH_NONE;
+    bool key = false;
+    switch (c) {
+    case '"':
+    case '\'':
+        string(c);
+        break;
+    case '.':
+        if (dot()) return true;
+        break;
+    case '/':
+        slash();
+        break;
+    case '(':
+    case '[':
+    case '{':
+        if (openBracket(c, &key)) return true;
+        break;
+    case ')':
+    case ']':
+    case '}':
+        return closeBracket(c);
+    case ',':
+        key = depth_ && kinds_[depth_ - 1] == '{' && (flags_[depth_ - 1] & B_OPERAND);
+        operand_ = false;
+        break;
+    case '@':
+        return true;
+    case ':':
+        if (p_ < end_ && *p_ == ':') return true;
+        operand_ = false;
+        break;
+    case '*':
+        if (!operand_) return true; // *::name, or * alone in a filter
+        operand_ = false;
+        break;
+    case '<':
+        if (operand_ && end_ - p_ >= 3 && !memcmp(p_, "!--", 3)) {
+            // A comment to the end of the line, as the engine reads it.
+            while (p_ < end_ && *p_ != '\n' && *p_ != '\r')
+                p_++;
+            return false;
+        }
+        if (lessThan()) return true;
+        break;
+    case '+':
+    case '-':
+        if (p_ < end_ && *p_ == c) {
+            p_++; // ++ and -- keep what came before
+        } else {
+            operand_ = false;
+        }
+        break;
+    default:
+        operand_ = false;
+    }
+    objectKey_ = key;
+    accessor_ = ACCESSOR_NONE;
+    prev_ = W_KEYWORD;
+    function_ = false;
+    body_ = false;
+    return false;
+}
+
+// A string literal, its opening quote taken.
+void Scanner::string(char quote) {
+    while (p_ < end_ && *p_ != quote) {
+        if (*p_ == '\\') p_++;
+        p_++;
+    }
+    p_++;
+    operand_ = true;
+}
+
+// A dot: a number's fraction, or a property name after it, whatever it spells; E4X puts
+// `.`, `@`, `*` or `(` there.
+bool Scanner::dot() {
+    if (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
+        name();
+    } else {
+        skipSpace();
+        if (p_ < end_ && (*p_ == '.' || *p_ == '@' || *p_ == '*' || *p_ == '(')) return true;
+        name();
+    }
+    operand_ = true;
+    return false;
+}
+
+// A slash: where an operand is expected, a regular expression (to its flags); else division.
+void Scanner::slash() {
+    if (operand_) {
+        operand_ = false;
+        return;
+    }
+    bool inClass = false;
+    for (; p_ < end_; p_++) {
+        char r = *p_;
+        if (r == '\\') {
+            p_++;
+        } else if (r == '[') {
+            inClass = true;
+        } else if (r == ']') {
+            inClass = false;
+        } else if ((r == '/' && !inClass) || r == '\n' || r == '\r') {
+            break;
+        }
+    }
+    p_++;
+    name(); // flags
+    operand_ = true;
+}
+
+// ( [ { pushed with what they open; a bracket other than ( straight inside a function's
+// parameter list is a destructuring parameter.
+bool Scanner::openBracket(char c, bool* objectKey) {
+    uint8_t flags = 0;
+    if (c != '(' && !operand_ && !(c == '{' && body_)) flags |= B_OPERAND;
+    if (depth_ && (flags_[depth_ - 1] & B_PARAMS) && c != '(') return true;
+    if (c == '(' && (function_ || accessor_ == ACCESSOR_NAME)) flags |= B_PARAMS;
+    if (c == '(' && (prev_ == W_IF || prev_ == W_FOR || prev_ == W_HEAD || prev_ == W_CATCH))
+        flags |= B_HEAD;
+    if (depth_ == static_cast<int>(kinds_.size())) {
+        kinds_.push_back(0);
+        flags_.push_back(0);
+    }
+    kinds_[depth_] = static_cast<uint8_t>(c);
+    flags_[depth_++] = flags;
+    operand_ = false;
+    *objectKey = c == '{' && (flags & B_OPERAND);
+    return false;
+}
+
+// ) ] } popped: a literal assigned to or before `in` is a destructuring pattern, a parameter
+// list without a { after it an expression closure.
+bool Scanner::closeBracket(char c) {
+    uint8_t flags = depth_ ? flags_[--depth_] : 0;
+    char next = nextChar();
+    if ((flags & B_OPERAND) && (next == '=' || next == 'I')) return true;
+    if ((flags & B_PARAMS) && next != '{') return true; // expression closure
+    operand_ = c == ']' || (c == ')' && !(flags & B_HEAD)) || (c == '}' && (flags & B_OPERAND));
+    objectKey_ = false;
+    accessor_ = ACCESSOR_NONE;
+    prev_ = W_KEYWORD;
+    function_ = false;
+    body_ = c == ')' && (flags & B_HEAD);
+    return false;
+}
+
+// A `<` where an operand is expected: an XML initialiser when a name, `{`, `!`, `?` or `>`
+// follows.
+bool Scanner::lessThan() {
+    if (!operand_ && p_ < end_) {
+        char n = *p_;
+        if ((n >= 'a' && n <= 'z') || (n >= 'A' && n <= 'Z') || n == '_' || n == ':' || n == '{' ||
+            n == '!' || n == '?' || n == '>' || cls(n) == C_HIGH)
+            return true;
+    }
+    operand_ = false;
+    return false;
 }
 
 } // namespace

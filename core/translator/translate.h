@@ -43,6 +43,13 @@ bool mayNeedTranslation(const char* src, size_t len);
 
 Translation translate(const char* src, size_t len, int flags);
 
+// Where a translation takes its large blocks (the syntax tree's and the tokens', 64 KiB and
+// up) and gives them back: malloc and free unless the embedder sets others, before its first
+// translation (core/engine/translate_hook.cpp sets the platform's).
+using BlockAllocate = void* (*)(size_t size);
+using BlockFree = void (*)(void* block);
+void setBlockFunctions(BlockAllocate allocate, BlockFree release);
+
 } // namespace translator
 
 #endif

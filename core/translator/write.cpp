@@ -278,29 +278,22 @@ void Writer::write(Node* n) {
     if (fn_ && fn_->gen && statement &&
         (hasYield(n) || n->kind == N_RETURN || n->kind == N_BREAK || n->kind == N_CONTINUE)) {
         writeGeneratorStatement(n);
-        writeStatementEnd(asi);
-        fn_->tempsUsed = temps;
-        return;
+    } else {
+        writeConstruct(n);
     }
+    writeStatementEnd(asi);
+    if (fn_) fn_->tempsUsed = temps;
+}
+
+// A node that holds something written differently, by its kind: most are written as their
+// source with their children written in place (writeHoles).
+void Writer::writeConstruct(Node* n) {
     switch (n->kind) {
     case N_NAME:
-        if (n->name.n == 9 && !n->binding && fn_ && !memcmp(n->name.p, "arguments", 9) &&
-            fn_->argsName != "arguments") {
-            token(n->start, fn_->argsName.c_str());
-        } else if ((n->flags & F_CALLEE) && n->binding && n->binding->scope->holder) {
-            token(n->start, ("(0, " + name(n) + ")").c_str()); // called without its array
-        } else if (n->binding && !n->binding->rename.empty()) {
-            token(n->start, n->binding->rename.data(), n->binding->rename.size());
-        } else {
-            token(n->start, src_ + n->start, n->end - n->start);
-        }
+        writeName(n);
         break;
     case N_ATOM:
-        if (n->op == K_THIS) {
-            token(n->start, fn_->thisName.c_str()); // `this` in a generator
-        } else {
-            copy(n->start, n->end);
-        }
+        writeAtom(n);
         break;
     case N_FUNCTION:
         writeFunction(n);
@@ -316,12 +309,7 @@ void Writer::write(Node* n) {
         [[fallthrough]];
     case N_UNARY:
     case N_POSTFIX:
-        if (n->a->kind == N_NAME && n->a->binding && n->a->binding->kind == B_CONST &&
-            (n->kind == N_ASSIGN || n->op == P_INC || n->op == P_DEC)) {
-            writeConstAssign(n);
-        } else {
-            writeHoles(n);
-        }
+        writeAssignment(n);
         break;
     case N_CALL:
         if (n->a->kind == N_NAME) n->a->flags |= F_CALLEE;
@@ -333,11 +321,7 @@ void Writer::write(Node* n) {
     case N_BLOCK:
     case N_FOR:
     case N_SWITCH:
-        if (n->scope && n->scope->fresh) {
-            writeScoped(n);
-        } else {
-            writeHoles(n);
-        }
+        writeScopeOwner(n);
         break;
     case N_LETSTMT:
         writeLetStatement(n);
@@ -355,34 +339,74 @@ void Writer::write(Node* n) {
         writeTry(n);
         break;
     case N_PROP:
-        if (n->op == 3) {
-            writeShorthand(n);
-        } else {
-            writeHoles(n);
-        }
+        writeProperty(n);
         break;
     case N_XML:
-        writeXml(n);
-        break;
     case N_XMLNAME:
-        writeXmlName(n);
-        break;
     case N_XMLMEMBER:
-        writeXmlMember(n);
-        break;
     case N_XMLFILTER:
-        writeXmlFilter(n);
-        break;
     case N_XMLNS:
-        writeXmlNamespace(n);
+        writeXmlForm(n);
         break;
     case N_YIELD:
         throw SyntaxFailure{n->line, "yield is not allowed here", false};
     default:
         writeHoles(n);
     }
-    writeStatementEnd(asi);
-    if (fn_) fn_->tempsUsed = temps;
+}
+
+// A name: `arguments` as the generator's copy of them, a binding kept in a block's array
+// called without that array as `this`, a renamed binding by its new name.
+void Writer::writeName(Node* n) {
+    if (n->name.n == 9 && !n->binding && fn_ && !memcmp(n->name.p, "arguments", 9) &&
+        fn_->argsName != "arguments") {
+        token(n->start, fn_->argsName.c_str());
+    } else if ((n->flags & F_CALLEE) && n->binding && n->binding->scope->holder) {
+        token(n->start, ("(0, " + name(n) + ")").c_str()); // called without its array
+    } else if (n->binding && !n->binding->rename.empty()) {
+        token(n->start, n->binding->rename.data(), n->binding->rename.size());
+    } else {
+        token(n->start, src_ + n->start, n->end - n->start);
+    }
+}
+
+// `this`, written as the generator's copy of it; the other atoms as they stand.
+void Writer::writeAtom(Node* n) {
+    if (n->op == K_THIS) {
+        token(n->start, fn_->thisName.c_str()); // `this` in a generator
+    } else {
+        copy(n->start, n->end);
+    }
+}
+
+// A block, for or switch: written with its scope when its bindings need fresh copies on
+// each entry.
+void Writer::writeScopeOwner(Node* n) {
+    if (n->scope && n->scope->fresh) {
+        writeScoped(n);
+    } else {
+        writeHoles(n);
+    }
+}
+
+// A property of an object literal: a shorthand `{a}` is written out as `{a: a}`.
+void Writer::writeProperty(Node* n) {
+    if (n->op == 3) {
+        writeShorthand(n);
+    } else {
+        writeHoles(n);
+    }
+}
+
+// =, op=, ++ and -- (and the other unary operators): an assignment to a const keeps its
+// value.
+void Writer::writeAssignment(Node* n) {
+    if (n->a->kind == N_NAME && n->a->binding && n->a->binding->kind == B_CONST &&
+        (n->kind == N_ASSIGN || n->op == P_INC || n->op == P_DEC)) {
+        writeConstAssign(n);
+    } else {
+        writeHoles(n);
+    }
 }
 
 // ---- functions -----------------------------------------------------------------------

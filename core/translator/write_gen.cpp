@@ -273,192 +273,238 @@ void Writer::enterHolder(Node* n) {
 
 // A statement that holds a yield, split into states.
 void Writer::explodeStatement(Node* n) {
-    Gen& g = *fn_->gen;
     at(n);
     enterHolder(n);
     // The semicolon inserted after the statement's last token is written here, at its end.
     uint32_t last = tokenAfter(n);
     if (last) p_.tokens[last - 1].asi = false;
-    auto cond = [&](Node* e, bool whenTrue, int state, int zone) {
-        Parts c = explode(e);
-        text(whenTrue ? " if (" : " if (!(");
-        writeParts(c);
-        text(whenTrue ? ") {" : ")) {");
-        jump(state, zone);
-        text("}");
-    };
-    auto exprStatement = [&](Node* e) {
-        Parts p = explode(e);
-        if (p.size() == 1 && !p[0].node && (p[0].text == g.v || p[0].text.empty())) return;
-        text(" ");
-        writeParts(p);
-        text(";");
-    };
     switch (n->kind) {
     case N_BLOCK:
     case N_BODY:
         for (uint32_t i = 0; i < n->count; i++)
             genStatement(n->list[i]);
-        return;
+        break;
     case N_EXPR:
-        exprStatement(n->a);
-        return;
+        explodeExpressionStatement(n->a);
+        break;
     case N_VAR:
         explodeVar(n);
-        return;
-    case N_THROW: {
-        Parts p = explode(n->a);
-        text(" throw ");
-        writeParts(p);
-        text(";");
-        return;
-    }
-    case N_IF: {
-        int elseState = newState(), end = n->c ? newState() : elseState;
-        cond(n->a, false, elseState, g.zone);
-        genStatement(n->b);
-        if (n->c) {
-            text(" ");
-            jump(end, g.zone);
-            mark(elseState);
-            genStatement(n->c);
-        }
-        mark(end);
-        return;
-    }
-    case N_WHILE: {
-        int top = newState(), end = newState();
-        mark(top);
-        cond(n->a, false, end, g.zone);
-        g.targets[n] = Target{end, top, g.zone};
-        genStatement(n->b);
-        text(" ");
-        jump(top, g.zone);
-        mark(end);
-        return;
-    }
-    case N_DOWHILE: {
-        int top = newState(), test = newState(), end = newState();
-        mark(top);
-        g.targets[n] = Target{end, test, g.zone};
-        genStatement(n->b);
-        mark(test);
-        cond(n->a, true, top, g.zone);
-        mark(end);
-        return;
-    }
-    case N_FOR: {
-        if (n->a) {
-            if (n->a->kind == N_VAR) {
-                explodeVar(n->a);
-            } else {
-                exprStatement(n->a);
-            }
-        }
-        int top = newState(), update = newState(), end = newState();
-        mark(top);
-        if (n->b) cond(n->b, false, end, g.zone);
-        g.targets[n] = Target{end, update, g.zone};
-        genStatement(n->d);
-        mark(update);
-        if (n->c) exprStatement(n->c);
-        text(" ");
-        jump(top, g.zone);
-        mark(end);
-        return;
-    }
-    case N_FORIN: {
-        Node* target = headTarget(n->a);
-        int mode = n->op == 1                                                    ? 1
-                   : (target->kind == N_ARRAYPAT || target->kind == N_OBJECTPAT) ? 2
-                                                                                 : 0;
-        std::string it = temp();
-        Parts obj = explode(n->b);
-        put(" ", it, " = __lang.iter(");
-        writeParts(obj);
-        put(", ", mode, ");");
-        int top = newState(), end = newState();
-        mark(top);
-        put(" if (!", it, ".step()) {");
-        jump(end, g.zone);
-        text("} ");
-        assignHead(n->a, it + ".v", true);
-        text(";");
-        g.targets[n] = Target{end, top, g.zone};
-        genStatement(n->d);
-        text(" ");
-        jump(top, g.zone);
-        mark(end);
-        return;
-    }
-    case N_LABEL: {
-        int end = newState();
-        g.targets[n] = Target{end, -1, g.zone};
-        genStatement(n->a);
-        mark(end);
-        return;
-    }
-    case N_SWITCH: {
-        std::string d = temp();
-        Parts disc = explode(n->a);
-        text(" " + d + " = ");
-        writeParts(disc);
-        text(";");
-        std::vector<int> states;
-        int end = newState(), deflt = end;
-        for (uint32_t i = 0; i < n->count; i++) {
-            states.push_back(newState());
-            if (!n->list[i]->a) deflt = states.back();
-        }
-        for (uint32_t i = 0; i < n->count; i++) {
-            Node* c = n->list[i];
-            if (!c->a) continue;
-            Parts t = explode(c->a);
-            text(" if (" + d + " === (");
-            writeParts(t);
-            text(")) {");
-            jump(states[i], g.zone);
-            text("}");
-        }
-        text(" ");
-        jump(deflt, g.zone);
-        g.targets[n] = Target{end, -1, g.zone};
-        for (uint32_t i = 0; i < n->count; i++) {
-            mark(states[i]);
-            for (uint32_t j = 0; j < n->list[i]->count; j++)
-                genStatement(n->list[i]->list[j]);
-        }
-        mark(end);
-        return;
-    }
+        break;
+    case N_THROW:
+        explodeThrow(n);
+        break;
+    case N_IF:
+        explodeIf(n);
+        break;
+    case N_WHILE:
+        explodeWhile(n);
+        break;
+    case N_DOWHILE:
+        explodeDoWhile(n);
+        break;
+    case N_FOR:
+        explodeFor(n);
+        break;
+    case N_FORIN:
+        explodeForIn(n);
+        break;
+    case N_LABEL:
+        explodeLabel(n);
+        break;
+    case N_SWITCH:
+        explodeSwitch(n);
+        break;
     case N_TRY:
         explodeTry(n);
-        return;
-    case N_LETSTMT: {
-        for (uint32_t i = 0; i < n->count; i++) {
-            Node* d = n->list[i];
-            explodeDeclaration(d);
-        }
-        genStatement(n->a);
-        return;
-    }
-    case N_WITH: {
-        // The object is kept in a temporary; each stretch of the body between two states
-        // runs inside a with statement of its own.
-        std::string o = temp();
-        Parts obj = explode(n->a);
-        text(" " + o + " = ");
-        writeParts(obj);
-        text("; with (" + o + ") {");
-        g.withs.push_back(o);
-        genStatement(n->b);
-        g.withs.pop_back();
-        text(" }");
-        return;
-    }
+        break;
+    case N_LETSTMT:
+        explodeLetStatement(n);
+        break;
+    case N_WITH:
+        explodeWith(n);
+        break;
     default:
         throw SyntaxFailure{n->line, "yield is not supported here", false};
     }
+}
+
+// The jump to `state` (of `zone`) when the value of e is `whenTrue`.
+void Writer::jumpWhen(Node* e, bool whenTrue, int state, int zone) {
+    Parts c = explode(e);
+    text(whenTrue ? " if (" : " if (!(");
+    writeParts(c);
+    text(whenTrue ? ") {" : ")) {");
+    jump(state, zone);
+    text("}");
+}
+
+// An expression as a statement: nothing is left to write when it ends in a yield whose
+// value is not used.
+void Writer::explodeExpressionStatement(Node* e) {
+    Parts p = explode(e);
+    if (p.size() == 1 && !p[0].node && (p[0].text == fn_->gen->v || p[0].text.empty())) return;
+    text(" ");
+    writeParts(p);
+    text(";");
+}
+
+void Writer::explodeThrow(Node* n) {
+    Parts p = explode(n->a);
+    text(" throw ");
+    writeParts(p);
+    text(";");
+}
+
+void Writer::explodeIf(Node* n) {
+    Gen& g = *fn_->gen;
+    int elseState = newState(), end = n->c ? newState() : elseState;
+    jumpWhen(n->a, false, elseState, g.zone);
+    genStatement(n->b);
+    if (n->c) {
+        text(" ");
+        jump(end, g.zone);
+        mark(elseState);
+        genStatement(n->c);
+    }
+    mark(end);
+}
+
+void Writer::explodeWhile(Node* n) {
+    Gen& g = *fn_->gen;
+    int top = newState(), end = newState();
+    mark(top);
+    jumpWhen(n->a, false, end, g.zone);
+    loopBody(n, n->b, top, end);
+}
+
+// The body of a loop whose continue goes to its top, the jump back there, and its end.
+void Writer::loopBody(Node* loop, Node* body, int top, int end) {
+    Gen& g = *fn_->gen;
+    g.targets[loop] = Target{end, top, g.zone};
+    genStatement(body);
+    text(" ");
+    jump(top, g.zone);
+    mark(end);
+}
+
+void Writer::explodeDoWhile(Node* n) {
+    Gen& g = *fn_->gen;
+    int top = newState(), test = newState(), end = newState();
+    mark(top);
+    g.targets[n] = Target{end, test, g.zone};
+    genStatement(n->b);
+    mark(test);
+    jumpWhen(n->a, true, top, g.zone);
+    mark(end);
+}
+
+// for (init; test; update): the initialisation before the loop's first state, the update in
+// a state of its own (where continue goes).
+void Writer::explodeFor(Node* n) {
+    Gen& g = *fn_->gen;
+    if (n->a) {
+        if (n->a->kind == N_VAR) {
+            explodeVar(n->a);
+        } else {
+            explodeExpressionStatement(n->a);
+        }
+    }
+    int top = newState(), update = newState(), end = newState();
+    mark(top);
+    if (n->b) jumpWhen(n->b, false, end, g.zone);
+    g.targets[n] = Target{end, update, g.zone};
+    genStatement(n->d);
+    mark(update);
+    if (n->c) explodeExpressionStatement(n->c);
+    text(" ");
+    jump(top, g.zone);
+    mark(end);
+}
+
+// for (x in o), for each (x in o): the language library's iterator in a temporary (its mode:
+// 1 the values, 2 a pattern's key and value pairs, 0 the keys), stepped at the loop's top.
+void Writer::explodeForIn(Node* n) {
+    Gen& g = *fn_->gen;
+    Node* target = headTarget(n->a);
+    int mode = n->op == 1 ? 1 : (target->kind == N_ARRAYPAT || target->kind == N_OBJECTPAT) ? 2 : 0;
+    std::string it = temp();
+    Parts obj = explode(n->b);
+    put(" ", it, " = __lang.iter(");
+    writeParts(obj);
+    put(", ", mode, ");");
+    int top = newState(), end = newState();
+    mark(top);
+    put(" if (!", it, ".step()) {");
+    jump(end, g.zone);
+    text("} ");
+    assignHead(n->a, it + ".v", true);
+    text(";");
+    loopBody(n, n->d, top, end);
+}
+
+void Writer::explodeLabel(Node* n) {
+    Gen& g = *fn_->gen;
+    int end = newState();
+    g.targets[n] = Target{end, -1, g.zone};
+    genStatement(n->a);
+    mark(end);
+}
+
+// switch: the discriminant in a temporary, compared with each case in turn (a jump to the
+// first that matches, else to default or the end); each case's statements in a state.
+void Writer::explodeSwitch(Node* n) {
+    Gen& g = *fn_->gen;
+    std::string d = temp();
+    Parts disc = explode(n->a);
+    store(d, disc);
+    std::vector<int> states;
+    int end = newState(), deflt = end;
+    for (uint32_t i = 0; i < n->count; i++) {
+        states.push_back(newState());
+        if (!n->list[i]->a) deflt = states.back();
+    }
+    for (uint32_t i = 0; i < n->count; i++) {
+        Node* c = n->list[i];
+        if (!c->a) continue;
+        Parts t = explode(c->a);
+        text(" if (" + d + " === (");
+        writeParts(t);
+        text(")) {");
+        jump(states[i], g.zone);
+        text("}");
+    }
+    text(" ");
+    jump(deflt, g.zone);
+    g.targets[n] = Target{end, -1, g.zone};
+    for (uint32_t i = 0; i < n->count; i++) {
+        mark(states[i]);
+        for (uint32_t j = 0; j < n->list[i]->count; j++)
+            genStatement(n->list[i]->list[j]);
+    }
+    mark(end);
+}
+
+// let (declarations) statement: the declarations as assignments, then the statement.
+void Writer::explodeLetStatement(Node* n) {
+    for (uint32_t i = 0; i < n->count; i++) {
+        Node* d = n->list[i];
+        explodeDeclaration(d);
+    }
+    genStatement(n->a);
+}
+
+// with: the object is kept in a temporary; each stretch of the body between two states runs
+// inside a with statement of its own.
+void Writer::explodeWith(Node* n) {
+    Gen& g = *fn_->gen;
+    std::string o = temp();
+    Parts obj = explode(n->a);
+    store(o, obj);
+    text(" with (" + o + ") {");
+    g.withs.push_back(o);
+    genStatement(n->b);
+    g.withs.pop_back();
+    text(" }");
 }
 
 // One declaration of a var, let or let expression whose value holds a yield, as an

@@ -123,6 +123,26 @@ void Writer::writeXmlPart(XmlOut& o, Node* part) {
     }
 }
 
+// The E4X forms, by kind.
+void Writer::writeXmlForm(Node* n) {
+    switch (n->kind) {
+    case N_XML:
+        writeXml(n);
+        break;
+    case N_XMLNAME:
+        writeXmlName(n);
+        break;
+    case N_XMLMEMBER:
+        writeXmlMember(n);
+        break;
+    case N_XMLFILTER:
+        writeXmlFilter(n);
+        break;
+    default: // N_XMLNS
+        writeXmlNamespace(n);
+    }
+}
+
 void Writer::writeXml(Node* n) {
     token(n->start, n->op ? "__lang.xml.listLiteral(" : "__lang.xml.literal(");
     XmlOut o;

@@ -223,6 +223,13 @@ class Writer {
     uint32_t tokenFrom(uint32_t from, uint32_t offset) const; // searched from index `from`
     void newLines(uint32_t line);
     void writeHoles(Node* n);
+    // write() by node kind
+    void writeConstruct(Node* n);
+    void writeName(Node* n);
+    void writeAtom(Node* n);
+    void writeAssignment(Node* n);
+    void writeScopeOwner(Node* n);
+    void writeProperty(Node* n);
     bool takeStatementEnd(Node* n);
     void writeStatementEnd(bool asi);
     void writeFunction(Node* n);
@@ -263,6 +270,7 @@ class Writer {
 
     // ---- E4X (write_xml.cpp) ----
     struct XmlOut;
+    void writeXmlForm(Node* n);
     void writeXml(Node* n);
     void xmlString(XmlOut& o);
     void writeXmlText(XmlOut& o, uint32_t from, uint32_t to);
@@ -281,6 +289,20 @@ class Writer {
     void writeGeneratorStatement(Node* n);
     void genStatement(Node* s);
     void explodeStatement(Node* n);
+    // explodeStatement() by statement kind
+    void jumpWhen(Node* e, bool whenTrue, int state, int zone);
+    void explodeExpressionStatement(Node* e);
+    void explodeThrow(Node* n);
+    void explodeIf(Node* n);
+    void explodeWhile(Node* n);
+    void loopBody(Node* loop, Node* body, int top, int end);
+    void explodeDoWhile(Node* n);
+    void explodeFor(Node* n);
+    void explodeForIn(Node* n);
+    void explodeLabel(Node* n);
+    void explodeSwitch(Node* n);
+    void explodeLetStatement(Node* n);
+    void explodeWith(Node* n);
     void enterHolder(Node* n);
     void explodeVar(Node* n);
     void explodeDeclaration(Node* d);
@@ -304,6 +326,20 @@ class Writer {
     // An expression holding a yield: the statements up to its last yield are written, the
     // rest comes back as parts (write_gen_expr.cpp).
     Parts explode(Node* e);
+    // explode() by node kind
+    Parts explodeYield(Node* e);
+    Parts explodeLogical(Node* e);
+    Parts explodeBinary(Node* e);
+    Parts explodeConditional(Node* e);
+    Parts explodeAssign(Node* e);
+    Parts explodeCompoundAssign(Node* e, const Parts& target);
+    Parts explodeCall(Node* e);
+    Parts explodeComma(Node* e);
+    Parts explodeArray(Node* e);
+    Parts explodeObject(Node* e);
+    Parts explodeXml(Node* e);
+    Parts explodeLetExpression(Node* e);
+    void store(const std::string& temp, const Parts& value);
     Parts spill(const Parts& p);
     std::vector<Parts> explodeList(const std::vector<Node*>& ops);
     void substitute(Node* e, const Parts& value);

@@ -351,111 +351,132 @@ void put(Node* x, const Query& q, const Val& v, Str* defaultUri) {
     }
 }
 
-void putIndex(List* x, uint32_t i, const Val& v, Str* defaultUri) {
-    Ref keep(x);
-    Ref r;
-    if (x->targetNode || x->targetList) {
-        r = resolveTarget(x, defaultUri, 0);
-        if (!r) return;
+// ECMA-357 9.2.1.2 [[Put]] of an XMLList, step 2 (an index; steps 3 and 4, a name, are the
+// put() below). An index at or past the end adds an item first, in the list's target when
+// it has one; the value then takes the place of the item.
+void putIndex(List* list, uint32_t index, const Val& value, Str* defaultUri) {
+    Ref keep(list);
+    // 2.a-b: the object the list was selected from, when it has one.
+    Ref target;
+    if (list->targetNode || list->targetList) {
+        target = resolveTarget(list, defaultUri, 0);
+        if (!target) return;
     }
-    if (i >= x->items.n) {
-        Node* rn = r.node;
-        if (r.list) {
-            if (r.list->items.n != 1) return;
-            rn = r.list->items[0];
+    if (index >= list->items.n) {
+        // 2.c.i-ii: the target must be one element.
+        Node* parent = target.node;
+        if (target.list) {
+            if (target.list->items.n != 1) return;
+            parent = target.list->items[0];
         }
-        if (rn && rn->kind != kElement) return;
-        if (x->hasProp && x->propAttr) {
-            // A new attribute of the target, made by the target's own [[Put]].
-            if (!rn) return;
-            Query aq{x->prop, true};
-            if (has(rn, aq)) return;
-            Val s;
-            StrRef text{s.text = toText(v)};
-            put(rn, aq, s, defaultUri);
-            Ref got = get(rn, aq);
-            if (got.list->items.n) append(x, got.list->items[0]);
+        if (parent && parent->kind != kElement) return;
+        if (list->hasProp && list->propAttr) {
+            // 2.c.iv: a new attribute of the target (nothing when the target has one of
+            // that name), made by the target's own [[Put]] with the value; the list takes it.
+            if (!parent) return;
+            Query attrQuery{list->prop, true};
+            if (has(parent, attrQuery)) return;
+            Val attrValue;
+            StrRef ownText{attrValue.text = toText(value)};
+            put(parent, attrQuery, attrValue, defaultUri);
+            Ref made = get(parent, attrQuery);
+            if (made.list->items.n) append(list, made.list->items[0]);
             return;
         }
-        bool text = !x->hasProp || x->prop.local == starName();
-        Ref y(newNode(text ? kText : kElement));
-        if (text) {
-            y.node->value = retain(emptyName());
+        // 2.c.iii, v-vi: a text node when the list selected no name or *, else an element of
+        // the selected name.
+        bool isText = !list->hasProp || list->prop.local == starName();
+        Ref added(newNode(isText ? kText : kElement));
+        if (isText) {
+            added.node->value = retain(emptyName());
         } else {
-            Name n = x->prop;
-            if (!n.uri) n.uri = defaultUri ? defaultUri : emptyName();
-            setName(y.node->name, n);
+            Name name = list->prop;
+            if (!name.uri) name.uri = defaultUri ? defaultUri : emptyName();
+            setName(added.node->name, name);
         }
-        if (rn) {
-            int64_t j = static_cast<int64_t>(rn->kids.n) - 1;
-            if (x->items.n) {
-                int64_t at = indexOf(rn, x->items[x->items.n - 1]);
-                if (at >= 0) j = at;
+        if (parent) {
+            // 2.c.viii.1: into the target after the list's last item, else at its end.
+            int64_t after = static_cast<int64_t>(parent->kids.n) - 1;
+            if (list->items.n) {
+                int64_t lastAt = indexOf(parent, list->items[list->items.n - 1]);
+                if (lastAt >= 0) after = lastAt;
             }
-            Hold hr(rn);
-            insertKids(rn, static_cast<uint32_t>(j + 1), &y.node, 1);
-            if (v.node && y.node->kind == kElement && v.node->name.local) {
-                setName(y.node->name, v.node->name);
-            } else if (v.list && v.list->hasProp && y.node->kind == kElement) {
-                Name n = v.list->prop;
-                if (!n.uri) n.uri = emptyName();
-                setName(y.node->name, n);
+            Hold holdParent(parent);
+            insertKids(parent, static_cast<uint32_t>(after + 1), &added.node, 1);
+            // 2.c.viii.2-3: an element takes the name of the value (or of what a list
+            // value selected).
+            if (value.node && added.node->kind == kElement && value.node->name.local) {
+                setName(added.node->name, value.node->name);
+            } else if (value.list && value.list->hasProp && added.node->kind == kElement) {
+                Name name = value.list->prop;
+                if (!name.uri) name.uri = emptyName();
+                setName(added.node->name, name);
             }
         }
-        append(x, y.node);
-        i = x->items.n - 1;
+        // 2.c.vii, ix: the new item is the last of the list, and the one put.
+        append(list, added.node);
+        index = list->items.n - 1;
     }
-    Val vv = v;
-    StrRef text{nullptr};
-    if (!(v.node || v.list) || (v.node && (v.node->kind == kText || v.node->kind == kAttribute))) {
-        text.s = toText(v);
-        vv = Val();
-        vv.text = text.s;
+    // 2.d: a value that is neither XML nor XMLList, or a text or attribute node, is put as
+    // its string.
+    Val assigned = value;
+    StrRef assignedText{nullptr};
+    if (!(value.node || value.list) ||
+        (value.node && (value.node->kind == kText || value.node->kind == kAttribute))) {
+        assignedText.s = toText(value);
+        assigned = Val();
+        assigned.text = assignedText.s;
     }
-    Node* item = x->items[i];
-    Hold hi(item);
+    Node* item = list->items[index];
+    Hold holdItem(item);
     Node* parent = item->parent;
-    Hold hp(parent);
+    Hold holdParent(parent);
     if (item->kind == kAttribute) {
+        // 2.e: an attribute is put through its parent, and the list takes the result.
         if (!parent) return;
-        Query z{item->name, true};
-        put(parent, z, vv, defaultUri);
-        Ref got = get(parent, z);
-        if (got.list->items.n) setItem(x, i, got.list->items[0]);
-    } else if (vv.list) {
-        std::vector<Ref> made;
+        Query attrQuery{item->name, true};
+        put(parent, attrQuery, assigned, defaultUri);
+        Ref made = get(parent, attrQuery);
+        if (made.list->items.n) setItem(list, index, made.list->items[0]);
+    } else if (assigned.list) {
+        // 2.f: a list value replaces the item in its parent, and its items (as they now
+        // stand there) replace the item in the list.
+        std::vector<Ref> copies;
         if (parent) {
-            int64_t q = indexOf(parent, item);
-            replace(parent, static_cast<uint32_t>(q), vv);
-            for (uint32_t j = 0; j < vv.list->items.n; j++)
-                made.emplace_back(parent->kids[q + j]);
+            int64_t position = indexOf(parent, item);
+            replace(parent, static_cast<uint32_t>(position), assigned);
+            for (uint32_t at = 0; at < assigned.list->items.n; at++)
+                copies.emplace_back(parent->kids[position + at]);
         } else {
-            for (Node* n : vv.list->items)
-                made.emplace_back(n);
+            for (Node* node : assigned.list->items)
+                copies.emplace_back(node);
         }
-        removeItem(x, i);
+        removeItem(list, index);
         std::vector<Node*> nodes;
-        for (Ref& m : made) {
-            ref(m.node);
-            nodes.push_back(m.node);
+        for (Ref& copy : copies) {
+            ref(copy.node);
+            nodes.push_back(copy.node);
         }
-        x->items.insert(i, nodes.data(), static_cast<uint32_t>(nodes.size()));
-    } else if (vv.node || item->kind != kElement) {
+        list->items.insert(index, nodes.data(), static_cast<uint32_t>(nodes.size()));
+    } else if (assigned.node || item->kind != kElement) {
+        // 2.g: an XML value, or any value put on a text, comment or processing instruction,
+        // replaces the item in its parent and in the list (a string as a text node).
         if (parent) {
-            int64_t q = indexOf(parent, item);
-            replace(parent, static_cast<uint32_t>(q), vv);
-            setItem(x, i, parent->kids[q]);
-        } else if (vv.text) {
-            Ref t(newNode(kText));
-            t.node->value = retain(vv.text);
-            setItem(x, i, t.node);
+            int64_t position = indexOf(parent, item);
+            replace(parent, static_cast<uint32_t>(position), assigned);
+            setItem(list, index, parent->kids[position]);
+        } else if (assigned.text) {
+            Ref textNode(newNode(kText));
+            textNode.node->value = retain(assigned.text);
+            setItem(list, index, textNode.node);
         } else {
-            setItem(x, i, vv.node);
+            setItem(list, index, assigned.node);
         }
     } else {
+        // 2.h: a string put on an element replaces its content.
         Query all;
         all.name.local = starName();
-        put(item, all, vv, defaultUri);
+        put(item, all, assigned, defaultUri);
     }
 }
 

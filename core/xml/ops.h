@@ -66,7 +66,7 @@ Ref copyList(const List* l);
 void put(Node* x, const Query& q, const Val& v, Str* defaultUri);
 // [[Put]] on a list: an index, or a name (through its only item, or its target when it
 // is empty; a Fault for a longer list).
-void putIndex(List* x, uint32_t i, const Val& v, Str* defaultUri);
+void putIndex(List* list, uint32_t index, const Val& value, Str* defaultUri);
 void put(List* x, const Query& q, const Val& v, Str* defaultUri);
 void insert(Node* x, uint32_t i, const Val& v);
 void replace(Node* x, uint32_t i, const Val& v);
