@@ -17,6 +17,7 @@ room() {
     platforms/*) echo platforms ;;
     core/engine/*) echo core/engine ;;
     core/*/*) dirname "$1" ;;
+    core/heap_limit.h) echo "$1" ;;
     core/*) echo "core (the table's headers)" ;;
     libraries/*) echo "libraries/$(basename "$(dirname "$1")")" ;;
     *) dirname "$1" ;;
