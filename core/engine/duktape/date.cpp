@@ -102,7 +102,8 @@ extern "C" int capsuleDateFormat(void* context, duk_int_t* parts, duk_int_t tzof
     double t = partsTime(ctx, parts) - tzoffset * 1000.0; // the time value itself
     char out[160], year[16];
     if (flags & DUK_DATE_FLAG_TOSTRING_LOCALE) {
-        if (!formatLocal(out, sizeof out, t, date && time ? kFullLocale : date ? "%x" : "%X")) return 0;
+        if (!formatLocal(out, sizeof out, t, date && time ? kFullLocale : date ? "%x" : "%X"))
+            return 0;
         duk_push_string(ctx, out);
         return 1;
     }

@@ -371,7 +371,8 @@ duk_ret_t parent(duk_context* ctx) {
         Node* p = v.list->items[0]->parent;
         for (Node* n : v.list->items)
             if (n->parent != p) return 0;
-        if (!p) return 0; // items without a parent share none: undefined, as for the engines of the era
+        if (!p)
+            return 0; // items without a parent share none: undefined, as for the engines of the era
         pushNode(ctx, p);
         return 1;
     });
