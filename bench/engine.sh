@@ -15,19 +15,7 @@ if [ "${1:-}" = "--callgrind" ]; then mode=callgrind runs=1; fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# CPU milliseconds of one run (perf's task-clock), or the instructions it executes.
-cost() {
-    if [ $mode = perf ]; then
-        perf stat -x, -e task-clock "$@" 2>&1 >/dev/null | awk -F, '/task-clock/ { printf "%.1f", $1 }'
-    else
-        valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
-            awk '/Collected/ { print $4 }'
-    fi
-}
-median() {
-    sort -n | awk 'NF { v[++n] = $1 }
-        END { printf "%.1f", (n % 2) ? v[(n + 1) / 2] : (v[n / 2] + v[n / 2 + 1]) / 2 }'
-}
+. bench/measure.sh
 
 unit=$([ $mode = perf ] && echo "CPU ms" || echo "instructions")
 printf "%-10s %16s %16s %8s   (%s)\n" script bare runtime ratio "$unit"
@@ -40,8 +28,8 @@ for s in bench/engine/*.js; do
     # The two alternate, so that a change in the machine's load hits both alike.
     : >"$work/bare" && : >"$work/runtime"
     for ((i = 0; i < runs; i++)); do
-        cost "$b/bench/bench_bare_engine" "$s" >>"$work/bare" && echo >>"$work/bare"
-        cost "$work/$name.app" >>"$work/runtime" && echo >>"$work/runtime"
+        cost $mode "$b/bench/bench_bare_engine" "$s" >>"$work/bare"
+        cost $mode "$work/$name.app" >>"$work/runtime"
     done
     bare=$(median <"$work/bare")
     runtime=$(median <"$work/runtime")

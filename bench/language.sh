@@ -39,14 +39,8 @@ if [ -n "${BASE:-}" ]; then
     [ -d "$b/bench/startup-app-src" ] || bench/make_startup_app.sh "$b/bench/startup-app-src"
     "$b/capsule-pack" "$b/bench/startup-app-src" "$work/new.app" >/dev/null
     "$b/capsule-pack" --runtime "$BASE/capsule" "$b/bench/startup-app-src" "$work/old.app" >/dev/null
-    mean_ms() {
-        local start end
-        start=$(date +%s%N)
-        for ((i = 0; i < 100; i++)); do "$@" >/dev/null 2>&1 || true; done
-        end=$(date +%s%N)
-        echo "scale=2; ($end - $start) / 100 / 1000000" | bc
-    }
-    old=$(mean_ms "$work/old.app") new=$(mean_ms "$work/new.app")
+    . bench/measure.sh
+    old=$(mean_ms 100 "$work/old.app") new=$(mean_ms 100 "$work/new.app")
     printf "%-16s %10s ms (before) %10s ms (now), ratio %s\n" "start-up" "$old" "$new" \
         "$(echo "scale=3; $new / $old" | bc)"
 fi

@@ -10,24 +10,17 @@ b=build
 [ -d $b/bench/startup-app-src ] || bench/make_startup_app.sh $b/bench/startup-app-src
 $b/capsule-pack "$PWD/$b/bench/startup-app-src" "$PWD/$b/bench/startup-app" >/dev/null
 
-# Mean wall time of a command over $runs runs, in milliseconds.
-mean_ms() {
-    local start end
-    start=$(date +%s%N)
-    for ((i = 0; i < runs; i++)); do "$@" >/dev/null 2>&1 || true; done
-    end=$(date +%s%N)
-    echo "scale=3; ($end - $start) / $runs / 1000000" | bc
-}
+. bench/measure.sh
 
 peak_kb() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
 
 printf "%-52s %10s %12s\n" "command" "mean ms" "peak RSS kB"
-row() { printf "%-52s %10s %12s\n" "$1" "$(mean_ms "${@:2}")" "$(peak_kb "${@:2}")"; }
+row() { printf "%-52s %10s %12s\n" "$1" "$(mean_ms $runs "${@:2}")" "$(peak_kb "${@:2}")"; }
 row "bare runtime (no package)" $b/capsule
 row "packed app of ~900 files, to its first statement" $b/bench/startup-app
 if command -v node >/dev/null; then
-    app=$(mean_ms $b/bench/startup-app)
-    node=$(mean_ms node -e 0)
+    app=$(mean_ms $runs $b/bench/startup-app)
+    node=$(mean_ms $runs node -e 0)
     printf "%-52s %10s\n" "node -e 0" "$node"
     printf "%-52s %10.3f\n" "packed app / node (same run)" "$(echo "$app / $node" | bc -l)"
 fi
