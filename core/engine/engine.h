@@ -34,7 +34,6 @@ bool createInstance(const HostInstaller* installers = nullptr);
 void defineArguments(int argc, char** argv, char** envp);
 // Destroys the heap (finalizers run); the calling thread must hold no request.
 void destroyInstance();
-bool instanceExists();
 
 const ModuleApi* api();
 HostContext* mainContext();

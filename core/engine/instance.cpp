@@ -96,10 +96,6 @@ size_t heapBytes() {
     return gHeapBytes.load();
 }
 
-bool instanceExists() {
-    return gMain != nullptr;
-}
-
 bool createInstance(const HostInstaller* installers) {
     if (gMain) return true;
     gMain = duk_create_heap(heapAlloc, heapRealloc, heapFree, nullptr, fatal);
