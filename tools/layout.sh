@@ -6,9 +6,9 @@
 # alone. (The language library's generated list of units also names natives of the E4X
 # binding and of the engine's date code: links downward, as its includes do.) Prints the rooms in an order where each includes only rooms
 # printed before it, each with what it includes; exits 1 with the reason when a check fails.
-#   tools/layout.sh            (also run by the test suite)
+#   tools/layout.sh [tree]     (the repository by default; also run by the test suite)
 set -euo pipefail
-cd "$(dirname "$0")/.."
+cd "${1:-$(dirname "$0")/..}"
 
 # The room of a file: its folder, but for the few places where a folder holds two rooms.
 room() {

@@ -4,6 +4,7 @@
 #include "core/translator/lexer.h"
 #include "core/translator/translate.h"
 #include "core/translator/writer.h"
+#include "platforms/platform.h"
 
 #include "duktape.h"
 
@@ -13,6 +14,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -384,3 +386,37 @@ TEST(Translator, PlainScriptsPassUntouched) {
 }
 
 } // namespace
+
+// ---- the blocks a translation takes --------------------------------------------------------
+
+namespace {
+std::atomic<int> gBlocksTaken{0}, gBlocksGiven{0};
+void* takeBlock(size_t size) {
+    gBlocksTaken++;
+    return malloc(size);
+}
+void giveBlock(void* block) {
+    gBlocksGiven++;
+    free(block);
+}
+} // namespace
+
+// The embedder's block functions serve every block, on both writer threads of a large
+// program, and get every one back; the translation is the one that malloc's blocks give.
+TEST(Translator, BlocksComeFromTheEmbedderAndGoBack) {
+    std::string source;
+    for (int i = 0; source.size() < 400 * 1024; i++)
+        source += "function g" + std::to_string(i) +
+                  "() { let [a, b] = [1, 2]; yield a + b; }\nvar x" + std::to_string(i) +
+                  " = [v * 2 for each (v in [1, 2])];\n";
+    translator::setBlockFunctions(malloc, free);
+    translator::Translation plain = run(source);
+    translator::setBlockFunctions(takeBlock, giveBlock);
+    translator::Translation counted = run(source);
+    translator::setBlockFunctions(platform::allocateBlock, platform::freeBlock);
+    EXPECT_GT(gBlocksTaken.load(), 1);
+    EXPECT_EQ(gBlocksGiven.load(), gBlocksTaken.load());
+    ASSERT_TRUE(plain.changed && !plain.failed) << plain.message;
+    EXPECT_FALSE(counted.failed) << counted.message;
+    EXPECT_EQ(counted.text, plain.text);
+}
