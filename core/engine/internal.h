@@ -49,6 +49,9 @@ duk_bool_t duk_host_enum_next(duk_context* ctx);
 // __lang.each(v): the marker whose for-in gives the values of v.
 duk_ret_t duk_host_each(duk_context* ctx);
 
+// RegExp.prototype.compile(source, flags), a native (core/engine/duktape/regexp.cpp).
+duk_ret_t duk_host_regexp_compile(duk_context* ctx);
+
 // Whether the function fn is on the call stack of the context (core/engine/duktape/unit.cpp).
 duk_bool_t duk_host_on_call_stack(duk_context* ctx, void* fn);
 
