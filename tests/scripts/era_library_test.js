@@ -1,6 +1,7 @@
-// The library of that language level beyond the standards: watch and unwatch, String's
-// HTML methods, RegExp.prototype.compile and regular expressions called as functions. Each
-// table row is a source text and the uneval form of its value ("throws Name" when it throws).
+// The library of that language level beyond the standards: watch and unwatch, the Array
+// generics on strings and array-likes, indirect eval, String's HTML methods,
+// RegExp.prototype.compile and regular expressions called as functions. Each table row is
+// a source text and the uneval form of its value ("throws Name" when it throws).
 
 // Every call of a watch handler: [this is the object, name, old value, new value].
 function logging(o, log, result) {
@@ -77,6 +78,36 @@ test("an error of watch names the calling script's line", function () {
     assertEq(e.fileName, here.fileName);
     assertEq(e.lineNumber, here.lineNumber);
 });
+
+table("the Array generics take strings and array-likes as that engine did", [
+    ["Array.prototype.map.call('abc', function (c) { return c + c; })", "[\"aa\", \"bb\", \"cc\"]"],
+    ["[Array.join('abc', '-'), Array.indexOf('abc', 'c'), Array.lastIndexOf('abcb', 'b')]",
+     "[\"a-b-c\", 2, 3]"],
+    ["[Array.slice('abcd', 1, 3), Array.filter('abcb', function (c) { return c == 'b'; })]",
+     "[[\"b\", \"c\"], [\"b\", \"b\"]]"],
+    ["[Array.reduce('abc', function (a, c) { return c + a; }), Array.every('aa', function (c)" +
+     " { return c == 'a'; }), Array.some('ab', function (c) { return c == 'c'; })]",
+     "[\"cba\", true, false]"],
+    ["var r = []; Array.forEach('ab', function (c, i, s) { r.push(c + i + typeof s); }); r",
+     "[\"a0object\", \"b1object\"]"],
+    ["Array.concat('ab', 'cd')", "[(new String(\"ab\")), \"cd\"]"],
+    // A string cannot change: the methods that would change it are a TypeError.
+    ["Array.push('abc', 'd')", "throws TypeError"],
+    ["Array.reverse('abc')", "throws TypeError"],
+], uneval);
+
+var scopeProbe = "global";
+table("indirect eval runs in the global scope, with the language", [
+    ["(function () { var scopeProbe = 'local'; var e = eval; return [e('scopeProbe')," +
+     " eval('scopeProbe')]; })()", "[\"global\", \"local\"]"],
+    ["(function () { var scopeProbe = 'local'; return ({eval: eval}).eval('scopeProbe'); })()",
+     "\"global\""],
+    ["(function () { var e = eval; e('var declaredByEval = 5'); return typeof declaredByEval; })()",
+     "\"number\""],
+    ["(function () { var e = eval; return e('let (a = 2) [x * a for each (x in [1, 2])]'); })()",
+     "[2, 4]"],
+    ["(function () { var e = eval; return e('(function () { yield 1; })')().next(); })()", "1"],
+], uneval);
 
 table("String's HTML methods", [
     ["['x'.bold(), 'x'.big(), 'x'.blink(), 'x'.fixed(), 'x'.italics(), 'x'.small(), 'x'.strike()," +
