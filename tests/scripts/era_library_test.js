@@ -70,7 +70,6 @@ table("what cannot be watched is a TypeError", [
     ["[1, 2].watch('length', function () {})", "throws TypeError"],
     ["Object.seal({a: 1}).watch('a', function () {})", "throws TypeError"],
     ["Object.preventExtensions({}).watch('a', function () {})", "throws TypeError"],
-    ["({}).watch('a')", "throws TypeError"],
 ], uneval);
 
 test("an error of watch names the calling script's line", function () {
@@ -138,8 +137,6 @@ table("RegExp.prototype.compile gives the regular expression a new pattern in pl
 
 table("a regular expression called as a function is its exec", [
     ["/a+/('caaat')", "[\"aaa\"]"],
-    ["/z/('abc')", "null"],
-    ["var re = /(\\d)(\\d)/; re('a12').slice()", "[\"12\", \"1\", \"2\"]"],
     ["var o = {r: /b/g}; [o.r('abcb')[0], o.r.lastIndex]", "[\"b\", 2]"],
     ["var re = /a/; re.exec = function () { return 'replaced'; }; re('a')", "[\"a\"]"],
     ["Function.prototype.call.call(/a+/, null, 'baa')", "[\"aa\"]"],
