@@ -13,11 +13,11 @@ BUILD_DIR=build-asan tools/build.sh -DCAPSULE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Deb
 # ThreadSanitizer: the packed test runner and the module libraries, with the script tests
 # whose threads share data: the stress test, mutexes, threads, and each module's reads and
 # waits outside the engine lock (a close from another thread meanwhile, the first TLS use
-# from two threads at once, two SNMP sessions polled at once), and the torture test's
-# threads on one pool of objects.
+# from two threads at once, two SNMP sessions polled at once), the torture test's
+# threads on one pool of objects, and a generator that one thread runs and another tries.
 cmake -S . -B build-tsan -G Ninja -DCAPSULE_TSAN=ON >/dev/null
 cmake --build build-tsan --target capsule_test msqlite mserial msocket msnmp musb snmp_endless_agent
-for t in stress mutex threads sqlite serial socket socket_tls snmp torture; do
+for t in stress mutex threads sqlite serial socket socket_tls snmp torture generator_threads; do
     TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
 done
 # The fuzz targets, a short fixed run each (tools/fuzz.sh; tests/fuzz/README.md for longer).

@@ -181,6 +181,23 @@ static duk_ret_t makeContext(duk_context* ctx, void* udata) {
     return 0;
 }
 
+// The contexts of the other threads are the main one and those in the stash.
+bool runningElsewhere(duk_context* ctx, duk_idx_t idx) {
+    void* fn = duk_get_heapptr(ctx, idx);
+    if (!fn) return false;
+    if (gMain != ctx && duk_host_on_call_stack(gMain, fn)) return true;
+    duk_push_heap_stash(ctx);
+    duk_enum(ctx, -1, DUK_ENUM_OWN_PROPERTIES_ONLY);
+    bool found = false;
+    while (!found && duk_next(ctx, -1, 1)) {
+        duk_context* other = duk_get_context(ctx, -1); // null for what is not a context
+        found = other && other != ctx && duk_host_on_call_stack(other, fn);
+        duk_pop_2(ctx);
+    }
+    duk_pop_2(ctx);
+    return found;
+}
+
 HostContext* newContext() {
     duk_context* ctx = gFactory ? gFactory : gMain;
     duk_context* made = nullptr;

@@ -49,6 +49,12 @@ duk_bool_t duk_host_enum_next(duk_context* ctx);
 // __lang.each(v): the marker whose for-in gives the values of v.
 duk_ret_t duk_host_each(duk_context* ctx);
 
+// RegExp.prototype.compile(source, flags), a native (core/engine/duktape/regexp.cpp).
+duk_ret_t duk_host_regexp_compile(duk_context* ctx);
+
+// Whether the function fn is on the call stack of the context (core/engine/duktape/unit.cpp).
+duk_bool_t duk_host_on_call_stack(duk_context* ctx, void* fn);
+
 // E4X support in the engine (core/engine/duktape/unit.cpp; the engine calls in through the
 // 30-e4x patch). Registered once, when the XML unit is first used.
 struct duk_host_e4x {
@@ -171,6 +177,10 @@ void requestBegin(HostContext* cx);
 void requestEnd(HostContext* cx);
 int requestSuspend(HostContext* cx);
 void requestResume(HostContext* cx, int depth);
+
+// Whether the function at idx runs on another context than ctx: one of another thread,
+// which waits meanwhile in a native with its request suspended (instance.cpp).
+bool runningElsewhere(duk_context* ctx, duk_idx_t idx);
 
 // Compiled scripts kept across starts (script_cache.cpp): pushes the function that
 // compiling code (n bytes, named fileName) makes and returns true when the cache holds

@@ -1,4 +1,5 @@
 // provides: __lang.gen __lang.iter
+// natives: kGeneratorNatives
 // Generator objects for the translator's state machines (core/translator/write_gen.cpp).
 // A generator function returns __lang.gen(step, table, registers). step is the generator's
 // next(): called on the generator, it runs the body from state this.s (marking it -2,
@@ -40,7 +41,8 @@ function typeError(message, depth) {
 }
 
 // A step that an exception left (the body's exceptions pass through, for speed) leaves
-// the generator marked running: it is done unless its step is still on the call stack.
+// the generator marked running: it is done unless its step is still on the call stack,
+// this thread's or another script thread's (which waits in a native meanwhile).
 function settle(g, from) {
     if (g.s !== -2) return;
     for (var level = from || -2;; level--) {
@@ -48,6 +50,7 @@ function settle(g, from) {
         if (!a) break;
         if (a.function === g.next) return;
     }
+    if (native.runningElsewhere(g.next)) return;
     g.s = -1;
 }
 

@@ -86,6 +86,15 @@ void duk_host_reserve_entries(duk_context* ctx, duk_idx_t idx, duk_uint32_t n) {
     if (need > DUK_HOBJECT_GET_ESIZE(obj)) duk_hobject_resize_entrypart(thr, obj, need);
 }
 
+// Whether an activation of the context runs the function fn. Reads the context's call
+// stack only, so it may ask about a context that another thread has suspended.
+duk_bool_t duk_host_on_call_stack(duk_context* ctx, void* fn) {
+    duk_hthread* thr = reinterpret_cast<duk_hthread*>(ctx);
+    for (duk_activation* act = thr->callstack_curr; act; act = act->parent)
+        if (DUK_ACT_GET_FUNC(act) == static_cast<duk_hobject*>(fn)) return 1;
+    return 0;
+}
+
 // "Math" or "JSON" when the object at idx is that built-in namespace object (an object of
 // its class, which scripts cannot make), nullptr otherwise.
 const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
@@ -109,6 +118,9 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 
 // `__proto__: v` in object literals, from the patched compiler and MPUTOBJ instruction.
 #include "core/engine/duktape/proto_literal.cpp"
+
+// Regular expressions called as functions (the patched call set-up) and compile().
+#include "core/engine/duktape/regexp.cpp"
 
 // E4X (core/xml/binding/): XML values are proxies whose handler is the E4X handler; a
 // pointer to the native value sits in a hidden own property of the proxy (its "slot", read
