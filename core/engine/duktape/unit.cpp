@@ -248,3 +248,11 @@ void duk_host_translate(duk_compiler_ctx* comp_ctx, duk_lexer_point* pt, duk_sma
     comp_ctx->curr_token.start_line = error.line;
     duk_error(thr, error.code, "%s", duk_get_string(thr, -1));
 }
+
+duk_bool_t duk_host_creating_error(duk_context* ctx) {
+    return reinterpret_cast<duk_hthread*>(ctx)->heap->creating_error != 0;
+}
+
+duk_bool_t duk_host_collecting(duk_context* ctx) {
+    return reinterpret_cast<duk_hthread*>(ctx)->heap->ms_running != 0;
+}
