@@ -110,6 +110,12 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 // `__proto__: v` in object literals, from the patched compiler and MPUTOBJ instruction.
 #include "core/engine/duktape/proto_literal.cpp"
 
+// An array part that grows in place, from the patched property resize.
+#include "core/engine/duktape/array_growth.cpp"
+
+// Array.prototype.join in one buffer, from the patched built-in.
+#include "core/engine/duktape/join.cpp"
+
 // E4X (core/xml/binding/): XML values are proxies whose handler is the E4X handler; a
 // pointer to the native value sits in a hidden own property of the proxy (its "slot", read
 // here without proxy behaviour) and of the proxy's target (where the traps find it). The
