@@ -6,6 +6,7 @@ list(FILTER platform_sources EXCLUDE REGEX "^platforms/posix/")
 list(APPEND platform_sources
     platforms/win32/atomic_file.cpp
     platforms/win32/blocks.cpp
+    platforms/win32/large_blocks.cpp
     platforms/win32/console.cpp
     platforms/win32/fault_trap.cpp
     platforms/win32/filesystem.cpp

@@ -159,6 +159,12 @@ StackBounds stackBounds();
 void* allocateBlock(size_t size);
 void freeBlock(void* block);
 
+// Makes the C library give every large block (128 KiB and up) its own mapping, returned to
+// the system when freed. Without it glibc raises that bound after each large free, and a
+// block that grows in steps (an object's property table) leaves each older, smaller copy
+// as a hole in its heap that the next, larger one cannot reuse. Called once, at start-up.
+void mapLargeBlocks();
+
 // Mutexes held by number: recursive (the owner must release once per successful lock),
 // owned by the locking thread, and passed on when their owner thread ends holding them.
 // Numbers count up from 1 and are never given out again; 0 and any number that names no

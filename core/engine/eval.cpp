@@ -119,6 +119,7 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
     }
     ts.slotThrew = slotThrew; // an evaluation's error is the native's to pass on or not
     if (result) *result = HOST_UNDEFINED;
+    ReserveScope reserve; // an error from a full heap is still noted and reported
     if (!duk_check_stack(ctx, 8)) return 0;
     duk_idx_t err = duk_get_top_index(ctx);
     duk_dup(ctx, err);

@@ -1,11 +1,10 @@
-// The engine instance: one heap capped by a counting allocator, the main context, the
+// The engine instance: one heap (its allocator is heap.cpp), the main context, the
 // contexts of other threads, and the request lock that serialises every use of the heap.
 #include "core/engine/internal.h"
 
 #include "core/guard/crash_guard.h"
-#include "platforms/block_size.h"
+#include "platforms/platform.h"
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <stdio.h>
@@ -39,52 +38,13 @@ class FairLock {
     uint64_t next_ = 0, serving_ = 0;
 };
 static FairLock& gLock = *new FairLock;
-static std::atomic<size_t> gHeapBytes{0};
 
 ThreadState& thread() {
     static thread_local ThreadState state;
     return state;
 }
 
-// The heap's blocks are counted by the size the C library reports for them
-// (malloc_usable_size), so a free or a reallocation needs no header of its own to keep the
-// count exact. Past the limit an allocation fails: the engine then collects garbage and
-// retries, and raises a catchable Error ("alloc failed") if that does not help.
 namespace {
-using platform::blockSize;
-
-void* heapAlloc(void*, duk_size_t size) {
-    if (gHeapBytes.load(std::memory_order_relaxed) + size > kHeapLimit) return nullptr;
-    void* p = malloc(size);
-    if (p) gHeapBytes.fetch_add(blockSize(p), std::memory_order_relaxed);
-    return p;
-}
-
-void heapFree(void*, void* ptr) {
-    if (!ptr) return;
-    gHeapBytes.fetch_sub(blockSize(ptr), std::memory_order_relaxed);
-    free(ptr);
-}
-
-void* heapRealloc(void* ud, void* ptr, duk_size_t size) {
-    if (!ptr) return heapAlloc(ud, size);
-    if (size == 0) {
-        heapFree(ud, ptr);
-        return nullptr;
-    }
-    size_t old = blockSize(ptr);
-    if (size > old && gHeapBytes.load(std::memory_order_relaxed) + (size - old) > kHeapLimit)
-        return nullptr;
-    void* q = realloc(ptr, size);
-    if (!q) return nullptr;
-    size_t now = blockSize(q);
-    if (now >= old)
-        gHeapBytes.fetch_add(now - old, std::memory_order_relaxed);
-    else
-        gHeapBytes.fetch_sub(old - now, std::memory_order_relaxed);
-    return q;
-}
-
 void fatal(void*, const char* msg) {
     fprintf(stderr, "Fatal engine error: %s\n", msg ? msg : "unknown");
     fflush(stderr);
@@ -92,12 +52,9 @@ void fatal(void*, const char* msg) {
 }
 } // namespace
 
-size_t heapBytes() {
-    return gHeapBytes.load();
-}
-
 bool createInstance(const HostInstaller* installers) {
     if (gMain) return true;
+    platform::mapLargeBlocks(); // a growing table leaves no holes behind
     gMain = duk_create_heap(heapAlloc, heapRealloc, heapFree, nullptr, fatal);
     if (!gMain) return false;
     ThreadState& ts = thread();

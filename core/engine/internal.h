@@ -75,6 +75,10 @@ void duk_host_collect_quietly(duk_context* ctx);
 void duk_host_set_slot(duk_context* ctx, duk_idx_t idx, void* slot);
 void* duk_host_get_slot(duk_context* ctx, duk_idx_t idx);
 void* duk_host_e4x_slot(duk_context* ctx, duk_idx_t idx);
+// Whether the engine is making an error object to throw (core/engine/duktape/unit.cpp).
+duk_bool_t duk_host_creating_error(duk_context* ctx);
+// Whether a garbage collection is running (core/engine/duktape/unit.cpp).
+duk_bool_t duk_host_collecting(duk_context* ctx);
 
 namespace engine {
 
@@ -91,6 +95,21 @@ struct ThreadState {
     bool slotThrew = false; // a slot's conversion or property access threw (pending)
 };
 ThreadState& thread();
+
+// The heap's allocator (heap.cpp), counted and bounded by kHeapLimit.
+void* heapAlloc(void* udata, duk_size_t size);
+void* heapRealloc(void* udata, void* ptr, duk_size_t size);
+void heapFree(void* udata, void* ptr);
+// While one is open, allocations may pass the heap's ceiling by a small fixed reserve, as
+// they may while the engine makes an error: the host reports an error from a full heap
+// inside one. Held under the request lock.
+class ReserveScope {
+  public:
+    ReserveScope();
+    ~ReserveScope();
+    ReserveScope(const ReserveScope&) = delete;
+    ReserveScope& operator=(const ReserveScope&) = delete;
+};
 
 struct ClassInfo {
     const char* name;

@@ -222,7 +222,7 @@ void appendArray(Writer& w, duk_idx_t idx) {
     bool hole = false;
     for (duk_size_t i = 0; i < n; i++) {
         if (i) w.text += ", ";
-        if (w.text.size() > kHeapLimit) duk_range_error(w.ctx, "uneval: result too long");
+        if (w.text.size() > limits::kStringBytes) duk_range_error(w.ctx, "uneval: result too long");
         hole = !duk_has_prop_index(w.ctx, idx, static_cast<duk_uarridx_t>(i));
         if (hole) continue;
         duk_get_prop_index(w.ctx, idx, static_cast<duk_uarridx_t>(i));
@@ -332,7 +332,7 @@ bool appendBoxed(Writer& w, duk_idx_t idx, Builtin b, const char* ctor) {
 void appendValue(Writer& w, duk_idx_t idx, bool top) {
     duk_context* ctx = w.ctx;
     duk_require_stack(ctx, 16); // ample for one level (appendError pushes the most, 8)
-    if (w.text.size() > kHeapLimit) duk_range_error(ctx, "uneval: result too long");
+    if (w.text.size() > limits::kStringBytes) duk_range_error(ctx, "uneval: result too long");
     switch (duk_get_type(ctx, idx)) {
     case DUK_TYPE_UNDEFINED:
         w.text += "(void 0)";

@@ -42,11 +42,11 @@ static uint32_t low32(double m) {
 }
 
 // Inflates into out, at most capacity bytes. The buffer grows with what is restored, so
-// a large capacity for small data costs nothing, and stops at the engine's heap size,
-// which no result beyond could fit in. Z_STREAM_END: complete; Z_BUF_ERROR: more data
+// a large capacity for small data costs nothing, and stops at the longest string that a
+// native makes for a script. Z_STREAM_END: complete; Z_BUF_ERROR: more data
 // than fits; Z_MEM_ERROR; anything else: no complete stream.
 static int inflateInto(const char* data, size_t size, uint32_t capacity, std::string* out) {
-    size_t limit = std::min<size_t>(capacity, limits::kHeapBytes);
+    size_t limit = std::min<size_t>(capacity, limits::kStringBytes);
     z_stream zs{};
     zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
     zs.avail_in = static_cast<uInt>(size);

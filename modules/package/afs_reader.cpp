@@ -54,7 +54,8 @@ bool locate(FILE* f, Block* block) {
 
 // Inflates exactly size bytes from a zlib stream; anything else is damage.
 static Status inflateExact(const char* in, int64_t csize, int64_t size, std::string* out) {
-    if (size > int64_t(limits::kHeapBytes)) return Status::NoMemory; // no script could hold it
+    if (size > int64_t(limits::kStringBytes))
+        return Status::NoMemory; // longer than a script's string
     try {
         out->resize(static_cast<size_t>(size));
     } catch (const std::bad_alloc&) {

@@ -355,7 +355,7 @@ try {
         var mb = "b", ballast = [];
         while (mb.length < (1 << 20)) mb += mb;
         try {
-            for (var i = 0; i < 64; i++) ballast.push(mb + i);
+            for (var i = 0; i < 1100; i++) ballast.push(i + mb);
         } catch (e) {
             // the heap is full: free two of the megabytes for the walk
         }

@@ -104,7 +104,7 @@ function soakExhaust(id) {
     var hit = false, hold = [];
     try {
         var chunk = new Array(65536).join("m");
-        for (var i = 0; i < 10000; i++) hold.push(chunk + id + i);
+        for (var i = 0; i < 20000; i++) hold.push(chunk + id + i);
     } catch (e) {
         hit = true;
     }

@@ -122,6 +122,12 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 // Regular expressions called as functions (the patched call set-up) and compile().
 #include "core/engine/duktape/regexp.cpp"
 
+// An array part that grows in place, from the patched property resize.
+#include "core/engine/duktape/array_growth.cpp"
+
+// Array.prototype.join in one buffer, from the patched built-in.
+#include "core/engine/duktape/join.cpp"
+
 // E4X (core/xml/binding/): XML values are proxies whose handler is the E4X handler; a
 // pointer to the native value sits in a hidden own property of the proxy (its "slot", read
 // here without proxy behaviour) and of the proxy's target (where the traps find it). The
@@ -259,4 +265,12 @@ void duk_host_translate(duk_compiler_ctx* comp_ctx, duk_lexer_point* pt, duk_sma
     DUK_LEXER_SETPOINT(&comp_ctx->lex, pt); // the error's line information reads the window
     comp_ctx->curr_token.start_line = error.line;
     duk_error(thr, error.code, "%s", duk_get_string(thr, -1));
+}
+
+duk_bool_t duk_host_creating_error(duk_context* ctx) {
+    return reinterpret_cast<duk_hthread*>(ctx)->heap->creating_error != 0;
+}
+
+duk_bool_t duk_host_collecting(duk_context* ctx) {
+    return reinterpret_cast<duk_hthread*>(ctx)->heap->ms_running != 0;
 }
