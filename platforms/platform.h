@@ -71,6 +71,10 @@ struct PathStatus {
 // found, as with the stat of the scripts' first home.
 bool pathStatus(const std::string& path, PathStatus* status);
 bool removeFile(const std::string& path); // a file (or link), never a directory
+// Gives a file or folder a new name, replacing a file of that name, in one step where the
+// system makes it one (within one file system; across file systems it fails and nothing
+// moves). A file's content is on the disk before it takes the new name.
+bool renamePath(const std::string& from, const std::string& to);
 // Sets access and modification time to whole seconds since 1970.
 bool setFileTime(const std::string& path, int64_t seconds);
 bool createDirectory(const std::string& path); // one level

@@ -7,10 +7,26 @@
 
 #include "module_path.h"
 
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#define BACKLOG 10
+/* The longest queue of connections waiting for accept that the system allows: a short one
+ * makes the kernel drop connections under a burst of clients, and a dropped client only
+ * tries again a second or more later. Linux caps the queue at net.core.somaxconn, which
+ * may be set above SOMAXCONN. */
+static int listenBacklog(void) {
+    int backlog = SOMAXCONN;
+#ifndef _WIN32
+    FILE* f = fopen("/proc/sys/net/core/somaxconn", "re");
+    if (f) {
+        int n;
+        if (fscanf(f, "%d", &n) == 1 && n > backlog) backlog = n;
+        fclose(f);
+    }
+#endif
+    return backlog;
+}
 
 enum { CONNECTED, NO_HOST, NO_CONTEXT, NO_CONNECTION, NO_CONNECT, NO_PEER, NO_HANDSHAKE };
 
@@ -113,7 +129,7 @@ static int bindSocket(SocketRecord* s, const char* host, int port, const char* c
     int on = 1;
     setsockopt(s->fd, SOL_SOCKET, SO_REUSEADDR, (const char*)&on, sizeof on);
     if (bind(s->fd, (struct sockaddr*)&sa, sizeof sa) != 0) return NO_BIND;
-    if (s->type != SOCKET_UDP && listen(s->fd, BACKLOG) != 0) return NO_LISTEN;
+    if (s->type != SOCKET_UDP && listen(s->fd, listenBacklog()) != 0) return NO_LISTEN;
     return BOUND;
 }
 

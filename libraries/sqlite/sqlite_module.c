@@ -4,6 +4,8 @@
  *   new SQLite(file)   opens (or creates) the database file
  *   db.query(sql)      runs every statement of sql; an array of row objects, one
  *                      read-only text property per column (undefined for NULL)
+ *   db.query(sql, params)  the same with the placeholders' values from params, an
+ *                      array (?, ?NNN) or an object (:name), never spliced into the text
  *   db.close()         closes the database; later queries fail
  *
  * Text: file names cross as UTF-16; statement text as narrow text (each character's
@@ -13,10 +15,11 @@
  * Rooting: a value that a slot hands out after a resumeRequest stays rooted only until
  * this native's next suspendRequest (or its return); values made before the first
  * suspension stay rooted until it returns. So the result array is made before the first
- * suspension, each row object is stored into that array before the row callback suspends
+ * suspension, each row object is stored into that array before the query suspends
  * again, and nothing made in one round is kept for a later one.
  */
 #include "module_helpers.h"
+#include "sqlite_parameters.h"
 
 #include <sqlite3.h>
 #include <stdlib.h>
@@ -27,8 +30,8 @@ HOST_API_DEFINE;
 /* The record of an SQLite object. `users` counts the queries running on the connection:
  * they run outside the request, so another script thread may close the object meanwhile.
  * Its close then only detaches the record and marks it; the last query to finish closes
- * the connection. Closing at once would block on the connection's mutex, which the
- * running query holds while it waits for the request lock: a deadlock. */
+ * the connection. Closing at once would pull the connection from under the statements
+ * that the query still has to prepare and step. */
 typedef struct Database {
     sqlite3* db;
     int users;
@@ -43,11 +46,12 @@ typedef struct Database {
  * value, its text, each NUL-terminated. */
 enum { kBatchRows = 256, kBatchBytes = 1 << 20, kBatchValues = 1 << 14 };
 
-/* What the row callback needs: the calling context, the result array and the number of
+/* What a running query keeps: the calling context, the result array and the number of
  * rows in it, the request depth of the latest suspension, and the batch. `failed`
  * records a failure that stopped the statement: 1 for an engine failure (out of memory;
- * the callback then stays inside the request so that the pending error still stands
- * when the native returns), 2 for a batch that could not grow (outside the request). */
+ * or an error in binding the parameters; the query then stays inside the request so that
+ * the pending error still stands when the native returns), 2 for a batch that could not
+ * grow or a column text SQLite could not make (outside the request). */
 typedef struct QueryContext {
     HostContext* cx;
     HostObject* rows;
@@ -160,37 +164,82 @@ static int buildRows(QueryContext* q) {
     return 1;
 }
 
-/* One result row, outside the request: into the batch, and a full batch into objects. */
-static int rowCallback(void* data, int count, char** values, char** names) {
-    QueryContext* q = (QueryContext*)data;
+/* One result row, outside the request: into the batch, and a full batch into objects.
+ * 0 when the statement must stop (q->failed says why). */
+static int takeRow(QueryContext* q, sqlite3_stmt* st) {
+    int count = sqlite3_column_count(st);
     for (int i = 0; i < count; i++) {
-        const char* name = names[i] ? names[i] : "";
-        char flag = values[i] != NULL;
-        if (!batchPut(q, &flag, 1) || !batchPut(q, name, strlen(name) + 1) ||
-            (values[i] && !batchPut(q, values[i], strlen(values[i]) + 1))) {
+        const char* name = sqlite3_column_name(st, i);
+        const char* value = (const char*)sqlite3_column_text(st, i);
+        if (!name) name = "";
+        char flag = value != NULL;
+        if ((!value && sqlite3_column_type(st, i) != SQLITE_NULL) || !batchPut(q, &flag, 1) ||
+            !batchPut(q, name, strlen(name) + 1) ||
+            (value && !batchPut(q, value, strlen(value) + 1))) {
             q->failed = 2;
-            return 1; /* stops the statement */
+            return 0;
         }
     }
     q->columns[q->batched++] = count;
     q->values += count;
-    if (q->batched < kBatchRows && q->used < kBatchBytes && q->values < kBatchValues) return 0;
+    if (q->batched < kBatchRows && q->used < kBatchBytes && q->values < kBatchValues) return 1;
     hostApi->resumeRequest(q->cx, q->depth);
     if (!buildRows(q)) {
-        q->failed = 1;
-        return 1; /* stops the statement; the request stays entered */
+        q->failed = 1; /* the request stays entered */
+        return 0;
     }
     q->depth = hostApi->suspendRequest(q->cx);
-    return 0;
+    return 1;
 }
 
-/* query(sql) */
+/* Runs one prepared statement to its end, outside the request; its placeholders bound
+ * first, inside it, when there are parameters. An SQLite result code. */
+static int runStatement(QueryContext* q, sqlite3_stmt* st, HostObject* params, const char* sql) {
+    if (params) {
+        hostApi->resumeRequest(q->cx, q->depth);
+        if (!bindParameters(q->cx, st, params, sql)) {
+            q->failed = 1;
+            return SQLITE_ERROR;
+        }
+        q->depth = hostApi->suspendRequest(q->cx);
+    }
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW)
+        if (!takeRow(q, st)) return SQLITE_ABORT;
+    return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
+/* Every statement of the text in turn, as sqlite3_exec runs them, outside the request.
+ * The error message of a failed statement goes to *message (sqlite3_free). */
+static int runText(QueryContext* q, sqlite3* db, const char* sql, HostObject* params,
+                   char** message) {
+    const char* rest = sql;
+    int rc = SQLITE_OK;
+    while (rc == SQLITE_OK && *rest) {
+        sqlite3_stmt* st = NULL;
+        rc = sqlite3_prepare_v2(db, rest, -1, &st, &rest);
+        if (rc == SQLITE_OK && st) rc = runStatement(q, st, params, sql);
+        if (rc != SQLITE_OK && !q->failed) *message = sqlite3_mprintf("%s", sqlite3_errmsg(db));
+        sqlite3_finalize(st);
+    }
+    return rc;
+}
+
+/* query(sql[, params]): params, an array or an object, gives the placeholders' values. */
 static int sqliteQuery(HostContext* cx, HostObject* self, unsigned argc, HostValue* argv,
                        HostValue* rval) {
     if (argc < 1) return hostFormatError(cx, "SQLite.query(<sql>)");
     if (!hostRecord(cx, self)) {
         hostApi->reportError(cx, "SQL error: database object not initialized");
         return 0;
+    }
+    HostObject* params = NULL;
+    if (argc > 1 && !hostIsUndefined(argv[1]) && !hostIsNull(argv[1])) {
+        params = hostToObject(argv[1]);
+        if (!params) {
+            hostApi->reportError(cx, "SQLite.query: parameters must be an array or an object");
+            return 0;
+        }
     }
     const char* sql = hostApi->toBytes(cx, argv[0]);
     Database* d = hostRecord(cx, self); /* the conversion may have run a close */
@@ -213,7 +262,7 @@ static int sqliteQuery(HostContext* cx, HostObject* self, unsigned argc, HostVal
     d->users++;
     q->depth = hostApi->suspendRequest(cx);
     char* message = NULL;
-    int rc = sqlite3_exec(d->db, sql, rowCallback, q, &message);
+    int rc = runText(q, d->db, sql, params, &message);
     if (q->failed != 1) hostApi->resumeRequest(cx, q->depth);
     if (--d->users == 0 && d->closing) closeDatabase(d);
     /* The rows still in the batch came before any error: they stay in the result. */

@@ -49,6 +49,7 @@ FILE_NATIVE(fileUncompress);
 // File-system functions.
 FILE_NATIVE(fileStatus);
 FILE_NATIVE(fileRemove);
+FILE_NATIVE(fileRename);
 FILE_NATIVE(fileSetTime);
 FILE_NATIVE(fileCreateDir);
 FILE_NATIVE(fileChangeDir);

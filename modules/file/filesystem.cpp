@@ -53,6 +53,17 @@ FILE_NATIVE(fileRemove) {
     return pathOperation(cx, argc, argv, rval, "File.remove(<path>)", platform::removeFile);
 }
 
+// rename(from, to): true when the file or folder has its new name; a file there before
+// is replaced in the same step, so a reader finds the old content or the new.
+FILE_NATIVE(fileRename) {
+    (void)self;
+    if (argc < 2) return hostFormatError(cx, "File.rename(<from>, <to>)");
+    std::string from, to;
+    if (!filePathArg(cx, argv[0], &from) || !filePathArg(cx, argv[1], &to)) return 0;
+    *rval = hostBoolean(platform::renamePath(from, to));
+    return 1;
+}
+
 // setTime(path, time): time in milliseconds, truncated toward zero to whole seconds.
 FILE_NATIVE(fileSetTime) {
     (void)self;

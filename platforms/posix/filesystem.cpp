@@ -77,6 +77,28 @@ bool removeFile(const std::string& path) {
     return unlink(path.c_str()) == 0;
 }
 
+// Flushes the file's content first, so that a crash after the rename cannot leave an
+// empty file under the new name, and the new name's folder after, so that the rename
+// itself survives one.
+bool renamePath(const std::string& from, const std::string& to) {
+    struct stat st;
+    if (lstat(from.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+        int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) {
+            fsync(fd);
+            close(fd);
+        }
+    }
+    if (rename(from.c_str(), to.c_str()) != 0) return false;
+    std::string folder = folderOf(to);
+    int dir = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        fsync(dir);
+        close(dir);
+    }
+    return true;
+}
+
 bool setFileTime(const std::string& path, int64_t seconds) {
     struct timespec times[2];
     times[0].tv_sec = times[1].tv_sec = static_cast<time_t>(seconds);

@@ -101,6 +101,12 @@ bool removeFile(const std::string& path) {
     return DeleteFileW(widen(path).c_str()) != 0;
 }
 
+// Without MOVEFILE_COPY_ALLOWED a move to another volume fails rather than copy.
+bool renamePath(const std::string& from, const std::string& to) {
+    return MoveFileExW(widen(from).c_str(), widen(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
 bool setFileTime(const std::string& path, int64_t seconds) {
     HANDLE h = CreateFileW(widen(path).c_str(), FILE_WRITE_ATTRIBUTES,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,

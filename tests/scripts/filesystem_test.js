@@ -126,6 +126,67 @@ try {
         assertEq(File.status(scratch + "/d"), false);
     });
 
+    // Each row renames in a fresh folder holding a = "A", b = "B" and sub/c = "C": the
+    // result, then what the folder holds.
+    var renames = 0;
+    function contents(dir, prefix) {
+        var list = File.openDir(dir + "/*"), out = [];
+        for (var i = 0; i < list.length; i++) {
+            var name = list[i].name, path = dir + "/" + name;
+            if (name === "." || name === "..") continue;
+            if (list[i].type === "dir") {
+                var inner = contents(path, prefix + name + "/");
+                out.push(inner || prefix + name + "/");
+            } else {
+                var f = new File(path, "rb");
+                out.push(prefix + name + "=" + f.read());
+                f.close();
+            }
+        }
+        return out.sort().join(",");
+    }
+    function renameIn(row) {
+        var dir = scratch + "/rename" + renames++, parts = row.split(" -> ");
+        File.createDir(dir);
+        File.createDir(dir + "/sub");
+        writeFile(dir + "/a", "A");
+        writeFile(dir + "/b", "B");
+        writeFile(dir + "/sub/c", "C");
+        return File.rename(dir + "/" + parts[0], dir + "/" + parts[1]) + ": " + contents(dir, "");
+    }
+    table("rename", [
+        ["a -> z", "true: b=B,sub/c=C,z=A"],
+        ["a -> sub/z", "true: b=B,sub/c=C,sub/z=A"],
+        ["sub/c -> z", "true: a=A,b=B,sub/,z=C"],
+        ["a -> b", "true: b=A,sub/c=C"],
+        ["a -> sub/c", "true: b=B,sub/c=A"],
+        ["sub -> moved", "true: a=A,b=B,moved/c=C"],
+        ["sub\\c -> sub\\z", "true: a=A,b=B,sub/z=C"],
+        ["missing -> b", "false: a=A,b=B,sub/c=C"],
+        ["a -> nowhere/z", "false: a=A,b=B,sub/c=C"],
+        ["a -> sub", "false: a=A,b=B,sub/c=C"],
+    ], String, renameIn);
+
+    test("rename: too few arguments", function () {
+        assertEq(assertThrows(function () { File.rename(scratch + "/x"); }).message,
+                 "Native function format error: File.rename(<from>, <to>)");
+        assertEq(File.rename.length, 2);
+    });
+
+    // (Windows does not replace a file that is open.)
+    if (!onWindows) test("rename: a reader of the replaced file keeps what it opened", function () {
+        writeFile(scratch + "/state", "old");
+        writeFile(scratch + "/state.new", "new");
+        var reader = new File(scratch + "/state", "rb");
+        assertTrue(File.rename(scratch + "/state.new", scratch + "/state"));
+        assertEq(reader.read(), "old");
+        reader.close();
+        reader = new File(scratch + "/state", "rb");
+        assertEq(reader.read(), "new", "a new reader finds the new content");
+        reader.close();
+        assertTrue(File.remove(scratch + "/state"));
+    });
+
     test("openDir of an empty folder lists . and ..", function () {
         File.createDir(scratch + "/empty");
         var list = File.openDir(scratch + "/empty/*.*");

@@ -219,6 +219,26 @@ try {
         a.close(), c.close(), l.close();
     });
 
+    // A burst of clients before the server accepts: the queue takes them all, where a
+    // short one made the system drop connections that then waited a second to try again.
+    test("a listener queues a burst of 64 connections before its first accept", function () {
+        var l = listen("tcp"), clients = [], start = Date.now();
+        for (var i = 0; i < 64; i++) {
+            var c = new Socket("tcp");
+            c.setTimeout(2); // bounds a connect that the queue would not take (Linux)
+            c.connect("127.0.0.1", l.port);
+            clients.push(c);
+        }
+        assertTrue(Date.now() - start < 1000, "no client waited: " + (Date.now() - start) + " ms");
+        for (i = 0; i < clients.length; i++) {
+            clients[i].send("n" + i);
+            var a = l.accept();
+            assertEq(a.recv(10), "n" + i, "accepted in order");
+            a.close(), clients[i].close();
+        }
+        l.close();
+    });
+
     test("a client that vanishes mid-response: send gives -1, the server goes on", function () {
         vanishListener = listen("tcp");
         vanishResult = undefined;

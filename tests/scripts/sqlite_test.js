@@ -364,6 +364,51 @@ try {
         assertEq(db.query("SELECT 6 * 7 AS v")[0].v, "42", "the connection works");
         db.close();
     });
+    // query(sql, params): each row's source runs on the database pdb; its rows as uneval
+    // gives them, or the message of what it threw.
+    var pdb = new SQLite(path("params.db"));
+    pdb.query("CREATE TABLE kv(k, v)");
+    function params(source) {
+        try {
+            return uneval(eval(source));
+        } catch (e) {
+            return "error: " + e.message;
+        }
+    }
+    table("parameters", [
+        ['pdb.query("SELECT ? AS v, typeof(?) AS t", ["it\'s", "x"])', '[{v:"it\'s", t:"text"}]'],
+        ['pdb.query("SELECT ?2 AS b, ?1 AS a", ["x", "y"])', '[{b:"y", a:"x"}]'],
+        ['pdb.query("SELECT typeof(?) AS i, typeof(?) AS r, ? || \'\' AS big, ? + 0 AS neg",' +
+         ' [7, 2.5, 9007199254740992, -0])', '[{i:"integer", r:"real", big:"9007199254740992", neg:"0"}]'],
+        ['pdb.query("SELECT ? AS t, ? AS f, typeof(?) AS n, typeof(?) AS u", [true, false, null, undefined])',
+         '[{t:"1", f:"0", n:"null", u:"null"}]'],
+        ['pdb.query("SELECT :a AS a, @b AS b, $c AS c, :gone IS NULL AS g", {a: 1, b: "two", c: null})',
+         '[{a:"1", b:"two", c:(void 0), g:"1"}]'],
+        ['pdb.query("SELECT ? AS v", [{toString: function () { return "made"; }}])', '[{v:"made"}]'],
+        ['pdb.query("SELECT length(?) AS n", ["\\u00c3\\u00a9"])', '[{n:"1"}]'],
+        ['pdb.query("INSERT INTO kv VALUES(:k, 1); SELECT :k AS k", {k: "both"})', '[{k:"both"}]'],
+        ['pdb.query("SELECT 1 AS one", null).length + pdb.query("SELECT 1", undefined).length', "2"],
+        ['pdb.query("SELECT ?, ?", [1])', "error: SQL error: the statement takes 2 values, not 1\n" +
+         "SQL query: SELECT ?, ?"],
+        ['pdb.query("SELECT ?", [1, 2])', "error: SQL error: the statement takes 1 values, not 2\n" +
+         "SQL query: SELECT ?"],
+        ['pdb.query("SELECT ?", {a: 1})', "error: SQL error: the statement takes 1 values, not 0\n" +
+         "SQL query: SELECT ?"],
+        ['pdb.query("SELECT ?", "x")', "error: SQLite.query: parameters must be an array or an object"],
+        ['pdb.query("SELECT :a", {get a() { throw new Error("no a"); }})', "error: no a"],
+    ], String, params);
+
+    test("a value that would break concatenated SQL is stored as it is", function () {
+        var evil = "x'); DROP TABLE kv; --";
+        assertEq(pdb.query("INSERT INTO kv VALUES(?, ?)", ["evil", evil]).length, 0);
+        pdb.close();
+        var again = new SQLite(path("params.db"));
+        var rows = again.query("SELECT v FROM kv WHERE k = ?", ["evil"]);
+        assertEq(rows.length, 1, "one row, and the table is still there");
+        assertEq(rows[0].v, evil);
+        again.close();
+    });
+
 } finally {
     removeTree(scratch);
 }

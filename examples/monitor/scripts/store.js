@@ -22,25 +22,24 @@ Store.close = function () {
     });
 };
 
-Store.query = function (sql) {
+// What the monitor did not make itself (texts and readings of the devices) goes in as
+// parameters, never into the statement text.
+Store.query = function (sql, params) {
     return Util.locked(Store.mutex, function () {
-        return Store.db ? Store.db.query(sql) : [];
+        return Store.db ? Store.db.query(sql, params) : [];
     });
 };
 
-// SQL text literal of a script string (stored as UTF-8).
-Store.quote = function (text) {
-    return "'" + Util.toUtf8(String(text)).replace(/'/g, "''") + "'";
-};
-
+// A reading as a whole number, or null (NULL) for none.
 Store.number = function (v) {
-    return v === undefined || v === null || v !== v ? "NULL" : String(Math.round(v));
+    return v === undefined || v === null || v !== v ? null : Math.round(v);
 };
 
+// Texts are stored as UTF-8.
 Store.addEvent = function (kind, text) {
     var time = Date.now();
-    Store.query("INSERT INTO events VALUES(" + time + ", " + Store.quote(kind) + ", " +
-                Store.quote(text) + ")");
+    Store.query("INSERT INTO events VALUES(?, ?, ?)",
+                [time, Util.toUtf8(String(kind)), Util.toUtf8(String(text))]);
     return {time: time, kind: kind, text: text};
 };
 
@@ -56,17 +55,17 @@ Store.events = function (limit) {
 
 // Stores a reading, and once a minute drops those older than an hour.
 Store.addReading = function (r) {
-    var sql = "INSERT OR REPLACE INTO readings VALUES(" + r.time + ", " + Store.number(r.cpu) +
-              ", " + Store.number(r.processes) + ", " + Store.number(r.charge) + ", " +
-              Store.number(r.load) + ", " + (r.onBattery === undefined ? "NULL" : r.onBattery ? 1 : 0) +
-              ")";
+    var sql = "INSERT OR REPLACE INTO readings VALUES(?, ?, ?, ?, ?, ?)";
+    var values = [r.time, Store.number(r.cpu), Store.number(r.processes),
+                  Store.number(r.charge), Store.number(r.load),
+                  r.onBattery === undefined ? null : r.onBattery ? 1 : 0];
     if (r.time - Store.lastPrune > 60000) {
         Store.lastPrune = r.time;
         sql += "; DELETE FROM readings WHERE time < " + (r.time - Store.keepMs) +
                "; DELETE FROM events WHERE rowid NOT IN" +
                " (SELECT rowid FROM events ORDER BY time DESC LIMIT 10000)";
     }
-    Store.query(sql);
+    Store.query(sql, values);
 };
 
 // The readings of the last hour, oldest first.
