@@ -72,7 +72,7 @@ Routes.handle = function (request) {
             return Http.respond(200, "application/xml; charset=utf-8", Settings.toXML(), true,
                                 "Content-Disposition: attachment; filename=\"monitor-settings.xml\"\r\n");
         var file = Routes.files[path];   // no prototype: "/__proto__" is no file either
-        if (file) return Http.respond(200, file.type, request.method === "HEAD" ? "" : file.content);
+        if (file) return Http.respond(200, file.type, file.content);
         return Http.respond(404, "text/plain", "not found\n");
     } catch (e) {
         return Http.respond(500, "text/plain", "internal error\n", false);
