@@ -10,6 +10,7 @@ packages=(cmake ninja-build g++ pkg-config patch duktape-dev libgtest-dev libgmo
           socat  # pseudo-terminal pairs for the serial module's tests
           libssl-dev openssl curl wrk # socket module: OpenSSL; its tests' peers; its benchmark's load
           libsnmp-dev snmpd snmp # SNMP module; the tests run an snmpd of their own
+          prometheus # the monitor's /metrics: promtool, and a Prometheus of the test's own
           mingw-w64 libz-mingw-w64-dev wine64 # the Windows runtime: cross compilers, zlib, Wine
           desktop-file-utils # checks the launchers that System.createLink writes (tests)
           chromium nodejs # the monitor's browser test; node for the start-up benchmark
@@ -29,7 +30,10 @@ if [ ${#missing[@]} -gt 0 ]; then
     $sudo_cmd apt-get update -qq
     DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}" >/dev/null
 fi
-# Debian starts a system snmpd on install; the SNMP tests run their own, so keep it off.
-if command -v systemctl >/dev/null && systemctl is-enabled snmpd >/dev/null 2>&1; then
-    $([ "$(id -u)" -ne 0 ] && echo sudo) systemctl disable --now snmpd >/dev/null 2>&1 || true
-fi
+# Debian starts a system snmpd and Prometheus (with its node exporter) on install; the
+# tests run their own, so keep them off.
+for unit in snmpd prometheus prometheus-node-exporter; do
+    if command -v systemctl >/dev/null && systemctl is-enabled "$unit" >/dev/null 2>&1; then
+        $([ "$(id -u)" -ne 0 ] && echo sudo) systemctl disable --now "$unit" >/dev/null 2>&1 || true
+    fi
+done

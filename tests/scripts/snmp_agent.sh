@@ -32,10 +32,8 @@ start)
     exit 1
     ;;
 stop)
-    pid=$(cat "$dir/snmpd.pid" 2>/dev/null) || exit 0
-    kill "$pid" 2>/dev/null
-    for wait in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    rm -f "$dir/snmpd.pid"
+    . "$(dirname "$0")/stop_server.sh"
+    stop_server "$dir/snmpd.pid"
     ;;
 run)
     shift 2

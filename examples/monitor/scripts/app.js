@@ -9,12 +9,14 @@ App.includeWebServer = function () {
     include("scripts/routes.js", "AFS");
 };
 
-// The scripts of the agent behind the web server: the store, the devices, the poller.
+// The scripts of the agent behind the web server: the store, the devices, the poller,
+// and what it tells Prometheus.
 App.includeAgent = function () {
     include("scripts/store.js", "AFS");
     include("scripts/ups.js", "AFS");
     include("scripts/simulator.js", "AFS");
     include("scripts/poller.js", "AFS");
+    include("scripts/metrics.js", "AFS");
 };
 
 // options: {dataDir, port, https, device}. The web server comes first, so that the page
@@ -50,6 +52,7 @@ App.start = function (options) {
     Modules.require("SQLite", "msqlite");
     Modules.require("Serial", "mserial");
     Store.open(App.dataDir + "/monitor.db");
+    Metrics.init();
     Poller.init(App.device(options.device || v.device, v));
     App.agentReady = true;
     Poller.event("start", "Monitor started (process " + System.getPID() + ", " +

@@ -118,6 +118,7 @@ Http.serve = function (id) {
             var response = request.error ? Http.respond(request.error, "text/plain",
                                                        Http.statusTexts[request.error] + "\n", false)
                                          : Routes.handle(request);
+            if (request.method === "HEAD") response = Http.headOf(response);
             // A client that was too slow to send gets little time to read.
             c.setTimeout(request.error ? 1 : Http.idleSeconds);
             if (!Http.send(c, response.bytes)) break;
@@ -239,6 +240,14 @@ Http.respond = function (status, type, body, keepAlive, extra) {
                (extra || "") + "Connection: " + (keepAlive === false ? "close" : "keep-alive") +
                "\r\n\r\n";
     return {bytes: head + body, keepAlive: keepAlive !== false};
+};
+
+// The answer to a HEAD request: the head of the answer to GET, without its body (which
+// the client would take for the next answer on the connection), so of length 0.
+Http.headOf = function (response) {
+    var head = response.bytes.substring(0, response.bytes.indexOf("\r\n\r\n") + 4);
+    return {bytes: head.replace(/\r\nContent-Length: \d+\r\n/, "\r\nContent-Length: 0\r\n"),
+            keepAlive: response.keepAlive};
 };
 
 Http.json = function (value, status) {

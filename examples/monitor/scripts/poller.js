@@ -28,6 +28,7 @@ Poller.init = function (device) {
 
 Poller.event = function (kind, text) {
     Util.log(text);
+    Metrics.count(kind);
     Store.addEvent(kind, text);
 };
 

@@ -8,7 +8,9 @@
 //   GET  /api/settings          the settings and their descriptions
 //   GET  /settings.xml          the settings as an XML file to download
 //   POST /settings              the settings form; answers with a redirect to the page
-// While the agent starts (behind the page), the JSON interface answers 503.
+//   GET  /metrics               the readings, the UPS state, event counts and uptime for
+//                               Prometheus (metrics.js)
+// While the agent starts (behind the page), the JSON interface and /metrics answer 503.
 // The form changes settings only when it comes from the monitor's own page: its Origin
 // must be the monitor's (browsers send one with every POST; a page in a sandboxed frame
 // or a data: page sends "null"), and it must carry the token that /api/settings gives
@@ -57,7 +59,7 @@ Routes.handle = function (request) {
         if (request.method === "POST" && path === "/settings") return Routes.saveSettings(request);
         if (request.method !== "GET" && request.method !== "HEAD")
             return Http.respond(405, "text/plain", "method not allowed\n", true, "Allow: GET, POST\r\n");
-        if (path.indexOf("/api/") === 0 && !App.agentReady)
+        if ((path.indexOf("/api/") === 0 || path === "/metrics") && !App.agentReady)
             return Http.respond(503, "text/plain", "starting\n", true, "Retry-After: 1\r\n");
         if (path === "/api/status") return Http.json(Routes.status());
         if (path === "/api/readings")
@@ -65,11 +67,12 @@ Routes.handle = function (request) {
         if (path === "/api/events")
             return Http.json(Store.events(+request.query.limit || 50));
         if (path === "/api/settings") return Http.json(Routes.settings());
+        if (path === "/metrics") return Http.respond(200, Metrics.type, Metrics.text());
         if (path === "/settings.xml")
             return Http.respond(200, "application/xml; charset=utf-8", Settings.toXML(), true,
                                 "Content-Disposition: attachment; filename=\"monitor-settings.xml\"\r\n");
         var file = Routes.files[path];   // no prototype: "/__proto__" is no file either
-        if (file) return Http.respond(200, file.type, request.method === "HEAD" ? "" : file.content);
+        if (file) return Http.respond(200, file.type, file.content);
         return Http.respond(404, "text/plain", "not found\n");
     } catch (e) {
         return Http.respond(500, "text/plain", "internal error\n", false);
