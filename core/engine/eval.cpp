@@ -28,6 +28,17 @@ duk_ret_t compileAndRun(duk_context* ctx, void* udata) {
     return 1;
 }
 
+// The compilation of compileAndRun, without the cache; true when it compiles.
+duk_ret_t compileOnly(duk_context* ctx, void* udata) {
+    const char* const* args = static_cast<const char* const*>(udata);
+    size_t n;
+    const char* code = bytesAsUtf8(ctx, args[1], strlen(args[1]), &n);
+    pushBytes(ctx, args[0], strlen(args[0]));
+    duk_compile_lstring_filename(ctx, 0, code, n);
+    duk_push_true(ctx);
+    return 1;
+}
+
 // Line `line` (from 1) of the source, without its line end.
 bool sourceLine(const char* src, unsigned line, const char** start, size_t* len) {
     for (unsigned n = 1; n < line; n++) {
@@ -103,9 +114,10 @@ duk_ret_t reportUncaught(duk_context* ctx, void*) {
     return 0;
 }
 
-} // namespace
-
-int evaluateScript(HostContext* cx, const char* fileName, const char* source, HostValue* result) {
+// Runs body (compileAndRun or compileOnly) on the source under the fault guard; its error
+// goes to the calling script or to the reporter.
+int guarded(HostContext* cx, const char* fileName, const char* source,
+            duk_ret_t (*body)(duk_context*, void*), HostValue* result) {
     duk_context* ctx = cx ? duk(cx) : thread().ctx;
     if (!ctx) ctx = duk(mainContext());
     const char* args[2] = {fileName ? fileName : "", source ? source : ""};
@@ -113,7 +125,7 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
     int pending = ts.pending;
     crashguard::Scope guard(args[1], ctx);
     bool slotThrew = ts.slotThrew;
-    if (protect(ctx, 1, compileAndRun, args)) {
+    if (protect(ctx, 1, body, args)) {
         if (result) *result = box(ctx, -1);
         return 1;
     }
@@ -140,6 +152,17 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
     duk_safe_call(ctx, reportUncaught, nullptr, 1, 1);
     duk_pop(ctx);
     return 0;
+}
+
+} // namespace
+
+int evaluateScript(HostContext* cx, const char* fileName, const char* source, HostValue* result) {
+    return guarded(cx, fileName, source, compileAndRun, result);
+}
+
+int compileScript(HostContext* cx, const char* fileName, const char* source) {
+    HostValue ignored;
+    return guarded(cx, fileName, source, compileOnly, &ignored);
 }
 
 // Runs inside the fault trap: the innermost script activation of the context.

@@ -178,8 +178,9 @@ void requestResume(HostContext* cx, int depth);
 bool loadCompiledScript(duk_context* ctx, const char* fileName, const char* code, size_t n);
 void keepCompiledScript(duk_context* ctx, const char* fileName, const char* code, size_t n);
 
-// Slot 11: guarded evaluation.
+// Slot 11: guarded evaluation; slot 36: the same compilation, without running the script.
 int evaluateScript(HostContext* cx, const char* fileName, const char* source, HostValue* result);
+int compileScript(HostContext* cx, const char* fileName, const char* source);
 
 // Start-up pieces.
 void fillApi(ModuleApi* api);
