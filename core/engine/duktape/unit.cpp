@@ -110,6 +110,9 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 // Compile errors in the language's words, and the origin of eval code.
 #include "core/engine/duktape/compile_errors.cpp"
 
+// The stack of errors in the language's form.
+#include "core/engine/duktape/error_stack.cpp"
+
 // `__proto__: v` in object literals, from the patched compiler and MPUTOBJ instruction.
 #include "core/engine/duktape/proto_literal.cpp"
 
