@@ -13,6 +13,16 @@ namespace engine {
 
 namespace {
 
+// An evaluation's text, known to the engine while its program runs.
+struct RunningEvaluation {
+    duk_host_evaluation e;
+    RunningEvaluation(void* fileName, const char* text, size_t size)
+        : e{fileName, text, size, nullptr} {
+        duk_host_begin_evaluation(&e);
+    }
+    ~RunningEvaluation() { duk_host_end_evaluation(&e); }
+};
+
 // The compiler reads UTF-8; narrow source text is one character per byte. A script that
 // an earlier start compiled comes from the cache of compiled scripts.
 duk_ret_t compileAndRun(duk_context* ctx, void* udata) {
@@ -24,6 +34,9 @@ duk_ret_t compileAndRun(duk_context* ctx, void* udata) {
         duk_compile_lstring_filename(ctx, 0, code, n);
         keepCompiledScript(ctx, args[0], code, n);
     }
+    duk_get_prop_literal(ctx, -1, "fileName");
+    RunningEvaluation running(duk_get_heapptr(ctx, -1), code, n); // the function keeps the name
+    duk_pop(ctx);
     duk_call(ctx, 0);
     return 1;
 }

@@ -872,7 +872,7 @@ TEST(ModuleApi, HeapLimitIsACatchableError) {
                      "try { for (var i = 0; i < 100000; i++) hog.push(chunk + i); }"
                      "catch (e) { caught = e; }"
                      "[caught instanceof Error, caught.message, hog.length > 100].join()"),
-              "true,alloc failed,true");
+              "true,out of memory,true");
     // With the references dropped, script allocates again.
     EXPECT_EQ(r.eval("hog = null; caught = null; var s = []; "
                      "for (var i = 0; i < 200; i++) s.push(chunk + i); s.length"),

@@ -338,7 +338,7 @@ TEST_F(StartupTest, ExitCodes) {
     EXPECT_EQ(run("var x = 1;", &out), 0);
     // An uncaught error is reported, and the process fails.
     EXPECT_EQ(run("var a = 1;\nundefinedName;", &out), 1);
-    EXPECT_EQ(out, "main.js:2 ReferenceError: identifier 'undefinedName' undefined\n"
+    EXPECT_EQ(out, "main.js:2 ReferenceError: undefinedName is not defined\n"
                    "undefinedName;\n");
     EXPECT_EQ(run("System.exit(); System.print('not reached');", &out), 0);
     EXPECT_EQ(out, "");

@@ -34,14 +34,17 @@ template <class F> void forEachTracedFrame(duk_hthread* thr, duk_small_uint_t fl
         f(act);
 }
 
-// A string argument is cut after this many characters: the stack stays readable.
+// A string is cut after this many characters: the stack and the message stay readable.
 constexpr duk_size_t kArgumentChars = 64;
 
-// [... value] -> [... its text in a stack line].
-void argumentText(duk_hthread* thr) {
+} // namespace
+
+// [... value] -> [... its text in a stack line or a message]: strings quoted (and cut),
+// undefined as "(void 0)" in a stack (as uneval writes it) and "undefined" in a message.
+void duk_host_value_text(duk_hthread* thr, bool inStack) {
     duk_tval* tv = DUK_GET_TVAL_NEGIDX(thr, -1);
     if (DUK_TVAL_IS_UNDEFINED(tv)) {
-        duk_push_literal(thr, "(void 0)");
+        duk_push_string(thr, inStack ? "(void 0)" : "undefined");
     } else if (DUK_TVAL_IS_STRING(tv) && !DUK_HSTRING_HAS_SYMBOL(DUK_TVAL_GET_STRING(tv))) {
         bool cut = duk_get_length(thr, -1) > kArgumentChars;
         duk_dup_top(thr);
@@ -62,6 +65,8 @@ void argumentText(duk_hthread* thr) {
     duk_remove(thr, -2);
 }
 
+namespace {
+
 // One frame's line: [... ] -> [... line]. The function is at fnIdx, its arguments are
 // argc values of the array at argsIdx from argsAt.
 void pushFrame(duk_hthread* thr, duk_idx_t fnIdx, duk_uint_fast32_t pc, duk_idx_t argsIdx,
@@ -80,7 +85,7 @@ void pushFrame(duk_hthread* thr, duk_idx_t fnIdx, duk_uint_fast32_t pc, duk_idx_
         for (duk_uarridx_t i = 0; i < argc; i++) {
             if (i) duk_push_literal(thr, ",");
             duk_get_prop_index(thr, argsIdx, argsAt + i);
-            argumentText(thr);
+            duk_host_value_text(thr, true);
         }
         duk_push_literal(thr, ")");
     }

@@ -113,6 +113,9 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 // The stack of errors in the language's form.
 #include "core/engine/duktape/error_stack.cpp"
 
+// The engine's runtime errors in the language's words.
+#include "core/engine/duktape/error_texts.cpp"
+
 // `__proto__: v` in object literals, from the patched compiler and MPUTOBJ instruction.
 #include "core/engine/duktape/proto_literal.cpp"
 
