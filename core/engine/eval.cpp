@@ -67,10 +67,15 @@ bool sourceLine(const char* src, unsigned line, const char** start, size_t* len)
     return true;
 }
 
-// Remembers on an error from this source the text of its line, for the reporter.
+// Remembers on an error from this source the text of its line, for the reporter (the line
+// of eval code from the eval's own text).
 duk_ret_t annotate(duk_context* ctx, void* udata) {
     const char* const* args = static_cast<const char* const*>(udata);
     if (!duk_is_error(ctx, -1) || duk_has_prop_literal(ctx, -1, ENGINE_KEY_SOURCE_LINE)) return 0;
+    if (duk_host_push_error_line(ctx, -1)) {
+        duk_put_prop_literal(ctx, -2, ENGINE_KEY_SOURCE_LINE);
+        return 0;
+    }
     duk_get_prop_literal(ctx, -1, "fileName");
     pushBytes(ctx, args[0], strlen(args[0]));
     bool ours = duk_strict_equals(ctx, -1, -2);

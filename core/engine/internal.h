@@ -34,6 +34,10 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx);
 // compiled, in parentheses for toSource when it is a function expression (forSource), or
 // "function name() {\n    [native code]\n}"; false (nothing pushed) for a non-function.
 duk_bool_t duk_host_push_function_text(duk_context* ctx, duk_idx_t idx, duk_bool_t forSource);
+// The source line that an error raised in eval code ran (core/engine/duktape/error_stack.cpp):
+// pushed, with true, when the error names the line of its first script frame and that
+// frame's function is eval code or the Function constructor's, whose text is its own.
+duk_bool_t duk_host_push_error_line(duk_context* ctx, duk_idx_t err);
 // Swaps the source texts that the compiled function at fnIdx (and each function inside
 // it) keeps for their index in the array at textsIdx, appending new ones (toIndex), or
 // back (core/engine/duktape/function_text.cpp).

@@ -93,6 +93,7 @@ duk_int_t duk_host_compile_origin(duk_compiler_ctx* comp_ctx, duk_small_uint_t f
     tCompileFlags = flags;
     tTranslatorFailed = false;
     tFirstLine = 1;
+    tFromCaller = false;
     duk_activation* act = thr->callstack_curr;
     bool fromEval = (flags & DUK_COMPILE_EVAL) &&
                     comp_ctx->h_filename == DUK_HTHREAD_STRING_INPUT(thr) &&
@@ -111,6 +112,7 @@ duk_int_t duk_host_compile_origin(duk_compiler_ctx* comp_ctx, duk_small_uint_t f
         comp_ctx->h_filename = duk_known_hstring(thr, -1);
         duk_replace(thr, filenameIdx); // keeps the name reachable for the compilation
         if (line > 0) tFirstLine = line;
+        tFromCaller = true;
     } else {
         duk_pop(thr);
     }

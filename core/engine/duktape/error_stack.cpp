@@ -181,3 +181,46 @@ duk_ret_t duk_host_error_stack(duk_hthread* thr) {
     duk_concat(thr, duk_get_top(thr) - base);
     return 1;
 }
+
+// The reporter's source line for an error raised in eval code (or in a function that the
+// Function constructor made), whose lines are not those of the calling script's source
+// though they bear its name: the line of the error's first script frame, from the text
+// that frame's function keeps, when the error's file and line are that frame's. Pushes it
+// and returns true, or pushes nothing and returns false.
+duk_bool_t duk_host_push_error_line(duk_context* ctx, duk_idx_t err) {
+    duk_hthread* thr = reinterpret_cast<duk_hthread*>(ctx);
+    err = duk_require_normalize_index(ctx, err);
+    duk_require_stack(thr, 6);
+    duk_idx_t base = duk_get_top(thr);
+    duk_xget_owndataprop_stridx_short(thr, err, DUK_STRIDX_INT_TRACEDATA);
+    bool found = false;
+    for (duk_uarridx_t i = 0; duk_is_object(thr, base) && !found; i += 2) {
+        duk_get_prop_index(thr, base, i);
+        if (duk_is_string(thr, -1)) { // a C file (blamed only when not a native's) or a compilation
+            duk_pop(thr);
+            continue;
+        }
+        duk_hcompfunc* f = scriptFunction(DUK_GET_TVAL_NEGIDX(thr, -1));
+        FunctionText t;
+        if (!f || !functionText(thr->heap, f, &t) || !t.fromCaller) break;
+        duk_get_prop_index(thr, base, i + 1);
+        duk_uint_fast32_t pc =
+            static_cast<duk_uint_fast32_t>(DUK_FMOD(duk_to_number_m1(thr), DUK_DOUBLE_2TO32));
+        duk_int_t line = static_cast<duk_int_t>(duk_hobject_pc2line_query(thr, -2, pc));
+        duk_get_prop_stridx(thr, -2, DUK_STRIDX_FILE_NAME);
+        duk_get_prop_stridx(thr, err, DUK_STRIDX_FILE_NAME);
+        duk_get_prop_stridx(thr, err, DUK_STRIDX_LINE_NUMBER);
+        const char* p;
+        size_t len;
+        if (duk_strict_equals(thr, -2, -3) && duk_get_int(thr, -1) == line &&
+            lineOf(reinterpret_cast<const char*>(DUK_HSTRING_GET_DATA(t.text)),
+                   DUK_HSTRING_GET_BYTELEN(t.text), line - t.firstLine + 1, &p, &len)) {
+            duk_push_lstring(thr, p, len);
+            duk_replace(thr, base);
+            found = true;
+        }
+        break;
+    }
+    duk_set_top(thr, found ? base + 1 : base);
+    return found;
+}

@@ -16,13 +16,16 @@ struct FunctionText {
     duk_size_t start, length;
     int kind;
     duk_int_t firstLine; // the line of the string's first character
+    bool fromCaller;     // eval code, or a Function constructor's: the text is its own
 };
 bool functionText(duk_heap* heap, duk_hcompfunc* f, FunctionText* out);
 bool isProgramText(const FunctionText& t);
 
 // The line that the compilation in progress on this thread starts on: 1, or for eval code
-// the calling script's line (set by duk_host_compile_origin, compile_errors.cpp).
+// (and the Function constructor's function) the calling script's line, and whether it is
+// such code (set by duk_host_compile_origin, compile_errors.cpp).
 thread_local duk_int_t tFirstLine = 1;
+thread_local bool tFromCaller = false;
 
 namespace {
 
@@ -58,13 +61,14 @@ void pushNativeText(duk_hthread* thr, duk_idx_t idx) {
     duk_remove(thr, -2);
 }
 
-// Appends the four constants: first line, text (the string at stack slot `text`), span, marker.
+// Appends the four constants: first line (times 2, plus 1 for code from a calling script),
+// text (the string at stack slot `text`), span, marker.
 void keepSpan(duk_compiler_ctx* comp_ctx, duk_idx_t text, duk_size_t start, duk_size_t end,
               SourceKind kind) {
     duk_hthread* thr = comp_ctx->thr;
     duk_idx_t consts = comp_ctx->curr_func.consts_idx;
     duk_uarridx_t n = static_cast<duk_uarridx_t>(duk_get_length(thr, consts));
-    duk_push_int(thr, tFirstLine);
+    duk_push_int(thr, tFirstLine * 2 + (tFromCaller ? 1 : 0));
     duk_put_prop_index(thr, consts, n);
     duk_dup(thr, text);
     duk_put_prop_index(thr, consts, n + 1);
@@ -97,7 +101,9 @@ bool functionText(duk_heap* heap, duk_hcompfunc* f, FunctionText* out) {
     out->start = start;
     out->length = rest / 4;
     out->kind = static_cast<int>(rest % 4);
-    out->firstLine = static_cast<duk_int_t>(DUK_TVAL_GET_NUMBER(end - 4));
+    duk_int_t origin = static_cast<duk_int_t>(DUK_TVAL_GET_NUMBER(end - 4));
+    out->firstLine = origin / 2;
+    out->fromCaller = origin % 2 != 0;
     return start + out->length <= DUK_HSTRING_GET_BYTELEN(text);
 }
 
