@@ -60,6 +60,7 @@ var kCompile = [
     ["let x;\nfor (1 in o) ;", "SyntaxError: invalid for/in left-hand side @2"],
     ["let x;\nfor (var [a, b, c] in o) ;",
      "SyntaxError: left-hand side of for..in loop must be an array of length 2 to accept key/value pair @2"],
+    ["var c = 1;\nif (c)\n  let x = 2;", "SyntaxError: let declaration not directly within block @3"],
     ["const c = 1;\n\nvar c;", "TypeError: redeclaration of const c @3"],
     ["function g() {\n  yield 1;\n  return 2;\n}", "TypeError: generator function g returns a value @3"],
 ];

@@ -102,6 +102,8 @@ const ErrorCase kErrors[] = {
     {"let x =\n\n  [1, 2;", 3, false},
     {"let s = 'abc\ndef';", 1, false},
     {"let x = 1;\nx = a.;", 2, false},
+    {"var c;\nif (c) let x = 1;", 2, false},
+    {"while (0)\n  let y;", 2, false},
 };
 
 TEST(Translator, ReportsErrorsAtTheirLine) {
