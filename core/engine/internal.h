@@ -44,6 +44,21 @@ duk_bool_t duk_host_push_error_line(duk_context* ctx, duk_idx_t err);
 void duk_host_swap_function_texts(duk_context* ctx, duk_idx_t fnIdx, duk_idx_t textsIdx,
                                   duk_bool_t toIndex);
 
+// The prototype of the errors that the engine raises as InternalError (too much recursion,
+// out of memory), kept for the heap's life (core/engine/duktape/error_texts.cpp).
+void duk_host_set_internal_error(duk_context* ctx, duk_idx_t protoIdx);
+// An evaluation running on this thread, from its begin to its end (innermost first): the
+// text (UTF-8) of a script whose program function keeps none, for the lines that its errors
+// quote (core/engine/duktape/error_texts.cpp).
+struct duk_host_evaluation {
+    void* fileName; // the script's name, the string its functions have as fileName
+    const char* text;
+    size_t size;
+    duk_host_evaluation* outer;
+};
+void duk_host_begin_evaluation(duk_host_evaluation* e);
+void duk_host_end_evaluation(duk_host_evaluation* e);
+
 // for-in as the script language has it (core/engine/duktape/forin.cpp, run by the engine's for-in):
 // [... obj] -> [... enumerator], where flags are kEnum* below; an object with __iterator__
 // is iterated by what that method returns unless kEnumNoHook.
@@ -73,20 +88,6 @@ void duk_host_collect_quietly(duk_context* ctx);
 void duk_host_set_slot(duk_context* ctx, duk_idx_t idx, void* slot);
 void* duk_host_get_slot(duk_context* ctx, duk_idx_t idx);
 void* duk_host_e4x_slot(duk_context* ctx, duk_idx_t idx);
-// The prototype of the errors that the engine raises as InternalError (too much recursion,
-// out of memory), kept for the heap's life (core/engine/duktape/error_texts.cpp).
-void duk_host_set_internal_error(duk_context* ctx, duk_idx_t protoIdx);
-// An evaluation running on this thread, from its begin to its end (innermost first): the
-// text (UTF-8) of a script whose program function keeps none, for the lines that its errors
-// quote (core/engine/duktape/error_texts.cpp).
-struct duk_host_evaluation {
-    void* fileName; // the script's name, the string its functions have as fileName
-    const char* text;
-    size_t size;
-    duk_host_evaluation* outer;
-};
-void duk_host_begin_evaluation(duk_host_evaluation* e);
-void duk_host_end_evaluation(duk_host_evaluation* e);
 
 namespace engine {
 
