@@ -57,15 +57,33 @@ bool calledFrom(duk_activation* act, duk_c_function fn) {
 }
 
 // Line `line` (from 1) of text, without its line end: its start and length, or false.
+// Where the last line found on this thread was in the same text, the count goes on from
+// there: errors repeated in a loop far down a long script do not count its lines again.
 bool lineOf(const char* text, size_t size, duk_int_t line, const char** start, size_t* len) {
+    thread_local struct {
+        const char* text = nullptr;
+        size_t size = 0;
+        uint32_t head = 0; // a hash of the text's first bytes: a new text at the old place
+        duk_int_t line = 0;
+        const char* start = nullptr;
+    } last;
     if (line < 1) return false;
     const char* p = text;
     const char* end = text + size;
-    for (duk_int_t n = 1; n < line; n++) {
+    uint32_t head = 2166136261u;
+    for (size_t i = 0; i < size && i < 64; i++)
+        head = (head ^ static_cast<unsigned char>(text[i])) * 16777619u;
+    duk_int_t n = 1;
+    if (last.text == text && last.size == size && last.head == head && last.line <= line) {
+        p = last.start;
+        n = last.line;
+    }
+    for (; n < line; n++) {
         const char* nl = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
         if (!nl) return false;
         p = nl + 1;
     }
+    last = {text, size, head, line, p};
     const char* nl = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
     size_t l = nl ? static_cast<size_t>(nl - p) : static_cast<size_t>(end - p);
     if (l && p[l - 1] == '\r') l--;
