@@ -124,6 +124,7 @@ class Line {
     bool regexpMayStart() const {
         if (toks_.empty()) return true;
         int last = count() - 1;
+        if (isChar(last, '<')) return false; // an XML end tag, </a>
         if (is(last, kName)) return isStatementWord(last);
         if (is(last, kClose) || is(last, kNumber) || is(last, kString) || is(last, kRegexp))
             return false;

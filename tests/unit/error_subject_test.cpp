@@ -26,11 +26,12 @@ const Case kCases[] = {
     {"x = (a || b).y;", Subject::kBase, "y", "(a || b)"},
     {"v = m[k];", Subject::kBase, "3", "m"},
     {"v = m['k'] + n['j'];", Subject::kBase, "k", "m"},
-    {"a.x + b.x", Subject::kBase, "x", ""},                // two objects: which is unknown
-    {"u.x = 1; // v.x", Subject::kBase, "x", "u"},         // comments do not count
-    {"s = 'w.x' + u.x;", Subject::kBase, "x", "u"},        // nor strings
-    {"if (/a.x/.test(s)) t.x;", Subject::kBase, "x", "t"}, // nor regular expressions
-    {"\"abc\".x", Subject::kBase, "x", ""},                // a literal is never undefined
+    {"a.x + b.x", Subject::kBase, "x", ""},                 // two objects: which is unknown
+    {"u.x = 1; // v.x", Subject::kBase, "x", "u"},          // comments do not count
+    {"s = 'w.x' + u.x;", Subject::kBase, "x", "u"},         // nor strings
+    {"if (/a.x/.test(s)) t.x;", Subject::kBase, "x", "t"},  // nor regular expressions
+    {"\"abc\".x", Subject::kBase, "x", ""},                 // a literal is never undefined
+    {"var x = <a><b/></a>; u.x", Subject::kBase, "x", "u"}, // an XML end tag is no regexp
     {"y = z;", Subject::kBase, "x", ""},
     // The function of a property call with the key.
     {"o.f(1, 2);", Subject::kPropertyCallee, "f", "o.f"},

@@ -146,10 +146,11 @@ bool isCall(duk_small_uint_t op) {
 }
 
 // How the failing call of the current activation got its function: by a variable's name
-// (*name set), from a register-bound variable whose name is not kept, as a computed value,
-// in a way not found, or not at all (the current instruction is no call: the engine calls
-// values of its own accord, too, and then the line names nothing).
-enum class CallSetup { kNotACall, kNamed, kVariable, kValue, kUnknown };
+// (*name set), from a register-bound variable whose name is not kept, as a property with
+// a constant key (*name set: an E4X method, say, which raises no error when it is read),
+// as a computed value, in a way not found, or not at all (the current instruction is no
+// call: the engine calls values of its own accord, too, and then the line names nothing).
+enum class CallSetup { kNotACall, kNamed, kVariable, kProperty, kValue, kUnknown };
 
 CallSetup callSetup(duk_hthread* thr, duk_hstring** name) {
     duk_hcompfunc* f;
@@ -175,6 +176,13 @@ CallSetup callSetup(duk_hthread* thr, duk_hstring** name) {
         if (op == DUK_OP_CSREG && DUK_DEC_BC(ins) == base) {
             *name = registerName(thr, reinterpret_cast<duk_hobject*>(f), DUK_DEC_A(ins));
             return *name ? CallSetup::kNamed : CallSetup::kVariable;
+        }
+        if (op >= DUK_OP_GETPROPC_RR && op <= DUK_OP_GETPROPC_CC && DUK_DEC_A(ins) == base) {
+            duk_tval* constant = consts + DUK_DEC_C(ins);
+            if (!(ins & DUK_BC_REGCONST_C) || !DUK_TVAL_IS_STRING(constant))
+                return CallSetup::kUnknown;
+            *name = DUK_TVAL_GET_STRING(constant);
+            return CallSetup::kProperty;
         }
         if (op == DUK_OP_LDUNDEF && DUK_DEC_BC(ins) == base + 1) return CallSetup::kValue;
         if (isCall(op) && DUK_DEC_BC(ins) == base) break; // an earlier call: not found
@@ -252,6 +260,10 @@ const char* duk_host_push_call_message(duk_hthread* thr, duk_tval* tvFunc, duk_t
     duk_hstring* name = nullptr;
     CallSetup setup = tvKey ? CallSetup::kUnknown : callSetup(thr, &name);
     bool found = false;
+    if (setup == CallSetup::kProperty) {
+        DUK_TVAL_SET_STRING(&key, name);
+        tvKey = &key;
+    }
     if (tvKey) {
         found = pushSubject(thr, engine::Subject::kPropertyCallee, &key);
     } else if (setup == CallSetup::kNotACall) {
