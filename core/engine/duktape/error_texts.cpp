@@ -100,13 +100,16 @@ bool pushSubject(duk_hthread* thr, engine::Subject kind, const duk_tval* key) {
     const char* k = nullptr;
     duk_size_t kl = 0;
     duk_require_stack(thr, 2);
-    if (key && (DUK_TVAL_IS_STRING(key) || DUK_TVAL_IS_NUMBER(key))) {
+    bool named =
+        key && ((DUK_TVAL_IS_STRING(key) && !DUK_HSTRING_HAS_SYMBOL(DUK_TVAL_GET_STRING(key))) ||
+                DUK_TVAL_IS_NUMBER(key));
+    if (named) {
         duk_push_tval(thr, const_cast<duk_tval*>(key));
         k = duk_to_lstring(thr, -1, &kl);
     } else {
         duk_push_undefined(thr);
     }
-    std::string text = engine::subjectText(line, length, kind, k, kl, key != nullptr);
+    std::string text = engine::subjectText(line, length, kind, k, kl, named);
     duk_pop(thr);
     if (text.empty()) return false;
     duk_push_lstring(thr, text.data(), text.size());
