@@ -13,6 +13,16 @@ namespace engine {
 
 namespace {
 
+// An evaluation's text, known to the engine while its program runs.
+struct RunningEvaluation {
+    duk_host_evaluation e;
+    RunningEvaluation(void* fileName, const char* text, size_t size)
+        : e{fileName, text, size, nullptr} {
+        duk_host_begin_evaluation(&e);
+    }
+    ~RunningEvaluation() { duk_host_end_evaluation(&e); }
+};
+
 // The compiler reads UTF-8; narrow source text is one character per byte. A script that
 // an earlier start compiled comes from the cache of compiled scripts.
 duk_ret_t compileAndRun(duk_context* ctx, void* udata) {
@@ -24,7 +34,21 @@ duk_ret_t compileAndRun(duk_context* ctx, void* udata) {
         duk_compile_lstring_filename(ctx, 0, code, n);
         keepCompiledScript(ctx, args[0], code, n);
     }
+    duk_get_prop_literal(ctx, -1, "fileName");
+    RunningEvaluation running(duk_get_heapptr(ctx, -1), code, n); // the function keeps the name
+    duk_pop(ctx);
     duk_call(ctx, 0);
+    return 1;
+}
+
+// The compilation of compileAndRun, without the cache; true when it compiles.
+duk_ret_t compileOnly(duk_context* ctx, void* udata) {
+    const char* const* args = static_cast<const char* const*>(udata);
+    size_t n;
+    const char* code = bytesAsUtf8(ctx, args[1], strlen(args[1]), &n);
+    pushBytes(ctx, args[0], strlen(args[0]));
+    duk_compile_lstring_filename(ctx, 0, code, n);
+    duk_push_true(ctx);
     return 1;
 }
 
@@ -43,10 +67,15 @@ bool sourceLine(const char* src, unsigned line, const char** start, size_t* len)
     return true;
 }
 
-// Remembers on an error from this source the text of its line, for the reporter.
+// Remembers on an error from this source the text of its line, for the reporter (the line
+// of eval code from the eval's own text).
 duk_ret_t annotate(duk_context* ctx, void* udata) {
     const char* const* args = static_cast<const char* const*>(udata);
     if (!duk_is_error(ctx, -1) || duk_has_prop_literal(ctx, -1, ENGINE_KEY_SOURCE_LINE)) return 0;
+    if (duk_host_push_error_line(ctx, -1)) {
+        duk_put_prop_literal(ctx, -2, ENGINE_KEY_SOURCE_LINE);
+        return 0;
+    }
     duk_get_prop_literal(ctx, -1, "fileName");
     pushBytes(ctx, args[0], strlen(args[0]));
     bool ours = duk_strict_equals(ctx, -1, -2);
@@ -103,9 +132,10 @@ duk_ret_t reportUncaught(duk_context* ctx, void*) {
     return 0;
 }
 
-} // namespace
-
-int evaluateScript(HostContext* cx, const char* fileName, const char* source, HostValue* result) {
+// Runs body (compileAndRun or compileOnly) on the source under the fault guard; its error
+// goes to the calling script or to the reporter.
+int guarded(HostContext* cx, const char* fileName, const char* source,
+            duk_ret_t (*body)(duk_context*, void*), HostValue* result) {
     duk_context* ctx = cx ? duk(cx) : thread().ctx;
     if (!ctx) ctx = duk(mainContext());
     const char* args[2] = {fileName ? fileName : "", source ? source : ""};
@@ -113,7 +143,7 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
     int pending = ts.pending;
     crashguard::Scope guard(args[1], ctx);
     bool slotThrew = ts.slotThrew;
-    if (protect(ctx, 1, compileAndRun, args)) {
+    if (protect(ctx, 1, body, args)) {
         if (result) *result = box(ctx, -1);
         return 1;
     }
@@ -141,6 +171,17 @@ int evaluateScript(HostContext* cx, const char* fileName, const char* source, Ho
     duk_safe_call(ctx, reportUncaught, nullptr, 1, 1);
     duk_pop(ctx);
     return 0;
+}
+
+} // namespace
+
+int evaluateScript(HostContext* cx, const char* fileName, const char* source, HostValue* result) {
+    return guarded(cx, fileName, source, compileAndRun, result);
+}
+
+int compileScript(HostContext* cx, const char* fileName, const char* source) {
+    HostValue ignored;
+    return guarded(cx, fileName, source, compileOnly, &ignored);
 }
 
 // Runs inside the fault trap: the innermost script activation of the context.

@@ -34,11 +34,30 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx);
 // compiled, in parentheses for toSource when it is a function expression (forSource), or
 // "function name() {\n    [native code]\n}"; false (nothing pushed) for a non-function.
 duk_bool_t duk_host_push_function_text(duk_context* ctx, duk_idx_t idx, duk_bool_t forSource);
+// The source line that an error raised in eval code ran (core/engine/duktape/error_stack.cpp):
+// pushed, with true, when the error names the line of its first script frame and that
+// frame's function is eval code or the Function constructor's, whose text is its own.
+duk_bool_t duk_host_push_error_line(duk_context* ctx, duk_idx_t err);
 // Swaps the source texts that the compiled function at fnIdx (and each function inside
 // it) keeps for their index in the array at textsIdx, appending new ones (toIndex), or
 // back (core/engine/duktape/function_text.cpp).
 void duk_host_swap_function_texts(duk_context* ctx, duk_idx_t fnIdx, duk_idx_t textsIdx,
                                   duk_bool_t toIndex);
+
+// The prototype of the errors that the engine raises as InternalError (too much recursion,
+// out of memory), kept for the heap's life (core/engine/duktape/error_texts.cpp).
+void duk_host_set_internal_error(duk_context* ctx, duk_idx_t protoIdx);
+// An evaluation running on this thread, from its begin to its end (innermost first): the
+// text (UTF-8) of a script whose program function keeps none, for the lines that its errors
+// quote (core/engine/duktape/error_texts.cpp).
+struct duk_host_evaluation {
+    void* fileName; // the script's name, the string its functions have as fileName
+    const char* text;
+    size_t size;
+    duk_host_evaluation* outer;
+};
+void duk_host_begin_evaluation(duk_host_evaluation* e);
+void duk_host_end_evaluation(duk_host_evaluation* e);
 
 // for-in as the script language has it (core/engine/duktape/forin.cpp, run by the engine's for-in):
 // [... obj] -> [... enumerator], where flags are kEnum* below; an object with __iterator__
@@ -207,8 +226,9 @@ bool runningElsewhere(duk_context* ctx, duk_idx_t idx);
 bool loadCompiledScript(duk_context* ctx, const char* fileName, const char* code, size_t n);
 void keepCompiledScript(duk_context* ctx, const char* fileName, const char* code, size_t n);
 
-// Slot 11: guarded evaluation.
+// Slot 11: guarded evaluation; slot 36: the same compilation, without running the script.
 int evaluateScript(HostContext* cx, const char* fileName, const char* source, HostValue* result);
+int compileScript(HostContext* cx, const char* fileName, const char* source);
 
 // Start-up pieces.
 void fillApi(ModuleApi* api);

@@ -356,7 +356,8 @@ void fillApi(ModuleApi* api) {
         },
         [](HostContext* cx, const char* text, size_t size, double firstPos, HostValue* out) -> int {
             return readDirectory(cx, text, size, firstPos, out);
-        }};
+        },
+        compileScript};
 }
 
 } // namespace engine

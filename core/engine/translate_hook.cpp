@@ -35,8 +35,9 @@ struct PlatformBlocks {
 
 } // namespace
 
-int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* length,
-                     duk_small_uint_t flags, TranslateError* error) {
+namespace {
+
+int translatorFlags(duk_small_uint_t flags) {
     int tflags = 0;
     if (flags & DUK_COMPILE_FUNCEXPR) {
         tflags |= translator::TRANSLATE_FUNCTION;
@@ -44,15 +45,25 @@ int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* le
         tflags |= translator::TRANSLATE_EVAL;
     }
     if (flags & DUK_COMPILE_STRICT) tflags |= translator::TRANSLATE_STRICT;
+    return tflags;
+}
+
+bool failed(duk_context* ctx, const translator::Translation& t, TranslateError* error) {
+    if (!t.failed) return false;
+    duk_push_lstring(ctx, t.message.data(), t.message.size());
+    error->line = static_cast<duk_int_t>(t.line);
+    error->code = t.typeError ? DUK_ERR_TYPE_ERROR : DUK_ERR_SYNTAX_ERROR;
+    return true;
+}
+
+} // namespace
+
+int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* length,
+                     duk_small_uint_t flags, TranslateError* error) {
     tCompilation.input = nullptr;
-    translator::Translation t =
-        translator::translate(reinterpret_cast<const char*>(*input), *length, tflags);
-    if (t.failed) {
-        duk_push_lstring(ctx, t.message.data(), t.message.size());
-        error->line = static_cast<duk_int_t>(t.line);
-        error->code = t.typeError ? DUK_ERR_TYPE_ERROR : DUK_ERR_SYNTAX_ERROR;
-        return -1;
-    }
+    translator::Translation t = translator::translate(reinterpret_cast<const char*>(*input),
+                                                      *length, translatorFlags(flags));
+    if (failed(ctx, t, error)) return -1;
     if (!t.changed) return 0;
     // A fixed buffer: the compiler reads the text where it lies, and no string is interned.
     void* buf = duk_push_fixed_buffer(ctx, t.text.size());
@@ -83,4 +94,26 @@ bool capsuleFunctionSource(const duk_uint8_t* input, duk_size_t* start, duk_size
     *sourceLength = c.sourceLength;
     *slot = c.slot;
     return true;
+}
+
+bool capsuleTranslatedSource(const duk_uint8_t* input, const duk_uint8_t** source,
+                             duk_size_t* sourceLength, duk_idx_t* slot) {
+    const Compilation& c = tCompilation;
+    if (!input || input != c.input) return false;
+    *source = c.source;
+    *sourceLength = c.sourceLength;
+    *slot = c.slot;
+    return true;
+}
+
+bool capsuleCheckSyntax(duk_context* ctx, const duk_uint8_t* input, duk_size_t length,
+                        duk_small_uint_t flags, TranslateError* error) {
+    try {
+        translator::Translation t =
+            translator::translate(reinterpret_cast<const char*>(input), length,
+                                  translatorFlags(flags) | translator::TRANSLATE_CHECK);
+        return failed(ctx, t, error);
+    } catch (...) { // no memory for the parse: the engine's own message stands
+        return false;
+    }
 }

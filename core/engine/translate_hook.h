@@ -24,4 +24,16 @@ int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* le
 bool capsuleFunctionSource(const duk_uint8_t* input, duk_size_t* start, duk_size_t* end,
                            const duk_uint8_t** source, duk_size_t* sourceLength, duk_idx_t* slot);
 
+// The source of the compilation in progress on this thread when its text `input` is a
+// translation: sets *source, *sourceLength and *slot as capsuleFunctionSource does, and
+// returns true.
+bool capsuleTranslatedSource(const duk_uint8_t* input, const duk_uint8_t** source,
+                             duk_size_t* sourceLength, duk_idx_t* slot);
+
+// The translator's syntax error in the source, when it finds one (the same result as
+// capsuleTranslate's -1, or false), whatever the quick scan would say: the engine's
+// compiler has rejected the text and the language's own words are wanted for it.
+bool capsuleCheckSyntax(duk_context* ctx, const duk_uint8_t* input, duk_size_t length,
+                        duk_small_uint_t flags, TranslateError* error);
+
 #endif

@@ -2,6 +2,8 @@
 // The engine's own take the message only; each global error constructor is wrapped so
 // that the file name and line number given after it become the error's own, which makes
 // the printed form of an error, (new Error("m", "f.js", 3)), evaluate back to its like.
+// InternalError, the class of "too much recursion" and "out of memory", is one more kind
+// of Error: its constructor makes an Error and gives it InternalError.prototype.
 #include "core/lang/lang.h"
 
 namespace engine {
@@ -9,6 +11,7 @@ namespace engine {
 namespace {
 
 #define ERROR_KEY_TARGET DUK_HIDDEN_SYMBOL("errorTarget")
+#define ERROR_KEY_PROTOTYPE DUK_HIDDEN_SYMBOL("errorPrototype") // of a kind the engine lacks
 
 const char* const kErrorClasses[] = {"Error",       "EvalError", "RangeError", "ReferenceError",
                                      "SyntaxError", "TypeError", "URIError"};
@@ -28,6 +31,10 @@ duk_ret_t errorWithLocation(duk_context* ctx) {
         duk_new(ctx, n);
     else
         duk_call(ctx, n);
+    if (duk_get_prop_literal(ctx, -2, ERROR_KEY_PROTOTYPE))
+        duk_set_prototype(ctx, -2);
+    else
+        duk_pop(ctx);
     if (argc > 1 && !duk_is_undefined(ctx, 1)) {
         duk_push_literal(ctx, "fileName");
         duk_dup(ctx, 1);
@@ -40,6 +47,46 @@ duk_ret_t errorWithLocation(duk_context* ctx) {
         duk_def_prop(ctx, -3, kHidden);
     }
     return 1;
+}
+
+// InternalError: a constructor whose target is the engine's Error and whose prototype
+// inherits from Error.prototype, named InternalError, with an empty message; the engine
+// gives that prototype to the errors it raises of that kind.
+void installInternalError(duk_context* ctx) {
+    duk_push_global_object(ctx);
+    duk_push_c_function(ctx, errorWithLocation, DUK_VARARGS); // [global ctor]
+    duk_get_prop_literal(ctx, -2, "Error");
+    duk_get_prop_literal(ctx, -1, ERROR_KEY_TARGET);
+    duk_put_prop_literal(ctx, -3, ERROR_KEY_TARGET);
+    duk_push_object(ctx); // [global ctor Error proto]
+    duk_get_prop_literal(ctx, -2, "prototype");
+    duk_set_prototype(ctx, -2);
+    duk_remove(ctx, -2);
+    duk_push_literal(ctx, "name");
+    duk_push_literal(ctx, "InternalError");
+    duk_def_prop(ctx, -3, kHidden);
+    duk_push_literal(ctx, "message");
+    duk_push_literal(ctx, "");
+    duk_def_prop(ctx, -3, kHidden);
+    duk_push_literal(ctx, "constructor");
+    duk_dup(ctx, -3);
+    duk_def_prop(ctx, -3, kHidden);
+    duk_host_set_internal_error(ctx, -1);
+    duk_dup(ctx, -1);
+    duk_put_prop_literal(ctx, -3, ERROR_KEY_PROTOTYPE);
+    duk_push_literal(ctx, "prototype"); // [global ctor proto "prototype"]
+    duk_insert(ctx, -2);
+    duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_FORCE | DUK_DEFPROP_CLEAR_WEC);
+    duk_push_literal(ctx, "length");
+    duk_push_uint(ctx, 1);
+    duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_FORCE);
+    duk_push_literal(ctx, "name");
+    duk_push_literal(ctx, "InternalError");
+    duk_def_prop(ctx, -3, DUK_DEFPROP_HAVE_VALUE | DUK_DEFPROP_FORCE);
+    duk_push_literal(ctx, "InternalError");
+    duk_insert(ctx, -2);
+    duk_def_prop(ctx, -3, kHidden); // global.InternalError, as the other kinds are defined
+    duk_pop(ctx);
 }
 
 } // namespace
@@ -72,6 +119,7 @@ void installErrorArguments(duk_context* ctx) {
         duk_pop(ctx);
     }
     duk_pop(ctx);
+    installInternalError(ctx);
 }
 
 } // namespace engine

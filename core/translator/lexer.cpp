@@ -319,7 +319,7 @@ void Lexer::scanString(Token* t, int quote) {
     pos_++;
     for (;;) {
         int c = peekChar(pos_);
-        if (c < 0) return fail("unterminated string");
+        if (c < 0) return fail("unterminated string literal");
         if (c == quote) {
             pos_++;
             return;
@@ -336,7 +336,7 @@ void Lexer::scanString(Token* t, int quote) {
             continue;
         }
         if (c == '\n' || c == '\r' || (c == 0xE2 && lineBreakAt(src_ + pos_, end)))
-            return fail("unterminated string");
+            return fail("unterminated string literal");
         pos_++;
     }
 }
@@ -524,7 +524,7 @@ __attribute__((noinline)) void Lexer::nextSlow(Token* t, bool nl) {
         type = punctuator(p, end, &length);
         if (type < 0) {
             line_ = line;
-            fail("invalid character");
+            fail("illegal character");
             q = s + pos_;
         } else {
             q = p + length;
@@ -550,7 +550,7 @@ Token Lexer::rescanRegExp(const Token& tok) {
     for (;;) {
         int c = peekChar(pos_);
         if (c < 0 || lineBreakAt(src_ + pos_, end)) {
-            fail("unterminated regular expression");
+            fail("unterminated regular expression literal");
             t.type = T_EOF;
             return t;
         }

@@ -117,7 +117,7 @@ Node* Parser::assignment(bool noIn) {
 
 Node* Parser::yieldExpression(bool noIn) {
     Token first = cur_;
-    if (!inFunction_) fail("yield must be in a function");
+    if (!inFunction_) fail("yield not in function");
     if (filter_ && filter_->scope->fn == scope_->fn)
         fail("yield in an XML filter is not supported");
     for (Scope* s = scope_; s != s->fn; s = s->parent)
@@ -357,8 +357,6 @@ Node* Parser::primary() {
     case K_LET:
         if (peek().type == P_LPAREN) return letExpression();
         break;
-    case T_EOF:
-        fail("syntax error: unexpected end of input");
     }
     fail("syntax error");
 }

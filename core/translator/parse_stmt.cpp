@@ -149,6 +149,13 @@ Node* Parser::block() {
     return finish(n);
 }
 
+// A let declaration stands only directly within a block, a switch body, or at the top of a
+// function or program: not alone as the statement of an if, a loop, a with or a label.
+Node* Parser::subStatement() {
+    if (is(K_LET) && peek().type != P_LPAREN) fail("let declaration not directly within block");
+    return statement();
+}
+
 Node* Parser::statement() {
     enter();
     // Whether a label stands right before this statement (a loop then answers `continue`
@@ -284,7 +291,7 @@ Node* Parser::withStatement() {
     expect(P_LPAREN, "missing ( before with-statement object");
     n->a = expression();
     expect(P_RPAREN, "missing ) after with-statement object");
-    n->b = statement();
+    n->b = subStatement();
     return finish(n);
 }
 
@@ -341,7 +348,7 @@ Node* Parser::condition() {
 // The body of a loop, counted in loopDepth_: a scope inside is entered again on each turn.
 Node* Parser::loopBody() {
     loopDepth_++;
-    Node* body = statement();
+    Node* body = subStatement();
     loopDepth_--;
     return body;
 }
@@ -351,8 +358,8 @@ Node* Parser::ifStatement() {
     advance();
     Node* n = make(N_IF, first);
     n->a = condition();
-    n->b = statement();
-    if (accept(K_ELSE)) n->c = statement();
+    n->b = subStatement();
+    if (accept(K_ELSE)) n->c = subStatement();
     return finish(n);
 }
 
@@ -473,7 +480,7 @@ Node* Parser::labelled(const Token& first) {
     // A loop right after the label registers itself as directly labelled, so that
     // `continue label` finds it (see jump()).
     directNext_ = true;
-    n->a = statement();
+    n->a = subStatement();
     labels_.pop_back();
     return finish(n);
 }

@@ -116,6 +116,7 @@ class Parser {
 
     // statements (parse_stmt.cpp)
     Node* statement();
+    Node* subStatement(); // the statement that an if, a loop, a with or a label governs
     Node* statementAt(const Token& first); // statement()'s dispatch by the first token
     Node* statementList(NodeKind kind, const Token& first, int endTok);
     Node* block();

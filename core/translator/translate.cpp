@@ -11,7 +11,7 @@ namespace translator {
 
 Translation translate(const char* src, size_t len, int flags) {
     Translation t;
-    if (!mayNeedTranslation(src, len)) return t;
+    if (!(flags & TRANSLATE_CHECK) && !mayNeedTranslation(src, len)) return t;
     Arena arena;
     Parser parser(src, len, &arena);
     try {
@@ -21,7 +21,7 @@ Translation translate(const char* src, size_t len, int flags) {
         Node* root = parser.parse(mode, flags & TRANSLATE_STRICT);
         Names names(parser.tokens, src);
         resolve(parser, names);
-        if (parser.dirty.empty()) return t;
+        if (parser.dirty.empty() || (flags & TRANSLATE_CHECK)) return t;
         Writer writer(parser, names);
         writer.oneThread = (flags & TRANSLATE_ONE_THREAD) != 0;
         t.text = writer.run(root);

@@ -18,6 +18,8 @@ enum TranslateFlags {
     TRANSLATE_FUNCTION = 2,   // the source is one function expression (the Function constructor)
     TRANSLATE_STRICT = 4,     // strict code from the start
     TRANSLATE_ONE_THREAD = 8, // a large program too is written on the calling thread alone
+    TRANSLATE_CHECK = 16,     // parse the source whatever the quick scan says, for its syntax
+                              // errors only: nothing is written
 };
 
 // Where a function written by the translator lies in its output and in the source: the

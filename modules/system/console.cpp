@@ -1,5 +1,5 @@
-// Console and evaluation natives: evaluate, openConsole, print, getchar, getInput, gc
-// and exit, and the delivery of console events to System.control.
+// Console and evaluation natives: evaluate, compile, openConsole, print, getchar, getInput,
+// gc and exit, and the delivery of console events to System.control.
 #include "modules/system/system_module.h"
 
 #include "platforms/platform.h"
@@ -16,6 +16,17 @@ SYSTEM_NATIVE(sysEvaluate) {
     const char* file = hostApi->toBytes(cx, argv[0]);
     const char* source = hostApi->toBytes(cx, argv[1]);
     return hostApi->evaluateScript(cx, file, source, rval);
+}
+
+// Compiles as evaluate does and runs nothing: true, or the compile error thrown.
+SYSTEM_NATIVE(sysCompile) {
+    (void)self;
+    if (argc < 2) return hostFormatError(cx, "System.compile(<script file name>, <script source>)");
+    const char* file = hostApi->toBytes(cx, argv[0]);
+    const char* source = hostApi->toBytes(cx, argv[1]);
+    if (!hostApi->compileScript(cx, file, source)) return 0;
+    *rval = hostBoolean(1);
+    return 1;
 }
 
 // Runs on the console event thread, on a context of its own for each event.

@@ -6,6 +6,7 @@
 
 static const HostFunctionSpec kSystemFunctions[] = {
     {"evaluate", sysEvaluate, 1, 0, 0},
+    {"compile", sysCompile, 2, 0, 0},
     {"openConsole", sysOpenConsole, 1, 0, 0},
     {"print", sysPrint, 1, 0, 0},
     {"getchar", sysGetchar, 0, 0, 0},

@@ -26,6 +26,7 @@ HostObject* requestObject(HostContext* cx, HostValue v, const char* what);
 
 // Console and evaluation.
 SYSTEM_NATIVE(sysEvaluate);
+SYSTEM_NATIVE(sysCompile);
 SYSTEM_NATIVE(sysOpenConsole);
 SYSTEM_NATIVE(sysPrint);
 SYSTEM_NATIVE(sysGetchar);

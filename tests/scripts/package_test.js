@@ -320,7 +320,7 @@ try {
     });
 
     test("a directory that reads its own package again ends without a fault", function () {
-        // The recursion stops with a RangeError where the C stack runs low: raised to the
+        // The recursion stops with an InternalError where the C stack runs low: raised to the
         // script when that happens at a native's call, or taken by the deepest initAFS as
         // a directory that failed (false) when it happens inside the directory's evaluation.
         var file = makePackage("reentrant", image, sample,
@@ -336,7 +336,7 @@ try {
         };
         assertEq(open(file).initAFS(), false);
         assertTrue(depth > 50, "recursed: " + depth);
-        assertTrue(caught === null || caught instanceof RangeError, "a RangeError: " + caught);
+        assertTrue(caught === null || caught instanceof InternalError, "an InternalError: " + caught);
         delete global.readAgain;
     });
 

@@ -1,4 +1,4 @@
-// Recursion through natives ends in a catchable RangeError before the C stack runs out, on
+// Recursion through natives ends in a catchable InternalError before the C stack runs out, on
 // the main thread and on a script thread, in every build (the sanitizer build has much
 // larger frames, which a fixed depth count would not cover).
 
@@ -21,7 +21,7 @@ for (var name in cases) {
     (function (name, fn) {
         test(name, function () {
             var e = assertThrows(fn);
-            assertTrue(e instanceof RangeError, "a RangeError: " + e);
+            assertTrue(e instanceof InternalError, "an InternalError: " + e);
             // The script goes on normally, with the stack it had.
             assertEq(System.evaluate("after.js", "6 * 7"), 42);
         });
@@ -33,5 +33,5 @@ test("on a script thread, too", function () {
     System.createThread("try { deepThread = function () { System.evaluate('d.js', 'deepThread()'); };" +
                         " deepThread(); } catch (e) { threadResult = e.name; }");
     assertTrue(waitUntil(function () { return threadResult !== ""; }), "the thread ended");
-    assertEq(threadResult, "RangeError");
+    assertEq(threadResult, "InternalError");
 });

@@ -1148,6 +1148,30 @@ TEST(ModuleApiLate, ReadLiteralAndDirectory) {
     EXPECT_FALSE(api->readDirectory(r.cx, indexed, strlen(indexed), 0, &fsd));
 }
 
+static NATIVE(compileNested) {
+    int ok = api->compileScript(cx, "compiled.js", api->toBytes(cx, arg(argc, argv, 0)));
+    *rval = hostBoolean(ok);
+    return ok;
+}
+
+// Slot 36 compiles as slot 11 does and runs nothing; its error goes where slot 11's goes.
+TEST(ModuleApiLate, CompileScript) {
+    Request r;
+    static const HostFunctionSpec fns[] = {{"compileNested", compileNested, 1, 0, 0},
+                                           {nullptr, nullptr, 0, 0, 0}};
+    r.defineGlobals(fns);
+    EXPECT_EQ(r.eval("var ran = 0; compileNested('ran = 1; var declared;') + ' ' + ran + ' ' + "
+                     "typeof declared"),
+              "true 0 undefined");
+    EXPECT_EQ(r.eval("try { compileNested('\\nfunction g() { yield 1; return 2; }') } "
+                     "catch (e) { [e.name, e.message, e.fileName, e.lineNumber].join() }"),
+              "TypeError,generator function g returns a value,compiled.js,2");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(api->compileScript(r.cx, "top.js", "var a = 1;\nvar b = ;"), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "top.js:2 SyntaxError: syntax error\nvar b = ;\n");
+}
+
 TEST(ModuleApiLate, RunOnNewContextFromAnotherThread) {
     mainCx();
     std::thread t([] { api->runOnNewContext("thread.js", "var ranOnThread = 'yes';"); });

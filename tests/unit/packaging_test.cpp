@@ -447,10 +447,11 @@ TEST_F(PackagingTest, PackerChecksWhatItPacks) {
     } cases[] = {
         {{here + "/empty", here + "/out1"},
          1,
-         "capsule-pack: " + here + "/empty has no entry script scripts/autorun.js: nothing would run\n"},
+         "capsule-pack: " + here +
+             "/empty has no entry script scripts/autorun.js: nothing would run\n"},
         {{here + "/bad", here + "/out2"},
          1,
-         "scripts/lib/one.js:3 empty expression not allowed\ntwo.js:1 unterminated string\n"
+         "scripts/lib/one.js:3 syntax error\ntwo.js:1 unterminated string literal\n"
          "capsule-pack: 2 scripts do not compile: nothing written\n"},
         {{"--exclude", "*.md", "--no-check", "web/*", "--exclude", "tmp/", here + "/ok",
           here + "/out3"},
@@ -474,6 +475,38 @@ TEST_F(PackagingTest, PackerChecksWhatItPacks) {
     EXPECT_TRUE(std::regex_match(r.out, std::regex("capsule-pack: 6 files, [0-9]+ bytes compressed "
                                                    "to [0-9]+; [0-9]+ bytes written to .*\n")))
         << r.out;
+}
+
+// The packer's check is the runtime's compilation: what the runtime would report when it
+// compiles a script (an error of the translator of any kind, or of the engine's compiler)
+// stops the packing, named "file:line message" in the language's words; nothing runs.
+TEST_F(PackagingTest, PackerCompilesAsTheRuntimeDoes) {
+    std::string here = folder("compiles");
+    const struct {
+        const char* source;
+        const char* error; // "" when it packs
+    } cases[] = {
+        {"function g() { yield 1; return 2; }\n", "scripts/autorun.js:1 generator function g "
+                                                  "returns a value"},
+        {"\nconst c = 1;\nvar c = 2;\n", "scripts/autorun.js:3 redeclaration of const c"},
+        {"var a = [1,\n2;\n", "scripts/autorun.js:2 missing ] after element list"},
+        {"if (x) {\n", "scripts/autorun.js:2 missing } in compound statement"},
+        {"System.exit(9);\nnoSuchFunction();\n", ""},
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        std::string dir = here + "/app" + std::to_string(i++);
+        writeFile(dir + "/scripts/autorun.js", c.source);
+        Result r = run(packer(), {dir, dir + ".out"}, root);
+        if (*c.error) {
+            EXPECT_EQ(r.code, 1) << c.source;
+            EXPECT_EQ(r.out, std::string(c.error) +
+                                 "\ncapsule-pack: 1 script does not compile: nothing written\n")
+                << c.source;
+        } else {
+            EXPECT_EQ(r.code, 0) << c.source << r.out;
+        }
+    }
 }
 
 TEST_F(PackagingTest, FolderWithTrailingSeparatorIsPacked) {

@@ -89,6 +89,29 @@ TEST(ScriptCache, ALoadedScriptRunsAsTheCompiledOneDid) {
     std::filesystem::remove_all(a.dir);
 }
 
+// A loaded script's errors read as the compiled one's did: the expression found on the
+// line (its program and function texts), the stack with its arguments, eval's lines.
+TEST(ScriptCache, ALoadedScriptsErrorsNameWhatFailed) {
+    std::string script =
+        "// errors of a script that the cache keeps\n"
+        "var u, o = {}, out = [];\n"
+        "function f(a) { return a.b.c; }\n"
+        "try { u.x; } catch (e) { out.push(e.message); }\n"
+        "try { o.missing(); } catch (e) { out.push(e.message); }\n"
+        "try { f({}); } catch (e) { out.push(e.message, e.stack.split('\\n')[0]); }\n"
+        "try { eval('1;\\nu.y'); } catch (e) { out.push(e.lineNumber); }\n"
+        "System.print(out.join('\\n'));\n" +
+        std::string(600, '/') + "\n";
+    App a = makeApp(script);
+    ASSERT_FALSE(a.path.empty()) << child::readFile(a.dir + "/pack.out");
+    std::string first = run(a);
+    EXPECT_EQ(first, "u is undefined\no.missing is not a function\na.b is undefined\n"
+                     "f([object Object])@scripts/autorun.js:3\n8\n");
+    EXPECT_EQ(cacheFiles(a).size(), 2u);
+    EXPECT_EQ(run(a), first);
+    std::filesystem::remove_all(a.dir);
+}
+
 // A damaged file is not given to the engine; the script is compiled again and its file
 // replaced. A changed script is never answered from the file of its old text.
 TEST(ScriptCache, DamagedFilesAndChangedScriptsAreCompiledAnew) {

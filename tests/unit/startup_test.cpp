@@ -333,12 +333,33 @@ TEST_F(StartupTest, NonUtf8ArgumentBytesSurvive) {
 
 // --- exit codes -----------------------------------------------------------------------
 
+// The reporter names the script's file and line and prints that line: for a compile
+// error the message is the text alone, and an error of eval code shows the eval's own line.
+TEST_F(StartupTest, UncaughtErrorsShowTheirLine) {
+    const struct {
+        const char* script;
+        const char* out;
+    } cases[] = {
+        {"var a = 1;\nvar b = ;\n", "main.js:2 SyntaxError: syntax error\nvar b = ;\n"},
+        {"var o = {};\n\no.f(1);\n", "main.js:3 TypeError: o.f is not a function\no.f(1);\n"},
+        {"var s = 1;\n\neval('1;\\nnull.x');\n",
+         "main.js:4 TypeError: null has no properties\nnull.x\n"},
+        {"var s = 1;\neval('\\nx y');\n",
+         "main.js:3 SyntaxError: missing ; before statement\nx y\n"},
+    };
+    for (const auto& c : cases) {
+        std::string out;
+        EXPECT_EQ(run(c.script, &out), 1) << c.script;
+        EXPECT_EQ(out, c.out) << c.script;
+    }
+}
+
 TEST_F(StartupTest, ExitCodes) {
     std::string out;
     EXPECT_EQ(run("var x = 1;", &out), 0);
     // An uncaught error is reported, and the process fails.
     EXPECT_EQ(run("var a = 1;\nundefinedName;", &out), 1);
-    EXPECT_EQ(out, "main.js:2 ReferenceError: identifier 'undefinedName' undefined\n"
+    EXPECT_EQ(out, "main.js:2 ReferenceError: undefinedName is not defined\n"
                    "undefinedName;\n");
     EXPECT_EQ(run("System.exit(); System.print('not reached');", &out), 0);
     EXPECT_EQ(out, "");

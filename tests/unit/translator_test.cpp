@@ -102,6 +102,8 @@ const ErrorCase kErrors[] = {
     {"let x =\n\n  [1, 2;", 3, false},
     {"let s = 'abc\ndef';", 1, false},
     {"let x = 1;\nx = a.;", 2, false},
+    {"var c;\nif (c) let x = 1;", 2, false},
+    {"while (0)\n  let y;", 2, false},
 };
 
 TEST(Translator, ReportsErrorsAtTheirLine) {
@@ -110,6 +112,26 @@ TEST(Translator, ReportsErrorsAtTheirLine) {
         EXPECT_TRUE(t.failed) << c.source;
         EXPECT_EQ(t.line, c.line) << c.source << ": " << t.message;
         EXPECT_EQ(t.typeError, c.typeError) << c.source << ": " << t.message;
+    }
+}
+
+// The check: a plain source, which the quick scan passes untouched, is parsed all the same
+// for its syntax error, in the language's words; nothing is written.
+TEST(Translator, ChecksPlainSourcesForTheirErrors) {
+    const Case cases[] = {
+        {"var a = 1;\nvar b = ;", "2 syntax error"},
+        {"f(1\n 2);", "2 missing ) after argument list"},
+        {"x = 'open\n';", "1 unterminated string literal"},
+        {"a b", "1 missing ; before statement"},
+        {"1 = 2;", "1 invalid assignment left-hand side"},
+        {"for (1 in o) ;", "1 invalid for/in left-hand side"},
+        {"var ok = [1, 2];\nfunction f() { return ok; }", ""},
+    };
+    for (const Case& c : cases) {
+        translator::Translation t =
+            translator::translate(c.source, strlen(c.source), translator::TRANSLATE_CHECK);
+        EXPECT_EQ(t.failed ? std::to_string(t.line) + " " + t.message : "", c.expected) << c.source;
+        EXPECT_FALSE(t.changed) << c.source;
     }
 }
 
@@ -231,7 +253,7 @@ const Case kTokens[] = {
      " x\\u0079@1 \\u0069f@1 \xc3\xa9t\xc3\xa9@1 in*@1/y@2"},
     {"a>>>=b/=c..d::e", " a@1 >>>=@1 b@1 /=@1 c@1 ..@1 d@1 ::@1 e@1"},
     {"1.5e3 .5 'q' /*\n*/ z\r\nw", " 1.5e3@1 .5@1 'q'@1/z@2/w@3"},
-    {"a #", " a@1!invalid character"},
+    {"a #", " a@1!illegal character"},
 };
 
 TEST(Translator, LexesTokens) {

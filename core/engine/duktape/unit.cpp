@@ -116,6 +116,15 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 // The source text of compiled functions, kept by the patched compiler.
 #include "core/engine/duktape/function_text.cpp"
 
+// Compile errors in the language's words, and the origin of eval code.
+#include "core/engine/duktape/compile_errors.cpp"
+
+// The stack of errors in the language's form.
+#include "core/engine/duktape/error_stack.cpp"
+
+// The engine's runtime errors in the language's words.
+#include "core/engine/duktape/error_texts.cpp"
+
 // `__proto__: v` in object literals, from the patched compiler and MPUTOBJ instruction.
 #include "core/engine/duktape/proto_literal.cpp"
 
@@ -252,8 +261,8 @@ duk_bool_t duk_host_equals(duk_hthread* thr, duk_tval* tv_x, duk_tval* tv_y) {
 
 // The start of every compilation (core/engine/duktape/10-translate.patch): the translation of the
 // script language replaces the input, or its error is thrown from inside the compilation,
-// which makes it read like the engine's own syntax errors (the message ends in
-// "(line N)", fileName and lineNumber name the script's line).
+// which makes it read like the engine's own syntax errors (fileName and lineNumber name the
+// script's line; the compile-error hook of compile_errors.cpp leaves its message alone).
 void duk_host_translate(duk_compiler_ctx* comp_ctx, duk_lexer_point* pt, duk_small_uint_t flags) {
     duk_hthread* thr = comp_ctx->thr;
     TranslateError error;
@@ -261,9 +270,9 @@ void duk_host_translate(duk_compiler_ctx* comp_ctx, duk_lexer_point* pt, duk_sma
         0)
         return;
     pt->offset = 0;
-    pt->line = 1;
     DUK_LEXER_SETPOINT(&comp_ctx->lex, pt); // the error's line information reads the window
-    comp_ctx->curr_token.start_line = error.line;
+    comp_ctx->curr_token.start_line = error.line + pt->line - 1; // pt->line: the first line
+    duk_host_translator_failed();
     duk_error(thr, error.code, "%s", duk_get_string(thr, -1));
 }
 

@@ -71,15 +71,14 @@ function walk(root, rel, out, excluded) {
 }
 
 // The compiler's complaint about a script, "file:line message", or "" when it compiles.
-// The text is compiled as eval compiles it, behind a throw on its own first line, in a
-// function of its own: nothing of it runs and its declarations reach no global. So only
-// the compiler's SyntaxError can come back; anything else is that throw.
+// System.compile compiles the text as the runtime compiles a script it evaluates (the
+// translator, then the engine's compiler) and runs nothing, so every error the runtime
+// would report when compiling it comes back here, of whatever kind.
 function compileError(rel, source) {
     try {
-        (function () { eval("throw 0;" + source); })();
+        System.compile(rel, source);
     } catch (e) {
-        if (!(e instanceof SyntaxError)) return "";
-        return rel + ":" + e.lineNumber + " " + String(e.message).replace(/ \(line \d+\)$/, "");
+        return rel + ":" + e.lineNumber + " " + e.message;
     }
     return "";
 }
