@@ -115,7 +115,7 @@ table("one script", [
     ['include("side.js"); print(fromSide, uneval(load("side.js").content));',
      "side \"var fromSide = 'side';\"\n0\n"],
     ["print(typeof System.package.afs.fsd['scripts/autorun.js']);", "undefined\n0\n"],
-    ['null.x;', "(new TypeError(\"cannot read property 'x' of null\", \"script.js\", 1))\n1\n"]
+    ['null.x;', "(new TypeError(\"null has no properties\", \"script.js\", 1))\n1\n"]
 ], String, function (src) {
     writeFile(scratch + "/script.js", src);
     return run(shell + " script.js x y");
@@ -139,5 +139,71 @@ test("System.readLine writes its prompt without a line feed", function () {
     writeFile(scratch + "/ask.js", 'print(uneval(System.readLine("name? ")));');
     assertEq(run(shell + " ask.js", "me\n"), 'name? "me"\n0\n');
 });
+
+// The prompt in a terminal: tmux runs the shell on a server of this test's own; keys are
+// typed, the screen is read.
+var tmux = "tmux -L shell_test_" + System.getPID() + " ";
+
+function screen() {
+    return run(tmux + "capture-pane -p -t prompt").replace(/\s*\n\d+\n$/, "");
+}
+
+// A word ending in ";" would end tmux's command: it is escaped.
+function type(line) {
+    run(tmux + "send-keys -t prompt -l " + quote(line.replace(/;$/, "\\;")) + " && " + tmux + "send-keys -t prompt Enter");
+}
+
+// Polls the screen every 100 ms for at most 5 s until it ends with text; the last screen.
+function waitScreen(text) {
+    for (var end = Date.now() + 5000, shown; Date.now() < end; System.sleep(100)) {
+        shown = screen();
+        if (shown.slice(-text.length) == text) break;
+    }
+    return shown;
+}
+
+// The shell in a new session; once it ends, the pane shows its exit status and stays.
+function startPrompt() {
+    run(tmux + "kill-session -t prompt");
+    run(tmux + "new-session -d -x 100 -y 40 -s prompt " +
+        quote("cd " + quote(scratch) + " && " + shell + "; echo \"[status $?]\"; sleep 60"));
+    return waitScreen("js>");
+}
+
+// Lines typed -> what the prompt shows after them (the prompts and the echo of the input
+// included), in one session, one global scope.
+var session = [
+    [["1 + 2"], "js> 1 + 2\n3"],
+    [["function twice(a) {", "  return a * 2;", "}"], "js> function twice(a) {\n...   return a * 2;\n... }"],
+    [["twice(21)"], "js> twice(21)\n42"],
+    [["var x = <list>", "  <item>{twice(1)}</item>", "</list>;"],
+     "js> var x = <list>\n...   <item>{twice(1)}</item>\n... </list>;"],
+    [["x.item"], "js> x.item\n<item>2</item>"],
+    [["/* a comment", "   over two lines */ [1,", "'two']"],
+     'js> /* a comment\n...    over two lines */ [1,\n... \'two\']\n[1, "two"]'],
+    [["foo(;"], "js> foo(;\ntypein:1 SyntaxError: syntax error"],
+    [["nope + 1"], "js> nope + 1\ntypein:1 ReferenceError: nope is not defined"],
+    [["throw 5"], "js> throw 5\nuncaught exception: 5"],
+    [["include('side.js'); print(fromSide, typeof load('side.js').content)"],
+     "js> include('side.js'); print(fromSide, typeof load('side.js').content)\nside string"]
+];
+test("the prompt in a terminal", function () {
+    var shown = startPrompt(), expected = "js>";
+    session.forEach(function (row) {
+        row[0].forEach(type);
+        expected = expected.replace(/js>$/, "") + row[1] + "\njs>";
+        shown = waitScreen(expected.slice(-20));
+    });
+    assertEq(shown, expected);
+    type("quit(3)");
+    assertEq(waitScreen("[status 3]"), expected + " quit(3)\n[status 3]");
+});
+test("the prompt ends at the end of input, an open input shown with its error", function () {
+    startPrompt();
+    type("if (true) {");
+    run(tmux + "send-keys -t prompt C-d");
+    assertEq(waitScreen("[status 0]"), "js> if (true) {\n... typein:2 SyntaxError: missing } in compound statement\n\n[status 0]");
+});
+run(tmux + "kill-server");
 removeTree(scratch);
 done();
