@@ -44,3 +44,9 @@ capsule_package(capsule_test ${CMAKE_BINARY_DIR}/capsule-test ${RUNNER_APP}
 file(GLOB_RECURSE EXAMPLE_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/examples/hello/*)
 capsule_package(example_hello ${CMAKE_BINARY_DIR}/hello ${CMAKE_SOURCE_DIR}/examples/hello
                 DEPENDS ${EXAMPLE_FILES})
+
+# The development shell: a prompt, and a runner of application folders and single scripts
+# without packing them.
+file(GLOB SHELL_FILES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/shell/scripts/*.js)
+capsule_package(capsule_shell ${CMAKE_BINARY_DIR}/capsule-shell ${CMAKE_SOURCE_DIR}/tools/shell
+                DEPENDS ${SHELL_FILES})

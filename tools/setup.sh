@@ -8,6 +8,7 @@ packages=(cmake ninja-build g++ pkg-config patch duktape-dev libgtest-dev libgmo
           rhino # E4X: the peer of bench/xml.sh
           libusb-dev # the USB module: the libusb 0.1 interface
           socat  # pseudo-terminal pairs for the serial module's tests
+          tmux # a real terminal for the development shell's prompt tests
           libssl-dev openssl curl wrk # socket module: OpenSSL; its tests' peers; its benchmark's load
           libsnmp-dev snmpd snmp # SNMP module; the tests run an snmpd of their own
           prometheus # the monitor's /metrics: promtool, and a Prometheus of the test's own

@@ -35,6 +35,7 @@ static const HostFunctionSpec kSystemFunctions[] = {
     {"controlService", sysControlService, 2, 0, 0},
     {"createLink", sysCreateLink, 1, 0, 0},
     {"enumProcesses", sysEnumProcesses, 0, 0, 0},
+    {"readLine", sysReadLine, 0, 0, 0},
     {nullptr, nullptr, 0, 0, 0},
 };
 

@@ -66,5 +66,7 @@ SYSTEM_NATIVE(sysSetRegistry);
 SYSTEM_NATIVE(sysDelRegistry);
 // Services.
 SYSTEM_NATIVE(sysControlService);
+// A whole line of standard input, after a prompt (line_input.cpp).
+SYSTEM_NATIVE(sysReadLine);
 
 #endif
