@@ -33,6 +33,12 @@ struct PlatformBlocks {
     }
 } gPlatformBlocks;
 
+// A UTF-8 byte-order mark, as a script file's bytes come to the compiler (one character
+// per byte: U+00EF U+00BB U+00BF), opens many files saved on Windows. At the start of a
+// source it is white space, as the mark itself (U+FEFF) is anywhere.
+constexpr char kByteOrderMark[] = "\xC3\xAF\xC2\xBB\xC2\xBF";
+constexpr size_t kByteOrderMarkLength = sizeof kByteOrderMark - 1;
+
 } // namespace
 
 int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* length,
@@ -45,6 +51,10 @@ int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* le
     }
     if (flags & DUK_COMPILE_STRICT) tflags |= translator::TRANSLATE_STRICT;
     tCompilation.input = nullptr;
+    if (*length >= kByteOrderMarkLength && !memcmp(*input, kByteOrderMark, kByteOrderMarkLength)) {
+        *input += kByteOrderMarkLength;
+        *length -= kByteOrderMarkLength;
+    }
     translator::Translation t =
         translator::translate(reinterpret_cast<const char*>(*input), *length, tflags);
     if (t.failed) {

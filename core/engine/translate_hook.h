@@ -9,7 +9,8 @@ struct TranslateError {
     duk_errcode_t code;
 };
 
-// Translates the compiler's input (flags: the engine's compile flags). 1: translated, the
+// Translates the compiler's input (flags: the engine's compile flags), after a leading
+// byte-order mark, which it moves *input/*length past. 1: translated, the
 // text pushed on the stack and *input/*length pointing into it for the compilation (and an
 // undefined slot above it for the source text as a string, see below); 0: no change; -1: an
 // error of the source, its message pushed and its line and kind in *error.
