@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace {
@@ -93,4 +94,13 @@ bool capsuleFunctionSource(const duk_uint8_t* input, duk_size_t* start, duk_size
     *sourceLength = c.sourceLength;
     *slot = c.slot;
     return true;
+}
+
+void duk_host_regexp_pattern(duk_context* ctx) {
+    duk_size_t length;
+    const char* pattern = duk_get_lstring(ctx, -3, &length);
+    std::string text;
+    if (!pattern || !translator::translateRegExp(pattern, length, &text)) return;
+    duk_push_lstring(ctx, text.data(), text.size());
+    duk_replace(ctx, -4);
 }

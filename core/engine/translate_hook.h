@@ -17,6 +17,10 @@ struct TranslateError {
 int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* length,
                      duk_small_uint_t flags, TranslateError* error);
 
+// The pattern of a regular expression being compiled, at -3 of the stack (under the flags
+// and the escaped source), replaced by its translation when that engine's forms need one.
+void duk_host_regexp_pattern(duk_context* ctx);
+
 // The source a function came from, for the function at [*start, *end) of `input`, the text
 // of the compilation in progress on this thread: when that text is a translation and the
 // translator wrote the function, sets *start and *end to its place in the source, *source

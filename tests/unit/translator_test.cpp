@@ -276,6 +276,29 @@ TEST(Translator, LexesTokens) {
     EXPECT_EQ(tok, translator::K_YIELD + 1);
 }
 
+// Regular expressions in the forms of that engine, as the engine's compiler gets them
+// ("" where the pattern goes as it stands).
+const Case kRegExps[] = {
+    {"a+(b|c)*?\\d[x-z]", ""},
+    {"\\c1[\\c_]\\cJ", "\\\\c1[\\\\c_]\\cJ"},
+    {"(a)\\1\\2\\8\\400", "(a)\\1\\x02\\\\8\\x200"},
+    {"\\012[\\1\\9]\\0", "\\x0A[\\x019]\\0"},
+    {"\\xg\\u{2}\\x1", "xgu{2}\\x01"},
+    {"[\\x4]", "[\\x04]"},
+    {"{1}a{2}{3}a{,2}b*{", "\\{1}a{2}\\{3}a\\{,2}b*\\{"},
+    {"a{2}?(?:x)+?", ""},
+    {"(?=a)*(?!b){2}", "(?:(?=a))*(?:(?!b)){2}"},
+    {"[a-\\d][\\w-z][a-z-]", "[a\\-\\d][\\w\\-z][a-z-]"},
+};
+
+TEST(Translator, RewritesRegExps) {
+    for (const Case& c : kRegExps) {
+        std::string out;
+        bool changed = translator::translateRegExp(c.source, strlen(c.source), &out);
+        EXPECT_EQ(changed ? out : std::string(), c.expected) << c.source;
+    }
+}
+
 // The output compiles in the engine; plain sources of the repository pass untouched.
 TEST(Translator, OutputCompiles) {
     duk_context* ctx = duk_create_heap_default();
