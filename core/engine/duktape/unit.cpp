@@ -110,6 +110,9 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 // `__proto__: v` in object literals, from the patched compiler and MPUTOBJ instruction.
 #include "core/engine/duktape/proto_literal.cpp"
 
+// The regular expression executor and the regexp compiler's limits.
+#include "core/engine/duktape/regexp.cpp"
+
 // E4X (core/xml/binding/): XML values are proxies whose handler is the E4X handler; a
 // pointer to the native value sits in a hidden own property of the proxy (its "slot", read
 // here without proxy behaviour) and of the proxy's target (where the traps find it). The
