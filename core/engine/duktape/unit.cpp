@@ -113,6 +113,9 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 // The regular expression executor and the regexp compiler's limits.
 #include "core/engine/duktape/regexp.cpp"
 
+// Constants past the instructions' BC field, from the patched compiler and executor.
+#include "core/engine/duktape/wide_consts.cpp"
+
 // E4X (core/xml/binding/): XML values are proxies whose handler is the E4X handler; a
 // pointer to the native value sits in a hidden own property of the proxy (its "slot", read
 // here without proxy behaviour) and of the proxy's target (where the traps find it). The
