@@ -4,6 +4,9 @@
 # unwind C++ frames (DUK_USE_CPP_EXCEPTIONS). Native recursion is limited by the C stack
 # that the thread has left (capsuleStackLow in core/engine/duktape/stack_check.cpp), not by
 # a count. Date's string forms and Date.parse of them come from core/engine/duktape/date.cpp.
+# The value stack may hold 20 M values: loading a compiled script from the script cache
+# puts all the constants of a function there at once, and a function may have up to 16 M
+# (core/engine/duktape/70-wide-consts.patch); the heap's limit bounds its memory.
 # The library itself is made in the top CMakeLists.txt (target duktape).
 set(DUKTAPE_SOURCE_DIR "/usr/share/duktape" CACHE PATH "Duktape single-file source")
 foreach(f duktape.c duktape.h duk_config.h)
@@ -33,6 +36,8 @@ int capsuleDateParse(void* ctx, const char* text);
 #define DUK_USE_DATE_PARSE_STRING(ctx,str) capsuleDateParse((ctx), (str))
 #undef DUK_USE_NATIVE_CALL_RECLIMIT
 #define DUK_USE_NATIVE_CALL_RECLIMIT 1000000
+#undef DUK_USE_VALSTACK_LIMIT
+#define DUK_USE_VALSTACK_LIMIT 20000000L
 ")
 string(REPLACE "/* __OVERRIDE_DEFINES__ */" "${duk_overrides}" duk_config "${duk_config}")
 file(WRITE "${DUK_GEN}/duk_config.h.new" "${duk_config}")

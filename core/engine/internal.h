@@ -27,6 +27,10 @@ void duk_host_define_accessor(duk_context* ctx, duk_idx_t objIdx, duk_idx_t gett
 // Makes room in the object at idx for n more properties.
 void duk_host_reserve_entries(duk_context* ctx, duk_idx_t idx, duk_uint32_t n);
 
+// Throws InternalError with the message (core/engine/duktape/internal_error.cpp): the
+// error of a task past the engine's limits, such as a regular expression too complex.
+[[noreturn]] void duk_host_throw_internal_error(duk_context* ctx, const char* message);
+
 // "Math" or "JSON" for those built-in objects, nullptr for any other value.
 const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx);
 
@@ -68,7 +72,7 @@ duk_bool_t duk_host_enum_next(duk_context* ctx);
 // __lang.each(v): the marker whose for-in gives the values of v.
 duk_ret_t duk_host_each(duk_context* ctx);
 
-// RegExp.prototype.compile(source, flags), a native (core/engine/duktape/regexp.cpp).
+// RegExp.prototype.compile(source, flags), a native (core/engine/duktape/regexp_call.cpp).
 duk_ret_t duk_host_regexp_compile(duk_context* ctx);
 
 // Whether the function fn is on the call stack of the context (core/engine/duktape/unit.cpp).

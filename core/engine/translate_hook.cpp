@@ -10,6 +10,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 namespace {
@@ -32,6 +33,12 @@ struct PlatformBlocks {
         translator::setBlockFunctions(platform::allocateBlock, platform::freeBlock);
     }
 } gPlatformBlocks;
+
+// A UTF-8 byte-order mark, as a script file's bytes come to the compiler (one character
+// per byte: U+00EF U+00BB U+00BF), opens many files saved on Windows. At the start of a
+// source it is white space, as the mark itself (U+FEFF) is anywhere.
+constexpr char kByteOrderMark[] = "\xC3\xAF\xC2\xBB\xC2\xBF";
+constexpr size_t kByteOrderMarkLength = sizeof kByteOrderMark - 1;
 
 } // namespace
 
@@ -61,6 +68,10 @@ bool failed(duk_context* ctx, const translator::Translation& t, TranslateError* 
 int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* length,
                      duk_small_uint_t flags, TranslateError* error) {
     tCompilation.input = nullptr;
+    if (*length >= kByteOrderMarkLength && !memcmp(*input, kByteOrderMark, kByteOrderMarkLength)) {
+        *input += kByteOrderMarkLength;
+        *length -= kByteOrderMarkLength;
+    }
     translator::Translation t = translator::translate(reinterpret_cast<const char*>(*input),
                                                       *length, translatorFlags(flags));
     if (failed(ctx, t, error)) return -1;
@@ -116,4 +127,13 @@ bool capsuleCheckSyntax(duk_context* ctx, const duk_uint8_t* input, duk_size_t l
     } catch (...) { // no memory for the parse: the engine's own message stands
         return false;
     }
+}
+
+void duk_host_regexp_pattern(duk_context* ctx) {
+    duk_size_t length;
+    const char* pattern = duk_get_lstring(ctx, -3, &length);
+    std::string text;
+    if (!pattern || !translator::translateRegExp(pattern, length, &text)) return;
+    duk_push_lstring(ctx, text.data(), text.size());
+    duk_replace(ctx, -4);
 }

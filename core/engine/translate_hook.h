@@ -9,12 +9,17 @@ struct TranslateError {
     duk_errcode_t code;
 };
 
-// Translates the compiler's input (flags: the engine's compile flags). 1: translated, the
+// Translates the compiler's input (flags: the engine's compile flags), after a leading
+// byte-order mark, which it moves *input/*length past. 1: translated, the
 // text pushed on the stack and *input/*length pointing into it for the compilation (and an
 // undefined slot above it for the source text as a string, see below); 0: no change; -1: an
 // error of the source, its message pushed and its line and kind in *error.
 int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* length,
                      duk_small_uint_t flags, TranslateError* error);
+
+// The pattern of a regular expression being compiled, at -3 of the stack (under the flags
+// and the escaped source), replaced by its translation when that engine's forms need one.
+void duk_host_regexp_pattern(duk_context* ctx);
 
 // The source a function came from, for the function at [*start, *end) of `input`, the text
 // of the compilation in progress on this thread: when that text is a translation and the

@@ -1,6 +1,6 @@
 // The natives of core/lang/old_library.js: String's HTML methods, and
 // RegExp.prototype.compile, which reads the engine's regular expressions and so lives in
-// its unit (core/engine/duktape/regexp.cpp).
+// its unit (core/engine/duktape/regexp_call.cpp).
 #include "core/engine/internal.h"
 #include "core/engine/text.h"
 

@@ -7,7 +7,9 @@
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <algorithm>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace engine {
@@ -37,12 +39,33 @@ const char* const kBuiltinPaths[kBuiltinCount][2] = {
     {"Number", "valueOf"},  {"String", "valueOf"},  {"Boolean", "valueOf"},
 };
 
+// Cycles are written with sharp variables, #1={self:#1#}: an array or object that its own
+// members lead back to is labelled, and every later meeting of it (inside it or after it)
+// is a use #n#. An object met twice on paths without a cycle is written both times.
+struct Open {
+    void* object;
+    size_t at;   // where its text starts
+    bool parens; // written as ({...}), which a label replaces: #1={...}
+};
+struct Label {
+    size_t at, end; // its object's text
+    bool parens;
+    bool used = false;
+};
+struct Use {
+    size_t at;
+    int label;
+};
+
 struct Writer {
     duk_context* ctx;
-    duk_idx_t builtins;      // stack index of the built-in methods array
-    std::string text;        // ASCII only: everything else is escaped
-    std::vector<void*> path; // arrays and objects being written, outermost first
-    bool self;               // the value is the `this` of toSource()
+    duk_idx_t builtins;                     // stack index of the built-in methods array
+    std::string text;                       // ASCII only: everything else is escaped
+    std::vector<Open> path;                 // arrays and objects being written, outermost first
+    bool self;                              // the value is the `this` of toSource()
+    std::unordered_map<void*, int> labelOf; // the objects of cycles, by label
+    std::vector<Label> labels;
+    std::vector<Use> uses; // in the order of the text
 };
 
 // Pushes builtin b called on the value at idx.
@@ -201,22 +224,89 @@ bool appendOwnSource(Writer& w, duk_idx_t idx) {
     return true;
 }
 
-// Marks the object at idx as being written; false if it already is (a cycle).
-bool enter(Writer& w, duk_idx_t idx) {
+// Marks the object at idx as being written, its text starting here (parens: with the
+// parentheses of a top-level object); false when it is written as a use of its label
+// instead: it is being written (a cycle, whose objects all get a label), or it was
+// labelled before.
+bool enter(Writer& w, duk_idx_t idx, bool parens) {
     void* p = duk_get_heapptr(w.ctx, idx);
-    for (void* q : w.path)
-        if (q == p) return false;
-    if (w.path.size() >= kMaxDepth) duk_range_error(w.ctx, "uneval: nesting too deep");
-    w.path.push_back(p);
-    return true;
+    auto labelled = w.labelOf.find(p);
+    if (labelled == w.labelOf.end()) {
+        size_t i = 0;
+        while (i < w.path.size() && w.path[i].object != p)
+            i++;
+        if (i == w.path.size()) {
+            if (w.path.size() >= kMaxDepth) duk_range_error(w.ctx, "uneval: nesting too deep");
+            w.path.push_back(Open{p, w.text.size(), parens});
+            return true;
+        }
+        for (; i < w.path.size(); i++) {
+            const Open& o = w.path[i];
+            if (w.labelOf.emplace(o.object, static_cast<int>(w.labels.size())).second)
+                w.labels.push_back(Label{o.at, 0, o.parens});
+        }
+        labelled = w.labelOf.find(p);
+    }
+    w.labels[labelled->second].used = true;
+    w.uses.push_back(Use{w.text.size(), labelled->second});
+    return false;
+}
+
+// The object entered last is written.
+void leave(Writer& w) {
+    auto labelled = w.labelOf.find(w.path.back().object);
+    if (labelled != w.labelOf.end()) w.labels[labelled->second].end = w.text.size();
+    w.path.pop_back();
+}
+
+// The text with the labels that are used put in: #n= before its object (numbered in the
+// order of the text, and in place of a top-level object's parentheses), #n# for each use.
+std::string withLabels(const Writer& w) {
+    if (w.uses.empty()) return w.text;
+    std::vector<int> order;
+    for (size_t i = 0; i < w.labels.size(); i++)
+        if (w.labels[i].used) order.push_back(static_cast<int>(i));
+    std::sort(order.begin(), order.end(),
+              [&](int a, int b) { return w.labels[a].at < w.labels[b].at; });
+    std::vector<int> number(w.labels.size());
+    // Edits in the order of the text: a definition (its parentheses dropped) or a use.
+    struct Edit {
+        size_t at;
+        int label;
+        bool use;
+    };
+    std::vector<Edit> edits;
+    for (size_t i = 0; i < order.size(); i++) {
+        number[order[i]] = static_cast<int>(i) + 1;
+        edits.push_back(Edit{w.labels[order[i]].at, order[i], false});
+    }
+    for (const Use& u : w.uses)
+        edits.push_back(Edit{u.at, u.label, true});
+    std::stable_sort(edits.begin(), edits.end(),
+                     [](const Edit& a, const Edit& b) { return a.at < b.at; });
+    size_t close = std::string::npos; // a labelled top-level object's `)`, the last byte
+    std::string out;
+    out.reserve(w.text.size() + edits.size() * 4);
+    size_t from = 0;
+    for (const Edit& e : edits) {
+        out.append(w.text, from, e.at - from);
+        from = e.at;
+        const Label& l = w.labels[e.label];
+        out += '#';
+        out += std::to_string(number[e.label]);
+        out += e.use ? '#' : '=';
+        if (!e.use && l.parens) {
+            from++; // (
+            close = l.end - 1;
+        }
+    }
+    out.append(w.text, from, close == std::string::npos ? close : close - from);
+    return out;
 }
 
 // Holes stay empty slots; a trailing hole needs one more comma to keep the length.
 void appendArray(Writer& w, duk_idx_t idx) {
-    if (!enter(w, idx)) {
-        w.text += "[]";
-        return;
-    }
+    if (!enter(w, idx, false)) return;
     w.text += '[';
     duk_size_t n = duk_get_length(w.ctx, idx);
     bool hole = false;
@@ -231,15 +321,12 @@ void appendArray(Writer& w, duk_idx_t idx) {
     }
     if (hole) w.text += ',';
     w.text += ']';
-    w.path.pop_back();
+    leave(w);
 }
 
 // Own enumerable string-keyed properties in enumeration order, getters called.
 void appendObject(Writer& w, duk_idx_t idx, bool top) {
-    if (!enter(w, idx)) {
-        w.text += "{}";
-        return;
-    }
+    if (!enter(w, idx, top)) return;
     w.text += top ? "({" : "{";
     duk_enum(w.ctx, idx, DUK_ENUM_OWN_PROPERTIES_ONLY);
     for (bool first = true; duk_next(w.ctx, -1, 1); first = false) {
@@ -252,7 +339,7 @@ void appendObject(Writer& w, duk_idx_t idx, bool top) {
     }
     duk_pop(w.ctx);
     w.text += top ? "})" : "}";
-    w.path.pop_back();
+    leave(w);
 }
 
 // (new TypeError("message", "file.js", 12)), trailing parts left out when missing.
@@ -363,7 +450,9 @@ void appendValue(Writer& w, duk_idx_t idx, bool top) {
     }
     // Not for the `this` of toSource itself: an own toSource may call the host's on it.
     if (!(top && w.self) && appendOwnSource(w, idx)) return;
-    if (duk_host_push_function_text(ctx, idx, true)) {
+    // A function inside an array or object is written bare, only one on its own in
+    // parentheses.
+    if (duk_host_push_function_text(ctx, idx, top)) {
         appendSource(w, -1, true);
         duk_pop(ctx);
         return;
@@ -397,9 +486,10 @@ void appendValue(Writer& w, duk_idx_t idx, bool top) {
 duk_ret_t unevalAt(duk_context* ctx, duk_idx_t idx, bool self) {
     duk_push_current_function(ctx);
     duk_get_prop_literal(ctx, -1, UNEVAL_KEY_BUILTINS);
-    Writer w{ctx, duk_get_top_index(ctx), {}, {}, self};
+    Writer w{ctx, duk_get_top_index(ctx), {}, {}, self, {}, {}, {}};
     appendValue(w, idx, true);
-    pushBytes(ctx, w.text.data(), w.text.size());
+    std::string text = withLabels(w);
+    pushBytes(ctx, text.data(), text.size());
     return 1;
 }
 

@@ -53,6 +53,8 @@ enum NodeKind : uint8_t {
                  // operand): target = the innermost filter around it, or null
     N_XMLMEMBER, // a . b (op 0) or a .. b (op 1), b = N_XMLNAME
     N_XMLFILTER, // a .( b ); op = depth of filters (1 outermost)
+    N_SHARP,     // a sharp variable: #n= a (a = the object or array literal), or #n# (a
+                 // null); name = the number's digits
     // statements
     N_BODY,  // function body or program: list; scope (the function's)
     N_BLOCK, // list; scope (or null when nothing is declared in it)

@@ -396,6 +396,16 @@ inline __attribute__((always_inline)) int punctuator(const unsigned char* p,
     return -1;
 }
 
+// `#n=` or `#n#` (a sharp variable's definition or use), -1 for any other `#`.
+int sharp(const unsigned char* p, const unsigned char* end, int* length) {
+    const unsigned char* q = p + 1;
+    while (q < end && *q >= '0' && *q <= '9')
+        q++;
+    if (q == p + 1 || q == end || (*q != '=' && *q != '#')) return -1;
+    *length = static_cast<int>(q + 1 - p);
+    return *q == '=' ? T_SHARPDEF : T_SHARPUSE;
+}
+
 // Writes a token field by field (see lexer.h).
 inline void setToken(Token* t, int type, bool nl, bool escaped, uint32_t start, uint32_t end,
                      uint32_t line) {
@@ -451,7 +461,7 @@ void Lexer::next(Token* t) {
     } else if (cls == BC_OTHER) {
         int length = 0;
         type = punctuator(p, end, &length);
-        if (type < 0) return slow();
+        if (type < 0 || (type == P_DEC && p + 2 < end && p[2] == '>')) return slow(); // -->
         q = p + length;
     } else {
         return slow();
@@ -469,12 +479,22 @@ __attribute__((noinline)) void Lexer::nextSlow(Token* t, bool nl) {
     const unsigned char* s = reinterpret_cast<const unsigned char*>(src_);
     const unsigned char *p = s + pos_, *end = s + len_;
     uint32_t line = line_;
-    if (p < end && kBytes.of[*p] == BC_SPACE) {
-        pos_ = p - s;
-        line_ = line;
-        skipSpace(&nl); // on an unterminated comment it stops at the end
-        p = s + pos_;
-        line = line_;
+    bool skip = p < end && kBytes.of[*p] == BC_SPACE;
+    for (;;) {
+        if (skip) {
+            pos_ = p - s;
+            line_ = line;
+            skipSpace(&nl); // on an unterminated comment it stops at the end
+            p = s + pos_;
+            line = line_;
+        }
+        // `-->` first on its line is a comment to the line's end, as `//` (pages hid their
+        // scripts from older browsers behind `<!--` and `-->`).
+        if (end - p < 3 || memcmp(p, "-->", 3) || !atLineStart(p - s, nl)) break;
+        if (!nl) leadingComment_ = static_cast<uint32_t>(p - s);
+        while (p < end && !lineBreakAt(reinterpret_cast<const char*>(p), src_ + len_))
+            p++;
+        skip = true;
     }
     if (p >= end) {
         pos_ = len_;
@@ -521,7 +541,7 @@ __attribute__((noinline)) void Lexer::nextSlow(Token* t, bool nl) {
         break;
     default: {
         int length = 0;
-        type = punctuator(p, end, &length);
+        type = c == '#' ? sharp(p, end, &length) : punctuator(p, end, &length);
         if (type < 0) {
             line_ = line;
             fail("illegal character");
@@ -571,6 +591,15 @@ Token Lexer::rescanRegExp(const Token& tok) {
     t.escaped = false;
     t.end = static_cast<uint32_t>(pos_);
     return t;
+}
+
+// Whether a token at offset `at` is the first of its line: a line break came before it
+// (nl), or only spaces since the start of the source.
+bool Lexer::atLineStart(size_t at, bool nl) const {
+    if (nl) return true;
+    while (at > 0 && (src_[at - 1] == ' ' || src_[at - 1] == '\t'))
+        at--;
+    return at == 0;
 }
 
 void Lexer::reset(const Token& tok) {

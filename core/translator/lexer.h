@@ -17,7 +17,9 @@ enum Tok : uint8_t {
     T_NUMBER,
     T_STRING,
     T_REGEXP,
-    T_XML, // markup of an XML initialiser, up to a braced expression or the initialiser's end
+    T_XML,      // markup of an XML initialiser, up to a braced expression or the initialiser's end
+    T_SHARPDEF, // #n= before an object or array literal (a sharp variable's definition)
+    T_SHARPUSE, // #n#, a sharp variable's use
     // keywords
     K_BREAK,
     K_CASE,
@@ -146,6 +148,9 @@ class Lexer {
 
     const char* src() const { return src_; }
     size_t size() const { return len_; }
+    // Where a `-->` comment stands before the first token with no line break before it
+    // (which the engine would not take as a comment), or -1.
+    uint32_t leadingComment() const { return leadingComment_; }
 
   private:
     int peekChar(size_t at) const { return at < len_ ? static_cast<unsigned char>(src_[at]) : -1; }
@@ -155,6 +160,7 @@ class Lexer {
     void scanName(bool* escaped);
     void scanNumber(Token* t);
     void scanString(Token* t, int quote);
+    bool atLineStart(size_t at, bool nl) const;
 
     const char* src_;
     size_t len_;
@@ -162,6 +168,7 @@ class Lexer {
     uint32_t line_ = 1;
     const char* error_ = nullptr;
     uint32_t errorLine_ = 0;
+    uint32_t leadingComment_ = UINT32_MAX;
 };
 
 // Length of a line terminator at p (LF, CR, CRLF, U+2028, U+2029), 0 if none.

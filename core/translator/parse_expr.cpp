@@ -352,6 +352,9 @@ Node* Parser::primary() {
         return objectLiteral();
     case P_LPAREN:
         return parenthesized();
+    case T_SHARPDEF:
+    case T_SHARPUSE:
+        return sharpVariable();
     case K_FUNCTION:
         return functionNode(false, true);
     case K_LET:
@@ -455,6 +458,31 @@ Node* Parser::parenthesized() {
     expect(P_RPAREN, "missing ) in parenthetical");
     n->a = e;
     return finish(n);
+}
+
+// #n=[...] or #n={...} names the literal's object while it is built, so that #n# inside
+// it (or after it, in its function or one inside) means that object: how cyclic values
+// are written. A use needs a definition before it.
+Node* Parser::sharpVariable() {
+    Token first = cur_;
+    Node* n = make(N_SHARP, first);
+    const char* digits = src() + first.start + 1;
+    n->name = Name{digits, first.end - first.start - 2};
+    flag(first.start);
+    advance();
+    if (first.type == T_SHARPDEF) {
+        if (!is(P_LBRACKET) && !is(P_LBRACE))
+            failAt(first.line, "invalid sharp variable definition");
+        sharps_.push_back({scope_->fn, n->name});
+        n->a = is(P_LBRACKET) ? arrayLiteral() : objectLiteral();
+        if (n->a->kind != N_ARRAY && n->a->kind != N_OBJECT)
+            failAt(first.line, "invalid sharp variable definition");
+        return finish(n);
+    }
+    for (Scope* s = scope_->fn; s; s = s->parent ? s->parent->fn : nullptr)
+        for (const auto& d : sharps_)
+            if (d.first == s && d.second == n->name) return finish(n);
+    failAt(first.line, "invalid sharp variable use");
 }
 
 // [expr for (x in o) ... if (c)] and (expr for ...): expr was parsed before the `for` was

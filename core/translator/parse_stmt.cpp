@@ -9,6 +9,11 @@ namespace translator {
 
 Node* Parser::parse(ParseMode mode, bool strict) {
     advance();
+    // A `-->` comment that opens the source is written as `//>`, which the engine reads.
+    if (lex_.leadingComment() != UINT32_MAX) {
+        htmlComments.push_back(lex_.leadingComment());
+        flag(lex_.leadingComment());
+    }
     if (mode == PARSE_FUNCTION) {
         // The engine compiles `function (args) {body}` as one function expression.
         Scope* top = pushScope(S_FUNCTION, nullptr);
@@ -42,6 +47,7 @@ Node* Parser::statementList(NodeKind kind, const Token& first, int endTok) {
     size_t list = listStart();
     bool prologue = kind == N_BODY;
     while (!is(endTok)) {
+        if (is(P_LT) && htmlComment()) continue;
         if (is(T_EOF)) fail("missing } in compound statement");
         if (prologue) {
             if (is(T_STRING)) {
@@ -139,6 +145,7 @@ Node* Parser::block() {
     Scope* s = pushScope(S_BLOCK, n);
     size_t list = listStart();
     while (!is(P_RBRACE)) {
+        if (is(P_LT) && htmlComment()) continue;
         if (is(T_EOF)) fail("missing } in compound statement");
         listAdd(statement());
     }
@@ -162,6 +169,7 @@ Node* Parser::statement() {
     // with that label).
     direct_ = directNext_;
     directNext_ = false;
+    skipHtmlComments(); // `<!--` where a statement starts: a comment, not XML
     Token first = cur_;
     Node* n = statementAt(first);
     leave();
@@ -511,6 +519,7 @@ Node* Parser::switchStatement() {
         expect(P_COLON, "missing : after case label");
         size_t list = listStart();
         while (!is(K_CASE) && (!is(K_DEFAULT) || atDefaultNamespace()) && !is(P_RBRACE)) {
+            if (is(P_LT) && htmlComment()) continue;
             if (is(T_EOF)) fail("missing } in switch statement");
             listAdd(statement());
         }

@@ -224,9 +224,9 @@ struct XmlReader {
     }
 };
 
-// `<!--` where an operator is expected starts a comment to the end of the line, as the
-// engine's lexer reads it (where an operand is expected it is an XML comment). True when
-// one was skipped.
+// `<!--` where an operator is expected or a statement starts begins a comment to the end
+// of the line, as the engine's lexer reads it (inside an expression, where an operand is
+// expected, it is an XML comment). True when one was skipped.
 bool Parser::htmlComment() {
     const char* p = src() + cur_.start;
     const char* end = src() + lex_.size();

@@ -54,7 +54,8 @@ class Parser {
     // offset with its function, sorted by function.
     std::vector<uint32_t> dirty;
     std::vector<std::pair<Scope*, uint32_t>> yields;
-    std::vector<uint32_t> htmlComments; // where a <!-- comment starts (few, in order)
+    std::vector<uint32_t> htmlComments; // where a <!-- (or a leading -->) comment starts
+                                        // (few, in order)
     void flag(uint32_t at) { dirty.push_back(at); }
     // Names declared with let or const (or as a catch parameter): only references to these
     // need resolving. Block and catch scopes that declare anything.
@@ -156,6 +157,7 @@ class Parser {
     Node* arrayLiteral();
     Node* objectLiteral();
     Node* parenthesized();
+    Node* sharpVariable();
     // Where the references and scopes of an expression begin (for a comprehension, whose
     // expression is parsed before its `for` shows what it is).
     struct Mark {
@@ -174,6 +176,9 @@ class Parser {
     // E4X (parse_xml.cpp)
     bool atXmlStart() const;
     bool htmlComment();
+    void skipHtmlComments() {
+        while (is(P_LT) && htmlComment()) {}
+    }
     Node* xmlLiteral();
     Node* xmlSelector(Node* qualifier);
     Node* xmlMember(Node* object, const Token& first, bool descendants, Node* qualifier);
@@ -203,6 +208,8 @@ class Parser {
     int loopDepth_ = 0; // loops of the current function around the current point
     bool inFunction_ = false;
     Node* filter_ = nullptr; // the innermost E4X filter around the current point
+    // The sharp variables defined so far (#n=), with the function each belongs to.
+    std::vector<std::pair<Scope*, Name>> sharps_;
 };
 
 // Whether a name is one of the words ECMAScript 5.1 keeps for later (class, enum ...).

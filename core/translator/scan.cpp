@@ -128,9 +128,10 @@ enum AccessorHead : uint8_t {
 
 class Scanner {
   public:
-    Scanner(const char* src, size_t len) : end_(src + len), p_(src) {
+    Scanner(const char* src, size_t len) : start_(src), end_(src + len), p_(src) {
         kinds_.resize(64);
         flags_.resize(64);
+        if (len >= 2 && src[0] == '#' && src[1] == '!') skipLine(); // a script run as a program
     }
     bool run();
 
@@ -148,6 +149,11 @@ class Scanner {
     bool lessThan();
 
     bool skipSpace();
+    void skipLine() {
+        while (p_ < end_ && *p_ != '\n' && *p_ != '\r')
+            p_++;
+    }
+    const char* lineStart(const char* at) const;
     char nextChar();
     void name() {
         while (p_ < end_) {
@@ -162,6 +168,7 @@ class Scanner {
         }
     }
 
+    const char* start_;
     const char* end_;
     const char* p_;
     // The open brackets: their kind and flags (as deep as the source nests them).
@@ -202,6 +209,14 @@ bool Scanner::skipSpace() {
         }
     }
     return true;
+}
+
+// Where the line of `at` starts when only spaces lie before it on the line (the start of
+// the source, or after a line break); null otherwise.
+const char* Scanner::lineStart(const char* at) const {
+    while (at > start_ && (at[-1] == ' ' || at[-1] == '\t'))
+        at--;
+    return at == start_ || at[-1] == '\n' || at[-1] == '\r' ? at : nullptr;
 }
 
 // The next significant character, without moving (0 at the end; '!' for `==`, 'I' for the
@@ -336,15 +351,25 @@ bool Scanner::punctuator(char c) {
         break;
     case '<':
         if (operand_ && end_ - p_ >= 3 && !memcmp(p_, "!--", 3)) {
-            // A comment to the end of the line, as the engine reads it.
-            while (p_ < end_ && *p_ != '\n' && *p_ != '\r')
-                p_++;
+            skipLine(); // a comment to the end of the line, as the engine reads it
             return false;
         }
         if (lessThan()) return true;
         break;
+    case '#':
+        return true; // a sharp variable, #1=[...] or #1#
     case '+':
     case '-':
+        if (c == '-' && end_ - p_ >= 2 && p_[0] == '-' && p_[1] == '>') {
+            // `-->` first on its line: a comment; the engine takes it after a line break
+            // only, the translator at the start too.
+            const char* line = lineStart(p_ - 1);
+            if (line == start_) return true;
+            if (line) {
+                skipLine();
+                return false;
+            }
+        }
         if (p_ < end_ && *p_ == c) {
             p_++; // ++ and -- keep what came before
         } else {

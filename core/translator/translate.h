@@ -45,6 +45,12 @@ bool mayNeedTranslation(const char* src, size_t len);
 
 Translation translate(const char* src, size_t len, int flags);
 
+// A regular expression's pattern in the forms the engine of that era accepted (\c before a
+// digit, octal escapes, \8, a brace that quantifies nothing, a quantified lookahead...):
+// true, with the pattern in the forms the engine compiles in *out, when it needs a change
+// (regexp.cpp).
+bool translateRegExp(const char* pattern, size_t length, std::string* out);
+
 // Where a translation takes its large blocks (the syntax tree's and the tokens', 64 KiB and
 // up) and gives them back: malloc and free unless the embedder sets others, before its first
 // translation (core/engine/translate_hook.cpp sets the platform's).

@@ -101,7 +101,8 @@ void Writer::copy(uint32_t from, uint32_t to) {
             size_t base = out_.size();
             out_.append(src_ + begin, stop - begin);
             // A comment begun with <!-- becomes a // comment: the text around it may now
-            // expect an operand, where <!-- would start an XML comment.
+            // expect an operand, where <!-- would start an XML comment (and a leading -->
+            // one too, which the engine takes after a line break only).
             for (uint32_t at : p_.htmlComments)
                 if (at >= begin && at < stop) out_.overwrite(base + (at - begin), "//", 2);
             outLine_ = last.line + tokenLines(src_, last);
@@ -341,6 +342,9 @@ void Writer::writeConstruct(Node* n) {
     case N_PROP:
         writeProperty(n);
         break;
+    case N_SHARP:
+        writeSharp(n);
+        break;
     case N_XML:
     case N_XMLNAME:
     case N_XMLMEMBER:
@@ -396,6 +400,26 @@ void Writer::writeProperty(Node* n) {
     } else {
         writeHoles(n);
     }
+}
+
+// #n=[...] and #n={...}: the object is made and named first, the literal is built with #n#
+// written as that name, and __lang.sharp moves the literal's members onto the object:
+//   #1={self: #1#}  ->  __lang.sharp($sharp1 = {}, {self: $sharp1})
+// The name is a variable of the function that defines it (not of a comprehension's).
+void Writer::writeSharp(Node* n) {
+    std::string var = prefix() + "sharp" + n->name.str();
+    if (!n->a) {
+        token(n->start, var.data(), var.size());
+        return;
+    }
+    FnCtx* f = fn_;
+    while (f->parent && f->parent->scope == f->scope)
+        f = f->parent;
+    if (std::find(f->vars.begin(), f->vars.end(), var) == f->vars.end()) f->vars.push_back(var);
+    std::string head = "__lang.sharp(" + var + (n->a->kind == N_ARRAY ? " = [], " : " = {}, ");
+    token(n->start, head.data(), head.size());
+    write(n->a);
+    text(")");
 }
 
 // =, op=, ++ and -- (and the other unary operators): an assignment to a const keeps its

@@ -230,6 +230,7 @@ class Writer {
     void writeAssignment(Node* n);
     void writeScopeOwner(Node* n);
     void writeProperty(Node* n);
+    void writeSharp(Node* n);
     bool takeStatementEnd(Node* n);
     void writeStatementEnd(bool asi);
     void writeFunction(Node* n);

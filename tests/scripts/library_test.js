@@ -236,7 +236,7 @@ table("functions give their source text; natives the native form", [
     ["uneval(declared) === String(declared)", "true"],
     ["[String(expression), expression.toSource()]",
      '["function (x) { return x * 2; }", "(function (x) { return x * 2; })"]'],
-    ["uneval({f: function () {}})", '"({f:(function () {})})"'],
+    ["uneval({f: function () {}})", '"({f:function () {}})"'],
     ["eval(uneval(expression))(21)", "42"],
     ["String(function (s) { return '\\u00e9' + s; }) === \"function (s) { return '\\\\u00e9' + s; }\"", "true"],
     ["eval('(' + String(new Function('a', 'b', 'return a + b')) + ')')(1, 2)", "3"],

@@ -908,9 +908,10 @@ NATIVE(manyRounds) {
     *rval = hostObject(out);
     return argc > 1 ? 0 : 1;
 }
-// Makes values without ever suspending until a slot finds no room, then fails.
+// Makes values without ever suspending until a slot finds no room (past the value stack's
+// limit of 20 000 000 values), then fails.
 NATIVE(tooManyValues) {
-    for (unsigned i = 0; i < 2000000; i++)
+    for (unsigned i = 0; i < 21000000; i++)
         if (hostIsUndefined(api->newString(cx, "same", nullptr))) return 0;
     return 1;
 }

@@ -61,6 +61,13 @@ const Case kForms[] = {
     {"try { f() } catch (e if e) { g() } catch (x) { h(x) }",
      "try { f() }catch (e) { if (e) { g() } else try{throw e}catch(x){ { h(x) } }}"},
     {"var o = {a, b};", "var o = {a: a, b: b};"},
+    {"x = #1=[1, #1#];", "var $sharp1;x = __lang.sharp($sharp1 = [], [1, $sharp1]);"},
+    {"o = #2={a: #2#, b: f(#2#)};",
+     "var $sharp2;o = __lang.sharp($sharp2 = {}, {a: $sharp2, b: f($sharp2)});"},
+    {"function f() { return #1={g: function () { return #1#; }}; }",
+     "function f() {var $sharp1;return __lang.sharp($sharp1 = {}, {g: function () {return "
+     "$sharp1; }}); }"},
+    {"--> opening comment\nx = 1;", "\nx = 1;"},
     {"a = let (x = 1) x + 1;", "var x$1;a = (x$1 = 1, x$1 + 1);"},
     {"let (x = 1, y) { f(x, y); }", "{var x$1 = 1, y$2 = void 0;{ f(x$1, y$2); }}"},
     {"function g() { yield 1; }",
@@ -104,6 +111,9 @@ const ErrorCase kErrors[] = {
     {"let x = 1;\nx = a.;", 2, false},
     {"var c;\nif (c) let x = 1;", 2, false},
     {"while (0)\n  let y;", 2, false},
+    {"x = #1=[];\ny = [#2#];", 2, false},
+    {"x = 1;\ny = #1=f();", 2, false},
+    {"function f() { x = #1=[]; }\ny = #1#;", 2, false},
 };
 
 TEST(Translator, ReportsErrorsAtTheirLine) {
@@ -164,6 +174,9 @@ TEST(Translator, QuickScan) {
         "a = b ? {x: 1} : [2]; f({a: 1, b: 2}, [3]); while (x) { y(); }",
         // a { after the head of if, for, while, with, or after else and do, opens a block
         "if (a) {b} else {c} for (;;) {d} do {e, f} while (g); with (o) {h} /re/.test(s);",
+        // comments the engine reads: `-->` first on a line, `<!--` after an operand
+        "a = 1;\n  --> don't let this\nb = a-->0; c = b <!-- or yield\n;",
+        "#!/usr/bin/env capsule\nvar a = '#1=[]';",
     };
     for (const char* s : plain)
         EXPECT_FALSE(translator::mayNeedTranslation(s, strlen(s))) << s;
@@ -183,6 +196,8 @@ TEST(Translator, QuickScan) {
         "try {} catch (e if e) {}",
         "o = {a, b};",
         "if (a) x = {b, c}; else ({d} = e);",
+        "x = #1=[#1#];",
+        "--> a comment the engine does not take before the first token\nx = 1;",
     };
     for (const char* s : extended)
         EXPECT_TRUE(translator::mayNeedTranslation(s, strlen(s))) << s;
@@ -254,6 +269,13 @@ const Case kTokens[] = {
     {"a>>>=b/=c..d::e", " a@1 >>>=@1 b@1 /=@1 c@1 ..@1 d@1 ::@1 e@1"},
     {"1.5e3 .5 'q' /*\n*/ z\r\nw", " 1.5e3@1 .5@1 'q'@1/z@2/w@3"},
     {"a #", " a@1!illegal character"},
+    {"#1=[#1#, #12#]", " #1=@1 [@1 #1#@1 ,@1 #12#@1 ]@1"},
+    {"x = #1;", " x@1 =@1!illegal character"},
+    {"--> c\na\n  --> c\nb-->c", "/a@2/b@4 --@4 >@4 c@4"},
+    {"\xef\xbb\xbf"
+     "a\xef\xbb\xbf"
+     "b",
+     " a@1 b@1"}, // byte-order marks: white space
 };
 
 TEST(Translator, LexesTokens) {
@@ -274,6 +296,29 @@ TEST(Translator, LexesTokens) {
         }
     }
     EXPECT_EQ(tok, translator::K_YIELD + 1);
+}
+
+// Regular expressions in the forms of that engine, as the engine's compiler gets them
+// ("" where the pattern goes as it stands).
+const Case kRegExps[] = {
+    {"a+(b|c)*?\\d[x-z]", ""},
+    {"\\c1[\\c_]\\cJ", "\\\\c1[\\\\c_]\\cJ"},
+    {"(a)\\1\\2\\8\\400", "(a)\\1\\x02\\\\8\\x200"},
+    {"\\012[\\1\\9]\\0", "\\x0A[\\x019]\\0"},
+    {"\\xg\\u{2}\\x1", "xgu{2}\\x01"},
+    {"[\\x4]", "[\\x04]"},
+    {"{1}a{2}{3}a{,2}b*{", "\\{1}a{2}\\{3}a\\{,2}b*\\{"},
+    {"a{2}?(?:x)+?", ""},
+    {"(?=a)*(?!b){2}", "(?:(?=a))*(?:(?!b)){2}"},
+    {"[a-\\d][\\w-z][a-z-]", "[a\\-\\d][\\w\\-z][a-z-]"},
+};
+
+TEST(Translator, RewritesRegExps) {
+    for (const Case& c : kRegExps) {
+        std::string out;
+        bool changed = translator::translateRegExp(c.source, strlen(c.source), &out);
+        EXPECT_EQ(changed ? out : std::string(), c.expected) << c.source;
+    }
 }
 
 // The output compiles in the engine; plain sources of the repository pass untouched.

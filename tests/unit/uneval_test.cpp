@@ -220,9 +220,9 @@ TEST_F(Uneval, OwnToSourceIsCalled) {
 }
 
 TEST_F(Uneval, Cycles) {
-    EXPECT_EQ(run("var a = {x: 1}; a.self = a; uneval(a)"), "({x:1, self:{}})");
-    EXPECT_EQ(run("var b = [1]; b.push(b); uneval(b)"), "[1, []]");
-    EXPECT_EQ(run("var p = {}, q = {p: p}; p.q = q; uneval({top: p})"), "({top:{q:{p:{}}}})");
+    EXPECT_EQ(run("var a = {x: 1}; a.self = a; uneval(a)"), "#1={x:1, self:#1#}");
+    EXPECT_EQ(run("var b = [1]; b.push(b); uneval(b)"), "#1=[1, #1#]");
+    EXPECT_EQ(run("var p = {}, q = {p: p}; p.q = q; uneval({top: p})"), "({top:#1={q:{p:#1#}}})");
     // An object met twice on different paths is no cycle: it is written both times.
     EXPECT_EQ(run("var s = {x: [1]}; uneval({p: s, q: [s, s]})"),
               "({p:{x:[1]}, q:[{x:[1]}, {x:[1]}]})");

@@ -129,6 +129,12 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 #include "core/engine/duktape/proto_literal.cpp"
 
 // Regular expressions called as functions (the patched call set-up) and compile().
+#include "core/engine/duktape/regexp_call.cpp"
+
+// InternalError, raised by the hooks past the engine's limits.
+#include "core/engine/duktape/internal_error.cpp"
+
+// The regular expression executor and the regexp compiler's limits.
 #include "core/engine/duktape/regexp.cpp"
 
 // An array part that grows in place, from the patched property resize.
@@ -136,6 +142,9 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 
 // Array.prototype.join in one buffer, from the patched built-in.
 #include "core/engine/duktape/join.cpp"
+
+// Constants past the instructions' BC field, from the patched compiler and executor.
+#include "core/engine/duktape/wide_consts.cpp"
 
 // E4X (core/xml/binding/): XML values are proxies whose handler is the E4X handler; a
 // pointer to the native value sits in a hidden own property of the proxy (its "slot", read
