@@ -11,7 +11,9 @@
 //   ceiling into a reserve (kErrorReserve), so the error always gets its message, file and
 //   line. The script that catches an error made there then has a little room (kGrace,
 //   from the first half of the reserve) to enter its catch and let go of what it held;
-//   that room ends once the heap is well below the ceiling again.
+//   that room ends once the heap is well below the ceiling again. A try entered and a catch
+//   clause begun take their few blocks from the reserve too (49-catch-reserve.patch), so a
+//   script on a full heap can always reach its catch.
 #include "core/engine/internal.h"
 
 #include "platforms/block_size.h"
@@ -51,6 +53,9 @@ void leaveCeiling() {
 }
 
 bool admitPastCeiling(size_t now, size_t grow) {
+    // A try entered or a catch clause begun: a few small blocks, given back when the script
+    // lets go of what it held.
+    if (duk_host_catching()) return now + grow <= kHeapLimit + kErrorReserve;
     if (inReserve()) {
         if (now + grow > kHeapLimit + kErrorReserve) return false;
         // A collection's own errors (it catches them) are no script's to catch.

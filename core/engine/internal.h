@@ -100,6 +100,8 @@ void* duk_host_get_slot(duk_context* ctx, duk_idx_t idx);
 void* duk_host_e4x_slot(duk_context* ctx, duk_idx_t idx);
 // Whether the engine is making an error object to throw (core/engine/duktape/unit.cpp).
 duk_bool_t duk_host_creating_error(duk_context* ctx);
+// Whether a try or a catch clause is being set up: its blocks may use the error reserve.
+duk_bool_t duk_host_catching(void);
 // Whether a garbage collection is running (core/engine/duktape/unit.cpp).
 duk_bool_t duk_host_collecting(duk_context* ctx);
 

@@ -78,28 +78,31 @@ workloads.forEach(function (w) {
 function readNull() { return null.x; } var readNullLine = new Error().lineNumber;
 
 // Fills the heap to its ceiling: pieces of 1 MB, then ever smaller ones until not even a
-// small object fits. Returns the first out-of-memory error and the line that raised it.
-function fillHeap(hog) {
-    var first = null, line = 0, pieces = [];
+// small object fits. Notes in result the first out-of-memory error and the line that raised
+// it; once the heap is full it makes nothing more (a script on a full heap gets its error
+// and its catch, and then must let go before it makes more).
+function fillHeap(hog, result) {
+    var pieces = [];
     for (var size = 1 << 20; size >= 16; size >>= 4) pieces.push(new Array(size + 1).join("x"));
+    result[1] = new Error().lineNumber + 4;
     while (pieces.length) {
         var piece = pieces.shift();
         try {
-            line = new Error().lineNumber + 1;
             for (;;) hog.push(hog.length + piece); // distinct from the first character
         } catch (e) {
-            if (!first) first = e;
+            if (!result[0]) result[0] = e;
         }
     }
     try {
         for (;;) hog.push({});
     } catch (e) {}
-    return [first, line];
 }
 
 test("a runaway allocation stops at the ceiling with a catchable error naming its line", function () {
     var hog = [];
-    var caught = fillHeap(hog), e = caught[0], held = hog.length;
+    var caught = [null, 0];
+    fillHeap(hog, caught);
+    var e = caught[0], held = hog.length;
     // With the heap full, errors are still made whole (the checks come after letting go,
     // as their messages would need memory).
     var t = null;

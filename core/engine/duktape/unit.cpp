@@ -289,6 +289,18 @@ duk_bool_t duk_host_creating_error(duk_context* ctx) {
     return reinterpret_cast<duk_hthread*>(ctx)->heap->creating_error != 0;
 }
 
+// Tries and catch clauses being set up (49-catch-reserve.patch), read by the heap's
+// allocator. Changed and read under the engine lock.
+namespace {
+int gCatching = 0;
+}
+void duk_host_catch_reserve(int on) {
+    gCatching += on ? 1 : -1;
+}
+duk_bool_t duk_host_catching(void) {
+    return gCatching > 0;
+}
+
 duk_bool_t duk_host_collecting(duk_context* ctx) {
     return reinterpret_cast<duk_hthread*>(ctx)->heap->ms_running != 0;
 }
