@@ -209,6 +209,17 @@ static int runStatement(QueryContext* q, sqlite3_stmt* st, HostObject* params, c
     return rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
+/* A copy of the connection's error text (sqlite3_free). The connection's mutex is held
+ * while it is copied: another script thread on the same database may replace (and free)
+ * that text at any moment. */
+static char* errorText(sqlite3* db) {
+    sqlite3_mutex* m = sqlite3_db_mutex(db);
+    sqlite3_mutex_enter(m);
+    char* text = sqlite3_mprintf("%s", sqlite3_errmsg(db));
+    sqlite3_mutex_leave(m);
+    return text;
+}
+
 /* Every statement of the text in turn, as sqlite3_exec runs them, outside the request.
  * The error message of a failed statement goes to *message (sqlite3_free). */
 static int runText(QueryContext* q, sqlite3* db, const char* sql, HostObject* params,
@@ -219,7 +230,7 @@ static int runText(QueryContext* q, sqlite3* db, const char* sql, HostObject* pa
         sqlite3_stmt* st = NULL;
         rc = sqlite3_prepare_v2(db, rest, -1, &st, &rest);
         if (rc == SQLITE_OK && st) rc = runStatement(q, st, params, sql);
-        if (rc != SQLITE_OK && !q->failed) *message = sqlite3_mprintf("%s", sqlite3_errmsg(db));
+        if (rc != SQLITE_OK && !q->failed) *message = errorText(db);
         sqlite3_finalize(st);
     }
     return rc;
