@@ -66,6 +66,7 @@ struct Builder {
     Vec<Ns> top;         // those of the wrapper (the default namespace)
     std::string failure; // our own reason to stop
     EntityGraph entities;
+    size_t attributeDecls = 0; // in the DTD
 };
 
 Str* internUtf8(Builder& b, const char* s, size_t n) {
@@ -280,6 +281,18 @@ void onEntity(void* data, const XML_Char* name, int, const XML_Char* value, int 
     });
 }
 
+// expat compares each attribute declared for an element type with all those before it, so
+// a DTD's attribute declarations are bounded to keep that time small.
+constexpr size_t kMaxAttributeDecls = 10000;
+
+void onAttributeDecl(void* data, const XML_Char*, const XML_Char*, const XML_Char*, const XML_Char*,
+                     int) {
+    guarded(data, [&](Builder& b) {
+        if (++b.attributeDecls > kMaxAttributeDecls)
+            stop(b, "more than 10000 attribute declarations");
+    });
+}
+
 // Skips a comment, a processing instruction or a DOCTYPE declaration at i; the index
 // behind it, or i when none starts there.
 size_t skipMarkup(const char* s, size_t n, size_t i) {
@@ -404,6 +417,7 @@ bool parse(const char* text, size_t size, const ParseOptions& options, Vec<Node*
     XML_SetProcessingInstructionHandler(p, onInstruction);
     XML_SetStartNamespaceDeclHandler(p, onNamespace);
     XML_SetEntityDeclHandler(p, onEntity);
+    XML_SetAttlistDeclHandler(p, onAttributeDecl);
     bool ok = true;
     // expat takes at most INT_MAX bytes per call.
     const size_t kChunk = size_t(1) << 30;

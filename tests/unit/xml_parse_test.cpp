@@ -86,6 +86,29 @@ TEST(XmlParse, EntityNesting) {
     }
 }
 
+// A DTD's attribute declarations are bounded: expat compares each with those before it.
+TEST(XmlParse, AttributeDeclarations) {
+    const std::pair<int, const char*> cases[] = {
+        {10000, ""},
+        {10001, "more than 10000 attribute declarations"},
+        {200000, "more than 10000 attribute declarations"}};
+    for (const auto& c : cases) {
+        std::string dtd = "<!ATTLIST a";
+        for (int i = 0; i < c.first; i++)
+            dtd += " a" + std::to_string(i) + " CDATA \"v\"";
+        std::string text = doc(dtd + ">", "");
+        Vec<Node*> nodes;
+        ParseError e;
+        bool ok = parse(text.data(), text.size(), ParseOptions(), nodes, &e);
+        EXPECT_EQ(ok, !*c.second) << c.first;
+        EXPECT_EQ(e.message, c.second) << c.first;
+        for (Node* n : nodes) {
+            Hold drop(n);
+        }
+        nodes.clear();
+    }
+}
+
 // The graph alone: a later declaration of a name changes nothing, as in expat.
 TEST(XmlParse, FirstDeclarationHolds) {
     EntityGraph g;
