@@ -5,6 +5,7 @@
 #include "core/xml/parse.h"
 
 #include "core/text/utf.h"
+#include "core/xml/entity_depth.h"
 
 // The library is built with DTD support (entities, their expansion limits); the header
 // declares those calls only when told.
@@ -64,6 +65,8 @@ struct Builder {
     Vec<Ns> pending;     // namespaces declared for the next element
     Vec<Ns> top;         // those of the wrapper (the default namespace)
     std::string failure; // our own reason to stop
+    EntityGraph entities;
+    size_t attributeDecls = 0; // in the DTD
 };
 
 Str* internUtf8(Builder& b, const char* s, size_t n) {
@@ -266,6 +269,30 @@ void onNamespace(void* data, const XML_Char* prefix, const XML_Char* uri) {
     });
 }
 
+// Entities are refused while the DTD is read when their references nest too deep: expat
+// would recurse once per level to expand them.
+void onEntity(void* data, const XML_Char* name, int, const XML_Char* value, int size,
+              const XML_Char*, const XML_Char*, const XML_Char*, const XML_Char*) {
+    guarded(data, [&](Builder& b) {
+        static const std::string why =
+            "entity references nested deeper than " + std::to_string(kMaxEntityDepth);
+        if (!declareEntity(b.entities, name, value, value ? static_cast<size_t>(size) : 0))
+            stop(b, why.c_str());
+    });
+}
+
+// expat compares each attribute declared for an element type with all those before it, so
+// a DTD's attribute declarations are bounded to keep that time small.
+constexpr size_t kMaxAttributeDecls = 10000;
+
+void onAttributeDecl(void* data, const XML_Char*, const XML_Char*, const XML_Char*, const XML_Char*,
+                     int) {
+    guarded(data, [&](Builder& b) {
+        if (++b.attributeDecls > kMaxAttributeDecls)
+            stop(b, "more than 10000 attribute declarations");
+    });
+}
+
 // Skips a comment, a processing instruction or a DOCTYPE declaration at i; the index
 // behind it, or i when none starts there.
 size_t skipMarkup(const char* s, size_t n, size_t i) {
@@ -389,6 +416,8 @@ bool parse(const char* text, size_t size, const ParseOptions& options, Vec<Node*
     XML_SetCommentHandler(p, onComment);
     XML_SetProcessingInstructionHandler(p, onInstruction);
     XML_SetStartNamespaceDeclHandler(p, onNamespace);
+    XML_SetEntityDeclHandler(p, onEntity);
+    XML_SetAttlistDeclHandler(p, onAttributeDecl);
     bool ok = true;
     // expat takes at most INT_MAX bytes per call.
     const size_t kChunk = size_t(1) << 30;

@@ -4,7 +4,9 @@
 #include "core/xml/write.h"
 
 #include <stdio.h>
+#include <stdint.h>
 #include <string.h>
+#include <unordered_map>
 #include <vector>
 
 namespace xml {
@@ -68,16 +70,58 @@ template <class F> void escape(std::string& out, const char* s, size_t n, bool s
     out.append(s + start, n - start);
 }
 
+constexpr size_t kNone = SIZE_MAX;
+
+// A binding in force, with the bindings that it hides: the one before it of the same
+// prefix, and the one before it of the same uri.
+struct Binding {
+    Ns ns;
+    size_t samePrefix;
+    size_t sameUri;
+};
+
 struct Writer {
     std::string& out;
     const Format& f;
-    std::vector<Ns> scope;       // bindings in force, innermost last
+    std::vector<Binding> scope;  // bindings in force, innermost last
     std::vector<Str*> generated; // prefixes made up here, released at the end
+    // The innermost binding of each prefix and of each uri, so that looking one up costs
+    // the same however many are in force.
+    std::unordered_map<const Str*, size_t> byPrefix, byUri;
     ~Writer() {
         for (Str* s : generated)
             release(s);
     }
 };
+
+size_t innermost(const std::unordered_map<const Str*, size_t>& m, const Str* key) {
+    auto it = m.find(key);
+    return it == m.end() ? kNone : it->second;
+}
+
+void bind(Writer& w, const Ns& ns) {
+    size_t at = w.scope.size();
+    w.scope.push_back({ns, innermost(w.byPrefix, ns.prefix), innermost(w.byUri, ns.uri)});
+    w.byPrefix[ns.prefix] = at;
+    w.byUri[ns.uri] = at;
+}
+
+void restore(std::unordered_map<const Str*, size_t>& m, const Str* key, size_t hidden) {
+    if (hidden == kNone)
+        m.erase(key);
+    else
+        m[key] = hidden;
+}
+
+// Ends the bindings made since the scope had the size given.
+void unbindTo(Writer& w, size_t size) {
+    while (w.scope.size() > size) {
+        const Binding& b = w.scope.back();
+        restore(w.byPrefix, b.ns.prefix, b.samePrefix);
+        restore(w.byUri, b.ns.uri, b.sameUri);
+        w.scope.pop_back();
+    }
+}
 
 constexpr const char* kTooLong = "XML text longer than 64 MiB";
 
@@ -91,18 +135,17 @@ void indent(Writer& w, uint32_t level) {
 
 // The uri bound to prefix in scope, or null when the prefix is unbound.
 Str* boundUri(const Writer& w, const Str* prefix) {
-    for (size_t i = w.scope.size(); i-- > 0;)
-        if (w.scope[i].prefix == prefix) return w.scope[i].uri;
-    return nullptr;
+    size_t at = innermost(w.byPrefix, prefix);
+    return at == kNone ? nullptr : w.scope[at].ns.uri;
 }
 
 // A prefix bound to uri in scope (and not shadowed), preferring `want`; attributes cannot
 // take the empty prefix. Null when there is none.
 Str* boundPrefix(const Writer& w, const Str* uri, const Str* want, bool attribute) {
     Str* found = nullptr;
-    for (size_t i = w.scope.size(); i-- > 0;) {
-        const Ns& b = w.scope[i];
-        if (b.uri != uri || (attribute && isEmpty(b.prefix))) continue;
+    for (size_t i = innermost(w.byUri, uri); i != kNone; i = w.scope[i].sameUri) {
+        const Ns& b = w.scope[i].ns;
+        if (attribute && isEmpty(b.prefix)) continue;
         if (boundUri(w, b.prefix) != uri) continue; // shadowed
         if (b.prefix == want) return b.prefix;
         if (!found) found = b.prefix;
@@ -150,7 +193,7 @@ Str* prefixFor(Writer& w, const Name& name, bool attribute, const Node* context)
     if (isEmpty(uri)) {
         if (attribute) return nullptr;
         Str* def = boundUri(w, emptyName());
-        if (def && !isEmpty(def)) w.scope.push_back({emptyName(), emptyName()});
+        if (def && !isEmpty(def)) bind(w, {emptyName(), emptyName()});
         return emptyName();
     }
     Str* p = boundPrefix(w, uri, name.prefix, attribute);
@@ -164,7 +207,7 @@ Str* prefixFor(Writer& w, const Name& name, bool attribute, const Node* context)
     }
     if (!want && !attribute && !boundUri(w, emptyName())) want = emptyName();
     if (!want) want = makePrefix(w, uri);
-    w.scope.push_back({want, uri});
+    bind(w, {want, uri});
     return want;
 }
 
@@ -233,7 +276,7 @@ bool writeStart(Writer& w, Open& o, bool top) {
         Str* bound = boundUri(w, ns.prefix);
         // The empty default namespace is in force where nothing else is.
         if (bound == ns.uri || (!bound && isEmpty(ns.prefix) && isEmpty(ns.uri))) continue;
-        w.scope.push_back(ns);
+        bind(w, ns);
     }
     o.prefix = prefixFor(w, x->name, false, top ? x->parent : nullptr);
     std::vector<Str*> attrPrefixes;
@@ -251,15 +294,16 @@ bool writeStart(Writer& w, Open& o, bool top) {
         w.out += '"';
     }
     for (size_t i = o.scope; i < w.scope.size(); i++) {
-        w.out += isEmpty(w.scope[i].prefix) ? " xmlns" : " xmlns:";
-        w.out.append(w.scope[i].prefix->data, w.scope[i].prefix->size);
+        const Ns& ns = w.scope[i].ns;
+        w.out += isEmpty(ns.prefix) ? " xmlns" : " xmlns:";
+        w.out.append(ns.prefix->data, ns.prefix->size);
         w.out += "=\"";
-        escapeAttribute(w.out, w.scope[i].uri->data, w.scope[i].uri->size, w.f.source);
+        escapeAttribute(w.out, ns.uri->data, ns.uri->size, w.f.source);
         w.out += '"';
     }
     if (!x->kids.n) {
         w.out += "/>";
-        w.scope.resize(o.scope);
+        unbindTo(w, o.scope);
         return false;
     }
     w.out += '>';
@@ -275,7 +319,7 @@ void writeEnd(Writer& w, const Open& o) {
     w.out += "</";
     appendQName(w, o.prefix, o.n->name.local);
     w.out += '>';
-    w.scope.resize(o.scope);
+    unbindTo(w, o.scope);
 }
 
 void writeTop(Writer& w, const Node* n) {
@@ -337,7 +381,7 @@ void escapeAttribute(std::string& out, const char* s, size_t n, bool source) {
 }
 
 void writeNode(std::string& out, const Node* n, const Format& f) {
-    Writer w{out, f, {}, {}};
+    Writer w{out, f, {}, {}, {}, {}};
     writeTop(w, n);
 }
 

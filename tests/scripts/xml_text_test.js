@@ -105,6 +105,15 @@ test("an entity bomb stops at the expansion limit", function () {
     assertTrue(/amplification/.test(e.message), e.message);
 });
 
+test("30 000 nested entity references are a SyntaxError, not a crash", function () {
+    var d = '<!DOCTYPE a [<!ENTITY e0 "x">';
+    for (var i = 1; i < 30000; i++)
+        d += '<!ENTITY e' + i + ' "&e' + (i - 1) + ';">';
+    var e = assertThrows(function () { X(d + ']><a>&e29999;</a>'); });
+    assertEq(e.name, "SyntaxError");
+    assertTrue(/entity references nested deeper than 64/.test(e.message), e.message);
+});
+
 test("external entities and DTDs are never fetched", function () {
     var path = (System.getSysName("Windows") ? "" : "/tmp/") + "xml_text_test_secret.txt";
     var f = new File(path, "w");

@@ -202,3 +202,19 @@ TEST_F(XmlTree, NamesAndEscapes) {
 }
 
 } // namespace
+
+// The writer's bindings end with their element: a prefix rebound inside a child is bound
+// again to its outer uri in the child's next sibling, and a shadowed prefix is not used.
+TEST_F(XmlTree, BindingsEndWithTheirElement) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"<p:a xmlns:p=\"u\"><p:b xmlns:p=\"v\"/><p:c/></p:a>",
+         "<p:a xmlns:p=\"u\"><p:b xmlns:p=\"v\"/><p:c/></p:a>"},
+        {"<a xmlns:p=\"u\" xmlns:q=\"u\"><b xmlns:p=\"v\"><q:c/></b><p:d/></a>",
+         "<a xmlns:p=\"u\" xmlns:q=\"u\"><b xmlns:p=\"v\"><q:c/></b><p:d/></a>"},
+        {"<a xmlns=\"u\"><b xmlns=\"\"/><c/></a>", "<a xmlns=\"u\"><b xmlns=\"\"/><c/></a>"},
+    };
+    for (const auto& c : cases) {
+        Ref r = parseOne(c.first);
+        EXPECT_EQ(markup(r.node), c.second) << c.first;
+    }
+}
