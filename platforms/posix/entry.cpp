@@ -18,17 +18,17 @@ namespace platform {
 static std::string gSelf;
 
 // PWD names the folder the process started in, as scripts read it once the working
-// directory has moved: a PWD inherited from a parent that changed folder without telling
-// (a spawn with its own working directory) is replaced by the real one.
-// True when it changed the environment.
+// directory has moved: a stale PWD inherited from a parent that changed folder without
+// telling (a spawn with its own working directory) is replaced by the real one. True when
+// it changed the environment.
 static bool keepStartFolder() {
     char here[4096];
     if (!getcwd(here, sizeof here)) return false;
     const char* pwd = getenv("PWD");
     struct stat a, b;
-    if (pwd && *pwd == '/' && stat(pwd, &a) == 0 && stat(here, &b) == 0 && a.st_dev == b.st_dev &&
-        a.st_ino == b.st_ino)
-        return false;
+    if (!pwd || (*pwd == '/' && stat(pwd, &a) == 0 && stat(here, &b) == 0 && a.st_dev == b.st_dev &&
+                 a.st_ino == b.st_ino))
+        return false; // absent (no shell started the process) or right
     return setenv("PWD", here, 1) == 0;
 }
 
