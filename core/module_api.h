@@ -276,9 +276,9 @@ typedef struct ModuleApi {
     /* 35: a package directory (an object literal of one entry object per packed file),
      * read as by slot 34, each entry given a read-only enumerable `pos` on the way:
      * firstPos for the first entry in the text, then the previous pos plus the previous
-     * entry's csize (as a 32-bit integer). 0 for a text that needs slot 34 or evaluation,
-     * or whose names would enumerate out of the text's order; the caller then places the
-     * entries itself. */
+     * entry's csize (as a 32-bit integer). Every name is the object's own, "__proto__"
+     * too. 0 for a text that needs slot 34, or whose names would enumerate out of the
+     * text's order; the caller then places the entries itself. */
     int (*readDirectory)(HostContext* cx, const char* text, size_t size, double firstPos,
                          HostValue* out);
     /* 36: compiles narrow source text as global code under fileName as slot 11 does (the

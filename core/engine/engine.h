@@ -66,9 +66,10 @@ bool errorPending(HostContext* cx);
 bool readLiteral(HostContext* cx, const char* text, size_t size, HostValue* out);
 // The package directory, read as readLiteral reads it, each entry object getting `pos`
 // (enumerable, read-only) on the way: firstPos for the first entry in the text, then the
-// previous pos plus the previous entry's csize (as a 32-bit integer). False for a text
-// that needs the general reading (see readLiteral) or a name that would enumerate out of
-// the text's order; the caller then reads it that way and places the entries itself.
+// previous pos plus the previous entry's csize (as a 32-bit integer). Every name is the
+// object's own, "__proto__" too (a file may be called so). False for a text that needs
+// the general reading (see readLiteral) or a name that would enumerate out of the text's
+// order; the caller then reads it that way and places the entries itself.
 bool readDirectory(HostContext* cx, const char* text, size_t size, double firstPos, HostValue* out);
 size_t heapBytes();
 

@@ -192,9 +192,12 @@ struct Reader {
         duk_insert(ctx, base);
         for (unsigned i = 0; i < n; i++) {
             duk_idx_t name = base + 1 + 2 * duk_idx_t(i);
-            if (unique) {
+            if (unique) { // own names only: "toString" is a name like any other
                 duk_dup(ctx, name);
-                if (duk_has_prop(ctx, base)) return false;
+                duk_get_prop_desc(ctx, base, 0);
+                bool repeated = !duk_is_undefined(ctx, -1);
+                duk_pop(ctx);
+                if (repeated) return false;
             }
             duk_dup(ctx, name);
             duk_dup(ctx, name + 1);
@@ -207,8 +210,9 @@ struct Reader {
     // gets `pos` (enumerable, read-only) as it is read: `pos` for the first, then the one
     // before plus that one's csize as a 32-bit integer, in the order of the text, which
     // is the order in which the object enumerates its names. A name that breaks that
-    // order (an array index, a repeated name) or means more than a name (__proto__)
-    // gives false, and the caller reads the text the general way.
+    // order (an array index, a repeated name) gives false, and the caller reads the text
+    // the general way. Each name is defined as the object's own, so "__proto__" names a
+    // file as any other name does.
     bool directory(double pos) {
         if (!eat('{')) return false;
         duk_idx_t base = duk_get_top(ctx);
@@ -217,8 +221,7 @@ struct Reader {
             do {
                 if (!key()) return false;
                 const char* name = duk_get_string(ctx, -1);
-                if (!strcmp(name, "__proto__") || (*name >= '0' && *name <= '9') || !eat(':'))
-                    return false;
+                if ((*name >= '0' && *name <= '9') || !eat(':')) return false;
                 space();
                 if (p < end && *p == '{') { // an entry: room for pos too
                     p++;

@@ -38,9 +38,9 @@ static bool placeEntries(HostContext* cx, HostObject* dir, double pos) {
     return true;
 }
 
-// Publishes `afs` {size, pos, fsd}: fsd is what the directory text evaluates to, each
-// entry with the offset of its stream as `pos`. A directory that does not inflate or does
-// not evaluate to an object gives false.
+// Publishes `afs` {size, pos, fsd}: fsd is the value of the directory's literal text, each
+// entry with the offset of its stream as `pos`. A directory that does not inflate or is
+// not the literal of an object gives false.
 FILE_NATIVE(fileInitAFS) {
     (void)argc, (void)argv;
     FileRecord* rec = fileRecord(cx, self);
@@ -64,13 +64,14 @@ FILE_NATIVE(fileInitAFS) {
         hostApi->reportError(cx, "AFS: cannot allocate memory");
         return 0;
     }
-    // The directory is the text of an object literal, which the engine reads placing the
-    // entries as it goes; other texts are evaluated as script, and placed here.
+    // The directory is the text of an object literal, read as data and never run (a
+    // package may come from anyone): the engine reads it placing the entries as it goes,
+    // or, for names that enumerate out of text order, reads the literal and they are
+    // placed here. Any other text is no directory.
     HostValue fsd;
     double first = static_cast<double>(block.start + 8 + block.dirCsize);
     if (!hostApi->readDirectory(cx, text.data(), text.size(), first, &fsd)) {
-        if (!hostApi->readLiteral(cx, text.data(), text.size(), &fsd) &&
-            !hostApi->evaluateScript(cx, "fileInitAFS", text.c_str(), &fsd))
+        if (!hostApi->readLiteral(cx, text.data(), text.size(), &fsd))
             return noPackage(cx, self, rec, rval);
         if (!hostIsObject(fsd) || !placeEntries(cx, hostToObject(fsd), first))
             return noPackage(cx, self, rec, rval);

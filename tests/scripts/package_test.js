@@ -335,7 +335,7 @@ try {
             }
         };
         assertEq(open(file).initAFS(), false);
-        assertTrue(depth > 50, "recursed: " + depth);
+        assertEq(depth, 0, "nothing of the directory ran");
         assertTrue(caught === null || caught instanceof InternalError, "an InternalError: " + caught);
         delete global.readAgain;
     });
@@ -363,10 +363,33 @@ try {
             text: function (t) { return "/* dir */ " + t.replace(/size:/g, "size:0+"); }
         };
         var f = open(makePackage("exprdir", image, sample, tweak));
-        assertEq(f.initAFS(), true);
-        assertEq(f.afs.fsd["case.txt"].size, 5);
-        assertEq(f.extract("case.txt"), "lower");
+        assertEq(f.initAFS(), false);
+        assertEq(f.afs, undefined);
         f.close();
+    });
+
+    test("reading a directory runs none of it; its names are its own", function () {
+        global.ran = 0;
+        var scripts = ["ran++, ({})", "({a:(ran++, {size:1})})", "(function(){ran++; return {};})()",
+                       "({get a() { ran++; }})", "new Object(ran++)"];
+        for (var i = 0; i < scripts.length; i++) {
+            var f = open(makePackage("script" + i, image, sample,
+                                     { text: function () { return scripts[i]; } }));
+            assertEq(f.initAFS(), false, scripts[i]);
+            f.close();
+        }
+        assertEq(ran, 0, "nothing ran");
+        delete global.ran;
+        var names = { fsd: function (fsd) {
+            fsd.toString = { size: 1, csize: 9, time: 0, module: "" };
+            Object.defineProperty(fsd, "__proto__", { value: fsd["case.txt"], enumerable: true });
+        } };
+        var g = open(makePackage("ownnames", image, sample, names));
+        assertEq(g.initAFS(), true);
+        assertEq(Object.getPrototypeOf(g.afs.fsd), Object.prototype);
+        assertEq(Object.keys(g.afs.fsd).slice(-2).join(), "toString,__proto__");
+        assertEq(g.afs.fsd.__proto__.size, 5, "__proto__ is an entry");
+        g.close();
     });
 
     test("an array or other object as the directory is read as one", function () {

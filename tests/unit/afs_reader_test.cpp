@@ -1,6 +1,7 @@
 // The package reader against hand-made packages: the trailer and the scan window, and
 // damaged blocks that must neither crash nor read outside the file.
 #include "modules/package/afs_reader.h"
+#include "tests/unit/test_support.h"
 
 #include <gtest/gtest.h>
 #include <stdio.h>
@@ -8,15 +9,6 @@
 #include <zlib.h>
 
 namespace {
-
-std::string deflate(const std::string& s) {
-    uLongf n = compressBound(s.size());
-    std::string out(n, '\0');
-    compress(reinterpret_cast<Bytef*>(&out[0]), &n, reinterpret_cast<const Bytef*>(s.data()),
-             s.size());
-    out.resize(n);
-    return out;
-}
 
 std::string u32(uint32_t v) {
     return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};

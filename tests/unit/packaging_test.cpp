@@ -581,4 +581,89 @@ TEST_F(PackagingTest, LoaderChoosesBetweenPackageAndDisk) {
     EXPECT_EQ(m["list"], "scripts/autorun.js,x.js,./x.js,scripts/lib/bad.js,nothing.js");
 }
 
+std::string u32(uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+}
+
+// A package written by hand: an image, then the directory text and the one file "x".
+std::string handPackage(const std::string& dirText) {
+    std::string zdir = deflate(dirText), zfile = deflate("x");
+    std::string block = u32(zdir.size()) + u32(dirText.size()) + zdir + zfile + "\xAB\xCD\xAB\xCD";
+    return "IMAGE" + block + u32(uint32_t(block.size() + 4));
+}
+
+// Listing or unpacking a package runs nothing of it, and unpacking refuses every name that
+// would land outside the target folder, writing nothing.
+TEST_F(PackagingTest, ReadingAPackageRunsNoneOfIt) {
+    std::string here = folder("hostile");
+    writeFile(here + "/script.pkg", handPackage("System.print('ran'), ({x:{size:1, csize:9}})"));
+    const std::vector<std::vector<std::string>> reads = {
+        {"--list", here + "/script.pkg"}, {"--unpack", here + "/script.pkg", here + "/out"}};
+    for (const auto& args : reads) {
+        Result r = run(packer(), args, root);
+        EXPECT_EQ(r.code, 1) << args[0];
+        EXPECT_EQ(r.out, "capsule-pack: no package in " + here + "/script.pkg\n") << args[0];
+    }
+    const char* names[] = {
+        "../x", "..\\\\..\\\\x", "scripts/../../../x", "/tmp/x", "a//b", "./x", "C:x", "a/."};
+    for (const char* name : names) {
+        std::string text = std::string("({'ok':{size:1, csize:9, time:0}, '") + name +
+                           "':{size:1, csize:9, time:0}})";
+        writeFile(here + "/bad.pkg", handPackage(text));
+        std::string target = here + "/deep/a/b/target";
+        fs::create_directories(target);
+        Result r = run(packer(), {"--unpack", here + "/bad.pkg", target}, root);
+        EXPECT_EQ(r.code, 1) << name;
+        EXPECT_EQ(r.out.rfind("capsule-pack: refused to unpack ", 0), 0u) << name << ": " << r.out;
+        EXPECT_TRUE(fs::is_empty(target)) << name;
+        EXPECT_EQ(std::distance(fs::recursive_directory_iterator(here + "/deep"),
+                                fs::recursive_directory_iterator()),
+                  3)
+            << name << ": nothing written beside the target";
+    }
+}
+
+// An output that is also an input is refused, a failing pack leaves the earlier package
+// as it was, and a file too big to pack is refused before it is read.
+TEST_F(PackagingTest, PackerLosesNothing) {
+    std::string here = folder("keeps");
+    std::string image = here + "/image", good = here + "/good";
+    fs::copy_file(exe, image);
+    ASSERT_EQ(run(packer(), {app, good}, root).code, 0);
+    const std::string before = readFile(good), imageBytes = readFile(image);
+    writeFile(here + "/big/scripts/autorun.js", "System.print(1);");
+    writeFile(here + "/big/sparse.bin", "");
+    fs::resize_file(here + "/big/sparse.bin", uintmax_t(2) << 30);
+    const std::vector<std::vector<std::string>> cases = {
+        {"--runtime", image, app, image},
+        {"--runtime", image, app, here + "/./image"},
+        {app, app + "/data/both.txt"},
+        {here + "/big", good},
+    };
+    for (const auto& args : cases) {
+        Result r = run(packer(), args, root);
+        EXPECT_EQ(r.code, 1) << args[args.size() - 1] << ": " << r.out;
+        EXPECT_EQ(r.out.rfind("capsule-pack: ", 0), 0u) << r.out;
+    }
+    EXPECT_TRUE(readFile(image) == imageBytes) << "the runtime image kept";
+    EXPECT_TRUE(readFile(good) == before) << "the earlier package kept";
+    EXPECT_EQ(readFile(app + "/data/both.txt"), "from the package");
+    EXPECT_EQ(std::distance(fs::directory_iterator(here), fs::directory_iterator()), 3)
+        << "no scratch file left";
+}
+
+// A top-level file named __proto__ is a file like any other; relative paths are taken
+// from the real working directory even when $PWD names another.
+TEST_F(PackagingTest, PackerTakesEveryNameAndTheRealWorkingDirectory) {
+    std::string here = folder("names");
+    writeFile(here + "/src/scripts/autorun.js", "System.print(load('__proto__').content);");
+    writeFile(here + "/src/__proto__", "proto file");
+    Result r = run(packer(), {"src", "out"}, here, {"PWD=" + root});
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(run(here + "/out", {}, root).out, "proto file\n");
+    r = run(packer(), {"--unpack", "out", "back"}, here, {"PWD=" + root});
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(readFile(here + "/back/__proto__"), "proto file");
+}
+
 } // namespace

@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <string>
 #include <unistd.h>
+#include <zlib.h>
 
 // The folder of the running test binary, which is the build folder holding the programs.
 inline std::string selfFolder() {
@@ -23,6 +24,16 @@ inline HostContext* testEngine() {
     static bool made = engine::createInstance();
     EXPECT_TRUE(made);
     return engine::mainContext();
+}
+
+// A zlib stream of s, as packages hold their files.
+inline std::string deflate(const std::string& s) {
+    uLongf n = compressBound(s.size());
+    std::string out(n, '\0');
+    compress(reinterpret_cast<Bytef*>(&out[0]), &n, reinterpret_cast<const Bytef*>(s.data()),
+             s.size());
+    out.resize(n);
+    return out;
 }
 
 #endif

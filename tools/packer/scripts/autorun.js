@@ -8,9 +8,16 @@
 // there, and every .js file must compile (--no-check names those that are not the
 // runtime's, such as a web page's scripts). .git/ folders and what --exclude names stay
 // out. Relative paths are taken from the directory the command was started in ($PWD),
-// since the runtime itself works in its own folder.
+// since the runtime itself works in its own folder. The package is written beside the
+// output and takes its name once complete, so a failure leaves what was there; an output
+// that is also an input is refused. Listing and unpacking read the package's directory as
+// data and run nothing of it; unpacking refuses names that would leave the folder.
+
+// Files being written, removed if the command fails: a failure leaves what was there.
+var scratch = [];
 
 function fail(message) {
+    for (var i = 0; i < scratch.length; i++) File.remove(scratch[i]);
     System.print("capsule-pack: " + message);
     System.exit(1);
 }
@@ -27,8 +34,14 @@ function absolute(path) {
     // A folder named with a trailing separator ("app/", as shells complete it) is that
     // folder: File.status takes such a path for no file at all.
     if (/[^\/]\/+$/.test(path)) path = path.replace(/\/+$/, "");
-    if (path.charAt(0) == "/") return path;
-    return (envp.PWD || File.getCurrentWorkingDir()) + "/" + path;
+    if (path.charAt(0) != "/") path = (envp.PWD || File.getCurrentWorkingDir()) + "/" + path;
+    // "." and ".." taken out, so that two names of one file compare equal.
+    var parts = path.split("/"), out = [];
+    for (var i = 0; i < parts.length; i++) {
+        if (parts[i] == "..") out.pop();
+        else if (parts[i] && parts[i] != ".") out.push(parts[i]);
+    }
+    return "/" + out.join("/");
 }
 
 function join(dir, name) {
@@ -120,13 +133,35 @@ function copyImage(image, out, output) {
         var piece = image.file.read(Math.min(1048576, image.size - done));
         if (!piece) {
             out.close();
-            File.remove(output); // no half-written application left behind
-            fail("cannot read the runtime image " + image.path);
+            fail("cannot read " + image.path);
         }
         writeAll(out, piece, output);
         done += piece.length;
     }
     image.file.close();
+}
+
+// A file of the folder above this size is refused before it is read: the packer holds one
+// file and its compressed stream at a time.
+var kFileLimit = 256 * 1048576;
+// The streams of a package are found by 32-bit offsets.
+var kPackageLimit = 2047 * 1048576;
+
+// The output must be none of the files the command reads.
+function refuseInput(output, dir, files, runtime) {
+    if (output == runtime) fail(output + " is the runtime image: it would be lost");
+    if (output.indexOf(dir + "/") == 0 && files.indexOf(output.substring(dir.length + 1)) >= 0)
+        fail(output + " is in the folder packed: it would pack itself");
+    if (output == dir) fail(output + " is the folder packed");
+}
+
+// A file written beside the output and given its name once complete.
+function scratchFile(output, what) {
+    var path = output + "." + what + "-" + Date.now().toString(36) +
+               Math.floor(Math.random() * 1e9).toString(36), f = new File();
+    if (!f.open(path, "wb")) fail("cannot write " + output);
+    scratch.push(path);
+    return { file: f, path: path };
 }
 
 function pack(dir, output, options) {
@@ -135,12 +170,19 @@ function pack(dir, output, options) {
     var files = walk(dir, "", [], options.exclude);
     if (files.indexOf("scripts/autorun.js") < 0)
         fail(dir + " has no entry script scripts/autorun.js: nothing would run");
-    var fsd = {}, streams = {}, errors = [], bytes = 0, packed = 0;
+    refuseInput(output, dir, files, options.runtime);
+    // Without a prototype, a file named "__proto__" is an entry like any other.
+    var fsd = Object.create(null), errors = [], bytes = 0, packed = 0;
+    var streams = scratchFile(output, "streams");
     for (var i = 0; i < files.length; i++) {
         var rel = files[i];
         // Package names are byte strings: a character beyond U+00FF would lose its high
         // byte and the entry could not be found again.
         if (/[^\x00-\xFF]/.test(rel)) fail("cannot pack " + rel + ": name beyond Latin-1");
+        var size = (File.status(join(dir, rel)) || {}).size;
+        if (size > kFileLimit)
+            fail("cannot pack " + rel + ": " + size + " bytes, more than the " + kFileLimit +
+                 " a packed file may hold");
         var file = readFile(join(dir, rel));
         if (/\.js$/i.test(rel) && !matchesAny(options.noCheck, rel, false)) {
             var error = compileError(rel, file.content);
@@ -150,10 +192,16 @@ function pack(dir, output, options) {
         var slash = rel.indexOf("/");
         fsd[rel] = { size: file.content.length, csize: stream.length, time: file.time,
                      module: slash < 0 ? "" : rel.substring(0, slash) };
-        streams[rel] = stream;
         bytes += file.content.length;
         packed += stream.length;
+        if (packed > kPackageLimit) fail("cannot pack " + dir + ": more than " + kPackageLimit +
+                                         " bytes compressed");
+        // Streams follow in the order of the names, which is the directory's own
+        // enumeration order, the order in which the reader assigns their offsets.
+        writeAll(streams.file, stream, output);
+        file = stream = undefined;
     }
+    streams.file.close();
     if (errors.length) {
         for (i = 0; i < errors.length; i++) System.print(errors[i]);
         fail(errors.length + (errors.length == 1 ? " script does" : " scripts do") +
@@ -161,21 +209,18 @@ function pack(dir, output, options) {
     }
     var text = uneval(fsd), dirStream = File.compress(text);
     var image = openImage(options.runtime);
-    var out = new File();
-    if (!out.open(output, "wb")) fail("cannot write " + output);
-    copyImage(image, out, output);
-    writeAll(out, u32(dirStream.length) + u32(text.length) + dirStream, output);
-    var length = 8 + dirStream.length;
-    // Streams follow in the directory's own enumeration order, which is how the reader
-    // assigns their offsets.
-    for (var name in fsd) {
-        writeAll(out, streams[name], output);
-        length += streams[name].length;
-    }
-    writeAll(out, "\xAB\xCD\xAB\xCD" + u32(length + 8), output);
-    out.close();
-    if (System.exec && !System.exec("chmod +x " + quoteArg(output), undefined, 1))
+    var out = scratchFile(output, "new");
+    copyImage(image, out.file, output);
+    writeAll(out.file, u32(dirStream.length) + u32(text.length) + dirStream, output);
+    var length = 8 + dirStream.length + packed;
+    copyImage({ file: new File(streams.path, "rb"), size: packed, path: streams.path }, out.file,
+              output);
+    writeAll(out.file, "\xAB\xCD\xAB\xCD" + u32(length + 8), output);
+    out.file.close();
+    if (System.exec && !System.exec("chmod +x " + quoteArg(out.path), undefined, 1))
         fail("cannot make " + output + " executable");
+    if (!File.rename(out.path, output)) fail("cannot write " + output);
+    File.remove(streams.path);
     System.print("capsule-pack: " + files.length + (files.length == 1 ? " file, " : " files, ") +
                  bytes + " bytes compressed to " +
                  packed + "; " + (image.size + length + 8) + " bytes written to " + output);
@@ -210,9 +255,23 @@ function makeDirs(path) {
     }
 }
 
+// A name that would land outside the target folder, on this system or another: an
+// absolute path, a drive, an empty, "." or ".." part, with "/" or "\\" between parts.
+function leavesFolder(name) {
+    if (/^[A-Za-z]:|\x00/.test(name)) return true;
+    var parts = name.split(/[\/\\]/);
+    for (var i = 0; i < parts.length; i++)
+        if (parts[i] == "" || parts[i] == "." || parts[i] == "..") return true;
+    return false;
+}
+
 function unpack(path, dir) {
     var pkg = openPackage(path), fsd = pkg.afs.fsd, count = 0;
-    for (var name in fsd) {
+    // Checked before anything is written: a package may come from anyone.
+    for (var name in fsd)
+        if (leavesFolder(name)) fail("refused to unpack " + path + ": the name " + uneval(name) +
+                                     " leaves the folder");
+    for (name in fsd) {
         var target = dir + "/" + name;
         makeDirs(target.substring(0, target.lastIndexOf("/")));
         var content = pkg.extract(name) || "";
