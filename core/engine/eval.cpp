@@ -121,12 +121,55 @@ duk_ret_t toText(duk_context* ctx, void*) {
     return 1;
 }
 
-// String(value at top), replacing it; a value whose conversion throws is named by kind,
-// so that the report is never lost.
+// uneval(value): the source form, for a value that has no text of its own (an object
+// without a prototype, or whose toString throws).
+duk_ret_t toSourceForm(duk_context* ctx, void*) {
+    duk_get_global_literal(ctx, "uneval");
+    duk_dup(ctx, -2);
+    duk_call(ctx, 1);
+    duk_to_string(ctx, -1);
+    return 1;
+}
+
+// Object.prototype.toString.call(value): "[object Object]" and the like.
+duk_ret_t toClassTag(duk_context* ctx, void*) {
+    duk_get_global_literal(ctx, "Object");
+    duk_get_prop_literal(ctx, -1, "prototype");
+    duk_get_prop_literal(ctx, -1, "toString");
+    duk_dup(ctx, -4);
+    duk_call_method(ctx, 0);
+    return 1;
+}
+
+// String(value at top), replacing it; a value whose conversion throws gives its source
+// form or else its class, so that the report is never lost.
 void textOfTop(duk_context* ctx) {
-    if (duk_safe_call(ctx, toText, nullptr, 1, 1) != DUK_EXEC_SUCCESS) {
+    static duk_safe_call_function const forms[] = {toText, toSourceForm, toClassTag};
+    for (duk_safe_call_function form : forms) {
+        duk_dup(ctx, -1);
+        bool ok =
+            duk_safe_call(ctx, form, nullptr, 1, 1) == DUK_EXEC_SUCCESS && duk_is_string(ctx, -1);
+        if (ok) {
+            duk_remove(ctx, -2);
+            return;
+        }
         duk_pop(ctx);
-        duk_push_literal(ctx, "[value that cannot be printed]");
+    }
+    duk_pop(ctx);
+    duk_push_literal(ctx, "[value that cannot be printed]");
+}
+
+duk_ret_t getKey(duk_context* ctx, void* key) {
+    duk_get_prop_string(ctx, -1, static_cast<const char*>(key));
+    return 1;
+}
+
+// err[key], pushed; undefined when reading it throws (a getter of the script's).
+void pushProperty(duk_context* ctx, duk_idx_t err, const char* key) {
+    duk_dup(ctx, err);
+    if (duk_safe_call(ctx, getKey, const_cast<char*>(key), 1, 1) != DUK_EXEC_SUCCESS) {
+        duk_pop(ctx);
+        duk_push_undefined(ctx);
     }
 }
 
@@ -137,11 +180,11 @@ duk_ret_t reportUncaught(duk_context* ctx, void*) {
     if (duk_is_error(ctx, err)) {
         duk_dup(ctx, err);
         textOfTop(ctx);
-        duk_get_prop_literal(ctx, err, "fileName");
+        pushProperty(ctx, err, "fileName");
         if (duk_is_string(ctx, -1)) report.fileName = readBytes(ctx, -1, nullptr);
-        duk_get_prop_literal(ctx, err, "lineNumber");
+        pushProperty(ctx, err, "lineNumber");
         report.line = duk_is_number(ctx, -1) ? duk_to_uint32(ctx, -1) : 0;
-        duk_get_prop_literal(ctx, err, ENGINE_KEY_SOURCE_LINE);
+        pushProperty(ctx, err, ENGINE_KEY_SOURCE_LINE);
         if (duk_is_string(ctx, -1)) report.sourceLine = readBytes(ctx, -1, nullptr);
     } else {
         duk_push_literal(ctx, "uncaught exception: ");
