@@ -285,6 +285,15 @@ typedef struct ModuleApi {
      * translator, then the engine's compiler) and runs nothing: 1 when it compiles, else 0
      * with the compile error passed on as slot 11 passes an evaluation's. */
     int (*compileScript)(HostContext* cx, const char* fileName, const char* source);
+    /* 37: slot 11 for wide source text of count UTF-16 units: every character reaches the
+     * compiler whole (NULs and lone surrogates included), as the script's eval sees it. */
+    int (*evaluateChars)(HostContext* cx, const char* fileName, const HostChar* source,
+                         size_t count, HostValue* result);
+    /* 38: slot 36 for wide source text, as slot 37 takes it. */
+    int (*compileChars)(HostContext* cx, const char* fileName, const HostChar* source,
+                        size_t count);
+    /* 39: slot 33 for wide source text, as slot 37 takes it. */
+    void (*runCharsOnNewContext)(const char* fileName, const HostChar* source, size_t count);
 } ModuleApi;
 
 /* Marks initModule for export from a module library built with hidden visibility. */

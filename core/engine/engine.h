@@ -53,6 +53,8 @@ void freeContext(HostContext* cx);
 // own, a request, the evaluation under fileName (errors go to the reporter), then the
 // context is dropped under the fault guard.
 void runOnNewContext(const char* fileName, const char* source);
+// The same for wide source text of count UTF-16 units, every character kept.
+void runCharsOnNewContext(const char* fileName, const HostChar* source, size_t count);
 
 void collectGarbage(HostContext* cx);
 

@@ -180,17 +180,31 @@ void freeContext(HostContext* cx) {
     duk_pop(gFactory);
 }
 
-void runOnNewContext(const char* fileName, const char* source) {
+// A context of the calling thread's own for the call evaluate(cx), inside a request.
+template <typename Evaluate> static void onNewContext(Evaluate evaluate) {
     requestBegin(nullptr);
     HostContext* cx = gMain ? newContext() : nullptr;
     if (cx) {
         adoptContext(cx);
-        HostValue result;
-        gApi.evaluateScript(cx, fileName, source, &result);
+        evaluate(cx);
         crashguard::Scope guard(nullptr, cx, false); // a fault here ends the process, no log
         freeContext(cx);
     }
     requestEnd(nullptr);
+}
+
+void runOnNewContext(const char* fileName, const char* source) {
+    onNewContext([&](HostContext* cx) {
+        HostValue result;
+        gApi.evaluateScript(cx, fileName, source, &result);
+    });
+}
+
+void runCharsOnNewContext(const char* fileName, const HostChar* source, size_t count) {
+    onNewContext([&](HostContext* cx) {
+        HostValue result;
+        evaluateChars(cx, fileName, source, count, &result);
+    });
 }
 
 bool errorPending(HostContext*) {

@@ -235,6 +235,10 @@ void keepCompiledScript(duk_context* ctx, const char* fileName, const char* code
 // Slot 11: guarded evaluation; slot 36: the same compilation, without running the script.
 int evaluateScript(HostContext* cx, const char* fileName, const char* source, HostValue* result);
 int compileScript(HostContext* cx, const char* fileName, const char* source);
+// The same for wide source text of count UTF-16 units, every character kept.
+int evaluateChars(HostContext* cx, const char* fileName, const HostChar* source, size_t count,
+                  HostValue* result);
+int compileChars(HostContext* cx, const char* fileName, const HostChar* source, size_t count);
 
 // Start-up pieces.
 void fillApi(ModuleApi* api);

@@ -357,7 +357,10 @@ void fillApi(ModuleApi* api) {
         [](HostContext* cx, const char* text, size_t size, double firstPos, HostValue* out) -> int {
             return readDirectory(cx, text, size, firstPos, out);
         },
-        compileScript};
+        compileScript,
+        evaluateChars,
+        compileChars,
+        runCharsOnNewContext};
 }
 
 } // namespace engine

@@ -30,9 +30,11 @@ const char* const kBootstrapSource =
     " System.evaluate(fileName, load(fileName, mode).content); }"
     "include.list = {};"
     // The completion value is the exit status: undefined (0) when the application returned,
-    // 1 after an error it did not catch.
+    // 1 after an error it did not catch. A value that has no source form (no prototype, a
+    // getter that throws) goes on to the error reporter, which prints it as it can.
     "try { include('scripts/autorun.js', 'AFS'); } catch (e) {"
     " System.openConsole();"
-    " System.print(e === null || e === undefined ? uneval(e) : e.toSource());"
+    " try { System.print(e === null || e === undefined ? uneval(e) : e.toSource()); }"
+    " catch (x) { throw e; }"
     " if (System.getSysName('Windows')) System.getchar();"
     " 1; }";

@@ -61,6 +61,14 @@ static void putUtf8(std::string& out, uint32_t cp) {
     }
 }
 
+std::string toCesu8(const uint16_t* s, size_t n) {
+    std::string out;
+    out.reserve(n);
+    for (size_t i = 0; i < n; i++)
+        putUtf8(out, s[i]);
+    return out;
+}
+
 std::string toUtf8(const uint16_t* s, size_t n) {
     std::string out;
     out.reserve(n);

@@ -25,6 +25,9 @@ std::string validUtf8(const std::string& s);
 // three-byte form, which a UTF-8 reader then refuses.
 void cesu8ToUtf8(const char* s, size_t n, std::string& out);
 void utf8ToCesu8(const char* s, size_t n, std::string& out);
+// UTF-16 in the engine's encoding: each code unit on its own (one to three bytes), so a
+// lone surrogate and every other character is kept.
+std::string toCesu8(const uint16_t* s, size_t n);
 
 } // namespace text
 

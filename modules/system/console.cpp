@@ -9,13 +9,16 @@
 #include <string.h>
 #include <string>
 
+// The source reaches the compiler with its characters whole, as eval's does.
 SYSTEM_NATIVE(sysEvaluate) {
     (void)self;
     if (argc < 2)
         return hostFormatError(cx, "System.evaluate(<script file name>, <script source>)");
     const char* file = hostApi->toBytes(cx, argv[0]);
-    const char* source = hostApi->toBytes(cx, argv[1]);
-    return hostApi->evaluateScript(cx, file, source, rval);
+    size_t count;
+    const HostChar* source = sourceArg(cx, argv[1], &count);
+    if (hostApi->errorPending(cx)) return 0; // a conversion threw
+    return hostApi->evaluateChars(cx, file, source, count, rval);
 }
 
 // Compiles as evaluate does and runs nothing: true, or the compile error thrown.
@@ -23,8 +26,10 @@ SYSTEM_NATIVE(sysCompile) {
     (void)self;
     if (argc < 2) return hostFormatError(cx, "System.compile(<script file name>, <script source>)");
     const char* file = hostApi->toBytes(cx, argv[0]);
-    const char* source = hostApi->toBytes(cx, argv[1]);
-    if (!hostApi->compileScript(cx, file, source)) return 0;
+    size_t count;
+    const HostChar* source = sourceArg(cx, argv[1], &count);
+    if (hostApi->errorPending(cx)) return 0;
+    if (!hostApi->compileChars(cx, file, source, count)) return 0;
     *rval = hostBoolean(1);
     return 1;
 }

@@ -50,6 +50,18 @@ std::string textArg(HostContext* cx, HostValue v) {
     return utf8(hostApi->toChars(cx, v));
 }
 
+const HostChar* sourceArg(HostContext* cx, HostValue v, size_t* count) {
+    const HostChar* chars = hostApi->toChars(cx, v);
+    size_t n = 0;
+    if (hostIsString(v))
+        n = static_cast<size_t>(hostApi->toLength(cx, v)); // a string converts without effects
+    else
+        while (chars[n])
+            n++;
+    *count = n;
+    return chars;
+}
+
 bool textProperty(HostContext* cx, HostObject* obj, const char* name, std::string* out) {
     const HostChar* s = hostCharsProperty(cx, obj, name);
     if (!s) return false;

@@ -18,6 +18,9 @@ void systemModuleInit(HostContext* cx, const ModuleApi* api);
 
 // A value as wide text, in the platform's encoding (UTF-8).
 std::string textArg(HostContext* cx, HostValue v);
+// A value as source text for the compiler: String(v) as UTF-16, every character kept,
+// and its length in *count (a string's whole length; another value's text up to a NUL).
+const HostChar* sourceArg(HostContext* cx, HostValue v, size_t* count);
 // obj[name] the same way; false, and *out left alone, when it is undefined.
 bool textProperty(HostContext* cx, HostObject* obj, const char* name, std::string* out);
 // The request object of a native (regRequest, serviceConfig, link): null with the error

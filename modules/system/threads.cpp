@@ -9,19 +9,26 @@
 // The entry of a script thread: it owns the source copy. Once the engine is torn down
 // the thread stays parked in its request and ends with the process.
 static void runThread(void* p) {
-    std::string* source = static_cast<std::string*>(p);
-    hostApi->runOnNewContext("runThread", source->c_str());
+    std::u16string* source = static_cast<std::u16string*>(p);
+    hostApi->runCharsOnNewContext("runThread", reinterpret_cast<const HostChar*>(source->data()),
+                                  source->size());
     delete source;
 }
 
 // The argument is source text, evaluated on the new thread and never called: a function
-// object gives its text form.
+// object gives its text form. Its characters are kept whole, as evaluate keeps them.
 SYSTEM_NATIVE(sysCreateThread) {
     (void)self;
     if (argc < 1) return hostFormatError(cx, "System.createThread(<function>)");
-    const char* source = hostApi->toBytes(cx, argv[0]);
+    size_t count;
+    const HostChar* source = sourceArg(cx, argv[0], &count);
     if (hostApi->errorPending(cx)) return 0; // its conversion threw
-    std::string* copy = new (std::nothrow) std::string(source);
+    std::u16string* copy = nullptr;
+    try {
+        copy = new std::u16string(reinterpret_cast<const char16_t*>(source), count);
+    } catch (const std::bad_alloc&) {
+        copy = nullptr;
+    }
     int id = -1;
     if (copy) {
         int depth = hostApi->suspendRequest(cx);

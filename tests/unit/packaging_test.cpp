@@ -542,6 +542,40 @@ TEST_F(PackagingTest, ExceptionOfThePackedAppIsPrintedAndExitsOne) {
     EXPECT_EQ(r.out, "(new Error(\"boom\", \"scripts/autorun.js\", 2))\n");
 }
 
+// A thrown value that has no source form, or whose getters throw, is still printed as
+// well as it can be, on the main thread and on a script thread, never the start-up's text.
+TEST_F(PackagingTest, OddThrownValuesArePrinted) {
+    std::string here = folder("odd");
+    const char* getter = "var e = new Error('kept'); Object.defineProperty(e, 'fileName', "
+                         "{ get: function () { throw 1; } });";
+    const struct {
+        std::string source;
+        const char* out;
+        int code;
+    } cases[] = {
+        {"throw Object.create(null);", "uncaught exception: ({})\n", 1},
+        {"var o = Object.create(null); o.a = 1; throw o;", "uncaught exception: ({a:1})\n", 1},
+        {std::string(getter) + " throw e;", "Error: kept\n", 1},
+        {"var e = new Error('kept'); Object.defineProperty(e, 'lineNumber', "
+         "{ get: function () { throw 1; } }); throw e;",
+         "Error: kept\n", 1},
+        {"System.createThread('throw Object.create(null)'); System.sleep(300);",
+         "uncaught exception: ({})\n", 0},
+        {"System.createThread(\"" + std::string(getter) + " throw e;\"); System.sleep(300);",
+         "Error: kept\n", 0},
+    };
+    int i = 0;
+    for (const auto& c : cases) {
+        std::string dir = here + "/app" + std::to_string(i++);
+        writeFile(dir + "/scripts/autorun.js", c.source);
+        Result packed = run(packer(), {dir, dir + ".exe"}, root);
+        ASSERT_EQ(packed.code, 0) << packed.out;
+        Result r = run(dir + ".exe", {}, root);
+        EXPECT_EQ(r.code, c.code) << c.source;
+        EXPECT_EQ(r.out, c.out) << c.source;
+    }
+}
+
 TEST_F(PackagingTest, LoaderChoosesBetweenPackageAndDisk) {
     // Disk files beside the packed program, which works in its own folder.
     const time_t diskTime = 1000000000;
