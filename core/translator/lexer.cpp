@@ -139,10 +139,6 @@ inline __attribute__((always_inline)) Tok keyword(const unsigned char* p, size_t
     return w.tok;
 }
 
-bool isDigit(int c) {
-    return c >= '0' && c <= '9';
-}
-
 // What each byte can start, so that the head of a token is one table lookup, and the bytes
 // that continue a name (ASCII only: the rest takes the slow path of scanName).
 enum ByteClass : uint8_t {

@@ -175,6 +175,9 @@ class Lexer {
 size_t lineBreakAt(const char* p, const char* end);
 // Number of line terminators in [p, end).
 uint32_t countLines(const char* p, const char* end);
+inline bool isDigit(int c) {
+    return c >= '0' && c <= '9';
+}
 // Identifier characters: ASCII letters, digits, $, _ and every byte of a non-ASCII character
 // (other than the Unicode spaces and line terminators, which the lexer checks first).
 inline bool isIdentByte(int c) {

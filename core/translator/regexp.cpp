@@ -12,6 +12,7 @@
 //   of an atom                                             a{2}{3} -> a{2}\{3}, a{,2} -> a\{,2}
 //   a quantified lookahead      in a group of its own:     (?=a)* -> (?:(?=a))*
 //   [a-\d], [\d-a]              the dash itself:           [a\-\d]
+#include "core/translator/lexer.h"
 #include "core/translator/translate.h"
 
 #include <string.h>
@@ -22,9 +23,6 @@ namespace translator {
 
 namespace {
 
-bool isDigit(int c) {
-    return c >= '0' && c <= '9';
-}
 bool isOctal(int c) {
     return c >= '0' && c <= '7';
 }
