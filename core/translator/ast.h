@@ -110,6 +110,7 @@ enum NodeFlags : uint16_t {
     F_ASI = 128,     // statement ended by an inserted semicolon
     F_TARGET = 256,  // a name assigned to (=, op=, ++, --)
     F_CALLEE = 512,  // a name called (writer)
+    F_INSITU = 1024, // function declaration: made where it stands, not on entry (resolve)
 };
 
 struct Name {

@@ -162,22 +162,29 @@ Scope* Parser::pushScope(ScopeKind k, Node* owner) {
     return s;
 }
 
+// A TypeError naming the earlier declaration's kind: `redeclaration of var x`.
+void Parser::redeclared(const Binding* old, const Node* decl) {
+    static const char* const kinds[] = {"var ",   "formal parameter ", "function ", "variable ",
+                                        "const ", "variable ",         "variable "};
+    std::string m = std::string("redeclaration of ") + kinds[old->kind] + old->name.str();
+    // The message must outlive this frame: keep it in the arena.
+    char* p = static_cast<char*>(arena_->alloc(m.size() + 1));
+    memcpy(p, m.c_str(), m.size() + 1);
+    failAt(decl ? decl->line : cur_.line, p, true);
+}
+
 Binding* Parser::declare(Scope* s, const Name& n, BindKind k, Node* decl) {
+    // A var, const or function declared in a block that has a let of the name already.
+    if (s != scope_ && scope_->kind == S_BLOCK && (k == B_VAR || k == B_CONST || k == B_FUNC)) {
+        Binding* let = scope_->find(n);
+        if (let && let->kind == B_LET) redeclared(let, decl);
+    }
     Binding* old = s->find(n);
     if (old) {
         bool lexical = k == B_LET || k == B_CONST || old->kind == B_LET || old->kind == B_CONST;
         // A name may be declared again with var, as a function or a parameter; a let or
         // const may not share its scope with another declaration of the name.
-        if (lexical && !(k == B_VAR && old->kind == B_VAR)) {
-            std::string m = std::string("redeclaration of ") +
-                            (old->kind == B_CONST || k == B_CONST ? "const " : "variable ") +
-                            n.str();
-            uint32_t line = decl ? decl->line : cur_.line;
-            // The message must outlive this frame: keep it in the arena.
-            char* p = static_cast<char*>(arena_->alloc(m.size() + 1));
-            memcpy(p, m.c_str(), m.size() + 1);
-            failAt(line, p, true);
-        }
+        if (lexical && !(k == B_VAR && old->kind == B_VAR)) redeclared(old, decl);
         if (k == B_FUNC) old->kind = B_FUNC;
         return old;
     }

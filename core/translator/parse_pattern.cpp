@@ -79,13 +79,13 @@ Node* Parser::toPattern(Node* n, bool binding) {
         n->kind = N_OBJECTPAT;
         for (uint32_t i = 0; i < n->count; i++) {
             Node* p = n->list[i];
-            if (p->op == 1 || p->op == 2) failAt(p->line, "invalid destructuring target");
+            if (p->op == 1 || p->op == 2) failAt(p->line, "invalid assignment left-hand side");
             p->b = toPattern(p->b, binding);
         }
         return n;
     }
     if (n->kind == N_ARRAYPAT || n->kind == N_OBJECTPAT) return n;
-    if (!isTarget(n) || n->kind == N_CALL) failAt(n->line, "invalid destructuring target");
+    if (!isTarget(n) || n->kind == N_CALL) failAt(n->line, "invalid assignment left-hand side");
     return n;
 }
 

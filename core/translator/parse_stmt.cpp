@@ -315,6 +315,7 @@ Node* Parser::throwStatement() {
 
 Node* Parser::functionDeclaration() {
     Node* n = make(N_FUNCDECL, cur_);
+    if (scope_->kind != S_FUNCTION) blockFunctions.push_back(n);
     n->a = functionNode(true, true);
     if (n->a->b && n->a->b->kind != N_BODY) semicolon(); // expression closure
     return finish(n);
@@ -421,7 +422,9 @@ Node* Parser::forIn(Node* n, Node* left, bool each) {
     n->op = each ? 1 : 0;
     if (!left) fail("invalid for/in left-hand side");
     if (left->kind == N_VAR) {
-        if (left->count != 1) fail("invalid for/in left-hand side");
+        // One name or pattern; a pattern takes its values from the loop, not an initialiser.
+        if (left->count != 1 || (left->list[0]->b && left->list[0]->a->kind != N_NAME))
+            fail("invalid for/in left-hand side");
     } else {
         if (left->kind == N_ARRAY || left->kind == N_OBJECT) left = toPattern(left, false);
         if (!isTarget(left) && left->kind != N_ARRAYPAT && left->kind != N_OBJECTPAT)

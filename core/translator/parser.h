@@ -61,6 +61,8 @@ class Parser {
     // need resolving. Block and catch scopes that declare anything.
     std::unordered_set<std::string_view> wanted;
     std::vector<Scope*> blocks;
+    // Function declarations that stand in a block rather than directly in a function body.
+    std::vector<Node*> blockFunctions;
     const char* src() const { return lex_.src(); }
 
   private:
@@ -111,6 +113,7 @@ class Parser {
     Scope* pushScope(ScopeKind k, Node* owner);
     void popScope() { scope_ = scope_->parent; }
     Binding* declare(Scope* s, const Name& n, BindKind k, Node* decl);
+    [[noreturn]] void redeclared(const Binding* old, const Node* decl);
     void declarePattern(Node* target, BindKind k, Scope* s);
     Scope* varScope() const { return scope_->fn; }
     Node* nameRef(const Token& t);

@@ -66,9 +66,11 @@ void keepHolders(Parser& p, Names& names) {
         Scope* outer = nullptr;
         for (Scope* s = ref.scope; s != b->scope; s = s->parent)
             if (crosses(s)) outer = s;
-        // Declarations and accessors cannot be wrapped: they keep the variable.
+        // Declarations (unless made where they stand) and accessors cannot be wrapped: they
+        // keep the variable.
         Node* n = outer ? outer->node : nullptr;
-        if (!n || (n->kind == N_FUNCTION && ((n->a && n->a->binding) || p.src()[n->start] == '(')))
+        if (!n || (n->kind == N_FUNCTION && ((n->a && n->a->binding && !(n->flags & F_INSITU)) ||
+                                             p.src()[n->start] == '(')))
             continue;
         std::vector<std::string>& v = names.keeps[outer];
         std::string h = names.holder(b->scope->holder);
@@ -211,6 +213,18 @@ void resolve(Parser& p, Names& names) {
         for (Binding* b = s->first; b; b = b->next) {
             b->rename = names.fresh(b->name);
             if (b->decl) p.flag(b->declAt);
+        }
+    }
+    // A function declared inside a block kept in a fresh scope (or array) per entry is made
+    // where it stands (as that language made a function declared in a block), so that each
+    // entry's function keeps that entry's bindings.
+    for (Node* d : p.blockFunctions) {
+        for (Scope* s = d->scope; s != s->fn; s = s->parent) {
+            if (!s->fresh && !s->holder) continue;
+            d->flags |= F_INSITU;
+            d->a->flags |= F_INSITU;
+            p.flag(d->start);
+            break;
         }
     }
     for (const Resolved& r : resolved) {

@@ -324,6 +324,13 @@ void Writer::writeConstruct(Node* n) {
     case N_SWITCH:
         writeScopeOwner(n);
         break;
+    case N_FUNCDECL:
+        if (n->flags & F_INSITU) {
+            writeFunctionInPlace(n);
+        } else {
+            writeHoles(n);
+        }
+        break;
     case N_LETSTMT:
         writeLetStatement(n);
         break;

@@ -217,6 +217,18 @@ void Writer::writeLetExpression(Node* n) {
     text(")");
 }
 
+// A function declared in a block kept in a fresh scope: a variable of the function, assigned
+// where the declaration stands.
+void Writer::writeFunctionInPlace(Node* n) {
+    Node* f = n->a;
+    std::string v = name(f->a);
+    fn_->vars.push_back(v);
+    at(n);
+    text(v + " = ");
+    write(f);
+    text(";");
+}
+
 // An assignment to a const: the value the expression would have, without the assignment
 // (strict code throws, as for any read-only variable).
 void Writer::writeConstAssign(Node* n) {

@@ -245,6 +245,7 @@ class Writer {
 
     // ---- let, const, scopes (write_let.cpp) ----
     void writeVar(Node* n, bool head);
+    void writeFunctionInPlace(Node* n);
     void writeDecls(Node* n, bool asVar);
     void writeScoped(Node* n);
     void writeLetStatement(Node* n);

@@ -22,6 +22,16 @@ var kValues = [
     ["var z = 4; [let (z = 5) z * 2, z]", "[5]"],
     ["(function () { let q = 1; { let q = 2; { let q = 3; } } return q; })()", "1"],
     ["switch (1) { case 1: let s = 'in'; s }", "\"in\""],
+    // a function declared in a block of let bindings is made where it stands, each entry's
+    // keeping that entry's bindings
+    ["var fs = []; for (var i = 0; i < 3; i++) { let x = i; function g() { return x; } fs.push(g); }" +
+     " fs.map(function (f) { return f(); })", "[0, 1, 2]"],
+    ["var r = []; for (var i = 0; i < 2; i++) { let x = i; r.push(typeof g1); function g1() { return x; } } r",
+     "[\"undefined\", \"function\"]"],
+    ["var fs = []; for (var i = 0; i < 2; i++) let (x = i) { if (x >= 0) { function g() { return x; } }" +
+     " fs.push(g); } fs.map(function (f) { return f(); })", "[0, 1]"],
+    ["function gen() { for (var i = 0; i < 2; i++) { let x = i; function g() { return x; } yield g; } }" +
+     " var fs = [f for (f in gen())]; fs.map(function (f) { return f(); })", "[0, 1]"],
     // const
     ["const c = 1; c = 2; c += 3; c++; [c, (c = 9)]", "[1, 9]"],
     // destructuring
@@ -240,6 +250,30 @@ test("errors name the kind and the line of the script", function () {
     }
     var e = assertThrows(function () { eval("let a;\nlet a;"); });
     assertEq(e.message, "redeclaration of variable a");
+});
+
+// source -> "Name: message @line" of what the language refuses when it compiles, and of the
+// names of a block that are gone after it.
+var kRefusals = [
+    ["var c;\nconst c = 1;", "TypeError: redeclaration of var c @2"],
+    ["function f() {}\nconst f = 1;", "TypeError: redeclaration of function f @2"],
+    ["(function (p) {\n const p = 1; })", "TypeError: redeclaration of formal parameter p @2"],
+    ["let v;\nconst v = 1;", "TypeError: redeclaration of variable v @2"],
+    ["{ let a;\n var a; }", "TypeError: redeclaration of variable a @2"],
+    ["{ let a;\n function a() {} }", "TypeError: redeclaration of variable a @2"],
+    ["let ok;\nlabel: let y = 1;", "SyntaxError: let declaration not directly within block @2"],
+    ["let ok;\nfor (let [a, b] = c in o) ;", "SyntaxError: invalid for/in left-hand side @2"],
+    ["let ok;\n[a, [b, 1]] = c;", "SyntaxError: invalid assignment left-hand side @2"],
+    ["{ let q1 = 1; }\nfunction f() { return q1; }\nf()", "ReferenceError: q1 is not defined @2"],
+    ["switch (1) { case 1: let s1 = 1; }\ns1", "ReferenceError: s1 is not defined @2"],
+    ["let (x = 1) { let y1 = x; }\ny1", "ReferenceError: y1 is not defined @2"],
+];
+
+test("what the language refuses, and names gone after their block", function () {
+    kRefusals.forEach(function (row) {
+        var e = assertThrows(function () { run(row[0]); }, row[0]);
+        assertEq(e.name + ": " + e.message + " @" + e.lineNumber, row[1], row[0]);
+    });
 });
 
 test("close runs pending finally blocks; a yield in one is a TypeError", function () {

@@ -1,0 +1,2 @@
+let x;
+for (var [a, b] = [1, 2] in o) ;
