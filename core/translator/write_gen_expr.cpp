@@ -389,7 +389,7 @@ Parts Writer::explodeObject(Node* e) {
     for (size_t i = 0; i < v.size(); i++) {
         Node* p = e->list[i];
         if (i) addText(r, ", ");
-        if (p->op == 1 || p->op == 2) {
+        if (p->op == 1 || p->op == 2 || p->op >= 4) {
             r.push_back(Part{p, ""});
             continue;
         }

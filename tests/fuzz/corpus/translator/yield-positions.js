@@ -1,0 +1,2 @@
+function g() { x = yield; f(yield); f((yield 1), 2); var y = [yield, yield 2]; x += yield; }
+function h() { f(1, yield 2); }
