@@ -126,8 +126,6 @@ Node* Parser::assignment(bool noIn) {
 Node* Parser::yieldExpression(bool noIn) {
     Token first = cur_;
     if (!inFunction_) fail("yield not in function");
-    if (filter_ && filter_->scope->fn == scope_->fn)
-        fail("yield in an XML filter is not supported");
     for (Scope* s = scope_; s != s->fn; s = s->parent)
         if (s->kind == S_COMPREHENSION) fail("yield in a comprehension is not supported");
     scope_->fn->generator = true;

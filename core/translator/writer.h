@@ -352,6 +352,7 @@ class Writer {
     Parts explodeArray(Node* e);
     Parts explodeObject(Node* e);
     Parts explodeXml(Node* e);
+    Parts explodeXmlFilter(Node* e);
     Parts explodeLetExpression(Node* e);
     void store(const std::string& temp, const Parts& value);
     Parts spill(const Parts& p);

@@ -191,6 +191,10 @@ var kValues = [
      " try { it.send(9); } catch (e) { e === StopIteration }", "true"],
     ["function g() { var x = yield; yield [x, (yield 1), 2]; } var it = g(); it.next(); it.send(5);" +
      " it.send(6)", "[5, 6, 2]"],
+    ["function g(l) { var r = l.(@id == (yield @id)); yield r.length(); }" +
+     " var it = g(<><p id='a'/><q id='b'/><r id='a'/></>);" +
+     " [String(it.next()), String(it.send('a')), String(it.send('x')), it.send('a')]",
+     "[\"a\", \"b\", \"a\", 2]"],
     // functions give the text they were written with
     ["function g(a) { yield [b for each (b in a)]; } [g, function (x) x * x," +
      " {get p() 1}.__lookupGetter__('p')].map(String)",
