@@ -155,7 +155,8 @@ void Writer::writeGenExpr(Node* n) {
 // try{throw e}catch(h){ {C} }}}: each clause with its own name gets that name as the
 // parameter of a catch of its own; without an unconditional clause, `throw e` ends it. A
 // pattern's names each get such a catch (bindCatch): catch ([a, b]) -> catch ($exc) {
-// try{throw $exc[0]}catch(a){ try{throw $exc[1]}catch(b){ ... }}}.
+// try{throw $exc[0]}catch(a){ try{throw $exc[1]}catch(b){ ... }}}; a guarded pattern
+// before other clauses keeps its guard's answer, so that its names end with it.
 void Writer::writeTry(Node* n) {
     bool plain = true; // no guard, no pattern
     for (uint32_t i = 0; i < n->count; i++)
@@ -172,8 +173,21 @@ void Writer::writeTry(Node* n) {
     text(" (" + param + ") { ");
     std::string close = "}";
     bool unconditional = false;
+    std::string held; // the answer of a guard whose pattern's names end with its clause
     for (uint32_t i = 0; i < n->count; i++) {
         Node* c = n->list[i];
+        if (c->b && c->a->kind != N_NAME && i + 1 < n->count) {
+            // The clauses after it must not see its names: closed before them.
+            if (held.empty()) held = temp();
+            std::string own = bindCatch(c->a, param, 0);
+            text(held + " = !!(");
+            write(c->b);
+            text("); if (" + held + ") ");
+            write(c->c);
+            text(" " + own + " if (!" + held + ") { ");
+            close += "}";
+            continue;
+        }
         close += bindCatch(c->a, param, 0);
         if (c->b) {
             text("if (");

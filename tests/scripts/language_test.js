@@ -180,6 +180,8 @@ var kValues = [
     ["try { throw new Error('m'); } catch ({message: m}) { m }", "\"m\""],
     ["var r = []; try { throw [0, 2]; } catch ([a, b] if a) { r.push('no'); } catch ([c, d]) {" +
      " r.push(c, d); } r", "[0, 2]"],
+    ["var a = 'outer', r = []; for (var i = 0; i < 2; i++) try { throw [i]; } catch ([a] if a) {" +
+     " r.push('in ' + a); } catch (e) { r.push(a); } r", "[\"outer\", \"in 1\"]"],
     ["var log = [], t = {set x(v) { log.push('set ' + v); }};" +
      " var s = {get a() { log.push('get a'); return 1; }, get b() { log.push('get b'); return 2; }};" +
      " var v = (({a: t.x, b: t.x}) = s); [v === s, log.join()]",
