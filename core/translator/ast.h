@@ -24,7 +24,7 @@ enum NodeKind : uint8_t {
     N_ARRAY,         // list (null entries are holes)
     N_OBJECT,        // list of N_PROP
     N_PROP,          // a = key (N_ATOM/N_NAME as written), b = value; op: 0 plain, 1 get, 2 set,
-                     // 3 shorthand {a}
+                     // 3 shorthand {a}, 4 `x getter: fn`, 5 `x setter: fn`
     N_FUNCTION,      // a = name (N_NAME or null), list = params, b = body (N_BODY or an
                      // expression for an expression closure); scope
     N_PAREN,         // a
@@ -55,6 +55,8 @@ enum NodeKind : uint8_t {
     N_XMLFILTER, // a .( b ); op = depth of filters (1 outermost)
     N_SHARP,     // a sharp variable: #n= a (a = the object or array literal), or #n# (a
                  // null); name = the number's digits
+    N_ACCESSOR,  // `o.x getter = fn` (op 1 getter, 2 setter): a = the target (N_MEMBER or
+                 // N_INDEX), b = the function
     // statements
     N_BODY,  // function body or program: list; scope (the function's)
     N_BLOCK, // list; scope (or null when nothing is declared in it)
@@ -82,6 +84,9 @@ enum NodeKind : uint8_t {
     N_LETSTMT,  // let (list of N_DECL) a = block; scope
     N_FUNCDECL, // a = N_FUNCTION
     N_XMLNS,    // default xml namespace = a;
+    N_EXPORT,   // export names; or export *; (nothing to do without signed scripts)
+    N_IMPORT,   // import list: each a = N_MEMBER (obj.name) or N_XMLMEMBER (obj.*)
+    N_GETTERFN, // getter function x() {} (op 1) or setter ...: a = N_FUNCTION
 };
 
 // Where a braced expression of an XML initialiser stands.

@@ -94,9 +94,17 @@ Node* Parser::assignment(bool noIn) {
     } else {
         n = binary(1, noIn);
         if (is(P_QUESTION)) n = conditional(n, first, noIn);
+        if (is(T_NAME) && !cur_.nl) n = accessorAssignment(n, first, noIn); // o.x getter = f
         if (isAssignOp(cur_.type)) {
             int op = cur_.type;
             Node* left = n;
+            // ({a: x}) = o: a pattern in parentheses is a pattern all the same.
+            if (op == P_ASSIGN && left->kind == N_PAREN) {
+                Node* inner = left->a;
+                while (inner->kind == N_PAREN)
+                    inner = inner->a;
+                if (inner->kind == N_ARRAY || inner->kind == N_OBJECT) left = inner;
+            }
             if (op == P_ASSIGN && (left->kind == N_ARRAY || left->kind == N_OBJECT)) {
                 left = toPattern(left, false);
             } else if (!isTarget(left)) {
@@ -118,8 +126,6 @@ Node* Parser::assignment(bool noIn) {
 Node* Parser::yieldExpression(bool noIn) {
     Token first = cur_;
     if (!inFunction_) fail("yield not in function");
-    if (filter_ && filter_->scope->fn == scope_->fn)
-        fail("yield in an XML filter is not supported");
     for (Scope* s = scope_; s != s->fn; s = s->parent)
         if (s->kind == S_COMPREHENSION) fail("yield in a comprehension is not supported");
     scope_->fn->generator = true;
@@ -237,6 +243,11 @@ void Parser::arguments(Node* call) {
             listAdd(a);
         } while (accept(P_COMMA));
     }
+    // f(yield x, y): a yield beside other arguments needs parentheses of its own.
+    if (listSize(args) > 1)
+        for (size_t i = args; i < listStack_.size(); i++)
+            if (listStack_[i]->kind == N_YIELD)
+                failAt(listStack_[i]->line, "yield expression must be parenthesized");
     expect(P_RPAREN, "missing ) after argument list");
     call->list = takeList(args, &call->count);
 }
@@ -422,6 +433,8 @@ Node* Parser::objectLiteral() {
             p->b = functionNode(false, false);
         } else if (accept(P_COLON)) {
             p->b = assignment();
+        } else if (is(T_NAME) && accessorProperty(p)) {
+            flag(pfirst.start); // x getter: function () {...}
         } else if (keyTok.type == T_NAME && (is(P_COMMA) || is(P_RBRACE))) {
             p->op = 3; // {a, b}: shorthand for {a: a, b: b}
             flag(pfirst.start);

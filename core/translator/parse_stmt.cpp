@@ -8,6 +8,7 @@ namespace translator {
 // ---- programs and functions ----------------------------------------------------------
 
 Node* Parser::parse(ParseMode mode, bool strict) {
+    mode_ = mode;
     advance();
     // A `-->` comment that opens the source is written as `//>`, which the engine reads.
     if (lex_.leadingComment() != UINT32_MAX) {
@@ -215,6 +216,11 @@ Node* Parser::statementAt(const Token& first) {
         return functionDeclaration();
     case T_NAME:
         if (peek().type == P_COLON) return labelled(first);
+        if (cur_.end - cur_.start == 6) { // getter, setter, export, import
+            if (peek().type == K_FUNCTION && accessorWord()) return accessorFunction();
+            if (isName("export")) return exportStatement();
+            if (isName("import")) return importStatement();
+        }
         [[fallthrough]];
     case K_DEFAULT:
         if (atDefaultNamespace()) return defaultNamespace();
@@ -551,13 +557,7 @@ Node* Parser::tryStatement() {
         Scope* s = pushScope(S_CATCH, c);
         c->scope = s;
         expect(P_LPAREN, "missing ( before catch");
-        if (!is(T_NAME)) fail("missing identifier in catch");
-        Node* p = make(N_NAME, cur_);
-        p->name = nameOf(cur_);
-        p->end = cur_.end;
-        advance();
-        p->binding = declare(s, p->name, B_CATCH, p);
-        c->a = p;
+        c->a = catchParameter(s);
         if (accept(K_IF)) {
             flag(cfirst.start);
             c->b = expression();
@@ -573,6 +573,23 @@ Node* Parser::tryStatement() {
     if (accept(K_FINALLY)) n->b = block();
     if (!n->count && !n->b) fail("missing catch or finally after try");
     return finish(n);
+}
+
+// A catch clause's parameter: a name, or a pattern (whose names the clause declares).
+Node* Parser::catchParameter(Scope* s) {
+    if (is(P_LBRACKET) || is(P_LBRACE)) {
+        flag(cur_.start);
+        Node* p = bindingTarget();
+        declarePattern(p, B_CATCH, s);
+        return p;
+    }
+    if (!is(T_NAME)) fail("missing identifier in catch");
+    Node* p = make(N_NAME, cur_);
+    p->name = nameOf(cur_);
+    p->end = cur_.end;
+    advance();
+    p->binding = declare(s, p->name, B_CATCH, p);
+    return p;
 }
 
 // let (x = 1, y) { ... } as a statement; `let (...) expr;` is an expression statement.

@@ -1,9 +1,10 @@
 // The translator's parser: recursive descent over the tokens of lexer.h, building the tree
 // of ast.h for ECMAScript 5.1 with the JavaScript 1.6-1.8 additions and E4X. Tokens, nodes
 // and scopes are in parse_base.cpp, statements in parse_stmt.cpp, expressions in
-// parse_expr.cpp, patterns in parse_pattern.cpp, the E4X forms in parse_xml.cpp. It also builds the
-// scopes (declarations as they are met), records each name reference with the scope it was met in,
-// for resolve.cpp, and flags the offsets of what the writer must write differently.
+// parse_expr.cpp, patterns in parse_pattern.cpp, the E4X forms in parse_xml.cpp, the 1.5
+// accessors and export/import in parse_legacy.cpp. It also builds the scopes (declarations
+// as they are met), records each name reference with the scope it was met in, for
+// resolve.cpp, and flags the offsets of what the writer must write differently.
 #ifndef CAPSULE_TRANSLATOR_PARSER_H
 #define CAPSULE_TRANSLATOR_PARSER_H
 
@@ -145,6 +146,7 @@ class Parser {
     Node* letStatement();
     Node* jump(NodeKind k);
     Node* labelled(const Token& name);
+    Node* catchParameter(Scope* s);
     Node* functionNode(bool declaration, bool keyword);
     Node* functionBody(Node* fn);
 
@@ -175,6 +177,16 @@ class Parser {
     Node* toPattern(Node* n, bool binding);
     Node* bindingTarget();
     bool isTarget(Node* n) const;
+
+    // JavaScript 1.5 accessors, export and import (parse_legacy.cpp)
+    int accessorWord() const; // 1 at `getter`, 2 at `setter`, else 0
+    Node* accessorAssignment(Node* target, const Token& first, bool noIn);
+    bool accessorProperty(Node* prop);
+    Node* accessorFunction();
+    Node* exportStatement();
+    Node* importStatement();
+    Node* wordStatement(NodeKind k);
+    bool atScriptTop() const { return !inFunction_ && mode_ == PARSE_PROGRAM; }
 
     // E4X (parse_xml.cpp)
     bool atXmlStart() const;
@@ -210,6 +222,7 @@ class Parser {
     bool direct_ = false, directNext_ = false;
     int loopDepth_ = 0; // loops of the current function around the current point
     bool inFunction_ = false;
+    ParseMode mode_ = PARSE_PROGRAM;
     Node* filter_ = nullptr; // the innermost E4X filter around the current point
     // The sharp variables defined so far (#n=), with the function each belongs to.
     std::vector<std::pair<Scope*, Name>> sharps_;

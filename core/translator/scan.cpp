@@ -1,10 +1,11 @@
 // The quick scan: one pass of a small lexer over the source that tells whether it may hold
 // anything beyond ECMAScript 5.1 (let, const, yield, for each, destructuring, expression
 // closures, comprehensions, generator expressions, conditional catch, shorthand
-// properties; E4X: `@`, `::`, `..`, `.*`, `.(`, a `<` that starts an initialiser or a lone
-// `*` where an operand is expected, `default` without `:`). A source it passes reaches the
-// engine untouched; a false alarm only costs a full translation, which then finds nothing
-// to change. Every source the engine compiles goes through it, so it works from a table of
+// properties, getter/setter, export, import, a pattern in a catch or in parentheses; E4X:
+// `@`, `::`, `..`, `.*`, `.(`, a `<` that starts an initialiser or a lone `*` where an
+// operand is expected, `default` without `:`). A source it passes reaches the engine
+// untouched; a false alarm only costs a full translation, which then finds nothing to
+// change. Every source the engine compiles goes through it, so it works from a table of
 // character classes, byte by byte.
 #include "core/translator/translate.h"
 #include "core/translator/lexer.h"
@@ -53,9 +54,11 @@ enum Word : uint8_t {
     W_FUNCTION,
     W_GETSET,
     W_DEFAULT,
-    W_KEYWORD, // in, new, var, case, void, throw, return, typeof, delete, instanceof: an
-               // operand follows
-    W_BODY,    // do, else: a statement follows
+    W_KEYWORD,     // in, new, var, case, void, throw, return, typeof, delete, instanceof: an
+                   // operand follows
+    W_BODY,        // do, else: a statement follows
+    W_OLDACCESSOR, // getter, setter: after an operand, or before `function`, the 1.5 forms
+    W_MODULE,      // export, import: words ES5 keeps, here statements
 };
 
 inline bool eq(const char* p, const char* w, size_t n) {
@@ -90,6 +93,8 @@ Word word(const char* p, size_t n) {
     case 6:
         if (eq(p, "switch", 6)) return W_HEAD;
         if (eq(p, "return", 6) || eq(p, "typeof", 6) || eq(p, "delete", 6)) return W_KEYWORD;
+        if (eq(p, "getter", 6) || eq(p, "setter", 6)) return W_OLDACCESSOR;
+        if (eq(p, "export", 6) || eq(p, "import", 6)) return W_MODULE;
         break;
     case 7:
         if (eq(p, "default", 7)) return W_DEFAULT;
@@ -155,6 +160,7 @@ class Scanner {
     }
     const char* lineStart(const char* at) const;
     char nextChar();
+    bool startsFunction();
     void name() {
         while (p_ < end_) {
             uint8_t c = cls(*p_);
@@ -293,6 +299,12 @@ bool Scanner::word(const char* start) {
     case W_DEFAULT:
         if (nextChar() != ':') return true; // default xml namespace
         break;
+    case W_OLDACCESSOR:
+        if (operand_ || startsFunction()) return true; // o.x getter =, getter function
+        break;
+    case W_MODULE:
+        if (!objectKey_ && accessor_ != ACCESSOR_WORD) return true; // not a property's key
+        break;
     default:
         break;
     }
@@ -310,9 +322,19 @@ bool Scanner::word(const char* start) {
     return false;
 }
 
+// Whether the next word is `function`.
+bool Scanner::startsFunction() {
+    const char* save = p_;
+    skipSpace();
+    bool yes = end_ - p_ > 8 && eq(p_, "function", 8) && cls(p_[8]) != C_IDENT;
+    p_ = save;
+    return yes;
+}
+
 // Any other token, from its first byte c (which p_ is past once taken).
 bool Scanner::punctuator(char c) {
     p_++;
+    if (catchHead_ == CATCH_PAREN && (c == '[' || c == '{')) return true; // catch ([a, b])
     catchHead_ = catchHead_ == CATCH_KEYWORD && c == '(' ? CATCH_PAREN : CATCH_NONE;
     bool key = false;
     switch (c) {
@@ -461,6 +483,7 @@ bool Scanner::closeBracket(char c) {
     uint8_t flags = depth_ ? flags_[--depth_] : 0;
     char next = nextChar();
     if ((flags & B_OPERAND) && (next == '=' || next == 'I')) return true;
+    if (c == ')' && next == '=') return true;           // ([a, b]) = v
     if ((flags & B_PARAMS) && next != '{') return true; // expression closure
     operand_ = c == ']' || (c == ')' && !(flags & B_HEAD)) || (c == '}' && (flags & B_OPERAND));
     objectKey_ = false;

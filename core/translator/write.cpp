@@ -352,6 +352,12 @@ void Writer::writeConstruct(Node* n) {
     case N_SHARP:
         writeSharp(n);
         break;
+    case N_ACCESSOR:
+    case N_GETTERFN:
+    case N_EXPORT:
+    case N_IMPORT:
+        writeLegacy(n);
+        break;
     case N_XML:
     case N_XMLNAME:
     case N_XMLMEMBER:
@@ -404,6 +410,8 @@ void Writer::writeScopeOwner(Node* n) {
 void Writer::writeProperty(Node* n) {
     if (n->op == 3) {
         writeShorthand(n);
+    } else if (n->op >= 4) {
+        writeAccessorProperty(n);
     } else {
         writeHoles(n);
     }

@@ -153,30 +153,42 @@ void Writer::writeGenExpr(Node* n) {
 // try {...} catch (e if g1) {A} catch (f if g2) {B} catch (h) {C} ->
 // try {...} catch (e) { if (g1) {A} else try{throw e}catch(f){ if (g2) {B} else
 // try{throw e}catch(h){ {C} }}}: each clause with its own name gets that name as the
-// parameter of a catch of its own; without an unconditional clause, `throw e` ends it.
+// parameter of a catch of its own; without an unconditional clause, `throw e` ends it. A
+// pattern's names each get such a catch (bindCatch): catch ([a, b]) -> catch ($exc) {
+// try{throw $exc[0]}catch(a){ try{throw $exc[1]}catch(b){ ... }}}; a guarded pattern
+// before other clauses keeps its guard's answer, so that its names end with it.
 void Writer::writeTry(Node* n) {
-    bool guarded = false;
+    bool plain = true; // no guard, no pattern
     for (uint32_t i = 0; i < n->count; i++)
-        if (n->list[i]->b) guarded = true;
-    if (!guarded) {
+        if (n->list[i]->b || n->list[i]->a->kind != N_NAME) plain = false;
+    if (plain) {
         writeHoles(n);
         return;
     }
     copy(n->start, n->a->start);
     write(n->a);
     Node* c0 = n->list[0];
-    std::string param = name(c0->a);
+    std::string param = c0->a->kind == N_NAME ? name(c0->a) : prefix() + "exc";
     token(c0->start, "catch");
     text(" (" + param + ") { ");
     std::string close = "}";
     bool unconditional = false;
+    std::string held; // the answer of a guard whose pattern's names end with its clause
     for (uint32_t i = 0; i < n->count; i++) {
         Node* c = n->list[i];
-        std::string own = name(c->a);
-        if (own != param) {
-            text("try{throw " + param + "}catch(" + own + "){ ");
+        if (c->b && c->a->kind != N_NAME && i + 1 < n->count) {
+            // The clauses after it must not see its names: closed before them.
+            if (held.empty()) held = temp();
+            std::string own = bindCatch(c->a, param, 0);
+            text(held + " = !!(");
+            write(c->b);
+            text("); if (" + held + ") ");
+            write(c->c);
+            text(" " + own + " if (!" + held + ") { ");
             close += "}";
+            continue;
         }
+        close += bindCatch(c->a, param, 0);
         if (c->b) {
             text("if (");
             write(c->b);

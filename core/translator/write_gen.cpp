@@ -563,7 +563,13 @@ void Writer::explodeTry(Node* n) {
         bool unconditional = false;
         for (uint32_t i = 0; i < n->count; i++) {
             Node* c = n->list[i];
-            put(" ", name(c->a), " = ", g.g, ".e;");
+            if (c->a->kind == N_NAME) {
+                put(" ", name(c->a), " = ", g.g, ".e;");
+            } else {
+                text(" ");
+                destructure(c->a, g.g + ".e", true);
+                text(";");
+            }
             int next = -1;
             if (c->b) {
                 next = newState();

@@ -213,6 +213,8 @@ Parts Writer::explode(Node* e) {
         return Parts{Part{e, ""}};
     case N_LETEXPR:
         return explodeLetExpression(e);
+    case N_XMLFILTER:
+        return explodeXmlFilter(e);
     default:
         throw SyntaxFailure{e->line, "yield is not supported here", false};
     }
@@ -389,7 +391,7 @@ Parts Writer::explodeObject(Node* e) {
     for (size_t i = 0; i < v.size(); i++) {
         Node* p = e->list[i];
         if (i) addText(r, ", ");
-        if (p->op == 1 || p->op == 2) {
+        if (p->op == 1 || p->op == 2 || p->op >= 4) {
             r.push_back(Part{p, ""});
             continue;
         }
@@ -398,6 +400,42 @@ Parts Writer::explodeObject(Node* e) {
     }
     addText(r, "}");
     return r;
+}
+
+// x.(pred) with a yield in pred: the items walked in states, each the scope of pred's names
+// (and the item its bare @a and * name), the answers kept; the filter then takes the items
+// of those answers, in order.
+Parts Writer::explodeXmlFilter(Node* e) {
+    if (!hasYield(e->b)) {
+        substitute(e->a, explode(e->a));
+        return Parts{Part{e, ""}};
+    }
+    Gen& g = *fn_->gen;
+    Parts object = explode(e->a);
+    std::string items = temp(), answers = temp(), i = temp(), item = temp();
+    std::string named =
+        "{" + prefix() + "x" + std::to_string(static_cast<int>(e->op)) + ": " + item + "}";
+    put(" ", items, " = __lang.xml.filter(");
+    writeParts(object);
+    put(", function () { return true; }, null), ", answers, " = [], ", i, " = 0;");
+    int top = newState(), end = newState();
+    mark(top);
+    put(" if (!(", i, " < ", items, ".length())) {");
+    jump(end, g.zone);
+    put("} ", item, " = ", items, "[", i, "]; with (", named, ") { with (", item, ") {");
+    g.withs.push_back(named);
+    g.withs.push_back(item);
+    Parts answer = explode(e->b);
+    put(" ", answers, "[", i, "] = !!(");
+    writeParts(answer);
+    text(");");
+    g.withs.pop_back();
+    g.withs.pop_back();
+    put(" }} ", i, "++; ");
+    jump(top, g.zone);
+    mark(end);
+    return Parts{Part{nullptr, "__lang.xml.filter(" + items + ", function () { return " + answers +
+                                   ".shift(); }, null)"}};
 }
 
 // An XML initialiser: the braced expressions in order, each into a temporary the

@@ -36,22 +36,24 @@ void Writer::destructure(Node* pat, const std::string& source, bool first) {
             put(" = ", access);
         }
     };
-    for (uint32_t i = 0; i < pat->count; i++) {
-        Node* p = pat->list[i];
-        if (!p) continue;
-        access.assign(source);
-        if (pat->kind == N_ARRAYPAT) {
-            cat(access, '[', static_cast<int>(i), ']');
-            leaf(p);
-            continue;
-        }
-        Node* key = p->a;
-        bool index = key->op == T_STRING || key->op == T_NUMBER;
-        access += index ? '[' : '.';
-        access.append(src_ + key->start, key->end - key->start);
-        if (index) access += ']';
-        leaf(p->b);
+    for (uint32_t i = 0; i < pat->count; i++)
+        if (Node* t = elementAccess(pat, i, source, &access)) leaf(t);
+}
+
+Node* Writer::elementAccess(Node* pat, uint32_t i, const std::string& source, std::string* access) {
+    Node* p = pat->list[i];
+    if (!p) return nullptr; // a hole
+    access->assign(source);
+    if (pat->kind == N_ARRAYPAT) {
+        cat(*access, '[', static_cast<int>(i), ']');
+        return p;
     }
+    Node* key = p->a;
+    bool index = key->op == T_STRING || key->op == T_NUMBER;
+    *access += index ? '[' : '.';
+    access->append(src_ + key->start, key->end - key->start);
+    if (index) *access += ']';
+    return p->b;
 }
 
 // [a, b] = value: its value is the right-hand side.

@@ -3,7 +3,8 @@
 // (write.cpp: the core and plain statements; write_let.cpp: let, const and scopes;
 // write_pattern.cpp: destructuring and for-in heads; write_compr.cpp: comprehensions,
 // generator expressions, conditional catch; write_gen*.cpp: generators as state machines;
-// write_xml.cpp: the E4X forms).
+// write_xml.cpp: the E4X forms; write_legacy.cpp: the 1.5 accessors, export and import,
+// catch patterns).
 // Every source token keeps its line: the writer pads with line breaks to reach a token's
 // line, puts generated text on the current line and never adds a line of its own.
 #ifndef CAPSULE_TRANSLATOR_WRITER_H
@@ -258,6 +259,8 @@ class Writer {
     // Writes `target = source` for every leaf of the pattern, separated by commas.
     void destructure(Node* pattern, const std::string& source, bool first);
     void writePatternAssign(Node* n);
+    // The access of a pattern's element i (source[i], source.key) and its target.
+    Node* elementAccess(Node* pat, uint32_t i, const std::string& source, std::string* access);
     void writeForIn(Node* n);
     // Writes the assignment of the loop's current value (in `value`) to a for-in head.
     void assignHead(Node* left, const std::string& value, bool declare);
@@ -269,6 +272,16 @@ class Writer {
     void writeGenExpr(Node* n);
     void writeTry(Node* n);
     void writeShorthand(Node* n);
+
+    // ---- JavaScript 1.5 accessors, export and import (write_legacy.cpp) ----
+    void writeLegacy(Node* n);
+    void writeAccessor(Node* n);
+    void writeAccessorProperty(Node* n);
+    void writeAccessorFunction(Node* n);
+    void writeImport(Node* n);
+    // A catch clause's pattern: each name bound by a catch of its own, nested; returns the
+    // braces that close them.
+    std::string bindCatch(Node* target, const std::string& source, int depth);
 
     // ---- E4X (write_xml.cpp) ----
     struct XmlOut;
@@ -340,6 +353,7 @@ class Writer {
     Parts explodeArray(Node* e);
     Parts explodeObject(Node* e);
     Parts explodeXml(Node* e);
+    Parts explodeXmlFilter(Node* e);
     Parts explodeLetExpression(Node* e);
     void store(const std::string& temp, const Parts& value);
     Parts spill(const Parts& p);

@@ -178,6 +178,35 @@ var kValues = [
      " try { it.next(); 'no' } catch (e) { e === StopIteration }", "true"],
     ["function g() { label: { yield 1; break label; yield 2; } var x = 1; with ({x: 3}) { yield x; } yield x; }" +
      " [v for (v in g())]", "[1, 3, 1]"],
+    // the older forms: getters and setters, catch and parenthesised patterns, export, import
+    ["var o = {}; o.x getter = function () { return 42; }; o.x", "42"],
+    ["var o = {}; o['y'] setter = function (v) { this.z = v * 2; }; o.y = 5; o.z", "10"],
+    ["var o = {}; o.x getter = function () 1; o.x setter = function (v) { this.v = v; }; o.x = 3;" +
+     " [o.x, o.v]", "[1, 3]"],
+    ["var p = {a getter: function () 'A', b setter: function (v) { this.c = v; }}; p.b = 3;" +
+     " [p.a, p.c]", "[\"A\", 3]"],
+    ["getter function topLevelGetter() { return 'g'; } topLevelGetter", "\"g\""],
+    ["try { throw [1, [2]]; } catch ([a, [b]]) { a + b }", "3"],
+    ["try { throw new Error('m'); } catch ({message: m}) { m }", "\"m\""],
+    ["var r = []; try { throw [0, 2]; } catch ([a, b] if a) { r.push('no'); } catch ([c, d]) {" +
+     " r.push(c, d); } r", "[0, 2]"],
+    ["var a = 'outer', r = []; for (var i = 0; i < 2; i++) try { throw [i]; } catch ([a] if a) {" +
+     " r.push('in ' + a); } catch (e) { r.push(a); } r", "[\"outer\", \"in 1\"]"],
+    ["var log = [], t = {set x(v) { log.push('set ' + v); }};" +
+     " var s = {get a() { log.push('get a'); return 1; }, get b() { log.push('get b'); return 2; }};" +
+     " var v = (({a: t.x, b: t.x}) = s); [v === s, log.join()]",
+     "[true, \"get a,set 1,get b,set 2\"]"],
+    ["var x, y; (([x, y])) = [7, 8]; [x, y]", "[7, 8]"],
+    ["var a = 1; export a; export *; a", "1"],
+    ["var o = {n1: 3, n2: 4}; import o.n1; import o.*; [n1, n2]", "[3, 4]"],
+    ["function g() { f(yield); } var it = g(); it.next(); var f = function (v) { return v; };" +
+     " try { it.send(9); } catch (e) { e === StopIteration }", "true"],
+    ["function g() { var x = yield; yield [x, (yield 1), 2]; } var it = g(); it.next(); it.send(5);" +
+     " it.send(6)", "[5, 6, 2]"],
+    ["function g(l) { var r = l.(@id == (yield @id)); yield r.length(); }" +
+     " var it = g(<><p id='a'/><q id='b'/><r id='a'/></>);" +
+     " [String(it.next()), String(it.send('a')), String(it.send('x')), it.send('a')]",
+     "[\"a\", \"b\", \"a\", 2]"],
     // functions give the text they were written with
     ["function g(a) { yield [b for each (b in a)]; } [g, function (x) x * x," +
      " {get p() 1}.__lookupGetter__('p')].map(String)",
@@ -239,6 +268,30 @@ var kErrors = [
     ["{\n let a = 1;\n a.b.c;\n}", "TypeError", 3],
     ["var r = [x\n for (x in {a: 1})\n if (x.y.z)];", "TypeError", 3],
 ];
+
+// What the language refuses at compile time: source -> [error name, message, line].
+var kRefusals = [
+    ["function f() {\n getter function x() {}\n}", "SyntaxError",
+     "getter or setter function outside the top level of a script", 2],
+    ["x getter = function () {};", "SyntaxError", "invalid assignment left-hand side", 1],
+    ["var o = {\n a getter: 1};", "SyntaxError", "missing function after getter or setter", 2],
+    ["function g() {\n f(yield 1, 2);\n}", "SyntaxError", "yield expression must be parenthesized", 2],
+    ["function f() {\n import o.*;\n}", "SyntaxError",
+     "import of * outside the top level of a script", 2],
+    ["import\n  a;", "SyntaxError", "invalid import expression", 2],
+    ["export 1;", "SyntaxError", "missing name in export statement", 1],
+    ["try {} catch ([a, 1]) {}", "SyntaxError", "missing variable name", 1],
+    ["function g() {\n import o.a; yield 1;\n}", "SyntaxError",
+     "import in a generator is not supported", 2],
+];
+
+test("refused forms are errors at their line, in the language's words", function () {
+    for (var i = 0; i < kRefusals.length; i++) {
+        var c = kRefusals[i];
+        var e = assertThrows(function () { run(c[0]); }, c[0]);
+        assertEq(e.name + ": " + e.message + " @" + e.lineNumber, c[1] + ": " + c[2] + " @" + c[3], c[0]);
+    }
+});
 
 test("errors name the kind and the line of the script", function () {
     for (var i = 0; i < kErrors.length; i++) {

@@ -63,6 +63,22 @@ const Case kForms[] = {
     {"try { f() } catch (e if e) { g() } catch (x) { h(x) }",
      "try { f() }catch (e) { if (e) { g() } else try{throw e}catch(x){ { h(x) } }}"},
     {"var o = {a, b};", "var o = {a: a, b: b};"},
+    {"o.x getter = function () { return 1; };",
+     "__lang.accessor(o, \"x\", 1, function () { return 1; });"},
+    {"o[k] setter = f;", "__lang.accessor(o, k, 2, f);"},
+    {"o = {a getter: function () { return 1; }, b setter: function s(v) {}};",
+     "o = {get a() {return 1; }, set b(v) {}};"},
+    {"getter function x() { return 1; }",
+     "__lang.accessor(this, \"x\", 1, function x() { return 1; });"},
+    {"try { f() } catch ([a, b]) { g(a, b) }",
+     "try { f() }catch ($exc) { try{throw $exc[0]}catch(a){ try{throw $exc[1]}catch(b){ { g(a, "
+     "b) } }}}"},
+    {"try { f() } catch ({m: m, c: [d]} if m) { g(m) }",
+     "try { f() }catch ($exc) { try{throw $exc.m}catch(m){ try{throw $exc.c}catch($exc1){ "
+     "try{throw $exc1[0]}catch(d){ if (m) { g(m) } else throw $exc; }}}}"},
+    {"({a: x, b: y}) = f();", "var $1;($1 = f(), x = $1.a, y = $1.b, $1);"},
+    {"export a, b; export *;", ";;"},
+    {"import o.a, o.*;", "var a = o.a;__lang.importAll(this, o);"},
     {"x = #1=[1, #1#];", "var $sharp1;x = __lang.sharp($sharp1 = [], [1, $sharp1]);"},
     {"o = #2={a: #2#, b: f(#2#)};",
      "var $sharp2;o = __lang.sharp($sharp2 = {}, {a: $sharp2, b: f($sharp2)});"},
@@ -121,6 +137,11 @@ const ErrorCase kErrors[] = {
     {"x = #1=[];\ny = [#2#];", 2, false},
     {"x = 1;\ny = #1=f();", 2, false},
     {"function f() { x = #1=[]; }\ny = #1#;", 2, false},
+    {"function f() {\n getter function x() {}\n}", 2, false},
+    {"var o = {\n a getter: 1};", 2, false},
+    {"function g() {\n f(1, yield 2);\n}", 2, false},
+    {"function f() {\n import o.*;\n}", 2, false},
+    {"import\n  a;", 2, false},
 };
 
 TEST(Translator, ReportsErrorsAtTheirLine) {
@@ -184,6 +205,7 @@ TEST(Translator, QuickScan) {
         // comments the engine reads: `-->` first on a line, `<!--` after an operand
         "a = 1;\n  --> don't let this\nb = a-->0; c = b <!-- or yield\n;",
         "#!/usr/bin/env capsule\nvar a = '#1=[]';",
+        "var getter = 1, setter = getter; o.import = {export: 1, get import() {}}; (a) == b;",
     };
     for (const char* s : plain)
         EXPECT_FALSE(translator::mayNeedTranslation(s, strlen(s))) << s;
@@ -204,6 +226,13 @@ TEST(Translator, QuickScan) {
         "o = {a, b};",
         "if (a) x = {b, c}; else ({d} = e);",
         "x = #1=[#1#];",
+        "o.x getter = f;",
+        "o = {x setter: function (v) {}};",
+        "getter function x() {}",
+        "try {} catch ({message}) {}",
+        "([a, b]) = f();",
+        "export a;",
+        "import o.a;",
         "--> a comment the engine does not take before the first token\nx = 1;",
     };
     for (const char* s : extended)
@@ -243,7 +272,7 @@ const char* kMultiline[] = {
     "'other';\n  }\n  for (var k in o)\n    yield k;\n}\n",
     "function w(o) {\n  with (o) {\n    yield 1;\n    a = (yield 2 +\n      5);\n  }\n  for (;;) "
     "{\n"
-    "    let j = 3;\n    f(function () { return j; },\n      yield 4);\n  }\n  function f() "
+    "    let j = 3;\n    f(function () { return j; },\n      (yield 4));\n  }\n  function f() "
     "{}\n}\n",
     "function c(n) {\n  var s = 'a\\\n  b', t = 2;\n  yield s + t + n;\n  f('x',\n    3);\n}\n",
 };
