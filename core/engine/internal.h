@@ -18,8 +18,9 @@ void duk_host_run_all_finalizers(duk_context* ctx);
 // Pushes a new plain object with room for `size` properties (core/engine/duktape/unit.cpp).
 void duk_host_push_object_sized(duk_context* ctx, duk_uint32_t size);
 // Defines name (at -2) = value (at -1) on a plain object the caller just made, as an object
-// literal does (enumerable, configurable; writable if asked), and pops both.
-void duk_host_define_member(duk_context* ctx, duk_idx_t objIdx, duk_bool_t writable);
+// literal does (enumerable, configurable; writable if asked), and pops both; true when the
+// name was new on the object.
+duk_bool_t duk_host_define_member(duk_context* ctx, duk_idx_t objIdx, duk_bool_t writable);
 // Defines the name at -1 on the object at objIdx as a configurable, non-enumerable accessor
 // with the functions at getterIdx and setterIdx, and pops the name.
 void duk_host_define_accessor(duk_context* ctx, duk_idx_t objIdx, duk_idx_t getterIdx,

@@ -20,6 +20,13 @@ struct Reader {
     const char* p;
     const char* end;
     int depth;
+    // While the directory is read: the interned name "csize", where the value of the
+    // entry's last member of that name sits on the stack (0: none yet), and that value as
+    // the entry's size in the package once the entry is made.
+    void* csizeName = nullptr;
+    duk_idx_t csizeAt = 0;
+    bool haveCsize = false;
+    int32_t entryCsize = 0;
 
     void space() {
         while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r'))
@@ -179,9 +186,19 @@ struct Reader {
                 // "__proto__" means more in a literal than a plain key.
                 if (!strcmp(duk_get_string(ctx, -1), "__proto__") || !eat(':') || !value())
                     return false;
+                // A directory's entry (depth 0): interned names compare by pointer.
+                if (csizeName && depth == 0 && duk_get_heapptr(ctx, -2) == csizeName)
+                    csizeAt = duk_get_top(ctx) - 1;
                 n++;
             } while (eat(','));
             if (!eat('}')) return false;
+        }
+        if (csizeAt && depth == 0) { // converted from a copy: the member keeps its value
+            duk_require_stack(ctx, 1);
+            duk_dup(ctx, csizeAt);
+            entryCsize = hostToInt32(duk_to_number(ctx, -1));
+            duk_pop(ctx);
+            haveCsize = true;
         }
         return make(base, n, extra, false);
     }
@@ -192,16 +209,10 @@ struct Reader {
         duk_insert(ctx, base);
         for (unsigned i = 0; i < n; i++) {
             duk_idx_t name = base + 1 + 2 * duk_idx_t(i);
-            if (unique) { // own names only: "toString" is a name like any other
-                duk_dup(ctx, name);
-                duk_get_prop_desc(ctx, base, 0);
-                bool repeated = !duk_is_undefined(ctx, -1);
-                duk_pop(ctx);
-                if (repeated) return false;
-            }
             duk_dup(ctx, name);
             duk_dup(ctx, name + 1);
-            duk_host_define_member(ctx, base, true);
+            // Own names only: "toString" is a name like any other.
+            if (!duk_host_define_member(ctx, base, true) && unique) return false;
         }
         duk_set_top(ctx, base + 1);
         return true;
@@ -215,6 +226,8 @@ struct Reader {
     // file as any other name does.
     bool directory(double pos) {
         if (!eat('{')) return false;
+        duk_push_literal(ctx, "csize"); // kept below the members, so the pointer stays valid
+        csizeName = duk_get_heapptr(ctx, -1);
         duk_idx_t base = duk_get_top(ctx);
         unsigned n = 0;
         if (!eat('}')) {
@@ -226,24 +239,32 @@ struct Reader {
                 if (p < end && *p == '{') { // an entry: room for pos too
                     p++;
                     duk_require_stack(ctx, 4);
+                    csizeAt = 0, haveCsize = false;
                     if (!object(1)) return false;
                 } else if (!value()) {
                     return false;
                 }
-                if (duk_is_object(ctx, -1)) {
+                if (duk_is_object(ctx, -1)) { // an entry, or an array
                     duk_push_literal(ctx, "pos");
                     duk_push_number(ctx, pos);
                     duk_host_define_member(ctx, -3, false); // read-only
-                    duk_get_prop_literal(ctx, -1, "csize");
-                    pos += hostToInt32(duk_is_undefined(ctx, -1) ? 0 : duk_to_number(ctx, -1));
-                    duk_pop(ctx);
+                    if (!haveCsize) { // none of its own: what the object inherits, if any
+                        duk_get_prop_literal(ctx, -1, "csize");
+                        entryCsize =
+                            hostToInt32(duk_is_undefined(ctx, -1) ? 0 : duk_to_number(ctx, -1));
+                        duk_pop(ctx);
+                    }
+                    pos += entryCsize;
+                    haveCsize = false;
                 }
                 n++;
             } while (eat(','));
             if (!eat('}')) return false;
         }
         // A repeated name would enumerate once, where the pos above counted it twice.
-        return make(base, n, 0, true);
+        if (!make(base, n, 0, true)) return false;
+        duk_remove(ctx, -2); // the name "csize"
+        return true;
     }
     bool array() {
         duk_push_array(ctx);

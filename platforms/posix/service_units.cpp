@@ -5,8 +5,6 @@
 
 #include "core/text/utf.h"
 
-#include <fstream>
-#include <sstream>
 #include <stdio.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -84,11 +82,17 @@ std::string lineValue(const std::string& s) {
     return escaped ? out + '\\' : out;
 }
 
+// The whole file, "" when it cannot be read (stdio: iostreams would link the C++ locale
+// machinery into the executable for this one read).
 std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
+    std::string text;
+    FILE* f = fopen(path.c_str(), "rb");
+    if (!f) return text;
+    char buf[4096];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+        text.append(buf, n);
+    fclose(f);
+    return text;
 }
 
 std::string systemctlLine(std::vector<std::string> args) {
@@ -145,10 +149,15 @@ bool installService(const ServiceConfig& c) {
         restart = "Restart=on-failure\nRestartSec=" + std::to_string(c.restartDelayMs) + "ms\n";
     } else {
         // No delay given: the restart settings of an earlier install stay.
-        std::istringstream old(readText(path));
-        for (std::string line; std::getline(old, line);)
+        std::string old = readText(path);
+        for (size_t at = 0; at < old.size();) {
+            size_t end = old.find('\n', at);
+            if (end == std::string::npos) end = old.size();
+            std::string line = old.substr(at, end - at);
             if (line.compare(0, 8, "Restart=") == 0 || line.compare(0, 11, "RestartSec=") == 0)
                 restart += line + "\n";
+            at = end + 1;
+        }
     }
     std::string title = !c.displayName.empty()   ? c.displayName
                         : !c.description.empty() ? c.description

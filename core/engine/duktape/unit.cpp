@@ -31,14 +31,17 @@ void duk_host_push_object_sized(duk_context* ctx, duk_uint32_t size) {
 // Defines the property named by the string at -2 with the value at -1 on the plain object
 // at objIdx, enumerable and configurable, writable if asked, as the engine defines the
 // members of an object literal but without the general checks of duk_def_prop (the object
-// is one the caller just made, with no accessors). Pops the name and the value.
-void duk_host_define_member(duk_context* ctx, duk_idx_t objIdx, duk_bool_t writable) {
+// is one the caller just made, with no accessors). Pops the name and the value. True when
+// the name was new on the object (a repeated one replaces the value and adds no entry).
+duk_bool_t duk_host_define_member(duk_context* ctx, duk_idx_t objIdx, duk_bool_t writable) {
     duk_hthread* thr = reinterpret_cast<duk_hthread*>(ctx);
     duk_hobject* obj = duk_require_hobject(thr, objIdx);
     duk_hstring* key = duk_require_hstring(thr, -2);
+    duk_uint32_t entries = DUK_HOBJECT_GET_ENEXT(obj);
     duk_hobject_define_property_internal(thr, obj, key,
                                          writable ? DUK_PROPDESC_FLAGS_WEC : DUK_PROPDESC_FLAGS_EC);
     duk_pop(thr); // the value went with the definition
+    return DUK_HOBJECT_GET_ENEXT(obj) > entries;
 }
 
 // Defines the property named by the string at -1 on the object at objIdx as a configurable,
