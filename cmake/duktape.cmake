@@ -7,6 +7,9 @@
 # The value stack may hold 20 M values: loading a compiled script from the script cache
 # puts all the constants of a function there at once, and a function may have up to 16 M
 # (core/engine/duktape/70-wide-consts.patch); the heap's limit bounds its memory.
+# The string table doubles when it holds twice as many strings as it has slots (Duktape:
+# 17/16), which halves its size for a heap of a million strings at one more string compared
+# per lookup.
 # The library itself is made in the top CMakeLists.txt (target duktape).
 set(DUKTAPE_SOURCE_DIR "/usr/share/duktape" CACHE PATH "Duktape single-file source")
 foreach(f duktape.c duktape.h duk_config.h)
@@ -38,6 +41,8 @@ int capsuleDateParse(void* ctx, const char* text);
 #define DUK_USE_NATIVE_CALL_RECLIMIT 1000000
 #undef DUK_USE_VALSTACK_LIMIT
 #define DUK_USE_VALSTACK_LIMIT 20000000L
+#undef DUK_USE_STRTAB_GROW_LIMIT
+#define DUK_USE_STRTAB_GROW_LIMIT 32
 ")
 string(REPLACE "/* __OVERRIDE_DEFINES__ */" "${duk_overrides}" duk_config "${duk_config}")
 file(WRITE "${DUK_GEN}/duk_config.h.new" "${duk_config}")

@@ -7,6 +7,7 @@ list(APPEND platform_sources
     platforms/win32/atomic_file.cpp
     platforms/win32/blocks.cpp
     platforms/win32/large_blocks.cpp
+    platforms/win32/address_space.cpp
     platforms/win32/console.cpp
     platforms/win32/fault_trap.cpp
     platforms/win32/filesystem.cpp

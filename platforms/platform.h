@@ -169,6 +169,13 @@ void freeBlock(void* block);
 // as a hole in its heap that the next, larger one cannot reuse. Called once, at start-up.
 void mapLargeBlocks();
 
+// A range of address space for the engine heap's small blocks: readable and writable, its
+// pages taken from the system only when first touched. Null when the system gives none.
+// pagesUnused gives the pages of a part of it back to the system; they stay usable, their
+// contents lost.
+void* reserveAddressSpace(size_t size);
+void pagesUnused(void* start, size_t size);
+
 // Mutexes held by number: recursive (the owner must release once per successful lock),
 // owned by the locking thread, and passed on when their owner thread ends holding them.
 // Numbers count up from 1 and are never given out again; 0 and any number that names no

@@ -1,6 +1,7 @@
-// The engine heap's allocator. Every block is counted by the size that the C library has
-// for it (malloc_usable_size), so a free or a reallocation needs no header of its own to
-// keep the count exact. Two marks bound the count:
+// The engine heap's allocator. Small blocks come from small_blocks.cpp, the others from
+// the C library. Every block is counted by the size that it has (its size class, or
+// malloc_usable_size), so a free or a reallocation needs no header of its own to keep the
+// count exact. Two marks bound the count:
 // - growth: once the heap holds kCollectFloor, an allocation that takes it past twice what
 //   the last collection left is refused once; the engine then collects and asks again,
 //   which passes. Garbage that reference counts alone never free (cycles) goes before the
@@ -21,6 +22,7 @@
 #include <algorithm>
 #include <atomic>
 #include <stdlib.h>
+#include <string.h>
 
 namespace engine {
 
@@ -101,21 +103,36 @@ bool mayGrow(size_t grow) {
     size_t now = gHeapBytes.load(std::memory_order_relaxed);
     return now + grow <= gCollectAt.load(std::memory_order_relaxed) || admit(grow);
 }
+
+// A new block, counted; the caller has admitted its size.
+void* take(size_t size) {
+    void* p = smallAlloc(size);
+    size_t got = p ? smallSize(p) : 0;
+    if (!p && (p = malloc(size))) got = blockSize(p);
+    if (p) gHeapBytes.fetch_add(got, std::memory_order_relaxed);
+    return p;
+}
+
+size_t sizeOf(void* p) {
+    size_t small = smallSize(p);
+    return small ? small : blockSize(p);
+}
 } // namespace
 
 void* heapAlloc(void*, duk_size_t size) {
-    if (!mayGrow(size)) return nullptr;
-    void* p = malloc(size);
-    if (p) gHeapBytes.fetch_add(blockSize(p), std::memory_order_relaxed);
-    return p;
+    return mayGrow(size) ? take(size) : nullptr;
 }
 
 void heapFree(void*, void* ptr) {
     if (!ptr) return;
-    size_t now = gHeapBytes.fetch_sub(blockSize(ptr), std::memory_order_relaxed);
+    size_t small = smallSize(ptr);
+    size_t now = gHeapBytes.fetch_sub(small ? small : blockSize(ptr), std::memory_order_relaxed);
     if (gGraceEnd.load(std::memory_order_relaxed) && now < kHeapLimit - kErrorReserve)
         gGraceEnd.store(0, std::memory_order_relaxed); // let go: the room is no longer needed
-    free(ptr);
+    if (small)
+        smallFree(ptr);
+    else
+        free(ptr);
 }
 
 void* heapRealloc(void* ud, void* ptr, duk_size_t size) {
@@ -124,8 +141,16 @@ void* heapRealloc(void* ud, void* ptr, duk_size_t size) {
         heapFree(ud, ptr);
         return nullptr;
     }
-    size_t old = blockSize(ptr);
+    size_t old = sizeOf(ptr);
     if (size > old && !mayGrow(size - old)) return nullptr;
+    if (smallSize(ptr)) {
+        if (size <= old) return ptr; // a small block shrinks where it is
+        void* q = take(size);
+        if (!q) return nullptr;
+        memcpy(q, ptr, old);
+        heapFree(ud, ptr);
+        return q;
+    }
     void* q = realloc(ptr, size);
     if (!q) return nullptr;
     size_t now = blockSize(q);

@@ -126,6 +126,13 @@ ThreadState& thread();
 void* heapAlloc(void* udata, duk_size_t size);
 void* heapRealloc(void* udata, void* ptr, duk_size_t size);
 void heapFree(void* udata, void* ptr);
+// The heap's small blocks (small_blocks.cpp), under the request lock. smallAlloc gives null
+// for a size past kSmallMax or when its range is full; smallSize is a block's size, 0 for a
+// block that is not one of them.
+constexpr size_t kSmallMax = 256;
+void* smallAlloc(size_t size);
+size_t smallSize(const void* block);
+void smallFree(void* block);
 // While one is open, allocations may pass the heap's ceiling by a small fixed reserve, as
 // they may while the engine makes an error: the host reports an error from a full heap
 // inside one. Held under the request lock.

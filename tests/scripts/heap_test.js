@@ -38,6 +38,26 @@ var workloads = [
         for (var k in o) count++;
         return count + " " + o["k" + (n - 1)];
     }, function (n) { return n + " " + (n - 1); }],
+    // A property block that grows keeps every key, index and deletion: named keys and
+    // array indexes grown together, a key deleted now and then, each found afterwards.
+    ["an object and an array grown by keys and indexes", 100000, function (n) {
+        var o = {}, a = [], found = 0;
+        for (var i = 0; i < n; i++) {
+            o["k" + i] = i;
+            a[i] = i;
+            a["p" + i] = -i;
+            if (i % 7 == 0) delete o["k" + (i >> 1)];
+        }
+        for (var i = 0; i < n; i++)
+            found += (o["k" + i] === i) + (a[i] === i) + (a["p" + i] === -i);
+        return found + " " + Object.keys(o).length + " " + a.length;
+    }, function (n) {
+        var gone = {};
+        for (var i = 0; i < n; i += 7) gone[i >> 1] = true;
+        var left = 0;
+        for (var i = 0; i < n; i++) left += !gone[i];
+        return (2 * n + left) + " " + left + " " + n;
+    }],
     ["rows selected into objects", 300000, function (n) {
         var db = new SQLite(":memory:");
         var rows = db.query("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c " +

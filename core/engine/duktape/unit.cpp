@@ -7,6 +7,8 @@
 #include "core/engine/internal.h"
 #include "core/engine/translate_hook.h"
 
+#include <algorithm>
+
 // Runs the finalizer of every object that still has one, as destroying the heap does, but
 // frees nothing: the process is about to end and gives the memory back whole. It skips the
 // three full collections and the block-by-block freeing of duk_destroy_heap, which for a
@@ -141,7 +143,7 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 #include "core/engine/duktape/regexp.cpp"
 
 // An array part that grows in place, from the patched property resize.
-#include "core/engine/duktape/array_growth.cpp"
+#include "core/engine/duktape/props_growth.cpp"
 
 // Array.prototype.join in one buffer, from the patched built-in.
 #include "core/engine/duktape/join.cpp"
