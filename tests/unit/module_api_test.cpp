@@ -1138,15 +1138,31 @@ TEST(ModuleApiLate, ReadLiteralAndDirectory) {
             EXPECT_EQ(r.eval("JSON.stringify(read)"), c.value) << c.text;
         }
     }
-    const char* dir = "({'a.js':{size:3, csize:9}, 'b.js':{size:1, csize:4}, 'c':{csize:2}})";
-    HostValue fsd = HOST_UNDEFINED;
-    ASSERT_TRUE(api->readDirectory(r.cx, dir, strlen(dir), 100, &fsd));
-    r.setGlobal("fsd", fsd);
-    EXPECT_EQ(r.eval("[fsd['a.js'].pos, fsd['b.js'].pos, fsd.c.pos, "
-                     "Object.getOwnPropertyDescriptor(fsd.c, 'pos').writable].join()"),
-              "100,109,113,false");
-    const char* indexed = "({'1':{csize:1}, 'a':{csize:1}})"; // would enumerate out of order
-    EXPECT_FALSE(api->readDirectory(r.cx, indexed, strlen(indexed), 0, &fsd));
+    // Each entry's pos: the one before plus that one's csize (its last own member of the
+    // name, else what it inherits), read as a number without changing the member.
+    struct Dir {
+        const char* text;
+        const char* posts; // the entries' pos, then each csize's typeof; nullptr: not read
+    } dirs[] = {
+        {"({'a.js':{size:3, csize:9}, 'b.js':{size:1, csize:4}, 'c':{csize:2}})",
+         "100,109,113|number,number,number"},
+        {"({a:{csize:'5', x:{csize:7}}, b:{csize:1, csize:2}, c:{}, d:{csize:1}})",
+         "100,105,107,107|string,number,undefined,number"},
+        {"({a:{csize:1}, a:{csize:1}})", nullptr},     // a repeated name
+        {"({'1':{csize:1}, 'a':{csize:1}})", nullptr}, // would enumerate out of order
+    };
+    for (const Dir& d : dirs) {
+        HostValue fsd = HOST_UNDEFINED;
+        int ok = api->readDirectory(r.cx, d.text, strlen(d.text), 100, &fsd);
+        EXPECT_EQ(ok, d.posts != nullptr) << d.text;
+        if (!ok || !d.posts) continue;
+        r.setGlobal("fsd", fsd);
+        EXPECT_EQ(r.eval("var k = Object.keys(fsd); k.map(function (n) { return fsd[n].pos; }) + "
+                         "'|' + k.map(function (n) { return typeof fsd[n].csize; })"),
+                  d.posts)
+            << d.text;
+    }
+    EXPECT_EQ(r.eval("Object.getOwnPropertyDescriptor(fsd.c, 'pos').writable"), "false");
 }
 
 static NATIVE(compileNested) {
