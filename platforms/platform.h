@@ -102,10 +102,35 @@ void* loadSystemLibrary(const std::string& name, std::string* reason);
 // Null when there is no library or it has no such symbol.
 void* librarySymbol(void* library, const char* name);
 bool isAbsolutePath(const std::string& path);
-// A folder for files the runtime derives, private to the user (Linux: the cache folder
-// of the base-directory convention, mode 0700, owned by the user; Windows: the local
-// application data), made on first use: "<folder>/capsule/<name>". "" when there is none.
-std::string privateCacheFolder(const std::string& name);
+// The library whose bytes are given (a module taken from the package), loaded from what
+// was given and from nothing a path could name in between (Linux: an anonymous memory
+// file, sealed; Windows: a file of the user's local application data named after its
+// content). The same bytes give the same library. Null, and the reason, when it cannot be.
+void* loadLibraryFromBytes(const std::string& data, const std::string& name, std::string* reason);
+
+// Private cache folders: "<base>/capsule/<folder>" (Linux: the cache folder of the
+// base-directory convention), made on first use and held open for the process. Every level
+// from the root must be a folder, not a link, owned by the user or root and writable by
+// nobody else (but a sticky folder like /tmp); otherwise there is no such folder and the
+// calls below fail. A file is reached through the open folder without following links, and
+// read only when it is a regular file of the user's own that nobody else may write.
+// Windows keeps no cache files: the calls fail there.
+bool hasCacheFolder(const char* folder);
+// The file whole, if it is at most maxBytes long; false when it is missing or not trusted.
+bool readCacheFile(const char* folder, const std::string& name, size_t maxBytes, std::string* out);
+// Bounds of a folder: its files that end in suffix count, the oldest (by modification time)
+// removed before a write would take the folder past them.
+struct CacheBounds {
+    const char* suffix;
+    size_t files;
+    int64_t bytes;
+};
+// Writes the file whole (mode 0600, a temporary file renamed), after pruning to the bounds;
+// with replace false an existing file stays and the call fails. False when anything fails.
+bool writeCacheFile(const char* folder, const std::string& name, const std::string& data,
+                    bool replace, const CacheBounds& bounds);
+// Bytes from the system's random source; false when it gives none.
+bool randomBytes(void* out, size_t n);
 // The user's home folder: $HOME when it is an absolute path, else the password database's
 // (Linux; a service started without $HOME has one all the same). "" when neither says.
 std::string homeFolder();

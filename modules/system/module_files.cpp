@@ -1,14 +1,13 @@
 // Where System.loadModule finds a library. A relative path is looked for in the
 // executable's folder (where the application's bin/ is), then in the working directory;
-// a file in neither place that the package holds is taken from the package, written once
-// to the user's private cache folder under a name made from its content; a bare name found
-// nowhere else goes to the system's own library search.
+// a file in neither place that the package holds is taken from the package and loaded
+// from the bytes read (platform::loadLibraryFromBytes); a bare name found nowhere else goes
+// to the system's own library search.
 #include "modules/system/system_module.h"
 
 #include "modules/package/afs_reader.h"
 #include "platforms/platform.h"
 
-#include <stdint.h>
 #include <stdio.h>
 
 namespace {
@@ -25,29 +24,6 @@ std::string join(const std::string& folder, const std::string& path) {
 std::string baseName(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-// The copy's name: 64-bit FNV-1a of the bytes in hex, then the library's own name. Two
-// builds of a library never share a file, and the same build is written only once.
-std::string contentName(const std::string& data, const std::string& base) {
-    uint64_t h = 0xcbf29ce484222325ull;
-    for (unsigned char c : data)
-        h = (h ^ c) * 0x100000001b3ull;
-    char hex[20];
-    snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
-    return std::string(hex) + "-" + base;
-}
-
-bool readWhole(const std::string& path, std::string* out) {
-    FILE* f = platform::openFile(path, "rb");
-    if (!f) return false;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        out->append(buf, n);
-    bool ok = !ferror(f);
-    fclose(f);
-    return ok;
 }
 
 // An entry of the package that the bootstrap opened (System.package): its stream.
@@ -70,11 +46,9 @@ bool packageEntry(HostContext* cx, const std::string& key, Entry* e) {
     return e->pos >= 0 && e->csize >= 0 && e->size >= 0;
 }
 
-// The entry as a file in the cache folder: written to a temporary file and renamed, and
-// only when no file of that content is there, so that a library that another process has
-// mapped is never rewritten and processes starting at once all succeed. "" and the reason
-// when it cannot be had.
-std::string cachedCopy(const Entry& e, const std::string& base, std::string* reason) {
+// The entry's bytes, read once from the package and loaded from what was read. Null and
+// the reason when it cannot be had.
+void* packagedLibrary(const Entry& e, const std::string& base, std::string* reason) {
     std::string data;
     FILE* f = platform::openFile(platform::localPath(e.package), "rb");
     afs::Status status =
@@ -83,20 +57,9 @@ std::string cachedCopy(const Entry& e, const std::string& base, std::string* rea
     if (status != afs::Status::Ok) {
         *reason = status == afs::Status::NoMemory ? "no memory to unpack it from the package"
                                                   : "its entry in the package cannot be read";
-        return std::string();
+        return nullptr;
     }
-    std::string folder = platform::privateCacheFolder("modules");
-    if (folder.empty()) {
-        *reason = "no private cache folder to unpack it to";
-        return std::string();
-    }
-    std::string copy = folder + "/" + contentName(data, base), old;
-    if (readWhole(copy, &old) && old == data) return copy;
-    if (!platform::writeFileAtomically(copy, data, 0700)) {
-        *reason = "cannot unpack it to " + copy;
-        return std::string();
-    }
-    return copy;
+    return platform::loadLibraryFromBytes(data, base, reason);
 }
 
 } // namespace
@@ -115,9 +78,9 @@ void* loadModuleLibrary(HostContext* cx, const std::string& path, const std::str
     Entry entry;
     if (packageEntry(cx, key, &entry)) {
         int depth = hostApi->suspendRequest(cx);
-        std::string copy = cachedCopy(entry, baseName(local), reason);
+        void* library = packagedLibrary(entry, baseName(local), reason);
         hostApi->resumeRequest(cx, depth);
-        return copy.empty() ? nullptr : platform::loadLibrary(copy, reason);
+        return library;
     }
     if (local.find_first_of("/\\") == std::string::npos)
         return platform::loadSystemLibrary(local, reason);

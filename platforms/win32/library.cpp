@@ -1,9 +1,11 @@
 // Native module libraries: LoadLibraryExW (the wide LoadLibraryW with the library's own
 // folder searched for its dependencies) and GetProcAddress; the local application data
 // folder for the libraries unpacked from the package.
+#include "platforms/digest.h"
 #include "platforms/platform.h"
 #include "platforms/win32/wide.h"
 
+#include <stdio.h>
 #include <windows.h>
 
 namespace platform {
@@ -51,7 +53,7 @@ bool isAbsolutePath(const std::string& path) {
 }
 
 // %LOCALAPPDATA%\Capsule\<name>, a folder of the user's own profile.
-std::string privateCacheFolder(const std::string& name) {
+static std::string privateCacheFolder(const std::string& name) {
     const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
     if (!local || !*local) return std::string();
     std::string folder = narrow(local) + "\\Capsule";
@@ -62,6 +64,55 @@ std::string privateCacheFolder(const std::string& name) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)
                ? folder
                : std::string();
+}
+
+static bool readWhole(const std::string& path, std::string* out) {
+    FILE* f = _wfopen(widen(path).c_str(), L"rb");
+    if (!f) return false;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        out->append(buf, n);
+    bool ok = !ferror(f);
+    fclose(f);
+    return ok;
+}
+
+// The system loads a library from a file only: the bytes are written once into the user's
+// own profile under a name made from their digest and the library's name, and a file there
+// is never rewritten (another process may have it loaded) but used only when it holds
+// exactly these bytes.
+void* loadLibraryFromBytes(const std::string& data, const std::string& name, std::string* reason) {
+    std::string folder = privateCacheFolder("modules");
+    if (folder.empty()) {
+        *reason = "no private cache folder to unpack it to";
+        return nullptr;
+    }
+    unsigned char sum[digest::kSize];
+    digest::sha256(data.data(), data.size(), sum);
+    char hex[17];
+    for (int i = 0; i < 8; i++)
+        snprintf(hex + 2 * i, 3, "%02x", sum[i]);
+    std::string copy = folder + "\\" + hex + "-" + name, old;
+    if (!(readWhole(copy, &old) && old == data) && !writeFileAtomically(copy, data, 0700)) {
+        *reason = "cannot unpack it to " + copy;
+        return nullptr;
+    }
+    return loadLibrary(copy, reason);
+}
+
+// Windows keeps no compiled scripts (it has no build identity): no cache files.
+bool hasCacheFolder(const char*) {
+    return false;
+}
+bool readCacheFile(const char*, const std::string&, size_t, std::string*) {
+    return false;
+}
+bool writeCacheFile(const char*, const std::string&, const std::string&, bool, const CacheBounds&) {
+    return false;
+}
+bool randomBytes(void*, size_t) {
+    return false;
 }
 
 } // namespace platform

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <pwd.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -95,6 +96,26 @@ inline int finish(pid_t pid, int ms = 10000) {
     }
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+// A second local user for the multi-user cases, made when root runs the test and removed
+// at the end; uid is -1 (and the case is skipped) otherwise.
+struct OtherUser {
+    std::string name;
+    int uid = -1;
+    OtherUser() {
+        if (geteuid() != 0) return;
+        name = "capsule-t" + std::to_string(getpid());
+        if (finish(
+                start({"/usr/sbin/useradd", "-M", "-N", "-s", "/bin/false", name}, {}, "/dev/null"),
+                30000) != 0)
+            return;
+        struct passwd* pw = getpwnam(name.c_str());
+        uid = pw ? static_cast<int>(pw->pw_uid) : -1;
+    }
+    ~OtherUser() {
+        if (!name.empty()) finish(start({"/usr/sbin/userdel", name}, {}, "/dev/null"), 30000);
+    }
+};
 
 // Runs a script in build/script_host (the test harness included) and returns its output.
 inline std::string runScript(const std::string& dir, const std::string& script,

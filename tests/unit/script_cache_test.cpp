@@ -1,12 +1,13 @@
 // Compiled scripts kept across starts (core/engine/script_cache.cpp), seen from outside: a
 // packed application started twice against a cache folder of its own, its output compared
 // between the start that compiles and the one that loads, and the cache file damaged or
-// the script changed in between.
+// the script changed in between, and the folder or its files made by someone else.
 #include <gtest/gtest.h>
 
 #include "tests/unit/process_support.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -55,7 +56,7 @@ std::vector<std::string> cacheFiles(const App& a) {
     std::vector<std::string> files;
     if (!child::exists(a.folder)) return files;
     for (const auto& e : std::filesystem::directory_iterator(a.folder))
-        files.push_back(e.path().string());
+        if (e.path().extension() == ".jsc") files.push_back(e.path().string());
     return files;
 }
 
@@ -161,5 +162,85 @@ TEST(ScriptCache, NoCacheFolderStillRuns) {
     std::string first = run(a);
     EXPECT_NE(first.find("<a b=\"1\">5</a>"), std::string::npos) << first;
     EXPECT_EQ(run(a), first);
+    std::filesystem::remove_all(a.dir);
+}
+
+// The cache is used only where nobody but the user can change it: a base folder that others
+// may write (but a sticky one, like /tmp), a folder swapped for a link, a level that
+// another user made: no file is read or written there, and the application runs all the same.
+TEST(ScriptCache, OnlyAFolderOfTheUsersOwnIsUsed) {
+    child::OtherUser other;
+    struct Case {
+        const char* name;
+        bool needsOtherUser;
+        bool cached;
+        void (*prepare)(const App& a, int uid);
+    };
+    const Case cases[] = {
+        {"a base anyone may write", false, false,
+         [](const App& a, int) {
+             std::filesystem::create_directories(a.cache);
+             chmod(a.cache.c_str(), 0777);
+         }},
+        {"a sticky base anyone may write", false, true,
+         [](const App& a, int) {
+             std::filesystem::create_directories(a.cache);
+             chmod(a.cache.c_str(), 01777);
+         }},
+        {"the folder a link to one of the user's own", false, false,
+         [](const App& a, int) {
+             std::filesystem::create_directories(a.dir + "/elsewhere");
+             std::filesystem::create_directories(a.cache + "/capsule");
+             symlink((a.dir + "/elsewhere").c_str(), a.folder.c_str());
+         }},
+        {"capsule/ made by another user, mode 0777", true, false,
+         [](const App& a, int uid) {
+             std::filesystem::create_directories(a.cache);
+             chmod(a.dir.c_str(), 0711);
+             chmod(a.cache.c_str(), 01777);
+             child::finish(child::start({"/bin/mkdir", "-m", "0777", a.cache + "/capsule"}, {},
+                                        "/dev/null", uid));
+             struct stat st;
+             EXPECT_TRUE(stat((a.cache + "/capsule").c_str(), &st) == 0 &&
+                         st.st_uid == static_cast<uid_t>(uid));
+         }},
+    };
+    for (const Case& c : cases) {
+        if (c.needsOtherUser && other.uid < 0) {
+            printf("skipped \"%s\": it needs root to make a second user\n", c.name);
+            continue;
+        }
+        App a = makeApp(kScript);
+        ASSERT_FALSE(a.path.empty()) << child::readFile(a.dir + "/pack.out");
+        c.prepare(a, other.uid);
+        std::string first = run(a);
+        EXPECT_NE(first.find("<a b=\"1\">5</a>"), std::string::npos) << c.name << first;
+        EXPECT_EQ(run(a), first) << c.name;
+        EXPECT_EQ(cacheFiles(a).size(), c.cached ? 2u : 0u) << c.name;
+        if (child::exists(a.dir + "/elsewhere")) {
+            EXPECT_TRUE(std::filesystem::is_empty(a.dir + "/elsewhere")) << c.name;
+        }
+        std::filesystem::remove_all(a.dir);
+    }
+}
+
+// A FIFO in place of a cache file is not waited on: the script is compiled, and the FIFO
+// replaced by a file.
+TEST(ScriptCache, AFifoInPlaceOfAFileDoesNotHang) {
+    App a = makeApp(kScript);
+    ASSERT_FALSE(a.path.empty()) << child::readFile(a.dir + "/pack.out");
+    std::string expected = run(a);
+    std::vector<std::string> files = cacheFiles(a);
+    ASSERT_EQ(files.size(), 2u);
+    for (const std::string& f : files) {
+        unlink(f.c_str());
+        ASSERT_EQ(mkfifo(f.c_str(), 0600), 0);
+    }
+    int rc = -1;
+    EXPECT_EQ(run(a, &rc), expected);
+    EXPECT_EQ(rc, 0);
+    struct stat st;
+    for (const std::string& f : files)
+        EXPECT_TRUE(stat(f.c_str(), &st) == 0 && S_ISREG(st.st_mode)) << f;
     std::filesystem::remove_all(a.dir);
 }
