@@ -80,6 +80,9 @@ bool setFileTime(const std::string& path, int64_t seconds);
 bool createDirectory(const std::string& path); // one level
 bool removeDirectory(const std::string& path); // an empty directory
 std::string currentDirectory();                // "" when it cannot be read
+// The absolute path of an existing file or folder with every link on the way resolved
+// (what the path names in the end); "" when it names nothing, or a link leads nowhere.
+std::string resolvedPath(const std::string& path);
 
 struct DirEntry {
     std::string name;

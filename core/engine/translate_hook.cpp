@@ -4,14 +4,19 @@
 // that every route of source text into the engine gets JavaScript 1.7.
 #include "core/engine/translate_hook.h"
 
+#include "core/heap_limit.h"
 #include "core/translator/translate.h"
 #include "platforms/platform.h"
 
 #include <string.h>
 
+#include <new>
+
 #include <algorithm>
 #include <string>
 #include <vector>
+
+extern "C" int capsuleStackLow(void); // core/engine/duktape/stack_check.cpp
 
 namespace {
 
@@ -26,11 +31,13 @@ struct Compilation {
 };
 thread_local Compilation tCompilation;
 
-// The translator's blocks come from the platform (a large source's in huge pages): set
-// before main, ahead of any translation.
+// The translator's blocks come from the platform (a large source's in huge pages), and its
+// nesting stops where the engine's native stack check would: set before main, ahead of any
+// translation.
 struct PlatformBlocks {
     PlatformBlocks() {
         translator::setBlockFunctions(platform::allocateBlock, platform::freeBlock);
+        translator::setStackCheck(capsuleStackLow);
     }
 } gPlatformBlocks;
 
@@ -59,8 +66,19 @@ bool failed(duk_context* ctx, const translator::Translation& t, TranslateError* 
     if (!t.failed) return false;
     duk_push_lstring(ctx, t.message.data(), t.message.size());
     error->line = static_cast<duk_int_t>(t.line);
-    error->code = t.typeError ? DUK_ERR_TYPE_ERROR : DUK_ERR_SYNTAX_ERROR;
+    error->code = t.typeError    ? DUK_ERR_TYPE_ERROR
+                  : t.rangeError ? DUK_ERR_RANGE_ERROR
+                                 : DUK_ERR_SYNTAX_ERROR;
     return true;
+}
+
+// A translation that fails for want of memory, or that the engine could not hold, as a
+// RangeError of the compilation.
+int tooLarge(duk_context* ctx, TranslateError* error) {
+    duk_push_string(ctx, "source too large to translate");
+    error->line = 1;
+    error->code = DUK_ERR_RANGE_ERROR;
+    return -1;
 }
 
 } // namespace
@@ -72,10 +90,18 @@ int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* le
         *input += kByteOrderMarkLength;
         *length -= kByteOrderMarkLength;
     }
-    translator::Translation t = translator::translate(reinterpret_cast<const char*>(*input),
-                                                      *length, translatorFlags(flags));
+    translator::Translation t;
+    try {
+        t = translator::translate(reinterpret_cast<const char*>(*input), *length,
+                                  translatorFlags(flags));
+    } catch (const std::bad_alloc&) {
+        duk_require_stack(ctx, 1);
+        return tooLarge(ctx, error);
+    }
+    duk_require_stack(ctx, 2);
     if (failed(ctx, t, error)) return -1;
     if (!t.changed) return 0;
+    if (t.text.size() > limits::kStringBytes) return tooLarge(ctx, error);
     // A fixed buffer: the compiler reads the text where it lies, and no string is interned.
     void* buf = duk_push_fixed_buffer(ctx, t.text.size());
     memcpy(buf, t.text.data(), t.text.size());

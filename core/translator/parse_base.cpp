@@ -13,8 +13,17 @@ namespace {
 
 BlockAllocate gAllocate = malloc;
 BlockFree gRelease = free;
+StackCheck gStackLow = nullptr;
 
 } // namespace
+
+void setStackCheck(StackCheck low) {
+    gStackLow = low;
+}
+
+bool stackLow() {
+    return gStackLow && gStackLow();
+}
 
 void setBlockFunctions(BlockAllocate allocate, BlockFree release) {
     gAllocate = allocate;

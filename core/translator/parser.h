@@ -25,10 +25,14 @@ struct SyntaxFailure {
     bool typeError;
 };
 
-// Maximum nesting of statements and expressions; deeper source is a SyntaxError rather
-// than a stack overflow.
-constexpr int kMaxDepth = 400;
+// Maximum nesting of statements and expressions (about 1500 parentheses, 500 functions:
+// the engine's compiler stops near there too); deeper source, or source that would take
+// the calling thread's stack below what the embedder keeps free (stackLow()), is a
+// SyntaxError rather than a stack overflow. A level takes at most about 300 bytes.
+constexpr int kMaxDepth = 3000;
 constexpr const char* kTooDeep = "nesting too deep";
+// True when the calling thread's stack is nearly used up (setStackCheck; never without one).
+bool stackLow();
 
 enum ParseMode { PARSE_PROGRAM, PARSE_EVAL, PARSE_FUNCTION };
 
@@ -84,7 +88,7 @@ class Parser {
     [[noreturn]] void fail(const char* msg);
     [[noreturn]] void failAt(uint32_t line, const char* msg, bool typeError = false);
     void enter() {
-        if (++depth_ > kMaxDepth) fail(kTooDeep);
+        if (++depth_ > kMaxDepth || ((depth_ & 15) == 0 && stackLow())) fail(kTooDeep);
     }
     void leave() { depth_--; }
 

@@ -12,6 +12,13 @@ namespace translator {
 Translation translate(const char* src, size_t len, int flags) {
     Translation t;
     if (!(flags & TRANSLATE_CHECK) && !mayNeedTranslation(src, len)) return t;
+    if (len > kMaxSource) {
+        if (flags & TRANSLATE_CHECK) return t; // the engine's own message stands
+        t.failed = t.rangeError = true;
+        t.line = 1;
+        t.message = "source too large to translate (more than 8 MiB)";
+        return t;
+    }
     Arena arena;
     Parser parser(src, len, &arena);
     try {
@@ -31,9 +38,9 @@ Translation translate(const char* src, size_t len, int flags) {
             t.functions.begin(), t.functions.end(),
             [](const FunctionSpan& a, const FunctionSpan& b) { return a.outStart < b.outStart; });
     } catch (const SyntaxFailure& f) {
-        // Nesting deeper than the translator goes: the engine, with limits of its own, has
-        // the source as it stands.
-        if (f.message == kTooDeep) return t;
+        // A syntax check of source that the engine refused: nesting the translator does
+        // not follow leaves the engine's own message.
+        if ((flags & TRANSLATE_CHECK) && f.message == kTooDeep) return t;
         t.failed = true;
         t.typeError = f.typeError;
         t.line = f.line;

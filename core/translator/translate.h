@@ -34,11 +34,18 @@ struct Translation {
     bool failed = false;  // a syntax error (or, typeError, an error the language reports as
                           // a TypeError at compile time) at line, with message
     bool typeError = false;
+    bool rangeError = false; // failed: the source is too large to translate (kMaxSource)
     uint32_t line = 0;
     std::string message;
     std::string text;
     std::vector<FunctionSpan> functions; // sorted by outStart
 };
+
+// The largest source that is translated: the translation takes up to about 120 bytes of
+// memory (outside the script heap) for each byte of dense source, so a larger one that
+// needs translating fails with a RangeError instead. A source that needs no translation
+// has no such bound.
+constexpr size_t kMaxSource = size_t(8) << 20;
 
 // False when the source holds nothing beyond ECMAScript 5.1 (a fast scan of its tokens).
 bool mayNeedTranslation(const char* src, size_t len);
@@ -57,6 +64,12 @@ bool translateRegExp(const char* pattern, size_t length, std::string* out);
 using BlockAllocate = void* (*)(size_t size);
 using BlockFree = void (*)(void* block);
 void setBlockFunctions(BlockAllocate allocate, BlockFree release);
+
+// Tells whether the calling thread's stack is nearly used up: the parser asks it every few
+// levels of nesting and fails with "nesting too deep" when it says so. None unless the
+// embedder sets one, before its first translation (core/engine/translate_hook.cpp does).
+using StackCheck = int (*)();
+void setStackCheck(StackCheck low);
 
 } // namespace translator
 

@@ -67,7 +67,16 @@ struct Builder {
     std::string failure; // our own reason to stop
     EntityGraph entities;
     size_t attributeDecls = 0; // in the DTD
+    size_t elements = 0;       // read so far, and the namespaces they inherited
+    size_t inherited = 0;
 };
+
+// Each element holds a copy of the namespaces in scope at it: deep nesting in which every
+// level declares one more would copy a number that grows with the square of the depth.
+// Past this many copies on average per element (and a start allowance) the document is
+// refused before the copies are made.
+constexpr size_t kInheritedPerElement = 256;
+constexpr size_t kInheritedAllowance = 65536;
 
 Str* internUtf8(Builder& b, const char* s, size_t n) {
     b.scratch.clear();
@@ -99,8 +108,11 @@ void readName(Builder& b, const char* s, Name& name) {
 // infoset's in-scope namespaces, as ECMA-357 10.3.2.1 maps them), so that each element
 // read out of a document keeps the declarations it needs; the writer declares only those
 // its ancestors do not. An empty default namespace needs no declaration at the top.
-void inheritNamespaces(Builder& b, Node* e) {
+bool inheritNamespaces(Builder& b, Node* e) {
     const Vec<Ns>& outer = b.cur ? b.cur->ns : b.top;
+    b.elements++;
+    b.inherited += outer.n;
+    if (b.inherited > kInheritedPerElement * b.elements + kInheritedAllowance) return false;
     e->ns = b.pending;
     b.pending = Vec<Ns>();
     for (const Ns& ns : outer) {
@@ -110,6 +122,7 @@ void inheritNamespaces(Builder& b, Node* e) {
             if (own.prefix == ns.prefix) shadowed = true;
         if (!shadowed) e->ns.push({retain(ns.prefix), retain(ns.uri)});
     }
+    return true;
 }
 
 // Puts a new node (a root of its own) into the open element, or among the results.
@@ -185,7 +198,10 @@ void onStart(void* data, const XML_Char* name, const XML_Char** atts) {
         Node* e = newNode(kElement);
         try {
             readName(b, name, e->name);
-            inheritNamespaces(b, e);
+            if (!inheritNamespaces(b, e)) {
+                Hold drop(e);
+                return stop(b, "too many namespaces in scope");
+            }
             for (int i = 0; atts[i]; i += 2) {
                 Node* a = newNode(kAttribute);
                 try {

@@ -44,6 +44,7 @@ static const HostFunctionSpec kStatics[] = {
     {"openDir", fileOpenDir, 1, 0, 0},
     {"removeDir", fileRemoveDir, 1, 0, 0},
     {"getCurrentWorkingDir", fileGetCurrentWorkingDir, 0, 0, 0},
+    {"realPath", fileRealPath, 1, 0, 0},
     {"rename", fileRename, 2, 0, 0},
     {nullptr, nullptr, 0, 0, 0},
 };

@@ -56,5 +56,6 @@ FILE_NATIVE(fileChangeDir);
 FILE_NATIVE(fileOpenDir);
 FILE_NATIVE(fileRemoveDir);
 FILE_NATIVE(fileGetCurrentWorkingDir);
+FILE_NATIVE(fileRealPath);
 
 #endif

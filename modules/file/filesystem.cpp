@@ -115,6 +115,18 @@ FILE_NATIVE(fileRemoveDir) {
     return pathOperation(cx, argc, argv, rval, "File.removeDir(<path>)", platform::removeDirectory);
 }
 
+// realPath(path): the absolute path with every link resolved, or false when the path names
+// nothing (a link that leads nowhere included).
+FILE_NATIVE(fileRealPath) {
+    (void)self;
+    if (argc < 1) return hostFormatError(cx, "File.realPath(<path>)");
+    std::string path;
+    if (!filePathArg(cx, argv[0], &path)) return 0;
+    std::string full = platform::resolvedPath(path);
+    *rval = full.empty() ? HOST_FALSE : nameString(cx, full);
+    return 1;
+}
+
 FILE_NATIVE(fileGetCurrentWorkingDir) {
     (void)self, (void)argc, (void)argv;
     *rval = nameString(cx, platform::currentDirectory());

@@ -6,6 +6,7 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -121,6 +122,15 @@ std::string currentDirectory() {
         buf.resize(buf.size() * 2);
     }
     return std::string(buf.c_str());
+}
+
+std::string resolvedPath(const std::string& path) {
+    if (path.empty()) return std::string();
+    char* full = realpath(path.c_str(), nullptr);
+    if (!full) return std::string();
+    std::string out(full);
+    free(full);
+    return out;
 }
 
 // A directory entry's kind; a link counts as what it points to.

@@ -134,6 +134,26 @@ std::string currentDirectory() {
     return n && n < buf.size() ? narrow(buf.data(), n) : std::string();
 }
 
+// The final path of the file the handle opens, without the "\\?\" that the system puts
+// in front of it (kept for a path of a server's share, "\\?\UNC\...").
+std::string resolvedPath(const std::string& path) {
+    HANDLE h =
+        CreateFileW(widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return std::string();
+    std::wstring buf(MAX_PATH, L'\0');
+    DWORD n = GetFinalPathNameByHandleW(h, &buf[0], static_cast<DWORD>(buf.size()), 0);
+    if (n >= buf.size()) {
+        buf.resize(n + 1);
+        n = GetFinalPathNameByHandleW(h, &buf[0], static_cast<DWORD>(buf.size()), 0);
+    }
+    CloseHandle(h);
+    if (n == 0 || n >= buf.size()) return std::string();
+    buf.resize(n);
+    if (buf.compare(0, 4, L"\\\\?\\") == 0 && buf.compare(4, 4, L"UNC\\") != 0) buf.erase(0, 4);
+    return narrow(buf.data(), buf.size());
+}
+
 std::vector<DirEntry> listDirectory(const std::string& pattern) {
     std::vector<DirEntry> found;
     size_t slash = pattern.find_last_of("\\/");

@@ -700,4 +700,41 @@ TEST_F(PackagingTest, PackerTakesEveryNameAndTheRealWorkingDirectory) {
     EXPECT_EQ(readFile(here + "/back/__proto__"), "proto file");
 }
 
+// Links: one that stays inside the folder is packed as what it leads to; one that leads out
+// of the folder, to a folder that holds it, or nowhere is refused with its name.
+TEST_F(PackagingTest, PackerFollowsOnlyLinksThatStayInside) {
+    std::string here = folder("links");
+    std::string good = here + "/good";
+    writeFile(good + "/scripts/autorun.js", "System.print(load('lib/util.js').content);");
+    writeFile(good + "/shared/util.js", "util");
+    fs::create_directory_symlink("shared", good + "/lib");
+    fs::create_symlink("shared/util.js", good + "/alias.js");
+    Result r = run(packer(), {good, here + "/good.out"}, root);
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_EQ(run(here + "/good.out", {}, root).out, "util\n");
+    r = run(packer(), {"--list", here + "/good.out"}, root);
+    EXPECT_NE(r.out.find("alias.js"), std::string::npos) << r.out;
+
+    const struct {
+        const char* name;
+        const char* target;
+        bool dir;
+        const char* message;
+    } cases[] = {
+        {"root", "/", true, "cannot pack root: a link to /, outside the folder"},
+        {"data/up", "..", true, "cannot pack data/up: a link to a folder that holds it"},
+        {"passwd", "/etc/passwd", false, "cannot pack passwd: a link to /etc/passwd, outside"},
+        {"gone", "no such file", false, "cannot pack gone: a link that leads nowhere"},
+    };
+    for (const auto& c : cases) {
+        std::string bad = here + "/bad-" + std::to_string(&c - cases);
+        writeFile(bad + "/scripts/autorun.js", "System.print(1);");
+        fs::create_directories(bad + "/data");
+        fs::create_symlink(c.target, bad + "/" + c.name);
+        r = run(packer(), {bad, bad + ".out"}, root);
+        EXPECT_EQ(r.code, 1) << c.name << ": " << r.out;
+        EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+        EXPECT_FALSE(fs::exists(bad + ".out"));
+    }
+}
 } // namespace

@@ -173,21 +173,40 @@ TEST(Translator, ChecksPlainSourcesForTheirErrors) {
     }
 }
 
-// Nesting deeper than the translator goes (no stack overflow): the source goes to the
-// engine as it stands, which has limits of its own.
+// Nesting deeper than the translator goes (no stack overflow) is a located SyntaxError,
+// never the source handed on untranslated; a syntax check leaves such source to the engine.
+// A source above the size limit that needs translating is a RangeError.
 TEST(Translator, BoundsNesting) {
-    std::string deep = "let x = " + std::string(5000, '[') + std::string(5000, ']') + ";";
-    std::string chain = "let x = a";
-    for (int i = 0; i < 5000; i++)
-        chain += " + a";
-    for (const std::string& s : {deep, chain + ";"}) {
-        translator::Translation t = run(s);
-        EXPECT_FALSE(t.failed || t.changed) << t.message;
+    auto repeat = [](const char* piece, int n) {
+        std::string s;
+        for (int i = 0; i < n; i++)
+            s += piece;
+        return s;
+    };
+    const std::string deep = repeat("[", 5000) + repeat("]", 5000);
+    const struct {
+        std::string source;
+        std::string expected;
+    } cases[] = {
+        {"let x = 1;\nx = " + deep + ";", "2 nesting too deep"},
+        {"let x = a" + repeat(" + a", 5000) + ";", "1 nesting too deep"},
+        {"const c = 1;\n" + repeat("(", 2000) + "c = 2" + repeat(")", 2000), "2 nesting too deep"},
+        {"let x = a" + repeat(" + a", 1000) + ";", ""},
+        {"let x = " + repeat("(", 1000) + "1" + repeat(")", 1000) + ";", ""},
+        {"let x = " + repeat("[", 700) + repeat("]", 700) + ";", ""},
+    };
+    for (const auto& c : cases) {
+        translator::Translation t = run(c.source);
+        EXPECT_EQ(t.failed ? std::to_string(t.line) + " " + t.message : "", c.expected);
+        EXPECT_EQ(t.changed, c.expected.empty());
     }
-    std::string ok = "let x = a";
-    for (int i = 0; i < 300; i++)
-        ok += " + a";
-    EXPECT_TRUE(run(ok + ";").changed);
+    const std::string plainDeep = deep + ";";
+    EXPECT_FALSE(
+        translator::translate(plainDeep.data(), plainDeep.size(), translator::TRANSLATE_CHECK)
+            .failed);
+    std::string huge = "let x = 1;" + std::string(translator::kMaxSource, ' ');
+    translator::Translation t = run(huge);
+    EXPECT_TRUE(t.failed && t.rangeError) << t.message;
     std::string plain = std::string(3000, '[') + "{a: 1}" + std::string(3000, ']');
     EXPECT_FALSE(translator::mayNeedTranslation(plain.data(), plain.size()));
 }

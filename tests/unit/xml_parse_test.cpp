@@ -86,6 +86,44 @@ TEST(XmlParse, EntityNesting) {
     }
 }
 
+// The namespaces that elements inherit are bounded on average: one more declared at each of
+// many nested levels is refused, many declared once above many elements is not.
+TEST(XmlParse, InheritedNamespaces) {
+    auto nested = [](int n) {
+        std::string open, close;
+        for (int i = 0; i < n; i++) {
+            open += "<e xmlns:p" + std::to_string(i) + "=\"urn:" + std::to_string(i) + "\">";
+            close += "</e>";
+        }
+        return open + close;
+    };
+    auto wide = [](int declared, int kids) {
+        std::string s = "<r";
+        for (int i = 0; i < declared; i++)
+            s += " xmlns:p" + std::to_string(i) + "=\"urn:" + std::to_string(i) + "\"";
+        s += ">";
+        for (int i = 0; i < kids; i++)
+            s += "<k/>";
+        return s + "</r>";
+    };
+    const std::pair<std::string, const char*> cases[] = {
+        {nested(300), ""},
+        {nested(20000), "too many namespaces in scope"},
+        {wide(200, 20000), ""},
+    };
+    for (const auto& c : cases) {
+        Vec<Node*> nodes;
+        ParseError e;
+        bool ok = parse(c.first.data(), c.first.size(), ParseOptions(), nodes, &e);
+        EXPECT_EQ(ok, !*c.second) << c.first.size();
+        EXPECT_EQ(e.message, c.second) << c.first.size();
+        for (Node* n : nodes) {
+            Hold drop(n);
+        }
+        nodes.clear();
+    }
+}
+
 // A DTD's attribute declarations are bounded: expat compares each with those before it.
 TEST(XmlParse, AttributeDeclarations) {
     const std::pair<int, const char*> cases[] = {

@@ -70,15 +70,36 @@ function matchesAny(tests, rel, isDir) {
     return false;
 }
 
+// A path with every link resolved, "/" between names on every system; fails when the path
+// leads nowhere.
+function realPath(path, rel) {
+    var real = File.realPath(path);
+    if (!real) fail("cannot pack " + rel + ": a link that leads nowhere");
+    return real.replace(/\\/g, "/");
+}
+
 // Every file below root that no exclusion names, as paths relative to it, in name order.
-function walk(root, rel, out, excluded) {
-    var entries = File.openDir(join(root, rel) + "/*.*");
+// A link is packed as what it leads to when that lies inside the folder (a folder's files
+// below the link's name); a link that leads out of the folder, or to a folder that holds
+// it (which would never end), is refused. real is the resolved path of root/rel; holders
+// those of the folders above it and its own, the top first.
+function walk(root, rel, out, excluded, real, holders) {
+    var entries = File.openDir(join(root, rel) + "/*.*"), top = holders[0];
     entries.sort(function (a, b) { return a.name < b.name ? -1 : a.name > b.name ? 1 : 0; });
     for (var i = 0; i < entries.length; i++) {
         var e = entries[i], path = join(rel, e.name);
         if (e.name == "." || e.name == ".." || matchesAny(excluded, path, e.type == "dir")) continue;
-        if (e.type == "dir") walk(root, path, out, excluded);
-        else out.push(path);
+        var target = realPath(join(root, path), path);
+        if (target != real + "/" + e.name && target != top && target.indexOf(top + "/") != 0)
+            fail("cannot pack " + path + ": a link to " + target + ", outside the folder");
+        if (e.type != "dir") {
+            out.push(path);
+        } else {
+            if (holders.indexOf(target) >= 0)
+                fail("cannot pack " + path + ": a link to a folder that holds it (" + target +
+                     "), a loop");
+            walk(root, path, out, excluded, target, holders.concat([target]));
+        }
     }
     return out;
 }
@@ -167,7 +188,8 @@ function scratchFile(output, what) {
 function pack(dir, output, options) {
     var st = File.status(dir);
     if (!st || st.type != "dir") fail("no such directory: " + dir);
-    var files = walk(dir, "", [], options.exclude);
+    var top = realPath(dir, dir);
+    var files = walk(dir, "", [], options.exclude, top, [top]);
     if (files.indexOf("scripts/autorun.js") < 0)
         fail(dir + " has no entry script scripts/autorun.js: nothing would run");
     refuseInput(output, dir, files, options.runtime);
