@@ -12,7 +12,8 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCAPSULE_FUZZ=ON \
 cmake --build build-fuzz --target fuzzers
 [ $# -gt 0 ] || set -- -runs=20000
 mkdir -p build-fuzz/failures
-for name in afs_reader literal uneval command_line hid_descriptor registry_store xml translator regexp; do
+for name in afs_reader literal package_directory uneval command_line hid_descriptor registry_store xml translator regexp \
+    script_store; do
     mkdir -p "build-fuzz/found/$name"
     echo "fuzz: $name $*"
     # The engine heap lives through the run: what it keeps between inputs is no leak.
