@@ -73,7 +73,8 @@ enum NodeKind : uint8_t {
     N_CONTINUE, // name (label), target
     N_BREAK,    // name (label), target
     N_RETURN,   // a
-    N_WITH,     // a, b
+    N_WITH,     // a, b; op 1: bare E4X selectors inside ask its object (Parser::xmlOuter),
+                // name.n = its number
     N_SWITCH,   // a, list of N_CASE; scope
     N_CASE,     // a = test (null for default), list
     N_LABEL,    // name, a = statement
@@ -98,10 +99,11 @@ enum XmlRole : uint8_t {
 
 // The parts of an E4X property selector (N_XMLNAME).
 enum XmlSelector : uint8_t {
-    XS_ATTR = 1,  // @
-    XS_ANYNS = 2, // *::
-    XS_STAR = 4,  // the local name is *
-    XS_EXPR = 8,  // the local name is [b]
+    XS_ATTR = 1,      // @
+    XS_ANYNS = 2,     // *::
+    XS_STAR = 4,      // the local name is *
+    XS_EXPR = 8,      // the local name is [b]
+    XS_FUNCTION = 16, // function::name: the method of that name, never a child
 };
 
 enum NodeFlags : uint16_t {

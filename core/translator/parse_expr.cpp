@@ -74,10 +74,11 @@ bool Parser::isTarget(Node* n) const {
     case N_PAREN:
         return isTarget(n->a);
     case N_XMLMEMBER:
-        return n->op == 0; // x.@a, not x..a
+        return n->op == 0 && !(n->b->op & XS_FUNCTION); // x.@a, not x..a nor x.function::a
     case N_XMLNAME:
         // A bare @a or * of a filter's item; not a bare ns::a, which names a QName.
-        return n->target && ((n->op & XS_ATTR) || (!n->a && !(n->op & XS_ANYNS)));
+        return n->target && n->target->kind == N_XMLFILTER &&
+               ((n->op & XS_ATTR) || (!n->a && !(n->op & XS_ANYNS)));
     default:
         return false;
     }
@@ -285,8 +286,8 @@ Node* Parser::leftHandSide(bool allowCall) {
             if (cur_.type != T_NAME && !isKeyword(cur_.type)) fail("missing name after . operator");
             Token name = cur_;
             advance();
-            if (is(P_COLONCOLON) && name.type == T_NAME) {
-                e = xmlMember(e, first, false, nameRef(name));
+            if (is(P_COLONCOLON) && (name.type == T_NAME || name.type == K_FUNCTION)) {
+                e = xmlMember(e, first, false, xmlQualifier(name));
                 continue;
             }
             Node* n = make(N_MEMBER, first);

@@ -305,7 +305,9 @@ Node* Parser::withStatement() {
     expect(P_LPAREN, "missing ( before with-statement object");
     n->a = expression();
     expect(P_RPAREN, "missing ) after with-statement object");
+    Node* outer = xmlWith(n);
     n->b = subStatement();
+    xmlScope_ = outer;
     return finish(n);
 }
 

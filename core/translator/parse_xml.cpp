@@ -24,7 +24,7 @@ bool xmlNameChar(int c) {
 // closing tag is checked against its opening one when both names are written out.
 struct XmlReader {
     struct Open {
-        uint32_t name, n; // the tag name in the source (n = 0: given in braces)
+        uint32_t name, n; // the tag name in the source (n = 0: braces are part of it)
         uint32_t line;
         bool list; // the <> of an XMLList initialiser
     };
@@ -64,12 +64,21 @@ struct XmlReader {
         }
         return any;
     }
-    uint32_t name() {
+    // A tag or attribute name of text and braced expressions together (`p:b{n}`, `{a}{b}`,
+    // `x{i}y`): true when a brace was part of it. Nothing read: an empty name.
+    bool nameParts() {
         uint32_t from = pos;
-        if (!xmlNameStart(at(pos))) return 0;
-        while (xmlNameChar(at(pos)))
-            pos++;
-        return pos - from;
+        bool braced = false;
+        for (;;) {
+            if (at(pos) == '{') {
+                brace(XP_NAME);
+                braced = true;
+            } else if (pos == from ? xmlNameStart(at(pos)) : xmlNameChar(at(pos))) {
+                pos++;
+            } else {
+                return braced;
+            }
+        }
     }
     // Skips to the end of `close` (comments, CDATA, processing instructions, quoted values).
     void until(const char* close, const char* msg) {
@@ -132,11 +141,10 @@ struct XmlReader {
     void startTag() {
         Open o{0, 0, line, false};
         pos++;
-        if (at(pos) == '{') {
-            brace(XP_NAME);
-        } else {
-            o.name = pos;
-            if (!(o.n = name()))
+        uint32_t from = pos;
+        if (!nameParts()) {
+            o.name = from;
+            if (!(o.n = pos - from))
                 fail(line, at(pos) == '!' ? "invalid XML markup" : "invalid XML tag name");
         }
         for (;;) {
@@ -153,15 +161,15 @@ struct XmlReader {
             }
             if (c < 0) fail(o.line, "unterminated XML tag");
             if (!spaced) fail(line, "invalid XML tag");
-            if (c == '{') {
-                // A braced attribute name, or attributes given as text.
-                brace(XP_NAME);
-                space();
-                if (at(pos) != '=') continue;
-            } else {
-                if (!name()) fail(line, "invalid XML attribute name");
-                space();
-                if (at(pos) != '=') fail(line, "missing = after XML attribute name");
+            // An attribute name, or (a name that starts with a brace and has no value)
+            // attributes given as text.
+            uint32_t from = pos;
+            nameParts();
+            if (pos == from) fail(line, "invalid XML attribute name");
+            space();
+            if (at(pos) != '=') {
+                if (c == '{') continue;
+                fail(line, "missing = after XML attribute name");
             }
             pos++;
             space();
@@ -191,11 +199,7 @@ struct XmlReader {
             return;
         }
         uint32_t name = pos, n = 0;
-        if (at(pos) == '{') {
-            brace(XP_NAME);
-        } else if (!(n = this->name())) {
-            fail(where, "invalid XML tag name");
-        }
+        if (!nameParts() && !(n = pos - name)) fail(where, "invalid XML tag name");
         space();
         if (at(pos) != '>') fail(line, "missing > in XML end tag");
         pos++;
@@ -287,7 +291,10 @@ Node* Parser::xmlSelector(Node* qualifier) {
     if (qualifier) {
         n->start = qualifier->start;
         n->line = qualifier->line;
-        n->a = qualifier;
+        if (qualifier->kind == N_ATOM)
+            n->op |= XS_FUNCTION;
+        else
+            n->a = qualifier;
     } else {
         if (accept(P_AT)) {
             n->op |= XS_ATTR;
@@ -337,7 +344,15 @@ Node* Parser::xmlSelector(Node* qualifier) {
     return finish(n);
 }
 
-// x.@a, x.*, x.ns::a (after the `.`), x..a (after the `..`).
+// The name before `::` after a `.`: a namespace, or `function` (an atom of its own).
+Node* Parser::xmlQualifier(const Token& t) {
+    if (t.type == T_NAME) return nameRef(t);
+    Node* n = make(N_ATOM, t);
+    n->op = K_FUNCTION;
+    return finish(n);
+}
+
+// x.@a, x.*, x.ns::a, x.function::a (after the `.`), x..a (after the `..`).
 Node* Parser::xmlMember(Node* object, const Token& first, bool descendants, Node* qualifier) {
     Node* n = make(N_XMLMEMBER, first);
     n->op = descendants ? 1 : 0;
@@ -357,20 +372,40 @@ Node* Parser::xmlFilter(Node* object, const Token& first) {
     n->op = static_cast<uint8_t>(depth);
     scope_->fn->usesThis = true; // the predicate is called with the `this` around it
     Node* outer = filter_;
-    filter_ = n;
+    Node* outerScope = xmlScope_;
+    filter_ = xmlScope_ = n;
     advance(); // (
     n->b = expression();
     expect(P_RPAREN, "missing ) in XML filtering predicate");
     filter_ = outer;
+    xmlScope_ = outerScope;
     return finish(n);
 }
 
-// A selector as an operand: the innermost filter's item is what it selects from.
+// Enters the body of a with statement, whose object bare selectors inside may ask: returns
+// the filter or with statement around it, for the caller to restore.
+Node* Parser::xmlWith(Node* with) {
+    Node* outer = xmlScope_;
+    xmlOuter.emplace(with, outer);
+    xmlScope_ = with;
+    return outer;
+}
+
+// A selector as an operand: it selects from the objects of the with statements around it
+// (innermost first, those that have the name) and then from the innermost filter's item.
+// Every with statement on the way is marked to keep its object.
 Node* Parser::xmlBare(Node* qualifier) {
     Token first = cur_;
     Node* n = xmlSelector(qualifier);
-    n->target = filter_;
-    if (n->op == XS_STAR && !filter_) failAt(first.line, "syntax error");
+    if (n->op == XS_STAR && !xmlScope_) failAt(first.line, "syntax error");
+    bool asksWith = !(n->a || (n->op & XS_ANYNS)) || (n->op & XS_ATTR);
+    n->target = asksWith ? xmlScope_ : filter_;
+    for (Node* w = n->target; w && w->kind == N_WITH; w = xmlOuter[w]) {
+        if (w->op) continue;
+        w->op = 1;
+        w->name.n = ++xmlWiths_;
+        flag(w->start);
+    }
     return n;
 }
 

@@ -68,6 +68,9 @@ class Parser {
     std::vector<Scope*> blocks;
     // Function declarations that stand in a block rather than directly in a function body.
     std::vector<Node*> blockFunctions;
+    // Each with statement whose object a bare E4X selector asks (N_WITH op 1), with the
+    // with statement or filter around it (or null).
+    std::unordered_map<Node*, Node*> xmlOuter;
     const char* src() const { return lex_.src(); }
 
   private:
@@ -203,6 +206,8 @@ class Parser {
     Node* xmlMember(Node* object, const Token& first, bool descendants, Node* qualifier);
     Node* xmlFilter(Node* object, const Token& first);
     Node* xmlBare(Node* qualifier);
+    Node* xmlQualifier(const Token& t);
+    Node* xmlWith(Node* with);
     Node* defaultNamespace();
     bool atDefaultNamespace();
 
@@ -227,7 +232,9 @@ class Parser {
     int loopDepth_ = 0; // loops of the current function around the current point
     bool inFunction_ = false;
     ParseMode mode_ = PARSE_PROGRAM;
-    Node* filter_ = nullptr; // the innermost E4X filter around the current point
+    Node* filter_ = nullptr;   // the innermost E4X filter around the current point
+    Node* xmlScope_ = nullptr; // the innermost filter or with statement around it
+    uint32_t xmlWiths_ = 0;    // with statements whose objects bare selectors ask
     // The sharp variables defined so far (#n=), with the function each belongs to.
     std::vector<std::pair<Scope*, Name>> sharps_;
 };

@@ -313,6 +313,10 @@ void Writer::writeConstruct(Node* n) {
         writeAssignment(n);
         break;
     case N_CALL:
+        if (n->a->kind == N_XMLMEMBER && (n->a->b->op & XS_FUNCTION)) {
+            writeXmlMethodCall(n);
+            break;
+        }
         if (n->a->kind == N_NAME) n->a->flags |= F_CALLEE;
         writeHoles(n);
         break;
@@ -363,6 +367,7 @@ void Writer::writeConstruct(Node* n) {
     case N_XMLMEMBER:
     case N_XMLFILTER:
     case N_XMLNS:
+    case N_WITH:
         writeXmlForm(n);
         break;
     case N_YIELD:

@@ -497,7 +497,7 @@ void Writer::explodeLetStatement(Node* n) {
 // inside a with statement of its own.
 void Writer::explodeWith(Node* n) {
     Gen& g = *fn_->gen;
-    std::string o = temp();
+    std::string o = n->op ? xmlWithVar(n) : temp(); // bare E4X selectors inside ask it
     Parts obj = explode(n->a);
     store(o, obj);
     text(" with (" + o + ") {");

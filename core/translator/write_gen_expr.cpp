@@ -332,6 +332,16 @@ Parts Writer::explodeCall(Node* e) {
     for (Node* a : args)
         if (hasYield(a)) argsYield = true;
     Parts callee;
+    if (c->kind == N_XMLMEMBER && (c->b->op & XS_FUNCTION) && e->kind == N_CALL) {
+        // x.function::f(...): its operands in order, the call written as without a yield
+        std::vector<Node*> ops{c->a};
+        if (c->b->op & XS_EXPR) ops.push_back(c->b->b);
+        ops.insert(ops.end(), args.begin(), args.end());
+        std::vector<Parts> v = explodeList(ops);
+        for (size_t i = 0; i < ops.size(); i++)
+            substitute(ops[i], v[i]);
+        return Parts{Part{e, ""}};
+    }
     if (c->kind == N_MEMBER) {
         callee = explode(c->a);
         if (argsYield) callee = spill(callee);

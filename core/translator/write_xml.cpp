@@ -5,10 +5,14 @@
 //   x.@a, x.@*, x.*   ->  x["@a"], x["@*"], x["*"]
 //   x.@[e]            ->  x[__lang.xml.attributeKey(e)]
 //   x.ns::a, x.@ns::a ->  x[__lang.xml.key(ns, "a")], x[__lang.xml.key(ns, "a", true)]
+//   x.function::a     ->  (__lang.xml.method(x, "a")), x.function::a(b) ->
+//                         __lang.xml.callMethod(x, "a", b)
 //   x..a              ->  __lang.xml.descendants(x, "a")
 //   x.(p)             ->  __lang.xml.filter(x, function ($x1) { with ($x1) return (p); }, this)
 //   @a, ns::a alone   ->  $x1["@a"], __lang.xml.qualified(ns, "a", $x1) inside a filter;
-//                         __lang.xml.bareAttribute("a"), __lang.xml.qualified(ns, "a") outside
+//                         __lang.xml.bareAttribute("a"), __lang.xml.qualified(ns, "a") outside;
+//                         inside with (o) {...} (o kept as $w1): __lang.xml.scoped("@a", $x1
+//                         or null, "@a", $w1) (the with objects innermost first)
 //   default xml namespace = e;  ->  __lang.xml.setDefaultNamespace(e);
 // An initialiser's text is written as string literals broken where its lines break, so what
 // follows it keeps its lines.
@@ -138,6 +142,12 @@ void Writer::writeXmlForm(Node* n) {
     case N_XMLFILTER:
         writeXmlFilter(n);
         break;
+    case N_WITH:
+        if (n->op)
+            writeXmlWith(n);
+        else
+            writeHoles(n);
+        break;
     default: // N_XMLNS
         writeXmlNamespace(n);
     }
@@ -167,12 +177,7 @@ void Writer::writeXmlQualified(Node* sel) {
     } else {
         text("\"*\"");
     }
-    text(", ");
-    if (sel->op & XS_EXPR) {
-        writeOperand(sel->b);
-    } else {
-        text(sel->op & XS_STAR ? "\"*\"" : quoted(sel->name.p, sel->name.n));
-    }
+    writeXmlLocal(sel);
 }
 
 // The property key a selector names.
@@ -193,11 +198,20 @@ void Writer::writeXmlKey(Node* sel) {
     }
 }
 
-// A selector as an operand: of the innermost filter's item, or of nothing.
+// A selector as an operand: of the objects of the with statements around it that have the
+// name, of the innermost filter's item, or of nothing.
 void Writer::writeXmlName(Node* n) {
-    std::string item =
-        n->target ? prefix() + "x" + std::to_string(static_cast<int>(n->target->op)) : "";
-    if (qualified(n) && !(n->op & XS_ATTR)) {
+    Node* t = n->target;
+    std::string withs;
+    for (; t && t->kind == N_WITH; t = p_.xmlOuter[t])
+        withs += ", " + prefix() + "w" + std::to_string(t->name.n);
+    std::string item = t ? prefix() + "x" + std::to_string(static_cast<int>(t->op)) : "";
+    if (!withs.empty()) {
+        token(n->start, "__lang.xml.scoped(");
+        writeXmlKey(n);
+        text(", " + (item.empty() ? std::string("null") : item) + ", " +
+             quoted(src_ + n->start, n->end - n->start) + withs + ")");
+    } else if (qualified(n) && !(n->op & XS_ATTR)) {
         token(n->start, "__lang.xml.qualified(");
         writeXmlQualified(n);
         text(item.empty() ? ")" : ", " + item + ")");
@@ -212,7 +226,39 @@ void Writer::writeXmlName(Node* n) {
     }
 }
 
+// The local name of a qualified selector (or its [expression]), as a further argument.
+void Writer::writeXmlLocal(Node* sel) {
+    text(", ");
+    if (sel->op & XS_EXPR) {
+        writeOperand(sel->b);
+    } else {
+        text(sel->op & XS_STAR ? "\"*\"" : quoted(sel->name.p, sel->name.n));
+    }
+}
+
+// x.function::a(args): the method called on x, its arguments evaluated after the lookup's
+// operands.
+void Writer::writeXmlMethodCall(Node* call) {
+    Node* m = call->a;
+    token(call->start, "__lang.xml.callMethod(");
+    write(m->a);
+    writeXmlLocal(m->b);
+    for (uint32_t i = 0; i < call->count; i++) {
+        text(", ");
+        writeOperand(call->list[i]);
+    }
+    text(")");
+}
+
 void Writer::writeXmlMember(Node* n) {
+    if (n->b->op & XS_FUNCTION) {
+        // In parentheses: `new x.function::F()` constructs the method, not the helper.
+        token(n->start, "(__lang.xml.method(");
+        write(n->a);
+        writeXmlLocal(n->b);
+        text("))");
+        return;
+    }
     if (n->op) token(n->start, "__lang.xml.descendants(");
     write(n->a);
     text(n->op ? ", " : "[");
@@ -227,6 +273,29 @@ void Writer::writeXmlFilter(Node* n) {
     text(", function (" + item + ") { with (" + item + ") return (");
     write(n->b);
     text("); }, " + fn_->thisName + ")");
+}
+
+// The variable that keeps the object of a with statement that bare selectors inside ask
+// ($w1, $w2 ...: one per statement, never reused, as closures inside may read it later),
+// declared in the function (not a comprehension's) around the statement.
+std::string Writer::xmlWithVar(Node* with) {
+    std::string var = prefix() + "w" + std::to_string(with->name.n);
+    FnCtx* f = fn_;
+    while (f->parent && f->parent->scope == f->scope)
+        f = f->parent;
+    if (std::find(f->vars.begin(), f->vars.end(), var) == f->vars.end()) f->vars.push_back(var);
+    return var;
+}
+
+// with (o) body, whose object bare selectors inside ask: with ($w1 = o) body.
+void Writer::writeXmlWith(Node* n) {
+    std::string var = xmlWithVar(n);
+    copy(n->start, n->a->start);
+    text(var + " = ");
+    writeOperand(n->a);
+    copy(n->a->end, n->b->start);
+    write(n->b);
+    copy(n->b->end, n->end);
 }
 
 void Writer::writeXmlNamespace(Node* n) {

@@ -296,6 +296,10 @@ class Writer {
     void writeXmlMember(Node* n);
     void writeXmlFilter(Node* n);
     void writeXmlNamespace(Node* n);
+    void writeXmlWith(Node* n);
+    void writeXmlMethodCall(Node* call);
+    void writeXmlLocal(Node* sel);
+    std::string xmlWithVar(Node* with);
     void writeOperand(Node* e);
 
   public:

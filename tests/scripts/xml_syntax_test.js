@@ -32,6 +32,12 @@ table("XML initialisers (11.1.4)", [
     ['<a b-c.d="1"/>.@["b-c.d"]', '1'],
     ['<a>{1, 2}</a>', '<a>2</a>'],
     ['function f(v) { return <a>{v}</a>; } f("x") + f(<b/>)', '<a>x</a><a><b/></a>'],
+    // names of text and braces together
+    ['var n = 2; <p:b{n} xmlns:p="urn:p">t</p:b{n}>.localName()', 'b2'],
+    ['var a = "f", b = "g"; <{a}{b}/>', '<fg/>'],
+    ['var a = "f", b = "g"; <{a}-{b}></{a}-{b}>', '<f-g/>'],
+    ['var i = 3; <a x{i}="1" y{i}z={i}/>', '<a x3="1" y3z="3"/>'],
+    ['var n = "c"; <a b{n}="1"/>.@bc.toString()', '1'],
 ], text, run);
 
 table("XMLList initialisers (11.1.5)", [
@@ -86,6 +92,39 @@ table("attribute and qualified identifiers alone (11.1.1, 11.1.2)", [
     ['var p = new Namespace("urn:p"); var q = p::a; q instanceof QName && q.uri + "|" + q.localName',
      'urn:p|a'],
     ['*::a.uri', null],
+], text, run);
+
+table("with statements around bare selectors", [
+    [R + 'with (x) @a', '1'],
+    [R + 'with (x) [@*.length(), *.length(), @["a"]].join()', '1,3,1'],
+    [R + 'with (x) with (x.i[1]) [@a, @k].join()', '1,2'],
+    [R + 'with (x) with ({a: 5}) @a', '1'],
+    [R + 'with ({}) @a', 'throws ReferenceError'],
+    [R + 'with (x) i.(@k == 2).length()', 1],
+    [R + 'x.i.(function () { with (<q z="9"/>) return String(@z) + @k == "92"; }()).@k', '2'],
+    [R + 'with (x) var f = function () { return @a; }; f()', '1'],
+    [R + 'var r = []; for (var k = 0; k < 2; k++) with (k ? x.i[1] : x) r.push(k ? @k : @a); r.join()',
+     '1,2'],
+    [N + 'with (y) @p::at', 'throws ReferenceError'],
+    [N + 'with (y.p::a) @p::at', 'q'],
+    [R + 'function g() { with (x) { yield @a; yield *.length(); } } var r = []; ' +
+     'for (var v in g()) r.push(String(v)); r.join()', '1,3'],
+], text, run);
+
+table("function:: qualification", [
+    [R + 'x.function::toString() == x.toXMLString()', true],
+    ['var x = <a><name>n</name><length>2</length></a>; ' +
+     '[typeof x.function::name, x.function::name().toString(), x.function::length()].join()',
+     'function,a,1'],
+    ['<a>b</a>.function::charAt(0)', 'b'],
+    [R + 'x.i.function::length() + x.i[0].function::childIndex()', 2],
+    [R + 'x.function::["attribute"]("a")', '1'],
+    [R + 'x.function::nothing', undefined],
+    [R + 'x.function::nothing()', 'throws TypeError'],
+    ['var o = {v: 7, f: function () { return this.v; }}; o.function::f() + "abc".function::length', 10],
+    [R + 'delete x.function::toString; typeof x.function::toString', 'function'],
+    [R + 'function g() { yield x.function::attribute(yield 1); } var it = g(); it.next(); ' +
+     'it.send("a").toString()', '1'],
 ], text, run);
 
 table("default xml namespace (12.1)", [
@@ -143,6 +182,11 @@ var kLines = [
     ['var x = <r>\n <a b="1\n2"/>\n <!--\n -->\n</r>; null.f;', 'TypeError', 6],
     ['var x = <r>\n{1}\n</r>\n\nnull.f;', 'TypeError', 5],
     ['var x = <>\r\n<a/>\r\n</>;\r\nnull.f;', 'TypeError', 4],
+    ['var x = <a/>;\nx.function::toString(\n  1)\n.nothing();', 'TypeError', 4],
+    ['var x = <a a="1"/>;\nwith (x) {\n  @a;\n  @a.b\n}\nnull.f;', 'TypeError', 6],
+    ['var x = <a\n  b{1}>\n</a>;', 'SyntaxError', 2],
+    ['var x = 1;\nx.function::a = 1;', 'SyntaxError', 2],
+    ['with (x) {}\n*;', 'SyntaxError', 2],
 ];
 
 kLines.forEach(function (c) {

@@ -54,6 +54,18 @@ const Case kForms[] = {
     {"let a = 1;\nx = a <!-- c\n + 1;", "var a = 1;\nx = a //-- c\n + 1;"},
     {"{ let n = 1; x.n::a = <a/>; }",
      "{ var n$1 = 1;x[__lang.xml.key(n$1, \"a\")] = __lang.xml.literal(\"<a/>\"); }"},
+    {"a = x.function::toString(1, 2) + x.function::[k];",
+     "a = __lang.xml.callMethod(x, \"toString\", 1, 2) + (__lang.xml.method(x, k));"},
+    // the with objects, innermost first, then the filter's item
+    {"with (o) with (x) { @a; f(function () { return *; }); }",
+     "var $w2, $w1;with ($w2 = o) with ($w1 = x) { __lang.xml.scoped(\"@a\", null, \"@a\", $w1, "
+     "$w2);f(function () {return __lang.xml.scoped(\"*\", null, \"*\", $w1, $w2); }); }"},
+    {"y.(function () { with (x) return @b; }());",
+     "__lang.xml.filter(y, function ($x1) { with ($x1) return (function () {var $w1;with ($w1 = "
+     "x) return __lang.xml.scoped(\"@b\", $x1, \"@b\", $w1); }()); }, this);"},
+    {"x = <p:b{n} d{e}f=\"1\"></p:b{n}>;",
+     "x = __lang.xml.literal(\"<p:b\" + String(n) + \" d\" + String(e) + \"f=\\\"1\\\"></p:b\" + "
+     "String(n) + \">\");"},
 };
 
 TEST(TranslatorXml, WritesEachForm) {
@@ -70,16 +82,20 @@ struct ErrorCase {
     unsigned line;
 };
 const ErrorCase kErrors[] = {
-    {"x = <a>\n<b>\n</a>;", 3},  // end tag of another element
-    {"x = <a>\n\n<b>", 3},       // element left open
-    {"x = <></a>;", 1},          // list closed by an element's end tag
-    {"x = <a>{1\n</a>;", 2},     // brace left open
-    {"x =\n<a b=1/>;", 2},       // unquoted attribute value
-    {"x = <a b='1'c='2'/>;", 1}, // attributes without space
-    {"x = <a>\n<!-- c\n\n", 2},  // comment left open
-    {"x = <!DOCTYPE a>;", 1},    // markup an initialiser cannot hold
-    {"x.(a);\nx..a = 1;", 2},    // descendants are no target
-    {"x = *;", 1},               // a lone * outside a filter
+    {"x = <a>\n<b>\n</a>;", 3},    // end tag of another element
+    {"x = <a>\n\n<b>", 3},         // element left open
+    {"x = <></a>;", 1},            // list closed by an element's end tag
+    {"x = <a>{1\n</a>;", 2},       // brace left open
+    {"x =\n<a b=1/>;", 2},         // unquoted attribute value
+    {"x = <a b='1'c='2'/>;", 1},   // attributes without space
+    {"x = <a>\n<!-- c\n\n", 2},    // comment left open
+    {"x = <!DOCTYPE a>;", 1},      // markup an initialiser cannot hold
+    {"x.(a);\nx..a = 1;", 2},      // descendants are no target
+    {"x = *;", 1},                 // a lone * outside a filter or with
+    {"x;\nx.function::a = 1;", 2}, // a method is no target
+    {"x;\nx..function::a;", 2},
+    {"with (x) @a;\n*;", 2},
+    {"x = <a\n  b{c}>\n</a>;", 2}, // a name of text and braces without a value
     {"function f() { 'use strict';\n return x.(a); }", 2},
 };
 
@@ -108,6 +124,8 @@ TEST(TranslatorXml, QuickScanFindsEveryForm) {
         "default xml namespace = 'u';",
         "x = [<{n}/>];",
         "x = a ? <b/> : 1;",
+        "x.function::f();",
+        "with (x) *.length();",
     };
     for (const char* s : e4x)
         EXPECT_TRUE(translator::mayNeedTranslation(s, strlen(s))) << s;

@@ -146,6 +146,77 @@ duk_ret_t filter(duk_context* ctx) {
     });
 }
 
+// x.function::name with x at 0 and the name at 1 (text, or a QName for its local name):
+// pushes the value to call it on and the method, the one a call x.name() takes (of
+// XML.prototype or XMLList.prototype, a list of one's item's, String.prototype's for simple
+// content), never a child. Of any other value, its property of that name.
+void pushMethod(duk_context* ctx) {
+    duk_dup(ctx, 0);
+    if (isQName(ctx, 1)) {
+        Name q;
+        qnameOf(ctx, 1, q.q.name);
+        pushStr(ctx, q.q.name.local);
+    } else {
+        duk_dup(ctx, 1);
+        duk_to_string(ctx, -1);
+    }
+    if (valueAt(ctx, 0))
+        callMethod(ctx, duk_get_top(ctx) - 2);
+    else
+        duk_get_prop(ctx, -2);
+}
+
+duk_ret_t method(duk_context* ctx) {
+    return guard(ctx, [&] {
+        pushMethod(ctx);
+        return 1;
+    });
+}
+
+// x.function::name(args...): the method called on x (or on what answers for it).
+duk_ret_t callMethodOf(duk_context* ctx) {
+    duk_idx_t args = duk_get_top(ctx) - 2;
+    if (args < 0) return DUK_RET_TYPE_ERROR;
+    guard(ctx, [&] {
+        pushMethod(ctx);
+        return 0;
+    });
+    if (!duk_is_callable(ctx, -1)) {
+        duk_dup(ctx, 1);
+        fail(ctx, DUK_ERR_TYPE_ERROR, "function::%s is not a function", duk_to_string(ctx, -1));
+    }
+    duk_insert(ctx, 2); // the method, then the value it is called on, then the arguments
+    duk_insert(ctx, 3);
+    duk_call_method(ctx, args);
+    return 1;
+}
+
+// A bare selector inside with statements: the key at 0, the innermost filter's item (or
+// null) at 1, the selector's text at 2, the with objects from 3 on (innermost first). The
+// first XML object among them that has the name answers, else the item; with neither, the
+// name is undefined.
+duk_ret_t scoped(duk_context* ctx) {
+    bool found = guard(ctx, [&] {
+        Name n;
+        toName(ctx, 0, n);
+        for (duk_idx_t i = 3, top = duk_get_top(ctx); i < top; i++) {
+            Value w = valueAt(ctx, i);
+            if (w && (w.node ? has(w.node, n.q) : has(w.list, n.q))) {
+                pushRef(ctx, w.node ? get(w.node, n.q) : get(w.list, n.q));
+                return 1;
+            }
+        }
+        Value item = valueAt(ctx, 1);
+        if (!item) return 0;
+        pushRef(ctx, item.node ? get(item.node, n.q) : get(item.list, n.q));
+        return 1;
+    });
+    if (!found)
+        fail(ctx, DUK_ERR_REFERENCE_ERROR, "reference to undefined XML name %s",
+             duk_to_string(ctx, 2));
+    return 1;
+}
+
 // A bare @a outside any filter names nothing.
 duk_ret_t bareAttribute(duk_context* ctx) {
     std::string s = toText(ctx, 0);
@@ -197,6 +268,9 @@ const duk_function_list_entry kLang[] = {{"literal", literal, 1},
                                          {"descendants", descendantsOf, 2},
                                          {"filter", filter, 3},
                                          {"bareAttribute", bareAttribute, 1},
+                                         {"method", method, 2},
+                                         {"callMethod", callMethodOf, DUK_VARARGS},
+                                         {"scoped", scoped, DUK_VARARGS},
                                          {"qualified", qualified, 3},
                                          {"setDefaultNamespace", setDefaultNamespace, 1},
                                          {"getDefaultNamespace", getDefaultNamespace, 0},
