@@ -104,6 +104,7 @@ enum XmlSelector : uint8_t {
     XS_STAR = 4,      // the local name is *
     XS_EXPR = 8,      // the local name is [b]
     XS_FUNCTION = 16, // function::name: the method of that name, never a child
+    XS_WORD = 32,     // the local name is a reserved word (no plain reference)
 };
 
 enum NodeFlags : uint16_t {

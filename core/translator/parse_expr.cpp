@@ -77,7 +77,7 @@ bool Parser::isTarget(Node* n) const {
         return n->op == 0 && !(n->b->op & XS_FUNCTION); // x.@a, not x..a nor x.function::a
     case N_XMLNAME:
         // A bare @a or * of a filter's item; not a bare ns::a, which names a QName.
-        return n->target && n->target->kind == N_XMLFILTER &&
+        return n->target && n->target->kind == N_XMLFILTER && !(n->op & XS_FUNCTION) &&
                ((n->op & XS_ATTR) || (!n->a && !(n->op & XS_ANYNS)));
     default:
         return false;
@@ -368,6 +368,11 @@ Node* Parser::primary() {
     case T_SHARPUSE:
         return sharpVariable();
     case K_FUNCTION:
+        if (peek().type == P_COLONCOLON) { // function::name (E4X): a method in scope
+            n = xmlQualifier(cur_);
+            advance();
+            return xmlBare(n);
+        }
         return functionNode(false, true);
     case K_LET:
         if (peek().type == P_LPAREN) return letExpression();

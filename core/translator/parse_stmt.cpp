@@ -213,7 +213,8 @@ Node* Parser::statementAt(const Token& first) {
     case K_DEBUGGER:
         return debuggerStatement(first);
     case K_FUNCTION:
-        return functionDeclaration();
+        if (peek().type != P_COLONCOLON) return functionDeclaration();
+        return expressionStatement(first); // function::name (E4X) begins an expression
     case T_NAME:
         if (peek().type == P_COLON) return labelled(first);
         if (cur_.end - cur_.start == 6) { // getter, setter, export, import

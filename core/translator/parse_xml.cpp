@@ -336,6 +336,7 @@ Node* Parser::xmlSelector(Node* qualifier) {
     } else if (accept(P_MUL)) {
         n->op |= XS_STAR;
     } else if (is(T_NAME) || isKeyword(cur_.type)) {
+        if (!is(T_NAME) || cur_.escaped) n->op |= XS_WORD;
         n->name = nameOf(cur_);
         advance();
     } else {

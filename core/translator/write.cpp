@@ -313,7 +313,8 @@ void Writer::writeConstruct(Node* n) {
         writeAssignment(n);
         break;
     case N_CALL:
-        if (n->a->kind == N_XMLMEMBER && (n->a->b->op & XS_FUNCTION)) {
+        if ((n->a->kind == N_XMLMEMBER && (n->a->b->op & XS_FUNCTION)) ||
+            (n->a->kind == N_XMLNAME && (n->a->op & XS_FUNCTION))) {
             writeXmlMethodCall(n);
             break;
         }

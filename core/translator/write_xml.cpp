@@ -206,6 +206,10 @@ void Writer::writeXmlName(Node* n) {
     for (; t && t->kind == N_WITH; t = p_.xmlOuter[t])
         withs += ", " + prefix() + "w" + std::to_string(t->name.n);
     std::string item = t ? prefix() + "x" + std::to_string(static_cast<int>(t->op)) : "";
+    if (n->op & XS_FUNCTION) {
+        writeXmlScopedMethod(n, nullptr, withs, item);
+        return;
+    }
     if (!withs.empty()) {
         token(n->start, "__lang.xml.scoped(");
         writeXmlKey(n);
@@ -226,6 +230,43 @@ void Writer::writeXmlName(Node* n) {
     }
 }
 
+// A bare function::name, or its call (call not null): the method of that name of the first
+// object in scope that has one: the with objects and the filter's item, innermost first,
+// then the name as a plain reference (a function that reads it; none for * or [e]).
+//   function::f      ->  __lang.xml.scopedMethod("f", [$w1, $x1], function () { return f; })
+//   function::f(a)   ->  __lang.xml.scopedCall("f", [...], function () { return f; }, a)
+// Without a with or filter around it, function::f is f itself.
+void Writer::writeXmlScopedMethod(Node* sel, Node* call, const std::string& withs,
+                                  const std::string& item) {
+    bool plain = !(sel->op & (XS_EXPR | XS_STAR | XS_WORD));
+    std::string name = plain ? std::string(sel->name.p, sel->name.n) : std::string();
+    if (withs.empty() && item.empty() && plain) {
+        token(sel->start, name.c_str());
+        if (call) {
+            text("(");
+            for (uint32_t i = 0; i < call->count; i++) {
+                if (i) text(", ");
+                writeOperand(call->list[i]);
+            }
+            text(")");
+        }
+        return;
+    }
+    token(sel->start, call ? "__lang.xml.scopedCall(" : "__lang.xml.scopedMethod(");
+    if (sel->op & XS_EXPR)
+        writeOperand(sel->b);
+    else
+        text(sel->op & XS_STAR ? std::string("\"*\"") : quoted(sel->name.p, sel->name.n));
+    std::string scope = withs.empty() ? std::string() : withs.substr(2);
+    if (!item.empty()) scope += (scope.empty() ? "" : ", ") + item;
+    text(", [" + scope + "], " + (plain ? "function () { return " + name + "; }" : "null"));
+    for (uint32_t i = 0; call && i < call->count; i++) {
+        text(", ");
+        writeOperand(call->list[i]);
+    }
+    text(")");
+}
+
 // The local name of a qualified selector (or its [expression]), as a further argument.
 void Writer::writeXmlLocal(Node* sel) {
     text(", ");
@@ -240,6 +281,15 @@ void Writer::writeXmlLocal(Node* sel) {
 // operands.
 void Writer::writeXmlMethodCall(Node* call) {
     Node* m = call->a;
+    if (m->kind == N_XMLNAME) { // a bare function::f(args)
+        Node* t = m->target;
+        std::string withs;
+        for (; t && t->kind == N_WITH; t = p_.xmlOuter[t])
+            withs += ", " + prefix() + "w" + std::to_string(t->name.n);
+        std::string item = t ? prefix() + "x" + std::to_string(static_cast<int>(t->op)) : "";
+        writeXmlScopedMethod(m, call, withs, item);
+        return;
+    }
     token(call->start, "__lang.xml.callMethod(");
     write(m->a);
     writeXmlLocal(m->b);

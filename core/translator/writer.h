@@ -298,6 +298,8 @@ class Writer {
     void writeXmlNamespace(Node* n);
     void writeXmlWith(Node* n);
     void writeXmlMethodCall(Node* call);
+    void writeXmlScopedMethod(Node* sel, Node* call, const std::string& withs,
+                              const std::string& item);
     void writeXmlLocal(Node* sel);
     std::string xmlWithVar(Node* with);
     void writeOperand(Node* e);

@@ -125,6 +125,15 @@ table("function:: qualification", [
     [R + 'delete x.function::toString; typeof x.function::toString', 'function'],
     [R + 'function g() { yield x.function::attribute(yield 1); } var it = g(); it.next(); ' +
      'it.send("a").toString()', '1'],
+    // bare: the method of the first object in scope that has one, else the plain name
+    ['function::parseInt("42") + typeof function::String', '42function'],
+    ['var x = <a><name>n</name></a>; with (x) [function::name(), name, typeof function::name].join()',
+     'a,n,function'],
+    ['with ({k: 5}) function::k', 5],
+    [R + 'x.i.(function::childIndex() == 1).@k', '2'],
+    [R + 'with (x) function::nothing_here', 'throws ReferenceError'],
+    ['with ({}) function::[1]', 'throws ReferenceError'],
+    ['function::x = 1', 'throws SyntaxError'],
 ], text, run);
 
 table("default xml namespace (12.1)", [

@@ -56,6 +56,9 @@ const Case kForms[] = {
      "{ var n$1 = 1;x[__lang.xml.key(n$1, \"a\")] = __lang.xml.literal(\"<a/>\"); }"},
     {"a = x.function::toString(1, 2) + x.function::[k];",
      "a = __lang.xml.callMethod(x, \"toString\", 1, 2) + (__lang.xml.method(x, k));"},
+    {"function::f(1); with (o) function::g(2);",
+     "var $w1;f(1);with ($w1 = o) __lang.xml.scopedCall(\"g\", [$w1], function () { return g; }, "
+     "2);"},
     // the with objects, innermost first, then the filter's item
     {"with (o) with (x) { @a; f(function () { return *; }); }",
      "var $w2, $w1;with ($w2 = o) with ($w1 = x) { __lang.xml.scoped(\"@a\", null, \"@a\", $w1, "

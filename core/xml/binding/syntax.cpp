@@ -150,17 +150,17 @@ duk_ret_t filter(duk_context* ctx) {
 // pushes the value to call it on and the method, the one a call x.name() takes (of
 // XML.prototype or XMLList.prototype, a list of one's item's, String.prototype's for simple
 // content), never a child. Of any other value, its property of that name.
-void pushMethod(duk_context* ctx) {
-    duk_dup(ctx, 0);
-    if (isQName(ctx, 1)) {
+void pushMethod(duk_context* ctx, duk_idx_t value = 0, duk_idx_t name = 1) {
+    duk_dup(ctx, value);
+    if (isQName(ctx, name)) {
         Name q;
-        qnameOf(ctx, 1, q.q.name);
+        qnameOf(ctx, name, q.q.name);
         pushStr(ctx, q.q.name.local);
     } else {
-        duk_dup(ctx, 1);
+        duk_dup(ctx, name);
         duk_to_string(ctx, -1);
     }
-    if (valueAt(ctx, 0))
+    if (valueAt(ctx, value))
         callMethod(ctx, duk_get_top(ctx) - 2);
     else
         duk_get_prop(ctx, -2);
@@ -187,6 +187,70 @@ duk_ret_t callMethodOf(duk_context* ctx) {
     }
     duk_insert(ctx, 2); // the method, then the value it is called on, then the arguments
     duk_insert(ctx, 3);
+    duk_call_method(ctx, args);
+    return 1;
+}
+
+// A bare function::name with the name at 0, the objects in scope at 1 (an array, innermost
+// first) and a function that reads the name as a plain reference at 2 (or null): pushes
+// the object that answers (undefined for the plain reference) and the method. The first
+// object that has it answers: an XML value with a method of that name, any other object
+// with a property of it; then the plain reference; with none, a ReferenceError.
+void pushScopedMethod(duk_context* ctx) {
+    duk_uarridx_t n = duk_is_array(ctx, 1) ? static_cast<duk_uarridx_t>(duk_get_length(ctx, 1)) : 0;
+    for (duk_uarridx_t i = 0; i < n; i++) {
+        duk_get_prop_index(ctx, 1, i);
+        duk_idx_t at = duk_get_top_index(ctx);
+        if (valueAt(ctx, at)) {
+            pushMethod(ctx, at, 0);
+            if (!duk_is_undefined(ctx, -1)) {
+                duk_remove(ctx, -2); // the copy of the value
+                return;
+            }
+            duk_pop_2(ctx);
+        } else if (duk_is_object(ctx, at)) {
+            duk_dup(ctx, 0);
+            if (duk_has_prop(ctx, at)) {
+                duk_dup(ctx, 0);
+                duk_get_prop(ctx, at);
+                return;
+            }
+        }
+        duk_pop(ctx);
+    }
+    if (duk_is_callable(ctx, 2)) {
+        duk_push_undefined(ctx);
+        duk_dup(ctx, 2);
+        duk_call(ctx, 0);
+        return;
+    }
+    duk_dup(ctx, 0);
+    fail(ctx, DUK_ERR_REFERENCE_ERROR, "reference to undefined XML name function::%s",
+         duk_to_string(ctx, -1));
+}
+
+duk_ret_t scopedMethod(duk_context* ctx) {
+    guard(ctx, [&] {
+        pushScopedMethod(ctx);
+        return 0;
+    });
+    return 1;
+}
+
+// function::name(args...) bare: the method called on the object that answers.
+duk_ret_t scopedCall(duk_context* ctx) {
+    duk_idx_t args = duk_get_top(ctx) - 3;
+    if (args < 0) return DUK_RET_TYPE_ERROR;
+    guard(ctx, [&] {
+        pushScopedMethod(ctx);
+        return 0;
+    });
+    if (!duk_is_callable(ctx, -1)) {
+        duk_dup(ctx, 0);
+        fail(ctx, DUK_ERR_TYPE_ERROR, "function::%s is not a function", duk_to_string(ctx, -1));
+    }
+    duk_insert(ctx, 3); // the method, then the object it is called on, then the arguments
+    duk_insert(ctx, 4);
     duk_call_method(ctx, args);
     return 1;
 }
@@ -271,6 +335,8 @@ const duk_function_list_entry kLang[] = {{"literal", literal, 1},
                                          {"method", method, 2},
                                          {"callMethod", callMethodOf, DUK_VARARGS},
                                          {"scoped", scoped, DUK_VARARGS},
+                                         {"scopedMethod", scopedMethod, 3},
+                                         {"scopedCall", scopedCall, DUK_VARARGS},
                                          {"qualified", qualified, 3},
                                          {"setDefaultNamespace", setDefaultNamespace, 1},
                                          {"getDefaultNamespace", getDefaultNamespace, 0},
