@@ -310,12 +310,8 @@ void constructorCandidates(const Line& l, Candidates* out) {
     }
 }
 
-} // namespace
-
-std::string subjectText(const char* line, size_t length, Subject kind, const char* key,
-                        size_t keyLength, bool haveKey) {
-    Line l(line, length);
-    std::string_view k(key ? key : "", key ? keyLength : 0);
+std::string findSubject(std::string_view line, Subject kind, std::string_view k, bool haveKey) {
+    Line l(line.data(), line.size());
     Candidates found;
     switch (kind) {
     case Subject::kBase:
@@ -335,6 +331,43 @@ std::string subjectText(const char* line, size_t length, Subject kind, const cha
         break;
     }
     return found.result();
+}
+
+// The last answers, by the line's text (not its place, which a new text may take): an
+// error raised again and again at one place, in a loop, asks the same question each time.
+struct Answer {
+    std::string line, key, subject;
+    Subject kind = Subject::kBase;
+    bool haveKey = false;
+};
+constexpr size_t kAnswers = 8;
+constexpr size_t kLongestKeptLine = 4096;
+
+struct Answers {
+    Answer answer[kAnswers];
+    size_t next = 0;
+};
+thread_local Answers tAnswers;
+
+} // namespace
+
+std::string subjectText(const char* line, size_t length, Subject kind, const char* key,
+                        size_t keyLength, bool haveKey) {
+    std::string_view l(line, length);
+    std::string_view k(key ? key : "", key ? keyLength : 0);
+    if (length > kLongestKeptLine) return findSubject(l, kind, k, haveKey);
+    Answers& a = tAnswers;
+    for (const Answer& e : a.answer) {
+        if (e.kind == kind && e.haveKey == haveKey && e.key == k && e.line == l) return e.subject;
+    }
+    Answer& e = a.answer[a.next];
+    a.next = (a.next + 1) % kAnswers;
+    e.subject = findSubject(l, kind, k, haveKey);
+    e.line.assign(l);
+    e.key.assign(k);
+    e.kind = kind;
+    e.haveKey = haveKey;
+    return e.subject;
 }
 
 } // namespace engine

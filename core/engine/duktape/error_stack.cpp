@@ -1,8 +1,8 @@
 // An error's stack in the script language's form (core/engine/duktape/50-error-stack.patch):
 // one line per script frame, innermost first, "name(arguments)@file:line", and "@file:line"
 // for program and eval code. The engine's traceback (_Tracedata) names each frame's function
-// and position; the arguments, which are gone once the frames unwind, are kept beside it
-// when the error is made: the values of the named parameters, written in a form that runs
+// and position; the arguments, which are gone once the frames unwind, are kept after its
+// entries when the error is made: the values of the named parameters, written in a form that runs
 // no script (as uneval writes strings, numbers, booleans, null and undefined; other values
 // in their readable form, [object Object]). Frames of native functions have no file or line
 // and are left out.
@@ -11,9 +11,6 @@
 
 namespace {
 
-// On an error: [count, value..., count, value...], one group per frame of its traceback.
-const char kStackArguments[] = DUK_HIDDEN_SYMBOL("stackArguments");
-
 duk_hcompfunc* scriptFunction(duk_tval* tv) {
     if (!DUK_TVAL_IS_OBJECT(tv)) return nullptr;
     duk_hobject* f = DUK_TVAL_GET_OBJECT(tv);
@@ -21,11 +18,13 @@ duk_hcompfunc* scriptFunction(duk_tval* tv) {
 }
 
 // The frames that duk__add_traceback walks, in its order.
-template <class F> void forEachTracedFrame(duk_hthread* thr, duk_small_uint_t flags, F&& f) {
+template <class F>
+void forEachTracedFrame(duk_hthread* thr, duk_hthread* thrCallstack, duk_small_uint_t flags,
+                        F&& f) {
     duk_activation* act = thr->callstack_curr;
     duk_int_t depth = DUK_USE_TRACEBACK_DEPTH;
-    if (depth > static_cast<duk_int_t>(thr->callstack_top))
-        depth = static_cast<duk_int_t>(thr->callstack_top);
+    if (depth > static_cast<duk_int_t>(thrCallstack->callstack_top))
+        depth = static_cast<duk_int_t>(thrCallstack->callstack_top);
     if (depth > 0 && (flags & DUK_AUGMENT_FLAG_SKIP_ONE)) {
         act = act->parent;
         depth--;
@@ -108,21 +107,33 @@ duk_uarridx_t frameArguments(duk_hthread* thr, duk_activation* act, duk_tval** r
 
 } // namespace
 
-// Called when an error gets its traceback: keeps the arguments of the frames it names. It
-// runs while the error is made, so it does what the engine's traceback does: one array
-// filled in place, no property write that could call out or convert.
-void duk_host_keep_stack_arguments(duk_hthread* thr, duk_small_uint_t flags) {
+// The room that a new traceback keeps after its entries for the arguments of the frames it
+// names: [count, value..., count, value...], one group per frame, in the traceback's order.
+// Kept in the traceback itself, the arguments cost no object and no property of their own.
+duk_uint32_t duk_host_stack_arguments_size(duk_hthread* thr, duk_hthread* thrCallstack,
+                                           duk_small_uint_t flags) {
     duk_uint32_t size = 0;
-    forEachTracedFrame(thr, flags, [&](duk_activation* act) {
+    forEachTracedFrame(thr, thrCallstack, flags, [&](duk_activation* act) {
         duk_tval* regs;
         size += 1 + frameArguments(thr, act, &regs);
     });
-    if (!duk_check_stack(thr, 3)) return;
-    duk_push_literal(thr, kStackArguments);
-    duk_tval* tv = duk_push_harray_with_size_outptr(thr, size);
-    forEachTracedFrame(thr, flags, [&](duk_activation* act) { // after the allocation
+    return size;
+}
+
+// Fills that room from tv, which is returned past it. It runs while the error is made, so
+// it does what the engine's traceback does: values copied in place, nothing allocated. A
+// frame never gets more than the room left (the value stack may have grown since the room
+// was measured); what is left over stays undefined.
+duk_tval* duk_host_keep_stack_arguments(duk_hthread* thr, duk_hthread* thrCallstack,
+                                        duk_small_uint_t flags, duk_tval* tv) {
+    duk_uint32_t room = duk_host_stack_arguments_size(thr, thrCallstack, flags);
+    duk_tval* end = tv + room;
+    forEachTracedFrame(thr, thrCallstack, flags, [&](duk_activation* act) {
+        if (tv == end) return;
         duk_tval* regs;
         duk_uarridx_t argc = frameArguments(thr, act, &regs);
+        if (argc > static_cast<duk_uarridx_t>(end - tv - 1))
+            argc = static_cast<duk_uarridx_t>(end - tv - 1);
         DUK_TVAL_SET_NUMBER(tv, argc);
         tv++;
         for (duk_uarridx_t i = 0; i < argc; i++, tv++) {
@@ -130,8 +141,23 @@ void duk_host_keep_stack_arguments(duk_hthread* thr, duk_small_uint_t flags) {
             DUK_TVAL_INCREF(thr, tv);
         }
     });
-    duk_xdef_prop(thr, -3, DUK_PROPDESC_FLAGS_NONE);
+    return end;
 }
+
+namespace {
+
+// The first group of arguments in a traceback (at trace): after its entries, each a pair
+// that begins with a function or a file name.
+duk_uarridx_t argumentsStart(duk_hthread* thr, duk_idx_t trace) {
+    for (duk_uarridx_t i = 0;; i += 2) {
+        duk_get_prop_index(thr, trace, i);
+        duk_int_t t = duk_get_type(thr, -1);
+        duk_pop(thr);
+        if (t != DUK_TYPE_STRING && t != DUK_TYPE_OBJECT && t != DUK_TYPE_LIGHTFUNC) return i;
+    }
+}
+
+} // namespace
 
 // Error.prototype.stack's getter: the frames of this error's traceback, each line ending
 // in a line break; "" for an object without one.
@@ -139,13 +165,13 @@ duk_ret_t duk_host_error_stack(duk_hthread* thr) {
     duk_push_this(thr);
     duk_xget_owndataprop_stridx_short(thr, -1, DUK_STRIDX_INT_TRACEDATA);
     duk_idx_t trace = duk_get_top_index(thr);
-    duk_push_this(thr);
-    duk_get_prop_literal(thr, -1, kStackArguments);
-    duk_idx_t args = duk_get_top_index(thr);
+    duk_idx_t args = trace;
     duk_idx_t base = duk_get_top(thr);
     if (duk_is_object(thr, trace)) {
-        duk_uarridx_t argsAt = 0;
-        bool haveArgs = duk_is_object(thr, args);
+        duk_uarridx_t argsAt = argumentsStart(thr, trace);
+        duk_get_prop_index(thr, trace, argsAt);
+        bool haveArgs = duk_is_number(thr, -1);
+        duk_pop(thr);
         for (duk_uarridx_t i = 0;; i += 2) {
             duk_require_stack(thr, 8);
             duk_get_prop_index(thr, trace, i);

@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -91,29 +92,43 @@ bool currentLine(duk_hthread* thr, const char** line, size_t* length) {
     return true;
 }
 
-// The text of the subject on the current line, pushed, or nothing pushed and false. The
-// key is a copy (the stack may move).
-bool pushSubject(duk_hthread* thr, engine::Subject kind, const duk_tval* key) {
+// The text of the subject on the current line, or "" when the line names none.
+std::string subjectOf(duk_hthread* thr, engine::Subject kind, const duk_tval* key) {
     const char* line;
     size_t length;
-    if (!currentLine(thr, &line, &length)) return false;
-    const char* k = nullptr;
-    duk_size_t kl = 0;
-    duk_require_stack(thr, 2);
-    bool named =
-        key && ((DUK_TVAL_IS_STRING(key) && !DUK_HSTRING_HAS_SYMBOL(DUK_TVAL_GET_STRING(key))) ||
-                DUK_TVAL_IS_NUMBER(key));
-    if (named) {
-        duk_push_tval(thr, const_cast<duk_tval*>(key));
-        k = duk_to_lstring(thr, -1, &kl);
-    } else {
-        duk_push_undefined(thr);
+    if (!currentLine(thr, &line, &length)) return std::string();
+    if (key && DUK_TVAL_IS_STRING(key)) {
+        duk_hstring* h = DUK_TVAL_GET_STRING(key);
+        if (DUK_HSTRING_HAS_SYMBOL(h))
+            return engine::subjectText(line, length, kind, nullptr, 0, false);
+        return engine::subjectText(line, length, kind,
+                                   reinterpret_cast<const char*>(DUK_HSTRING_GET_DATA(h)),
+                                   DUK_HSTRING_GET_BYTELEN(h), true);
     }
-    std::string text = engine::subjectText(line, length, kind, k, kl, named);
+    if (!key || !DUK_TVAL_IS_NUMBER(key))
+        return engine::subjectText(line, length, kind, nullptr, 0, false);
+    duk_require_stack(thr, 1);
+    duk_push_tval(thr, const_cast<duk_tval*>(key)); // a copy: the stack may move
+    duk_size_t kl;
+    const char* k = duk_to_lstring(thr, -1, &kl);
+    std::string text = engine::subjectText(line, length, kind, k, kl, true);
     duk_pop(thr);
-    if (text.empty()) return false;
-    duk_push_lstring(thr, text.data(), text.size());
-    return true;
+    return text;
+}
+
+// Pushes subject + rest, and returns it.
+const char* pushMessage(duk_hthread* thr, std::string_view subject, std::string_view rest) {
+    char small[256];
+    std::string large;
+    size_t size = subject.size() + rest.size();
+    char* p = small;
+    if (size > sizeof small) {
+        large.resize(size);
+        p = large.data();
+    }
+    memcpy(p, subject.data(), subject.size());
+    memcpy(p + subject.size(), rest.data(), rest.size());
+    return duk_push_lstring(thr, p, size);
 }
 
 // The variable that register `reg` of the function holds, by the function's _Varmap.
@@ -234,20 +249,14 @@ void duk_host_error_text(duk_errcode_t* code, const char** msg) {
 // "u is undefined", "o.a is null", or for the literal or an unknown expression
 // "undefined has no properties". The message is pushed and returned.
 const char* duk_host_push_base_message(duk_hthread* thr, duk_tval* tvObj, duk_tval* tvKey) {
-    const char* value = DUK_TVAL_IS_NULL(tvObj) ? "null" : "undefined";
+    std::string_view value = DUK_TVAL_IS_NULL(tvObj) ? " is null" : " is undefined";
     duk_tval key;
     DUK_TVAL_SET_TVAL(&key, tvKey);
     duk_require_stack(thr, 4);
-    if (pushSubject(thr, engine::Subject::kBase, &key)) {
-        const char* text = duk_get_string(thr, -1);
-        if (strcmp(text, "undefined") != 0 && strcmp(text, "null") != 0) {
-            duk_push_sprintf(thr, "%s is %s", text, value);
-            duk_remove(thr, -2);
-            return duk_get_string(thr, -1);
-        }
-        duk_pop(thr);
-    }
-    return duk_push_sprintf(thr, "%s has no properties", value);
+    std::string text = subjectOf(thr, engine::Subject::kBase, &key);
+    if (!text.empty() && text != "undefined" && text != "null")
+        return pushMessage(thr, text, value);
+    return pushMessage(thr, value.substr(4), " has no properties");
 }
 
 // Calling (or with construct, constructing) tvFunc, which cannot be: "o.f is not a
@@ -262,33 +271,34 @@ const char* duk_host_push_call_message(duk_hthread* thr, duk_tval* tvFunc, duk_t
     duk_require_stack(thr, 4);
     duk_hstring* name = nullptr;
     CallSetup setup = tvKey ? CallSetup::kUnknown : callSetup(thr, &name);
-    bool found = false;
+    std::string text;
     if (setup == CallSetup::kProperty) {
         DUK_TVAL_SET_STRING(&key, name);
         tvKey = &key;
     }
     if (tvKey) {
-        found = pushSubject(thr, engine::Subject::kPropertyCallee, &key);
+        text = subjectOf(thr, engine::Subject::kPropertyCallee, &key);
     } else if (setup == CallSetup::kNotACall) {
         // nothing on the line to name
     } else if (construct) {
-        found = pushSubject(thr, engine::Subject::kConstructor, nullptr);
+        text = subjectOf(thr, engine::Subject::kConstructor, nullptr);
     } else if (setup == CallSetup::kNamed) {
-        duk_push_hstring(thr, name);
-        found = true;
+        text.assign(reinterpret_cast<const char*>(DUK_HSTRING_GET_DATA(name)),
+                    DUK_HSTRING_GET_BYTELEN(name));
     } else {
-        found = pushSubject(thr,
-                            setup == CallSetup::kVariable ? engine::Subject::kVariableCallee
-                            : setup == CallSetup::kValue  ? engine::Subject::kValueCallee
-                                                          : engine::Subject::kCallee,
-                            nullptr);
+        text = subjectOf(thr,
+                         setup == CallSetup::kVariable ? engine::Subject::kVariableCallee
+                         : setup == CallSetup::kValue  ? engine::Subject::kValueCallee
+                                                       : engine::Subject::kCallee,
+                         nullptr);
     }
-    if (!found) {
-        duk_push_tval(thr, &func);
-        duk_host_value_text(thr, false);
-    }
-    duk_push_sprintf(thr, construct ? "%s is not a constructor" : "%s is not a function",
-                     duk_get_string(thr, -1));
+    std::string_view rest = construct ? " is not a constructor" : " is not a function";
+    if (!text.empty()) return pushMessage(thr, text, rest);
+    duk_push_tval(thr, &func);
+    duk_host_value_text(thr, false);
+    duk_size_t n;
+    const char* value = duk_get_lstring(thr, -1, &n);
+    pushMessage(thr, std::string_view(value, n), rest);
     duk_remove(thr, -2);
     return duk_get_string(thr, -1);
 }
