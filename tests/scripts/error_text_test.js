@@ -98,6 +98,8 @@ var kStacks = [
      "inner(null,(void 0),true)@case.js:2\nouter()@case.js:1\n@case.js:3"],
     ["var g = function (o) { o.missing(); };\n\ng({k: [1]})", "([object Object])@case.js:1\n@case.js:3"],
     ["eval('\\n\\nthrow new TypeError(\"t\")')", "@case.js:3\n@case.js:1"],
+    ["function cb(v) { throw new Error('m'); }\n[7].forEach(cb)", "cb(7)@case.js:1\n@case.js:2"],
+    ["function s(p) { System.compile('q.js', 'var = 1'); }\ns(1)", "s(1)@case.js:1\n@case.js:2"],
 ];
 
 kStacks.forEach(function (row) {
@@ -107,6 +109,21 @@ kStacks.forEach(function (row) {
         assertEq(lines.filter(function (l) { return /@case\.js:/.test(l); }).join("\n"), row[1]);
         assertEq(lines[lines.length - 1], "", "the last line ends");
     });
+});
+
+test("errors at one place of functions alike name each its own expression", function () {
+    var seen = [];
+    for (var i = 0; i < 3; i++) {
+        var f = eval("(function (o" + i + ") { return o" + i + ".p.q; })");
+        try { f({}); } catch (e) { seen.push(e.message); }
+    }
+    function a(o) { return o.p.q; }
+    function b(w) { return w.p.q; }
+    [a, b, a].forEach(function (g) {
+        try { g({}); } catch (e) { seen.push(e.message); }
+    });
+    assertEq(seen.join(), "o0.p is undefined,o1.p is undefined,o2.p is undefined," +
+                          "o.p is undefined,w.p is undefined,o.p is undefined");
 });
 
 test("a long string argument is cut in the stack; an error without frames has an empty stack", function () {

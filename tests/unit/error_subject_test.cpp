@@ -74,4 +74,31 @@ TEST(ErrorSubject, TakesAnyCutOfALine) {
     }
 }
 
+// Questions asked one after another, each line written over the last in one buffer: the
+// answers remembered from earlier questions never stand for a new text at the same place,
+// another key or another kind of subject.
+TEST(ErrorSubject, AnswersARepeatedQuestionAsTheFirstTime) {
+    const Case kAsked[] = {
+        {"u.x", Subject::kBase, "x", "u"},    {"w.x", Subject::kBase, "x", "w"},
+        {"w.x", Subject::kBase, "y", ""},     {"w.x", Subject::kBase, nullptr, ""},
+        {"w.x(1)", Subject::kBase, "x", "w"}, {"w.x(1)", Subject::kPropertyCallee, "x", "w.x"},
+        {"a1.x", Subject::kBase, "x", "a1"},  {"a2.x", Subject::kBase, "x", "a2"},
+        {"a3.x", Subject::kBase, "x", "a3"},  {"a4.x", Subject::kBase, "x", "a4"},
+        {"a5.x", Subject::kBase, "x", "a5"},  {"a6.x", Subject::kBase, "x", "a6"},
+        {"a7.x", Subject::kBase, "x", "a7"},  {"a8.x", Subject::kBase, "x", "a8"},
+        {"u.x", Subject::kBase, "x", "u"},    {"w.x(1)", Subject::kPropertyCallee, "x", "w.x"},
+    };
+    char buffer[16];
+    for (int round = 0; round < 2; round++) {
+        for (const Case& c : kAsked) {
+            size_t n = strlen(c.line);
+            memcpy(buffer, c.line, n);
+            EXPECT_EQ(engine::subjectText(buffer, n, c.kind, c.key, c.key ? strlen(c.key) : 0,
+                                          c.key != nullptr),
+                      c.expected)
+                << c.line << " " << (c.key ? c.key : "(no key)");
+        }
+    }
+}
+
 } // namespace
