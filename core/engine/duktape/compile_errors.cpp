@@ -63,16 +63,22 @@ bool lineOf(const char* text, size_t size, duk_int_t line, const char** start, s
     thread_local struct {
         const char* text = nullptr;
         size_t size = 0;
-        uint32_t head = 0; // a hash of the text's first bytes: a new text at the old place
+        uint64_t head = 0; // a hash of the text's first bytes: a new text at the old place
         duk_int_t line = 0;
         const char* start = nullptr;
     } last;
     if (line < 1) return false;
     const char* p = text;
     const char* end = text + size;
-    uint32_t head = 2166136261u;
-    for (size_t i = 0; i < size && i < 64; i++)
-        head = (head ^ static_cast<unsigned char>(text[i])) * 16777619u;
+    uint64_t head = 14695981039346656037u; // by eight bytes at a time
+    size_t hashed = size < 64 ? size : 64, i = 0;
+    for (; i + 8 <= hashed; i += 8) {
+        uint64_t word;
+        memcpy(&word, text + i, 8);
+        head = (head ^ word) * 1099511628211u;
+    }
+    for (; i < hashed; i++)
+        head = (head ^ static_cast<unsigned char>(text[i])) * 1099511628211u;
     duk_int_t n = 1;
     if (last.text == text && last.size == size && last.head == head && last.line <= line) {
         p = last.start;

@@ -120,13 +120,12 @@ duk_uint32_t duk_host_stack_arguments_size(duk_hthread* thr, duk_hthread* thrCal
     return size;
 }
 
-// Fills that room from tv, which is returned past it. It runs while the error is made, so
-// it does what the engine's traceback does: values copied in place, nothing allocated. A
-// frame never gets more than the room left (the value stack may have grown since the room
-// was measured); what is left over stays undefined.
+// Fills that room (room slots from tv) and returns its end. It runs while the error is
+// made, so it does what the engine's traceback does: values copied in place, nothing
+// allocated. A frame never gets more than the room left (the value stack may have grown
+// since the room was measured); what is left over stays undefined.
 duk_tval* duk_host_keep_stack_arguments(duk_hthread* thr, duk_hthread* thrCallstack,
-                                        duk_small_uint_t flags, duk_tval* tv) {
-    duk_uint32_t room = duk_host_stack_arguments_size(thr, thrCallstack, flags);
+                                        duk_small_uint_t flags, duk_tval* tv, duk_uint32_t room) {
     duk_tval* end = tv + room;
     forEachTracedFrame(thr, thrCallstack, flags, [&](duk_activation* act) {
         if (tv == end) return;
