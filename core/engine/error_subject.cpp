@@ -347,7 +347,25 @@ struct Answers {
     Answer answer[kAnswers];
     size_t next = 0;
 };
-thread_local Answers tAnswers;
+
+// This thread's answers, made when first needed and freed when the thread ends; an error
+// raised after that (by a finalizer run at exit) is answered without them.
+thread_local bool tAnswersGone = false;
+struct AnswersOwner {
+    Answers* kept = nullptr;
+    ~AnswersOwner() {
+        delete kept;
+        tAnswersGone = true;
+    }
+};
+thread_local AnswersOwner tAnswers;
+
+Answers* answers() {
+    if (tAnswersGone) return nullptr;
+    AnswersOwner& owner = tAnswers;
+    if (!owner.kept) owner.kept = new Answers;
+    return owner.kept;
+}
 
 } // namespace
 
@@ -355,8 +373,9 @@ std::string subjectText(const char* line, size_t length, Subject kind, const cha
                         size_t keyLength, bool haveKey) {
     std::string_view l(line, length);
     std::string_view k(key ? key : "", key ? keyLength : 0);
-    if (length > kLongestKeptLine) return findSubject(l, kind, k, haveKey);
-    Answers& a = tAnswers;
+    Answers* kept = length <= kLongestKeptLine ? answers() : nullptr;
+    if (!kept) return findSubject(l, kind, k, haveKey);
+    Answers& a = *kept;
     for (const Answer& e : a.answer) {
         if (e.kind == kind && e.haveKey == haveKey && e.key == k && e.line == l) return e.subject;
     }
