@@ -5,7 +5,9 @@
 // - `for each` is a for-in over __lang.each(v): the values of v instead of its keys
 //   (__iterator__(false) for an object that has one);
 // - the indexes of an array are walked one at a time rather than listed up front, so that
-//   a loop over a million elements needs no million key strings.
+//   a loop over a million elements needs no million key strings;
+// - the other keys of ordinary objects are listed after the enumerator's slots
+//   (forin_keys.cpp) rather than in an enumerator object of the engine's.
 // Part of the engine's compilation unit (included by core/engine/duktape/unit.cpp): it reads
 // the array part of objects directly.
 #include "core/engine/internal.h"
@@ -14,14 +16,16 @@
 
 namespace {
 
-// The enumerators made here are arrays (the engine's own are bare objects) with these slots.
-enum Slot { kKind, kTarget, kAux, kIndex, kEnd, kFlags, kSlotCount };
+// The enumerators made here are arrays (the engine's own are bare objects) with these slots,
+// followed by the listed keys, if any.
+enum Slot { kKind, kTarget, kAux, kIndex, kEnd, kFlags, kKeyAt, kKeyEnd, kSlotCount };
 enum Kind {
     kIterator, // kTarget: the iterator; kAux: its next method
-    kArray,    // kTarget: an array; kIndex..kEnd: indexes still to walk; kAux: the engine's
-               // enumerator of the other keys
-    kKeys,     // kTarget: the object; kAux: the engine's enumerator of its keys
+    kArray,    // kTarget: an array; kIndex..kEnd: indexes still to walk; then its other keys
+    kKeys,     // kTarget: the object; then its keys
 };
+// The keys after the indexes, or of an object, are those listed from kSlotCount + kKeyAt to
+// kSlotCount + kKeyEnd, or else those that the engine's enumerator in kAux gives.
 
 duk_tval* slots(duk_hthread* thr, duk_hobject* e) {
     return DUK_HOBJECT_A_GET_BASE(thr->heap, e);
@@ -55,8 +59,58 @@ void pushEnumerator(duk_hthread* thr, Kind kind, duk_uint32_t end, duk_small_uin
     duk_put_prop_index(thr, -2, kEnd);
     duk_push_uint(thr, flags);
     duk_put_prop_index(thr, -2, kFlags);
+    duk_push_uint(thr, 0);
+    duk_put_prop_index(thr, -2, kKeyAt);
+    duk_push_uint(thr, 0);
+    duk_put_prop_index(thr, -2, kKeyEnd);
     duk_replace(thr, -4);
     duk_pop_2(thr);
+}
+
+// [... obj] -> [... enum] where enum = [kind, obj, undefined, 0, end, flags, 0, n, keys...],
+// or false (and the stack as it was) where the engine's enumerator must list the keys.
+bool pushKeyList(duk_hthread* thr, Kind kind, duk_uint32_t end, duk_small_uint_t flags) {
+    duk_hobject* obj = duk_known_hobject(thr, -1);
+    duk_uint32_t room;
+    if (!countForInKeys(thr->heap, obj, kind == kArray, &room)) return false;
+    duk_tval* s = duk_push_harray_with_size_outptr(thr, kSlotCount + room);
+    // Making the array may have run a finalizer that added keys: then there is no room.
+    duk_uint32_t n = writeForInKeys(thr, obj, s + kSlotCount, room);
+    if (n > room) {
+        duk_pop(thr);
+        return false;
+    }
+    DUK_TVAL_SET_NUMBER(s + kKind, kind);
+    DUK_TVAL_SET_OBJECT(s + kTarget, obj);
+    DUK_HOBJECT_INCREF(thr, obj);
+    DUK_TVAL_SET_UNDEFINED(s + kAux);
+    DUK_TVAL_SET_NUMBER(s + kIndex, 0);
+    DUK_TVAL_SET_NUMBER(s + kEnd, end);
+    DUK_TVAL_SET_NUMBER(s + kFlags, flags);
+    DUK_TVAL_SET_NUMBER(s + kKeyAt, 0);
+    DUK_TVAL_SET_NUMBER(s + kKeyEnd, n);
+    duk_replace(thr, -2);
+    return true;
+}
+
+// [... enum] -> [... enum key] (true) or [... enum] (false): the next key after the indexes
+// that the object (or its prototypes) still has.
+bool nextKey(duk_hthread* thr, duk_hobject* e, duk_hobject* target) {
+    if (!DUK_TVAL_IS_UNDEFINED(slots(thr, e) + kAux)) {
+        duk_push_tval(thr, slots(thr, e) + kAux);
+        return duk_hobject_enumerator_next(thr, 0);
+    }
+    for (duk_uint32_t at = slotNumber(thr, e, kKeyAt), end = slotNumber(thr, e, kKeyEnd); at < end;
+         at++) {
+        duk_tval* s = slots(thr, e);
+        DUK_TVAL_SET_NUMBER(s + kKeyAt, (duk_double_t)(at + 1));
+        duk_hstring* k = DUK_TVAL_GET_STRING(s + kSlotCount + at);
+        if (duk_hobject_hasprop_raw(thr, target, k)) {
+            duk_push_hstring(thr, k);
+            return true;
+        }
+    }
+    return false;
 }
 
 // Errors blame the script that runs the loop (at the loop's line), not this file.
@@ -126,8 +180,7 @@ bool stepKeys(duk_hthread* thr, duk_hobject* e, bool skipOwnIndexes) {
     duk_small_uint_t flags = slotNumber(thr, e, kFlags);
     duk_hobject* target = DUK_TVAL_GET_OBJECT(slots(thr, e) + kTarget);
     for (;;) {
-        duk_push_tval(thr, slots(thr, e) + kAux);
-        if (!duk_hobject_enumerator_next(thr, 0)) return false;
+        if (!nextKey(thr, e, target)) return false;
         // An index of the array's own was walked already (a prototype's equal key is hidden).
         if (skipOwnIndexes) {
             duk_hstring* k = duk_known_hstring(thr, -1);
@@ -205,10 +258,13 @@ void createEnum(duk_hthread* thr, duk_small_uint_t flags) {
     if (DUK_HOBJECT_HAS_EXOTIC_ARRAY(obj) && DUK_HOBJECT_HAS_ARRAY_PART(obj) &&
         DUK_HOBJECT_GET_ASIZE(obj) > 0) {
         duk_uint32_t end = DUK_HOBJECT_GET_ASIZE(obj);
+        if (pushKeyList(thr, kArray, end, flags)) return;
         duk_dup(thr, -1);
         duk_hobject_enumerator_create(thr, DUK_HOST_ENUM_SKIP_ARRAY_PART);
         duk_push_uint(thr, 0);
         pushEnumerator(thr, kArray, end, flags);
+    } else if (pushKeyList(thr, kKeys, 0, flags)) {
+        return;
     } else if (flags & (engine::kEnumValues | engine::kEnumNumericIndexes)) {
         duk_dup(thr, -1);
         duk_hobject_enumerator_create(thr, 0);

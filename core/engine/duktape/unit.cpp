@@ -116,6 +116,7 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 }
 
 // The language's for-in, called from the patched INITENUM and NEXTENUM instructions.
+#include "core/engine/duktape/forin_keys.cpp"
 #include "core/engine/duktape/forin.cpp"
 
 // The source text of compiled functions, kept by the patched compiler.
