@@ -132,6 +132,35 @@ table("for-in over arrays walks the indexes one at a time, in the same order", [
      '["0", "1"]'],
 ], uneval);
 
+// The keys are listed when the loop begins: a key deleted before it is reached is skipped
+// (unless a prototype still has it), a key added is not visited, a prototype's key that an
+// earlier object has comes once; array index keys come first on each level.
+table("for-in over an object visits the keys it had when the loop began, in order", [
+    ["var o = {a: 1, b: 2, c: 3}, out = []; for (var k in o) { out.push(k); delete o.b; o.d = 4; } out",
+     '["a", "c"]'],
+    ["var o = {a: 1, b: 2, c: 3}, out = []; for (var k in o) { out.push(k); if (k == 'a') { delete o.b; o.b = 5; } } out",
+     '["a", "b", "c"]'],
+    ["var o = {a: 1, b: 2, c: 3}, out = []; for (var k in o) { out.push(k); for (var i = 0; i < 100; i++) o['n' + i] = i; } out",
+     '["a", "b", "c"]'],
+    ["var p = {a: 1, b: 2}, o = Object.create(p); o.b = 3; o.c = 4; keys(o)", '["b", "c", "a"]'],
+    ["var o = Object.create({a: 0}), out = []; o.b = 1; o.a = 2; for (var k in o) { out.push(k); delete o.a; } out",
+     '["b", "a"]'],
+    ["var p = {a: 1}, o = Object.create(p), out = []; o.b = 1; for (var k in o) { out.push(k); p.c = 1; } out",
+     '["b", "a"]'],
+    ["var p = {}; for (var i = 0; i < 100; i++) p['k' + i] = i; var o = Object.create(p);" +
+     " for (var i = 0; i < 100; i += 2) o['k' + i] = 0; var k = keys(o); [k.length, k[0], k[49], k[50], k[99]]",
+     '[100, "k0", "k98", "k1", "k99"]'],
+    ["keys({b: 1, 2: 1, a: 1, 1: 1})", '["1", "2", "b", "a"]'],
+    ["var o = Object.create({1: 1, x: 1}); o[0] = 1; o.y = 1; keys(o)", '["0", "y", "1", "x"]'],
+    ["var o = {a: 1}; Object.defineProperty(o, 'h', {value: 1}); o.z = 2; keys(o)", '["a", "z"]'],
+    ["var a = [1]; a.x = 1; Array.prototype.y = 2; var k = keys(a); delete Array.prototype.y; k",
+     '["0", "x", "y"]'],
+    ["var f = function () {}; f.p = 1; keys(f)", '["p"]'],
+    ["(function () { return keys(arguments); })(5, 6)", '["0", "1"]'],
+    ["keys('ab').concat(values('ab'))", '["0", "1", "a", "b"]'],
+    ["var s = new String('ab'); s.x = 1; keys(s)", '["0", "1", "x"]'],
+], uneval);
+
 test("for-in and for each over a million-element array need no list of keys", function () {
     var a = [];
     for (var i = 0; i < 1000000; i++) a.push(i);
