@@ -23,7 +23,7 @@ bool keysAreInEntryPart(duk_hobject* obj, bool arrayPartWalked) {
 }
 
 // The entry at i is one the enumerator lists: a live, enumerable, ordinary string key.
-duk_hstring* listedKey(duk_heap* heap, duk_hobject* obj, duk_uint_fast32_t i) {
+duk_hstring* listedKey([[maybe_unused]] duk_heap* heap, duk_hobject* obj, duk_uint_fast32_t i) {
     duk_hstring* k = DUK_HOBJECT_E_GET_KEY(heap, obj, i);
     if (!k || !DUK_HOBJECT_E_SLOT_IS_ENUMERABLE(heap, obj, i) || DUK_HSTRING_HAS_SYMBOL(k))
         return nullptr;

@@ -19,8 +19,8 @@ namespace {
 
 // The text length of the join of a[0..len) with sep when every element is a string or null or
 // undefined and sits in the array part (a hole would look into the prototypes); else false.
-bool joinedLength(duk_hthread* thr, duk_hobject* a, duk_uint32_t len, duk_hstring* sep,
-                  duk_size_t* length) {
+bool joinedLength([[maybe_unused]] duk_hthread* thr, duk_hobject* a, duk_uint32_t len,
+                  duk_hstring* sep, duk_size_t* length) {
     if (!DUK_HOBJECT_HAS_EXOTIC_ARRAY(a) || !DUK_HOBJECT_HAS_ARRAY_PART(a) ||
         len > DUK_HOBJECT_GET_ASIZE(a) || len == 0)
         return false;
@@ -39,8 +39,8 @@ bool joinedLength(duk_hthread* thr, duk_hobject* a, duk_uint32_t len, duk_hstrin
 }
 
 // Writes the join into out (room bytes); false where the elements no longer give room bytes.
-bool writeJoined(duk_hthread* thr, duk_hobject* a, duk_uint32_t len, duk_hstring* sep,
-                 duk_uint8_t* out, duk_size_t room) {
+bool writeJoined([[maybe_unused]] duk_hthread* thr, duk_hobject* a, duk_uint32_t len,
+                 duk_hstring* sep, duk_uint8_t* out, duk_size_t room) {
     if (!DUK_HOBJECT_HAS_ARRAY_PART(a) || len > DUK_HOBJECT_GET_ASIZE(a)) return false;
     duk_tval* tv = DUK_HOBJECT_A_GET_BASE(thr->heap, a);
     duk_size_t at = 0;
