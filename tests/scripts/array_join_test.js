@@ -28,10 +28,13 @@ table("join writes the elements' texts with the separator between them", [
     ["['a', {toString: function () { throw new URIError(); }}].join()", "throws URIError"],
     ["joined(100000, '')", '[6400000, "0123456789", "1099999"]'],
     ["joined(3, '\\u00e9')", '[194, "0123456789", "1000002"]'],
+    ["joined(1000, '\\u00e9')", '[64999, "0123456789", "1000999"]'],
 ], uneval);
 
 table("the joined text is a string like any other", [
     ["['x', 'y'].join('') === 'x' + 'y'", "true"],
+    ["var p = []; for (var i = 0; i < 1000; i++) p.push('part ' + i); var s = p.join(' ');" +
+     " [s === p.join(' '), s === p.slice(0, 500).join(' ') + ' ' + p.slice(500).join(' ')]", "[true, true]"],
     ["var s = ['1', '2'].join(''); [({12: 't'})[s], [0, 1, 2][['', '2'].join('')]]", '["t", 2]'],
     ["var o = {}, r; o[['k', 'e', 'y'].join('')] = 1; r = []; for (var k in o) r.push(k); r", '["key"]'],
     ["var h = ['\\u00e9t\\u00e9', '\\u4e2d'].join('|'); [h.length, h.charCodeAt(4), h.indexOf('|')]",

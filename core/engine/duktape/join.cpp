@@ -2,18 +2,12 @@
 // the elements go one after the other into one growing buffer, each copied once. The
 // engine joined every 4096 elements onto the text made so far, copying it again each time,
 // so that the time grew with the square of the result (a 64 MB text of a million parts
-// took seconds). Included at the end of unit.cpp.
-
-//
-// A join of an array whose elements are all strings (or null or undefined) goes further: its
-// length is known up front, so the text is written once, straight into the memory of the
-// string that becomes the result, rather than into a buffer that is then copied into a
-// string (which held the text twice at the end).
-
-#if defined(DUK_USE_ROM_STRINGS) || defined(DUK_USE_STRTAB_PTRCOMP) ||                             \
-    defined(DUK_USE_HSTRING_EXTDATA) || defined(DUK_USE_STRLEN16)
-#error "join.cpp interns its text for a RAM string table of full-width strings only"
-#endif
+// took seconds). An array whose elements are all strings (or null or undefined) goes
+// further: the length of its text is known up front, so the text is written once, a short one
+// on the native stack and then interned, a long one straight into the block of the string
+// that becomes the result, which the engine's interning then takes as it is
+// (48-interned-in-place.patch), rather than into a buffer that is copied into a string at the
+// end (the text twice in memory). Included at the end of unit.cpp.
 
 namespace {
 
@@ -61,72 +55,19 @@ bool writeJoined([[maybe_unused]] duk_hthread* thr, duk_hobject* a, duk_uint32_t
     return at == room;
 }
 
-// The interned string equal to data, if there is one.
-duk_hstring* findInterned(duk_heap* heap, const duk_uint8_t* data, duk_uint32_t blen,
-                          duk_uint32_t hash) {
-    for (duk_hstring* h = heap->strtable[hash & heap->st_mask]; h; h = h->hdr.h_next)
-        if (DUK_HSTRING_GET_HASH(h) == hash && DUK_HSTRING_GET_BYTELEN(h) == blen &&
-            memcmp(data, DUK_HSTRING_GET_DATA(h), blen) == 0)
-            return h;
-    return nullptr;
-}
+// The block whose text is being interned, until the engine takes it as the new string.
+thread_local duk_hstring* textInPlace;
 
-// Makes res (allocated as a string of blen bytes, its text written) a string of the heap,
-// as the engine's interning initialises and links the strings it allocates itself, and
-// pushes it; or pushes the equal string the heap has already and frees res.
-void pushAsInterned(duk_hthread* thr, duk_hstring* res, duk_uint32_t blen) {
-    duk_heap* heap = thr->heap;
-    duk_uint8_t* data = (duk_uint8_t*)(res + 1);
-    data[blen] = 0;
-    duk_uint32_t hash = duk_heap_hashstring(heap, data, blen);
-    if (duk_hstring* h = findInterned(heap, data, blen, hash)) {
-        DUK_FREE(heap, res);
-        duk_push_hstring(thr, h);
-        return;
+// Frees the block where the engine did not take it (an equal string was there already).
+struct TextInPlace {
+    duk_heap* heap;
+    duk_hstring* block;
+    ~TextInPlace() {
+        if (textInPlace != block) return;
+        textInPlace = nullptr;
+        DUK_FREE(heap, block);
     }
-    // Grows the table before the string is linked, as the engine does: a collection the
-    // growth may start must not find the string linked but unreferenced.
-    heap->pf_prevent_count++;
-#if defined(DUK__STRTAB_RESIZE_CHECK)
-    if ((heap->st_count & DUK_USE_STRTAB_RESIZE_CHECK_MASK) == 0) duk__strtable_resize_check(heap);
-#endif
-    heap->pf_prevent_count--;
-
-    duk_memzero(res, sizeof(duk_hstring));
-#if defined(DUK_USE_EXPLICIT_NULL_INIT)
-    DUK_HEAPHDR_STRING_INIT_NULLS(&res->hdr);
-#endif
-    DUK_HEAPHDR_SET_TYPE_AND_FLAGS(&res->hdr, DUK_HTYPE_STRING, 0);
-    DUK_HSTRING_SET_BYTELEN(res, blen);
-    DUK_HSTRING_SET_HASH(res, hash);
-    duk_uarridx_t arridx = duk_js_to_arrayindex_string(data, blen);
-#if defined(DUK_USE_HSTRING_ARRIDX)
-    res->arridx = arridx;
-#endif
-    if (arridx != DUK_HSTRING_NO_ARRAY_INDEX) {
-        DUK_HSTRING_SET_ARRIDX(res);
-        DUK_HSTRING_SET_ASCII(res);
-    } else {
-        if (DUK_UNLIKELY(data[0] >= 0x80U)) {
-            if (data[0] <= 0x81) {
-                DUK_HSTRING_SET_SYMBOL(res);
-            } else if (data[0] == 0x82U || data[0] == 0xffU) {
-                DUK_HSTRING_SET_HIDDEN(res);
-                DUK_HSTRING_SET_SYMBOL(res);
-            }
-        }
-#if !defined(DUK_USE_HSTRING_LAZY_CLEN)
-        duk_hstring_init_charlen(res);
-#endif
-    }
-    duk_hstring** slot = heap->strtable + (hash & heap->st_mask);
-    res->hdr.h_next = *slot;
-    *slot = res;
-#if defined(DUK__STRTAB_RESIZE_CHECK)
-    heap->st_count++;
-#endif
-    duk_push_hstring(thr, res);
-}
+};
 
 // [ ... ] -> [ ... text ] for an array of strings (see joinedLength), else false.
 bool pushJoinedInPlace(duk_hthread* thr, duk_uint32_t len, duk_hstring* sep) {
@@ -134,6 +75,12 @@ bool pushJoinedInPlace(duk_hthread* thr, duk_uint32_t len, duk_hstring* sep) {
     duk_size_t blen;
     if (!joinedLength(thr, a, len, sep, &blen)) return false;
     duk_require_stack(thr, 1);
+    if (blen < DUK_HOST_TEXT_IN_PLACE_MIN) { // a short text is written here and interned
+        duk_uint8_t text[DUK_HOST_TEXT_IN_PLACE_MIN];
+        if (!writeJoined(thr, a, len, sep, text, blen)) return false;
+        duk_push_lstring(thr, (const char*)text, blen);
+        return true;
+    }
     // No finalizer may run (and change the elements) while the string is allocated.
     duk_heap* heap = thr->heap;
     heap->pf_prevent_count++;
@@ -146,11 +93,23 @@ bool pushJoinedInPlace(duk_hthread* thr, duk_uint32_t len, duk_hstring* sep) {
         DUK_FREE(heap, res);
         return false;
     }
-    pushAsInterned(thr, res, (duk_uint32_t)blen);
+    TextInPlace pending{heap, res};
+    textInPlace = res;
+    duk_hstring* h = duk_heap_strtable_intern(heap, (duk_uint8_t*)(res + 1), (duk_uint32_t)blen);
+    if (!h) DUK_ERROR_ALLOC_FAILED(thr);
+    duk_push_hstring(thr, h);
     return true;
 }
 
 } // namespace
+
+// The engine's interning asks whether the text at str is one written in place.
+duk_hstring* duk_host_text_in_place(const duk_uint8_t* str) {
+    duk_hstring* h = textInPlace;
+    if (!h || str != (const duk_uint8_t*)(h + 1)) return nullptr;
+    textInPlace = nullptr;
+    return h;
+}
 
 // [ sep ToObject(this) len ] -> [ sep ToObject(this) len text ] (an array of strings) or
 // [ sep ToObject(this) len buffer text ]
