@@ -392,26 +392,39 @@ void locate(const std::string& s, size_t at, ParseError* e) {
     }
 }
 
+// The end of the piece of text that starts at `at` and holds at most kPiece bytes: never
+// inside a character, nor between the two halves of a surrogate pair, so each piece
+// converts to UTF-8 by itself.
+constexpr size_t kPiece = size_t(256) << 10;
+size_t pieceEnd(const char* text, size_t at, size_t size) {
+    if (size - at <= kPiece) return size;
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(text);
+    size_t e = at + kPiece;
+    while (e > at && (p[e] & 0xC0) == 0x80)
+        e--;
+    if (e >= at + 3 && e + 1 < size && p[e] == 0xED && (p[e + 1] & 0xF0) == 0xB0 &&
+        p[e - 3] == 0xED && (p[e - 2] & 0xF0) == 0xA0)
+        e -= 3;
+    return e > at ? e : at + kPiece;
+}
+
 } // namespace
 
 bool parse(const char* text, size_t size, const ParseOptions& options, Vec<Node*>& out,
            ParseError* error) {
-    // The text, in UTF-8, as expat reads it: prolog, wrapper start, content, wrapper end.
-    std::string fed;
+    // expat reads the prolog, a wrapper's start tag, the content and the wrapper's end tag,
+    // in UTF-8. The text goes to it a piece at a time, so neither a UTF-8 copy of the whole
+    // text nor expat's buffer (it copies what it is given) grows with the document.
     size_t prolog = prologLength(text, size);
     std::string head = "<parent xmlns=\"";
     appendEscapedUri(head, options.defaultUri);
     head += "\">";
+    static const char kTail[] = "</parent>";
     // A leading XML declaration is dropped: expat must not apply its encoding.
     size_t from = 0;
     while (from < prolog && isSpace(text[from]))
         from++;
     if (prolog && memcmp(text + from, "<?xml", 5) == 0) from = skipMarkup(text, size, from);
-    text::cesu8ToUtf8(text + from, prolog - from, fed);
-    size_t headAt = fed.size();
-    fed += head;
-    text::cesu8ToUtf8(text + prolog, size - prolog, fed);
-    fed += "</parent>";
 
     Builder b;
     b.options = &options;
@@ -434,14 +447,27 @@ bool parse(const char* text, size_t size, const ParseOptions& options, Vec<Node*
     XML_SetStartNamespaceDeclHandler(p, onNamespace);
     XML_SetEntityDeclHandler(p, onEntity);
     XML_SetAttlistDeclHandler(p, onAttributeDecl);
-    bool ok = true;
-    // expat takes at most INT_MAX bytes per call.
-    const size_t kChunk = size_t(1) << 30;
-    for (size_t at = 0; ok && at < fed.size(); at += kChunk) {
-        size_t n = fed.size() - at < kChunk ? fed.size() - at : kChunk;
-        ok = XML_Parse(p, fed.data() + at, static_cast<int>(n), at + n == fed.size()) ==
-             XML_STATUS_OK;
-    }
+    std::string piece;
+    size_t fed = 0; // bytes given to expat so far
+    auto feed = [&](const char* s, size_t n, bool last) {
+        fed += n;
+        return XML_Parse(p, s, static_cast<int>(n), last) == XML_STATUS_OK;
+    };
+    auto feedText = [&](size_t at, size_t end) {
+        bool ok = true;
+        while (ok && at < end) {
+            size_t e = pieceEnd(text, at, end);
+            piece.clear();
+            text::cesu8ToUtf8(text + at, e - at, piece);
+            ok = feed(piece.data(), piece.size(), false);
+            at = e;
+        }
+        return ok;
+    };
+    bool ok = feedText(from, prolog);
+    size_t headAt = fed; // where the wrapper starts in what expat was given
+    ok = ok && feed(head.data(), head.size(), false) && feedText(prolog, size) &&
+         feed(kTail, strlen(kTail), true);
     if (!ok && error) {
         error->message = b.failure.empty() ? XML_ErrorString(XML_GetErrorCode(p)) : b.failure;
         // Back to a place in the text given: the wrapper's bytes do not count.
@@ -451,8 +477,8 @@ bool parse(const char* text, size_t size, const ParseOptions& options, Vec<Node*
             i -= head.size();
         else if (i > headAt)
             i = headAt;
-        std::string given = fed.substr(0, headAt) + fed.substr(headAt + head.size());
-        given.resize(given.size() - strlen("</parent>"));
+        std::string given;
+        text::cesu8ToUtf8(text + from, size - from, given);
         locate(given, i, error);
     }
     bool exhausted = !ok && (XML_GetErrorCode(p) == XML_ERROR_NO_MEMORY ||

@@ -84,6 +84,35 @@ TEST_F(XmlTree, ErrorsNameThePlace) {
     nodes.clear();
 }
 
+// Long text reaches the parser a piece at a time: a character that straddles a piece's end
+// (here the first piece's, 256 KiB into the text) reads as it would anywhere else, and an
+// error far into the text names its place.
+TEST_F(XmlTree, LongTextReadsAcrossPieces) {
+    const size_t kPiece = size_t(256) << 10;
+    const char* chars[][2] = {
+        {"\xED\xA0\xBD\xED\xB8\x80", "\xED\xA0\xBD\xED\xB8\x80"}, // a surrogate pair
+        {"\xF0\x9F\x98\x80", "\xED\xA0\xBD\xED\xB8\x80"},         // the same in UTF-8
+        {"\xE2\x82\xAC", "\xE2\x82\xAC"},
+        {"\xC3\xA9", "\xC3\xA9"},
+    };
+    for (auto& c : chars) {
+        for (size_t before = kPiece - 8; before <= kPiece + 1; before++) {
+            std::string fill(before - 3, 'x');
+            Ref r = parseOne("<a>" + fill + c[0] + "</a>");
+            EXPECT_EQ(markup(r.node), "<a>" + fill + c[1] + "</a>") << before;
+        }
+    }
+    Vec<Node*> nodes;
+    ParseError e;
+    std::string text = "<a>\n" + std::string(3 * kPiece, 'x') + "</b>";
+    EXPECT_FALSE(parse(text.data(), text.size(), ParseOptions(), nodes, &e));
+    EXPECT_EQ(e.message, "mismatched tag");
+    EXPECT_EQ(e.line, 2u);
+    EXPECT_EQ(e.column, 3 * kPiece + 3);
+    EXPECT_EQ(nodes.n, 0u);
+    nodes.clear();
+}
+
 // A node keeps its whole tree alive; the last reference frees all of it.
 TEST_F(XmlTree, ReferencesKeepTheTree) {
     Node* kid;
