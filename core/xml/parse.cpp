@@ -21,13 +21,17 @@ namespace {
 constexpr char kSep = '\x01'; // between namespace, local name and prefix in expat's names
 
 // expat's own blocks, counted with the model's; a refusal is expat's out-of-memory error.
+// Their sizes are kept to multiples of 16, which the model's blocks align to 16.
 struct Block {
     size_t size;
     alignas(16) unsigned char data[1];
 };
+size_t blockBytes(size_t n) {
+    return (offsetof(Block, data) + n + 15) & ~size_t(15);
+}
 void* countedMalloc(size_t n) {
     try {
-        Block* b = static_cast<Block*>(allocate(offsetof(Block, data) + n));
+        Block* b = static_cast<Block*>(allocate(blockBytes(n)));
         b->size = n;
         return b->data;
     } catch (Exhausted&) {
@@ -37,7 +41,7 @@ void* countedMalloc(size_t n) {
 void countedFree(void* p) {
     if (!p) return;
     Block* b = reinterpret_cast<Block*>(static_cast<unsigned char*>(p) - offsetof(Block, data));
-    deallocate(b, offsetof(Block, data) + b->size);
+    deallocate(b, blockBytes(b->size));
 }
 void* countedRealloc(void* p, size_t n) {
     if (!p) return countedMalloc(n);

@@ -2,6 +2,8 @@
 // into them, and the tree walks, each with a stack of its own (core/xml/tree.h).
 #include "core/xml/tree.h"
 
+#include "core/xml/blocks.h"
+
 #include <stdlib.h>
 #include <string.h>
 #include <vector>
@@ -128,7 +130,7 @@ void* allocate(size_t size) {
         gReclaiming = false;
     }
     if (gUsed + size > kMemoryLimit) throw Exhausted();
-    void* p = malloc(size);
+    void* p = takeBlock(size);
     if (!p) throw Exhausted();
     gUsed += size;
     return p;
@@ -137,7 +139,7 @@ void* allocate(size_t size) {
 void deallocate(void* p, size_t size) {
     if (!p) return;
     gUsed -= size;
-    free(p);
+    giveBlock(p, size);
 }
 
 size_t memoryInUse() {
