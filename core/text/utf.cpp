@@ -1,5 +1,7 @@
 #include "core/text/utf.h"
 
+#include <string.h>
+
 namespace text {
 
 std::u16string fromUtf8(const char* s, size_t n) {
@@ -99,12 +101,27 @@ std::string validUtf8(const std::string& s) {
     return toUtf8(reinterpret_cast<const uint16_t*>(w.data()), w.size());
 }
 
+namespace {
+// Skips whole words (8 bytes) of ASCII from i, which the two conversions below copy as
+// they are: the index of the first word holding another byte, or of the shorter rest.
+size_t skipAscii(const unsigned char* p, size_t i, size_t n) {
+    while (n - i >= 8) {
+        uint64_t w;
+        memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080ull) break;
+        i += 8;
+    }
+    return i;
+}
+} // namespace
+
 // Three-byte surrogates start with 0xED followed by 0xA0..0xBF; four-byte sequences start
 // with 0xF0..0xF4. Runs of other bytes are copied whole.
 void cesu8ToUtf8(const char* s, size_t n, std::string& out) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
     size_t start = 0;
     for (size_t i = 0; i + 5 < n; i++) {
+        if (p[i] < 0x80 && (i = skipAscii(p, i, n)) + 5 >= n) break;
         if (p[i] != 0xED || (p[i + 1] & 0xF0) != 0xA0 || p[i + 3] != 0xED ||
             (p[i + 4] & 0xF0) != 0xB0)
             continue;
@@ -122,6 +139,7 @@ void utf8ToCesu8(const char* s, size_t n, std::string& out) {
     const unsigned char* p = reinterpret_cast<const unsigned char*>(s);
     size_t start = 0;
     for (size_t i = 0; i + 3 < n; i++) {
+        if (p[i] < 0x80 && (i = skipAscii(p, i, n)) + 3 >= n) break;
         if (p[i] < 0xF0 || p[i] > 0xF4) continue;
         uint32_t cp = ((p[i] & 0x07) << 18) | ((p[i + 1] & 0x3F) << 12) | ((p[i + 2] & 0x3F) << 6) |
                       (p[i + 3] & 0x3F);

@@ -37,3 +37,20 @@ TEST(Text, LoneSurrogatesRoundTrip) {
     EXPECT_EQ(back, std::u16string(u"a\xD800"
                                    u"b\xDFFF"));
 }
+
+// The engine's encoding and UTF-8 both ways, with the character that differs at every
+// place around the words of ASCII that the conversions skip whole.
+TEST(Text, ConvertsBetweenCesu8AndUtf8AnywhereInTheText) {
+    const std::string cesu = "\xED\xA0\xBD\xED\xB8\x80", utf8 = "\xF0\x9F\x98\x80";
+    for (size_t before = 0; before <= 17; before++) {
+        for (size_t after = 0; after <= 9; after++) {
+            std::string a(before, 'a'), b(after, 'b'), from = a + cesu + b, out;
+            text::cesu8ToUtf8(from.data(), from.size(), out);
+            EXPECT_EQ(out, a + utf8 + b) << before << " " << after;
+            from = a + utf8 + b;
+            out.clear();
+            text::utf8ToCesu8(from.data(), from.size(), out);
+            EXPECT_EQ(out, a + cesu + b) << before << " " << after;
+        }
+    }
+}
