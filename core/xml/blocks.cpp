@@ -53,8 +53,7 @@ void unlist(Page* p) {
 Page* newPage(uint32_t size) {
     void* m = operator new(kPageBytes, std::align_val_t(kPageBytes), std::nothrow);
     if (!m) return nullptr;
-    Page* p = static_cast<Page*>(m);
-    *p = Page{nullptr, nullptr, nullptr, size, kFirst, 0, false};
+    Page* p = new (m) Page{nullptr, nullptr, nullptr, size, kFirst, 0, false};
     list(p);
     return p;
 }
