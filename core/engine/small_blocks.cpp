@@ -29,11 +29,11 @@ constexpr uint32_t kKeptPages = 16; // pool pages whose memory is kept for reuse
 
 // Zero-initialised, so that the table takes no room in the executable's image.
 struct Page {
-    void* free = nullptr;                // its freed blocks, linked through their first word
-    uint32_t carved = 0;                 // bytes given out from its start so far
-    uint32_t live = 0;                   // blocks in use
-    uint32_t prev = 0, next = 0;         // in its size's list of pages with room (list())
-    uint32_t size = 0;                   // block size; 0 while in the pool
+    void* free = nullptr;        // its freed blocks, linked through their first word
+    uint32_t carved = 0;         // bytes given out from its start so far
+    uint32_t live = 0;           // blocks in use
+    uint32_t prev = 0, next = 0; // in its size's list of pages with room (list())
+    uint32_t size = 0;           // block size; 0 while in the pool
     bool listed = false;
 };
 
