@@ -173,6 +173,19 @@ duk_ret_t method(duk_context* ctx) {
     });
 }
 
+// [args... object method] -> the method called on the object with the arguments, which
+// begin at argsAt; a TypeError naming the name at nameIdx when it is no function.
+duk_ret_t callPushed(duk_context* ctx, duk_idx_t nameIdx, duk_idx_t argsAt, duk_idx_t args) {
+    if (!duk_is_callable(ctx, -1)) {
+        duk_dup(ctx, nameIdx);
+        fail(ctx, DUK_ERR_TYPE_ERROR, "function::%s is not a function", duk_to_string(ctx, -1));
+    }
+    duk_insert(ctx, argsAt); // the method, then the object it is called on, then the arguments
+    duk_insert(ctx, argsAt + 1);
+    duk_call_method(ctx, args);
+    return 1;
+}
+
 // x.function::name(args...): the method called on x (or on what answers for it).
 duk_ret_t callMethodOf(duk_context* ctx) {
     duk_idx_t args = duk_get_top(ctx) - 2;
@@ -181,14 +194,7 @@ duk_ret_t callMethodOf(duk_context* ctx) {
         pushMethod(ctx);
         return 0;
     });
-    if (!duk_is_callable(ctx, -1)) {
-        duk_dup(ctx, 1);
-        fail(ctx, DUK_ERR_TYPE_ERROR, "function::%s is not a function", duk_to_string(ctx, -1));
-    }
-    duk_insert(ctx, 2); // the method, then the value it is called on, then the arguments
-    duk_insert(ctx, 3);
-    duk_call_method(ctx, args);
-    return 1;
+    return callPushed(ctx, 1, 2, args);
 }
 
 // A bare function::name with the name at 0, the objects in scope at 1 (an array, innermost
@@ -245,14 +251,7 @@ duk_ret_t scopedCall(duk_context* ctx) {
         pushScopedMethod(ctx);
         return 0;
     });
-    if (!duk_is_callable(ctx, -1)) {
-        duk_dup(ctx, 0);
-        fail(ctx, DUK_ERR_TYPE_ERROR, "function::%s is not a function", duk_to_string(ctx, -1));
-    }
-    duk_insert(ctx, 3); // the method, then the object it is called on, then the arguments
-    duk_insert(ctx, 4);
-    duk_call_method(ctx, args);
-    return 1;
+    return callPushed(ctx, 0, 3, args);
 }
 
 // A bare selector inside with statements: the key at 0, the innermost filter's item (or
