@@ -10,6 +10,7 @@
 # The string table doubles when it holds twice as many strings as it has slots (Duktape:
 # 17/16), which halves its size for a heap of a million strings at one more string compared
 # per lookup.
+# Values are the packed 8-byte form on 64-bit platforms too (core/engine/duktape/README.md).
 # The library itself is made in the top CMakeLists.txt (target duktape).
 set(DUKTAPE_SOURCE_DIR "/usr/share/duktape" CACHE PATH "Duktape single-file source")
 foreach(f duktape.c duktape.h duk_config.h)
@@ -25,6 +26,10 @@ set(duk_overrides "/* __OVERRIDE_DEFINES__ */
 #define DUK_USE_STRHASH_DENSE
 #define DUK_USE_FASTINT
 #define DUK_USE_CPP_EXCEPTIONS
+#if !defined(CAPSULE_PRISTINE_ENGINE)
+#undef DUK_USE_PACKED_TVAL
+#define DUK_USE_PACKED_TVAL
+#endif
 #ifdef __cplusplus
 extern \"C\" {
 #endif
