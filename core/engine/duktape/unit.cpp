@@ -72,12 +72,7 @@ void duk_host_define_accessor(duk_context* ctx, duk_idx_t objIdx, duk_idx_t gett
         return;
     }
     duk_int_t e = duk__hobject_alloc_entry_checked(thr, obj, key);
-    DUK_HOBJECT_E_SET_FLAGS(thr->heap, obj, e,
-                            DUK_PROPDESC_FLAG_CONFIGURABLE | DUK_PROPDESC_FLAG_ACCESSOR);
-    DUK_HOBJECT_E_SET_VALUE_GETTER(thr->heap, obj, e, getter);
-    DUK_HOBJECT_E_SET_VALUE_SETTER(thr->heap, obj, e, setter);
-    DUK_HOBJECT_INCREF(thr, getter);
-    DUK_HOBJECT_INCREF(thr, setter);
+    duk_hobject_entry_set_accessor(thr, obj, e, getter, setter, DUK_PROPDESC_FLAG_CONFIGURABLE);
     duk_pop(thr);
 }
 
