@@ -10,7 +10,8 @@
 # The string table doubles when it holds twice as many strings as it has slots (Duktape:
 # 17/16), which halves its size for a heap of a million strings at one more string compared
 # per lookup.
-# Values are the packed 8-byte form on 64-bit platforms too (core/engine/duktape/README.md).
+# Values are the packed 8-byte form on 64-bit platforms too (core/engine/duktape/README.md);
+# an array-index string is recognised when it is used, not stored in every string.
 # The library itself is made in the top CMakeLists.txt (target duktape).
 set(DUKTAPE_SOURCE_DIR "/usr/share/duktape" CACHE PATH "Duktape single-file source")
 foreach(f duktape.c duktape.h duk_config.h)
@@ -29,6 +30,7 @@ set(duk_overrides "/* __OVERRIDE_DEFINES__ */
 #if !defined(CAPSULE_PRISTINE_ENGINE)
 #undef DUK_USE_PACKED_TVAL
 #define DUK_USE_PACKED_TVAL
+#undef DUK_USE_HSTRING_ARRIDX
 #endif
 #ifdef __cplusplus
 extern \"C\" {

@@ -52,6 +52,23 @@ table("a double made from bytes is a number, NaN when its bits are one", [
     return same && typeof d == "number" ? typeof r[0] + " " + r[0] : "differs: " + uneval(r);
 }, function (hex) { return hex; });
 
+// A string that is not ASCII keeps its length beside its text: made by each way a string
+// is made, its length and its characters read back (twice: the count is kept once made).
+table("a string's length counts its characters, however it was made", [
+    ["'\u00e9t\u00e9'", "3 3 \u00e9t\u00e9"],
+    ["'a' + '\u20ac' + 'b'", "3 3 a\u20acb"],
+    ["'\ud83d\ude00'", "2 2 \ud83d\ude00"],
+    ["String.fromCharCode(0x100, 0x41, 0xffff)", "3 3 \u0100A\uffff"],
+    ["'x\u00e9yz'.substring(1, 3)", "2 2 \u00e9y"],
+    ["(function () { var a = []; for (var i = 0; i < 3000; i++) a.push('\u00e9'); return a.join(''); })()",
+     "3000 3000 \u00e9\u00e9\u00e9"],
+    ["['\u00e9\u00e9', 'ab'].join('')", "4 4 \u00e9\u00e9a"],
+    ["'abc'", "3 3 abc"],
+    ["''", "0 0 "],
+], function (str) {
+    return str.length + " " + str.length + " " + str.substr(0, 3);
+});
+
 table("an accessor property through its life", [
     ["var o = {}; o.__defineGetter__('x', function () { return 1; }); o.x", "1"],
     ["var o = {x: 1}; Object.defineProperty(o, 'x', {get: function () { return 3; }}); o.x", "3"],
