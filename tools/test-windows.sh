@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 # The script tests whose facilities the Windows layer has; the module libraries' tests among
 # them run with the x86-64 DLLs in bin/ beside the test runner.
 tests=(compression console file filesystem library modules mutex package process recursion registry serial socket socket_tls stress sysinfo threads
-       language xml_methods xml_ops xml_syntax xml_text)
+       language value_slots xml_methods xml_ops xml_syntax xml_text)
 
 tools/setup.sh
 # The module libraries Windows has. SQLite comes as its amalgamation from the npm registry
