@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The runtime against the pristine engine: each script of bench/engine/ run by
-# bench_pristine_engine (Debian's duktape.c unpatched, the project's duk_config overrides,
-# -O2 -DNDEBUG -fPIC, default allocator, heap destroyed at exit), by bench_bare_engine (the
+# bench_pristine_engine (Debian's duktape.c unpatched, the project's duk_config overrides
+# but Duktape's own value layout, -O2 -DNDEBUG -fPIC, default allocator, heap destroyed at
+# exit), by bench_bare_engine (the
 # runtime's patched engine, otherwise the same) and as a packed application (whole process,
 # start to exit). Prints the median CPU time of each over alternating runs and the ratios
 # runtime/pristine and bare/pristine (what the engine's patches alone cost); with
