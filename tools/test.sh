@@ -18,7 +18,8 @@ BUILD_DIR=build-asan tools/build.sh -DCAPSULE_SANITIZE=ON -DCMAKE_BUILD_TYPE=Deb
 cmake -S . -B build-tsan -G Ninja -DCAPSULE_TSAN=ON >/dev/null
 cmake --build build-tsan --target capsule_test msqlite mserial msocket msnmp musb snmp_endless_agent
 for t in stress mutex threads sqlite serial socket socket_tls snmp torture generator_threads; do
-    TSAN_OPTIONS="halt_on_error=1" build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
+    TSAN_OPTIONS="halt_on_error=1 suppressions=$PWD/tools/tsan.supp" \
+        build-tsan/capsule-test "$PWD/tests/scripts/${t}_test.js"
 done
 # The fuzz targets, a short fixed run each (tools/fuzz.sh; tests/fuzz/README.md for longer).
 tools/fuzz.sh
