@@ -7,19 +7,6 @@
 
 namespace engine {
 
-// Eight bytes at a time: this check runs over every file the package hands out.
-static bool isAscii(const char* s, size_t n) {
-    size_t i = 0;
-    for (; i + 8 <= n; i += 8) {
-        uint64_t w;
-        memcpy(&w, s + i, 8);
-        if (w & UINT64_C(0x8080808080808080)) return false;
-    }
-    for (; i < n; i++)
-        if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
-    return true;
-}
-
 const char* bytesAsUtf8(duk_context* ctx, const char* bytes, size_t n, size_t* size) {
     *size = n;
     if (isAscii(bytes, n)) return bytes; // every script source passes here

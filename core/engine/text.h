@@ -8,8 +8,23 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <string.h>
 
 namespace engine {
+
+// Whether n bytes are all ASCII, eight at a time: every script source and every new engine
+// string passes here.
+inline bool isAscii(const char* s, size_t n) {
+    size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        uint64_t w;
+        memcpy(&w, s + i, 8);
+        if (w & UINT64_C(0x8080808080808080)) return false;
+    }
+    for (; i < n; i++)
+        if (static_cast<unsigned char>(s[i]) >= 0x80) return false;
+    return true;
+}
 
 // Bytes, one character each, in the engine's encoding: the bytes themselves when they are
 // ASCII, else a buffer pushed on the stack.

@@ -5,9 +5,15 @@
 #include "duktape.cpp"
 
 #include "core/engine/internal.h"
+#include "core/engine/text.h"
 #include "core/engine/translate_hook.h"
 
 #include <algorithm>
+
+// Whether a new string is all ASCII (82-string-length.patch): its length is then its size.
+duk_bool_t duk_host_is_ascii(const duk_uint8_t* str, duk_uint32_t blen) {
+    return engine::isAscii(reinterpret_cast<const char*>(str), blen);
+}
 
 // Runs the finalizer of every object that still has one, as destroying the heap does, but
 // frees nothing: the process is about to end and gives the memory back whole. It skips the
@@ -72,7 +78,7 @@ void duk_host_define_accessor(duk_context* ctx, duk_idx_t objIdx, duk_idx_t gett
         return;
     }
     duk_int_t e = duk__hobject_alloc_entry_checked(thr, obj, key);
-    duk_hobject_entry_set_accessor(thr, obj, e, getter, setter, DUK_PROPDESC_FLAG_CONFIGURABLE);
+    duk_host_entry_set_accessor(thr, obj, e, getter, setter, DUK_PROPDESC_FLAG_CONFIGURABLE);
     duk_pop(thr);
 }
 
@@ -140,6 +146,9 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 
 // An array part that grows in place, from the patched property resize.
 #include "core/engine/duktape/props_growth.cpp"
+
+// Accessor pairs in blocks of their own, from the patched property code.
+#include "core/engine/duktape/accessor_pairs.cpp"
 
 // Array.prototype.join in one buffer, from the patched built-in.
 #include "core/engine/duktape/join.cpp"
