@@ -12,6 +12,8 @@
 # per lookup.
 # Values are the packed 8-byte form on 64-bit platforms too (core/engine/duktape/README.md);
 # an array-index string is recognised when it is used as a key, not stored in every string.
+# Where pointers are 64 bits, the string table links its strings by 32-bit codes
+# (core/engine/duktape/string_links.cpp).
 # The library itself is made in the top CMakeLists.txt (target duktape).
 set(DUKTAPE_SOURCE_DIR "/usr/share/duktape" CACHE PATH "Duktape single-file source")
 foreach(f duktape.c duktape.h duk_config.h)
@@ -35,6 +37,9 @@ set(duk_overrides "/* __OVERRIDE_DEFINES__ */
 #define DUK_USE_CPP_EXCEPTIONS
 #if !defined(CAPSULE_PRISTINE_ENGINE)
 ${duk_packed}#undef DUK_USE_HSTRING_ARRIDX
+#if UINTPTR_MAX > 0xffffffffUL
+#define DUK_USE_STRING_LINK32
+#endif
 #endif
 #ifdef __cplusplus
 extern \"C\" {

@@ -105,6 +105,12 @@ duk_bool_t duk_host_creating_error(duk_context* ctx);
 duk_bool_t duk_host_catching(void);
 // Whether a garbage collection is running (core/engine/duktape/unit.cpp).
 duk_bool_t duk_host_collecting(duk_context* ctx);
+// The small blocks' range once reserved, else null and 0, set by small_blocks.cpp: the
+// string table codes a string there by its place (core/engine/duktape/string_links.cpp).
+extern duk_uint8_t* duk_host_small_range;
+extern duk_size_t duk_host_small_range_bytes;
+// The far table's slots ever handed out at once, its high-water mark.
+duk_uint32_t duk_host_far_slots_peak(void);
 
 namespace engine {
 

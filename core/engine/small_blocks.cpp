@@ -110,6 +110,10 @@ void* smallAlloc(size_t size) {
         // checks its bounds and finds what it points to.
         gRange = static_cast<uint8_t*>(platform::reserveAddressSpace(kRangeBytes));
 #endif
+        if (gRange) {
+            duk_host_small_range = gRange;
+            duk_host_small_range_bytes = kRangeBytes;
+        }
     }
     if (!gRange || size > kSmallMax) return nullptr;
     uint32_t block = size ? uint32_t(size + 7) & ~7u : 8;

@@ -69,6 +69,34 @@ table("a string's length counts its characters, however it was made", [
     return str.length + " " + str.length + " " + str.substr(0, 3);
 });
 
+// A text is one string: made again another way, the same string and the same key, at every
+// length (short strings sit in the heap's small blocks, long ones apart, each told from the
+// string table by a code of its own), also after the table has grown and shrunk around it.
+function madeThreeWays(n, ch) {
+    var joined = new Array(n + 1).join(ch), added = "";
+    for (var i = 0; i < n; i++) added += ch;
+    var filler = [];
+    for (var i = 0; i < 30000; i++) filler.push("filler " + i + ch);
+    filler = null;
+    System.gc();
+    var sliced = (added + "tail").slice(0, n), o = {};
+    o[joined] = n;
+    var same = joined === added && added === sliced && o[added] === n && o[sliced] === n &&
+               Object.keys(o).length === 1;
+    return (same ? "one" : "differ") + " " + sliced.length;
+}
+table("a string made three ways is one string", [
+    ["[0, 'a']", "one 0"],
+    ["[1, 'a']", "one 1"],
+    ["[235, 'a']", "one 235"], // the longest in a small block
+    ["[236, 'a']", "one 236"],
+    ["[4096, 'a']", "one 4096"], // joined in place
+    ["[100000, 'a']", "one 100000"],
+    ["[115, '\u00e9']", "one 115"],
+    ["[116, '\u00e9']", "one 116"],
+    ["[3000, '\u20ac']", "one 3000"],
+], function (args) { return madeThreeWays(args[0], args[1]); });
+
 table("an accessor property through its life", [
     ["var o = {}; o.__defineGetter__('x', function () { return 1; }); o.x", "1"],
     ["var o = {x: 1}; Object.defineProperty(o, 'x', {get: function () { return 3; }}); o.x", "3"],

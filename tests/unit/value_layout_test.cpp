@@ -96,4 +96,37 @@ TEST(ValueLayout, AccessorPairBlocksAreGivenBack) {
     EXPECT_LT(engine::heapBytes(), before + 64 * 1024);
 }
 
+// Strings outside the heap's small blocks take slots of the far table: long ones here, and
+// every string of a heap whose blocks come from the C library. Each gives its slot back as it
+// is freed, so rounds of as many strings take no more slots than the first; and a string
+// made again is found in the string table (the same string, so the same key).
+TEST(ValueLayout, FarStringsGiveBackTheirSlots) {
+    HostContext* cx = testEngine();
+    Stack s;
+    duk_context* plain = duk_create_heap_default();
+    ASSERT_NE(plain, nullptr);
+    const char* source =
+        "(function () {"
+        "  var keep = [], o = {}, pad = new Array(300).join('x');"
+        "  for (var i = 0; i < 20000; i++) { keep.push(pad + i); o[keep[i]] = i; }"
+        "  for (var i = 0; i < 20000; i += 997) if (o[pad + i] !== i) return 'lost ' + i;"
+        "  for (var i = 0; i < 3000; i++) o['k' + i] = i;"
+        "  for (var i = 0; i < 3000; i += 7) if (o['k' + i] !== i) return 'lost k' + i;"
+        "  return 'ok';"
+        "})()";
+    duk_uint32_t peak = 0;
+    for (int round = 0; round < 3; round++) {
+        for (duk_context* ctx : {s.ctx, plain}) {
+            ASSERT_EQ(duk_peval_string(ctx, source), 0) << duk_safe_to_string(ctx, -1);
+            EXPECT_STREQ(duk_get_string(ctx, -1), "ok");
+            duk_pop(ctx);
+            duk_gc(ctx, 0);
+        }
+        engine::collectGarbage(cx);
+        if (round == 0) peak = duk_host_far_slots_peak();
+    }
+    EXPECT_EQ(duk_host_far_slots_peak(), peak);
+    duk_destroy_heap(plain);
+}
+
 } // namespace

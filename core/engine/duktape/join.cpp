@@ -84,9 +84,8 @@ bool pushJoinedInPlace(duk_hthread* thr, duk_uint32_t len, duk_hstring* sep) {
     // No finalizer may run (and change the elements) while the string is allocated.
     duk_heap* heap = thr->heap;
     heap->pf_prevent_count++;
-    // Room after the NUL for the code point count of a text that is not ASCII.
-    auto* res =
-        (duk_hstring*)DUK_ALLOC(heap, sizeof(duk_hstring) + blen + 1 + sizeof(duk_uint32_t));
+    // The block of a string that is not ASCII: room after the NUL for its code point count.
+    auto* res = (duk_hstring*)DUK_ALLOC(heap, duk_host_string_block((duk_uint32_t)blen, 0));
     heap->pf_prevent_count--;
     if (!res) return false; // the buffer's way reports the failure as ever
     // A collection on the way may have compacted the array: the text is written only if

@@ -150,6 +150,9 @@ const char* duk_host_namespace_name(duk_context* ctx, duk_idx_t idx) {
 // Accessor pairs in blocks of their own, from the patched property code.
 #include "core/engine/duktape/accessor_pairs.cpp"
 
+// The string table's links in 32 bits, from the patched string table.
+#include "core/engine/duktape/string_links.cpp"
+
 // Array.prototype.join in one buffer, from the patched built-in.
 #include "core/engine/duktape/join.cpp"
 
