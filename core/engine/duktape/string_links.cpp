@@ -13,8 +13,9 @@
 // the number of the next free one, tagged with the low bit. The chunks are the C library's,
 // kept for the process's life: a slot costs 8 bytes, for a string of 257 bytes and more.
 
-#include <mutex>
+#include <atomic>
 #include <stdlib.h>
+#include <thread>
 
 // Set by the heap's small blocks once they have their range (core/engine/small_blocks.cpp).
 duk_uint8_t* duk_host_small_range = nullptr;
@@ -30,7 +31,16 @@ namespace {
 // Room after the NUL for a far string: its length slot and its code.
 constexpr duk_size_t kFarRoom = 2 * sizeof(duk_uint32_t);
 
-std::mutex gFarLock;
+// A spin lock: held for a few instructions, and by more than one thread only where tools
+// or tests run heaps of their own beside the runtime's.
+std::atomic<bool> gFarLocked{false};
+struct FarLock {
+    FarLock() {
+        while (gFarLocked.exchange(true, std::memory_order_acquire))
+            std::this_thread::yield();
+    }
+    ~FarLock() { gFarLocked.store(false, std::memory_order_release); }
+};
 duk_uint32_t gFarMade = 0; // slots in the chunks made so far
 duk_uint32_t gFarNext = 0; // slots handed out at least once
 duk_uint32_t gFarFree = 0; // the first free slot + 1 (0: none)
@@ -49,7 +59,7 @@ duk_uint8_t* codePlace(duk_hstring* h, duk_uint32_t blen) {
 
 // A far slot for h, or false when the table is full or no chunk could be made.
 bool takeFarSlot(duk_hstring* h, duk_uint32_t* out) {
-    std::lock_guard<std::mutex> lock(gFarLock);
+    FarLock lock;
     duk_uint32_t n;
     if (gFarFree) {
         n = gFarFree - 1;
@@ -105,13 +115,13 @@ void duk_host_string_freed(duk_hstring* h) {
     duk_uint32_t code;
     memcpy(&code, codePlace(h, DUK_HSTRING_GET_BYTELEN(h)), sizeof(code));
     duk_uint32_t n = code & ~duk_uint32_t(DUK_STRLINK_FAR);
-    std::lock_guard<std::mutex> lock(gFarLock);
+    FarLock lock;
     farSlot(n) = (duk_hstring*)((duk_uintptr_t(gFarFree) << 1) | 1);
     gFarFree = n + 1;
 }
 
 duk_uint32_t duk_host_far_slots_peak(void) {
-    std::lock_guard<std::mutex> lock(gFarLock);
+    FarLock lock;
     return gFarNext;
 }
 
