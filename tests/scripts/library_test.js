@@ -277,4 +277,18 @@ table("functions give their source text; natives the native form", [
     ["Function.prototype.toString.call({})", "throws TypeError"],
 ], uneval);
 
+// A decimal number (a literal, Number, parseFloat) is the double nearest to it; one half way
+// between two doubles is the even one, unless a digit past the twentieth says it is above.
+table("a decimal number is the nearest double, a tie the even one", [
+    ["9007199254740993", "9007199254740992"],
+    ["-9007199254740993", "-9007199254740992"],
+    ["Number('9007199254740995')", "9007199254740996"],
+    ["Number('4503599627370497.5')", "4503599627370498"],
+    ["parseFloat('18014398509481986')", "18014398509481984"],
+    ["1e23", "1e+23"],
+    ["Number('9007199254740993.00000000000000000001')", "9007199254740994"],
+    ["Number('2.4703282292062328e-324')", "5e-324"],
+    ["Number('2.4703282292062327e-324')", "0"],
+], uneval);
+
 done();
