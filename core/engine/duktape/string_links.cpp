@@ -21,6 +21,22 @@
 duk_uint8_t* duk_host_small_range = nullptr;
 duk_size_t duk_host_small_range_bytes = 0;
 
+namespace {
+// Room after the NUL for a far string: its length slot and its code.
+constexpr duk_size_t kFarRoom = 2 * sizeof(duk_uint32_t);
+} // namespace
+
+// The block of a new string: its header, text, NUL and (not ASCII) the length trailer; one
+// too long for the small blocks has room for a far code as well.
+duk_size_t duk_host_string_block(duk_uint32_t blen, duk_bool_t ascii) {
+    duk_size_t size = sizeof(duk_hstring) + blen + 1 + (ascii ? 0 : sizeof(duk_uint32_t));
+#if defined(DUK_USE_STRING_LINK32)
+    if (size > engine::kSmallMax || !duk_host_small_range)
+        size = sizeof(duk_hstring) + blen + 1 + kFarRoom;
+#endif
+    return size;
+}
+
 #if defined(DUK_USE_STRING_LINK32)
 
 constexpr duk_uint32_t kChunkSlots = duk_uint32_t(1) << DUK_STRLINK_CHUNK_BITS;
@@ -28,9 +44,6 @@ constexpr duk_uint32_t kFarSlots = DUK_STRLINK_FAR;
 duk_hstring** duk_host_far_strings[kFarSlots / kChunkSlots];
 
 namespace {
-// Room after the NUL for a far string: its length slot and its code.
-constexpr duk_size_t kFarRoom = 2 * sizeof(duk_uint32_t);
-
 // A spin lock: held for a few instructions, and by more than one thread only where tools
 // or tests run heaps of their own beside the runtime's.
 std::atomic<bool> gFarLocked{false};
@@ -45,16 +58,8 @@ duk_uint32_t gFarMade = 0; // slots in the chunks made so far
 duk_uint32_t gFarNext = 0; // slots handed out at least once
 duk_uint32_t gFarFree = 0; // the first free slot + 1 (0: none)
 
-bool inSmallRange(const void* p) {
-    return (duk_uintptr_t)p - (duk_uintptr_t)duk_host_small_range < duk_host_small_range_bytes;
-}
-
 duk_hstring*& farSlot(duk_uint32_t n) {
     return duk_host_far_strings[n >> DUK_STRLINK_CHUNK_BITS][n & (kChunkSlots - 1)];
-}
-
-duk_uint8_t* codePlace(duk_hstring* h, duk_uint32_t blen) {
-    return (duk_uint8_t*)(h + 1) + blen + 1 + sizeof(duk_uint32_t);
 }
 
 // A far slot for h, or false when the table is full or no chunk could be made.
@@ -80,22 +85,13 @@ bool takeFarSlot(duk_hstring* h, duk_uint32_t* out) {
 }
 } // namespace
 
-// The block of a new string: its header, text, NUL and (not ASCII) the length trailer; one
-// too long for the small blocks has room for a far code as well.
-duk_size_t duk_host_string_block(duk_uint32_t blen, duk_bool_t ascii) {
-    duk_size_t size = sizeof(duk_hstring) + blen + 1 + (ascii ? 0 : sizeof(duk_uint32_t));
-    if (size > engine::kSmallMax || !duk_host_small_range)
-        size = sizeof(duk_hstring) + blen + 1 + kFarRoom;
-    return size;
-}
-
 // Gives the new string *h (its text in place) its code. A string outside the small blocks
 // takes a far slot; one without room for the code (a heap whose small blocks ran out, or a
 // heap of the C library's blocks) first moves to a block with room. False, with *h still to
 // be freed, when there is no memory for it.
 duk_bool_t duk_host_string_placed(duk_heap* heap, duk_hstring** h, duk_uint32_t blen,
                                   duk_bool_t ascii) {
-    if (inSmallRange(*h)) return 1;
+    if (duk_strlink_in_range(*h)) return 1;
     duk_size_t room = sizeof(duk_hstring) + blen + 1 + kFarRoom;
     if (duk_host_string_block(blen, ascii) < room) {
         auto* moved = static_cast<duk_hstring*>(DUK_REALLOC(heap, *h, room));
@@ -105,15 +101,15 @@ duk_bool_t duk_host_string_placed(duk_heap* heap, duk_hstring** h, duk_uint32_t 
     duk_uint32_t n;
     if (!takeFarSlot(*h, &n)) return 0;
     duk_uint32_t code = duk_uint32_t(DUK_STRLINK_FAR) | n;
-    memcpy(codePlace(*h, blen), &code, sizeof(code));
+    memcpy(duk_strlink_far_code(*h, blen), &code, sizeof(code));
     return 1;
 }
 
 // A string about to be freed gives back its far slot.
 void duk_host_string_freed(duk_hstring* h) {
-    if (inSmallRange(h)) return;
+    if (duk_strlink_in_range(h)) return;
     duk_uint32_t code;
-    memcpy(&code, codePlace(h, DUK_HSTRING_GET_BYTELEN(h)), sizeof(code));
+    memcpy(&code, duk_strlink_far_code(h, DUK_HSTRING_GET_BYTELEN(h)), sizeof(code));
     duk_uint32_t n = code & ~duk_uint32_t(DUK_STRLINK_FAR);
     FarLock lock;
     farSlot(n) = (duk_hstring*)((duk_uintptr_t(gFarFree) << 1) | 1);
@@ -127,9 +123,6 @@ duk_uint32_t duk_host_far_slots_peak(void) {
 
 #else // pointers of 32 bits are links as they stand
 
-duk_size_t duk_host_string_block(duk_uint32_t blen, duk_bool_t ascii) {
-    return sizeof(duk_hstring) + blen + 1 + (ascii ? 0 : sizeof(duk_uint32_t));
-}
 duk_bool_t duk_host_string_placed(duk_heap*, duk_hstring**, duk_uint32_t, duk_bool_t) {
     return 1;
 }
