@@ -50,6 +50,8 @@ bool isAdministrator();
 // Cumulative processor times over all processors: busy and total ticks.
 bool processorTimes(uint64_t* busy, uint64_t* total);
 void sleepMs(unsigned ms);
+// Ends the process with the code, its C streams flushed, while other threads may still run.
+[[noreturn]] void endProcess(int code);
 
 // Files and directories. Paths are UTF-8; a backslash in a path from a script is a
 // separator, as on the system the scripts were first written for.

@@ -61,7 +61,7 @@ bool handleFault(unsigned code, const void* address) {
     if (!frame) return false;
     char name[260];
     writeCoreDump(*frame, code, address, name, sizeof name);
-    exit(1);
+    platform::endProcess(1);
 }
 
 } // namespace crashguard

@@ -101,5 +101,5 @@ SYSTEM_NATIVE(sysGc) {
 SYSTEM_NATIVE(sysExit) {
     (void)self, (void)rval;
     int code = hostPresent(argc, argv, 0) ? hostIntArg(cx, argv[0]) : 0;
-    exit(code);
+    platform::endProcess(code);
 }

@@ -5,6 +5,7 @@
 #include <limits.h>
 #include <link.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/utsname.h>
 #include <time.h>
@@ -110,6 +111,11 @@ void sleepMs(unsigned ms) {
     ts.tv_sec = ms / 1000;
     ts.tv_nsec = static_cast<long>(ms % 1000) * 1000000L;
     while (nanosleep(&ts, &ts) != 0) {}
+}
+
+// The C library's exit: its handlers run beside the other threads, which end with it.
+void endProcess(int code) {
+    exit(code);
 }
 
 } // namespace platform

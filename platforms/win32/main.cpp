@@ -6,6 +6,8 @@
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // The command line and the environment come from the runtime library's wide copies.
-    return platform::runHost(0, nullptr, nullptr,
-                             HostOptions{kBootstrapName, kBootstrapSource, nullptr});
+    // Script threads may still run when the bootstrap has returned: the process ends as
+    // System.exit ends it.
+    platform::endProcess(platform::runHost(0, nullptr, nullptr,
+                                           HostOptions{kBootstrapName, kBootstrapSource, nullptr}));
 }
