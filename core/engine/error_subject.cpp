@@ -4,6 +4,7 @@
 // accesses and calls to where it starts.
 #include "core/engine/error_subject.h"
 
+#include <new>
 #include <string.h>
 
 #include <string_view>
@@ -348,26 +349,20 @@ struct Answers {
     size_t next = 0;
 };
 
-// This thread's answers, made when first needed and freed when the thread ends; an error
-// raised after that (by a finalizer run at exit) is answered without them.
-thread_local bool tAnswersGone = false;
-struct AnswersOwner {
-    Answers* kept = nullptr;
-    ~AnswersOwner() {
-        delete kept;
-        tAnswersGone = true;
-    }
-};
-thread_local AnswersOwner tAnswers;
+// This thread's answers, made when first needed and freed by releaseSubjectAnswers.
+thread_local Answers* tAnswers = nullptr;
 
 Answers* answers() {
-    if (tAnswersGone) return nullptr;
-    AnswersOwner& owner = tAnswers;
-    if (!owner.kept) owner.kept = new Answers;
-    return owner.kept;
+    if (!tAnswers) tAnswers = new (std::nothrow) Answers;
+    return tAnswers;
 }
 
 } // namespace
+
+void releaseSubjectAnswers() {
+    delete tAnswers;
+    tAnswers = nullptr;
+}
 
 std::string subjectText(const char* line, size_t length, Subject kind, const char* key,
                         size_t keyLength, bool haveKey) {

@@ -24,6 +24,8 @@ enum class Subject {
 // A key is the property key as a string; haveKey false when there is none.
 std::string subjectText(const char* line, size_t length, Subject kind, const char* key,
                         size_t keyLength, bool haveKey);
+// Frees the calling thread's kept answers (they are made again when next needed).
+void releaseSubjectAnswers();
 
 } // namespace engine
 

@@ -2,6 +2,8 @@
 // contexts of other threads, and the request lock that serialises every use of the heap.
 #include "core/engine/internal.h"
 
+#include "core/engine/error_subject.h"
+#include "core/engine/translate_hook.h"
 #include "core/guard/crash_guard.h"
 #include "platforms/platform.h"
 
@@ -180,6 +182,16 @@ void freeContext(HostContext* cx) {
     duk_pop(gFactory);
 }
 
+// What the engine keeps per thread between uses, freed here as the thread's own context
+// ends rather than by thread_local destructors: where the C++ runtime emulates
+// thread-local storage (MinGW), such a destructor can run on storage already given back,
+// which corrupts the C library's heap as script threads end.
+static void releaseThreadCaches() {
+    releaseSubjectAnswers();
+    releaseCompilation();
+    duk_host_regexp_release();
+}
+
 // A context of the calling thread's own for the call evaluate(cx), inside a request.
 template <typename Evaluate> static void onNewContext(Evaluate evaluate) {
     requestBegin(nullptr);
@@ -191,6 +203,7 @@ template <typename Evaluate> static void onNewContext(Evaluate evaluate) {
         freeContext(cx);
     }
     requestEnd(nullptr);
+    if (thread().depth == 0) releaseThreadCaches();
 }
 
 void runOnNewContext(const char* fileName, const char* source) {

@@ -75,6 +75,8 @@ duk_ret_t duk_host_each(duk_context* ctx);
 
 // RegExp.prototype.compile(source, flags), a native (core/engine/duktape/regexp_call.cpp).
 duk_ret_t duk_host_regexp_compile(duk_context* ctx);
+// Frees the calling thread's backtracking stack (core/engine/duktape/regexp.cpp).
+void duk_host_regexp_release(void);
 
 // Whether the function fn is on the call stack of the context (core/engine/duktape/unit.cpp).
 duk_bool_t duk_host_on_call_stack(duk_context* ctx, void* fn);

@@ -29,7 +29,7 @@ struct Compilation {
     duk_idx_t slot = 0;
     std::vector<translator::FunctionSpan> functions;
 };
-thread_local Compilation tCompilation;
+thread_local Compilation* tCompilation = nullptr; // freed by releaseCompilation
 
 // The translator's blocks come from the platform (a large source's in huge pages), and its
 // nesting stops where the engine's native stack check would: set before main, ahead of any
@@ -85,7 +85,7 @@ int tooLarge(duk_context* ctx, TranslateError* error) {
 
 int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* length,
                      duk_small_uint_t flags, TranslateError* error) {
-    tCompilation.input = nullptr;
+    if (tCompilation) tCompilation->input = nullptr;
     if (*length >= kByteOrderMarkLength && !memcmp(*input, kByteOrderMark, kByteOrderMarkLength)) {
         *input += kByteOrderMarkLength;
         *length -= kByteOrderMarkLength;
@@ -102,25 +102,28 @@ int capsuleTranslate(duk_context* ctx, const duk_uint8_t** input, duk_size_t* le
     if (failed(ctx, t, error)) return -1;
     if (!t.changed) return 0;
     if (t.text.size() > limits::kStringBytes) return tooLarge(ctx, error);
+    if (!tCompilation && !(tCompilation = new (std::nothrow) Compilation))
+        return tooLarge(ctx, error);
     // A fixed buffer: the compiler reads the text where it lies, and no string is interned.
     void* buf = duk_push_fixed_buffer(ctx, t.text.size());
     memcpy(buf, t.text.data(), t.text.size());
     // The source stays where the compiler's caller keeps it until the compilation ends.
     duk_push_undefined(ctx);
-    tCompilation.source = *input;
-    tCompilation.sourceLength = *length;
-    tCompilation.slot = duk_get_top_index(ctx);
-    tCompilation.functions = std::move(t.functions);
+    Compilation& c = *tCompilation;
+    c.source = *input;
+    c.sourceLength = *length;
+    c.slot = duk_get_top_index(ctx);
+    c.functions = std::move(t.functions);
     *input = static_cast<const duk_uint8_t*>(buf);
     *length = t.text.size();
-    tCompilation.input = *input;
+    c.input = *input;
     return 1;
 }
 
 bool capsuleFunctionSource(const duk_uint8_t* input, duk_size_t* start, duk_size_t* end,
                            const duk_uint8_t** source, duk_size_t* sourceLength, duk_idx_t* slot) {
-    const Compilation& c = tCompilation;
-    if (!input || input != c.input) return false;
+    if (!tCompilation || !input || input != tCompilation->input) return false;
+    const Compilation& c = *tCompilation;
     auto it = std::lower_bound(
         c.functions.begin(), c.functions.end(), *start,
         [](const translator::FunctionSpan& f, duk_size_t at) { return f.outStart < at; });
@@ -135,8 +138,8 @@ bool capsuleFunctionSource(const duk_uint8_t* input, duk_size_t* start, duk_size
 
 bool capsuleTranslatedSource(const duk_uint8_t* input, const duk_uint8_t** source,
                              duk_size_t* sourceLength, duk_idx_t* slot) {
-    const Compilation& c = tCompilation;
-    if (!input || input != c.input) return false;
+    if (!tCompilation || !input || input != tCompilation->input) return false;
+    const Compilation& c = *tCompilation;
     *source = c.source;
     *sourceLength = c.sourceLength;
     *slot = c.slot;
@@ -162,4 +165,9 @@ void duk_host_regexp_pattern(duk_context* ctx) {
     if (!pattern || !translator::translateRegExp(pattern, length, &text)) return;
     duk_push_lstring(ctx, text.data(), text.size());
     duk_replace(ctx, -4);
+}
+
+void releaseCompilation() {
+    delete tCompilation;
+    tCompilation = nullptr;
 }

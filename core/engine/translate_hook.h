@@ -41,4 +41,7 @@ bool capsuleTranslatedSource(const duk_uint8_t* input, const duk_uint8_t** sourc
 bool capsuleCheckSyntax(duk_context* ctx, const duk_uint8_t* input, duk_size_t length,
                         duk_small_uint_t flags, TranslateError* error);
 
+// Frees what the calling thread keeps of its last compilation.
+void releaseCompilation();
+
 #endif

@@ -13,6 +13,7 @@
 // Part of the engine's compilation unit (included by core/engine/duktape/unit.cpp).
 #include "core/engine/internal.h"
 
+#include <new>
 #include <stdlib.h>
 
 #include <unordered_map>
@@ -59,8 +60,9 @@ struct Backtrack {
     duk_uint32_t attempt = 0;
     ~Backtrack() { free(entries); }
 };
-// One per thread, kept between matches (the engine runs no script while one matches).
-thread_local Backtrack tBacktrack;
+// One per thread, kept between matches (the engine runs no script while one matches) and
+// freed by duk_host_regexp_release.
+thread_local Backtrack* tBacktrack = nullptr;
 
 [[noreturn]] void tooComplex(duk_hthread* thr) {
     duk_host_throw_internal_error(thr, "regular expression too complex");
@@ -370,7 +372,8 @@ bool Matcher::step(int op, const duk_uint8_t** pcp, const duk_uint8_t** spp) {
 // ends, or null.
 const duk_uint8_t* duk_host_regexp_match(duk_re_matcher_ctx* re_ctx, const duk_uint8_t* pc,
                                          const duk_uint8_t* sp) {
-    Backtrack& b = tBacktrack;
+    if (!tBacktrack && !(tBacktrack = new (std::nothrow) Backtrack)) tooComplex(re_ctx->thr);
+    Backtrack& b = *tBacktrack;
     if (b.bytecode != re_ctx->bytecode) {
         b.loops.clear();
         b.marks.clear();
@@ -388,6 +391,11 @@ const duk_uint8_t* duk_host_regexp_match(duk_re_matcher_ctx* re_ctx, const duk_u
         b.capacity = 0;
     }
     return end;
+}
+
+void duk_host_regexp_release(void) {
+    delete tBacktrack;
+    tBacktrack = nullptr;
 }
 
 // The regexp compiler's limits: nesting deeper than its recursion allows, more atom copies
