@@ -5,7 +5,6 @@
 #include <atomic>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <time.h>
 
 namespace crashguard {

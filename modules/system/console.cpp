@@ -5,7 +5,6 @@
 #include "platforms/platform.h"
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 #include <string>
 
